@@ -1,0 +1,8 @@
+#pragma once
+#include <string>
+
+// The output name the tool derives from an input path: the path without its
+// last four characters (all of it when shorter), followed by suffix. The rule
+// is positional: "pics/night.png" -> "pics/night_J.bmp", "night.jpeg" ->
+// "night._J.bmp", "abc" -> "abc_J.bmp".
+std::string derivedOutputPath(const std::string& inputPath, const std::string& suffix = "_J.bmp");

@@ -1,0 +1,10 @@
+#pragma once
+#include <opencv2/core.hpp>
+
+// Guided filter under a three-channel guide: per window of side 2r+1 (clipped
+// at the border) p is fitted as a2*I2 + a1*I1 + a0*I0 + b, the 3x3 system
+// (guide covariance + eps on the diagonal) solved by the LU inverse, and the
+// window sums of the coefficients applied to the guide, divided by the count.
+// I: three channels, p: one channel, same size, any depth, not rescaled
+// (callers pass 0..1). q becomes a new CV_64FC1 matrix and may be p itself.
+void guidedFilterColor(int r, cv::Mat& q, cv::Mat I, cv::Mat p, double eps);
