@@ -1,1 +1,95 @@
-int main() { return 0; }
+// nightdehaze: enhances one night-time hazy photograph and writes the result.
+#include "app/command_line.hpp"
+#include "app/dehaze_context.hpp"
+#include "app/input_image.hpp"
+#include "app/output_files.hpp"
+#include "app/output_name.hpp"
+#include "app/pipeline.hpp"
+
+#include <opencv2/core/utility.hpp>
+#include <opencv2/core/utils/logger.hpp>
+
+#include <iostream>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// Library messages may span lines; the tool reports each failure on one line.
+std::string oneLine(std::string text) {
+    for (char& c : text) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+int report(int status, const std::string& message) {
+    std::cerr << "nightdehaze: " << oneLine(message) << std::endl;
+    return status;
+}
+
+std::vector<OutputImage> outputsOf(const CommandLine& line, const PipelineResult& result) {
+    const std::string output = line.outputPath ? *line.outputPath : derivedOutputPath(line.inputPath);
+    std::vector<OutputImage> outputs{{output, result.dehazed}};
+    if (line.writeMaps) {
+        cv::Mat transmission;
+        result.transmission.convertTo(transmission, CV_8U, 255.0);
+        const std::string base = line.outputPath ? *line.outputPath : line.inputPath;
+        outputs.push_back({derivedOutputPath(base, "_A.bmp"), result.airlight});
+        outputs.push_back({derivedOutputPath(base, "_T.bmp"), transmission});
+    }
+    return outputs;
+}
+
+int run(const CommandLine& line) {
+    DehazeContext context;
+    context.useNonLocalFilter = line.nonLocal ? 1 : 0;
+    if (line.gamma) context.gamma = *line.gamma;
+    if (line.threads) cv::setNumThreads(*line.threads);
+
+    const cv::Mat image = readColorImage(line.inputPath);
+    PipelineResult result;
+    try {
+        result = runPipeline(image, context, std::cout);
+    } catch (const std::bad_alloc&) {
+        return report(kExitFailure, "not enough memory to process '" + line.inputPath + "' (" +
+                                        std::to_string(image.cols) + "x" +
+                                        std::to_string(image.rows) + " pixels)");
+    }
+    writeImagesAtomically(outputsOf(line, result));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    CommandLine line;
+    try {
+        line = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+        if (line.outputPath && !canEncodeFor(*line.outputPath))
+            throw UsageError("cannot write images of the kind named by '" + *line.outputPath + "'");
+    } catch (const UsageError& e) {
+        return report(kExitUsage, std::string(e.what()) + " (see nightdehaze --help)");
+    }
+    if (line.showHelp) {
+        std::cout << usageText();
+        return 0;
+    }
+    if (line.showVersion) {
+        std::cout << "nightdehaze " << NIGHTDEHAZE_VERSION << std::endl;
+        return 0;
+    }
+    try {
+        return run(line);
+    } catch (const std::bad_alloc&) {
+        return report(kExitFailure, "not enough memory to process '" + line.inputPath + "'");
+    } catch (const std::exception& e) {
+        return report(kExitFailure, e.what());
+    }
+}

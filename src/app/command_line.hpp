@@ -1,0 +1,33 @@
+#pragma once
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// What the user asked for on the command line.
+struct CommandLine {
+    std::string inputPath = "flickr15.bmp";
+    std::optional<double> gamma;              // colour-correction exponent, when given
+    std::optional<std::string> outputPath;    // -o/--output, else derived from the input
+    std::optional<int> threads;               // --threads, else all cores
+    bool writeMaps = false;                   // --maps
+    bool nonLocal = false;                    // --non-local
+    bool showHelp = false;
+    bool showVersion = false;
+};
+
+// A command line the tool cannot act on; the message names the problem.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Options are recognised anywhere until "--"; every other argument is
+// positional: the input path, then gamma (a finite number above 0); further
+// positional arguments are ignored. Throws UsageError.
+CommandLine parseCommandLine(const std::vector<std::string>& args);
+
+// Parses text that must be a complete finite number greater than 0.
+std::optional<double> parsePositiveNumber(const std::string& text);
+
+std::string usageText();

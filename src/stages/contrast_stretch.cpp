@@ -1,0 +1,95 @@
+#include "stages/contrast_stretch.hpp"
+
+#include <opencv2/core.hpp>
+
+#include <array>
+#include <cmath>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+constexpr double kTailFraction = 0.01;      // darkest share mapped to 0
+constexpr double kHeadFraction = 0.99;      // brightest share starts here
+constexpr double kOutputScale = 255.0;
+
+using Histogram = std::array<long long, 256>;
+
+Histogram histogramOf(const cv::Mat& plane) {
+    Histogram counts{};
+    for (int i = 0; i < plane.rows; ++i) {
+        const uchar* row = plane.ptr<uchar>(i);
+        for (int j = 0; j < plane.cols; ++j) ++counts[row[j]];
+    }
+    return counts;
+}
+
+// Sum of the `count` smallest (ascending) or largest values of the plane. The
+// values are whole numbers, so every partial sum is exact in double and the
+// result equals summing the sorted values one by one.
+double tailSum(const Histogram& counts, long long count, bool fromTop) {
+    double sum = 0.0;
+    for (int k = 0; k < 256 && count > 0; ++k) {
+        const int level = fromTop ? 255 - k : k;
+        const long long taken = std::min(count, counts[level]);
+        sum += static_cast<double>(taken) * level;
+        count -= taken;
+    }
+    return sum;
+}
+
+// 8-bit image of the stretch of every grey level, computed with the same
+// matrix expression as a whole plane would be, so the rounding is identical.
+cv::Mat stretchTable(double mLow, double mHigh) {
+    cv::Mat levels(1, 256, CV_64F);
+    for (int v = 0; v < 256; ++v) levels.at<double>(0, v) = v;
+    levels = (levels - cv::Scalar(mLow)) / (mHigh - mLow) * kOutputScale;
+    levels.convertTo(levels, CV_8U);
+    return levels;
+}
+
+cv::Mat stretchPlane(const cv::Mat& plane) {
+    const long long n = static_cast<long long>(plane.total());
+    const double size = static_cast<double>(n);
+    // Each tail keeps at least one pixel, so tiny planes still have two means.
+    const long long lo = std::max(1LL, static_cast<long long>(std::floor(size * kTailFraction + 0.5)));
+    const long long hi = std::min(n - 1, static_cast<long long>(std::floor(size * kHeadFraction + 0.5)));
+    const Histogram counts = histogramOf(plane);
+    const double mLow = tailSum(counts, lo, false) / static_cast<double>(lo);
+    const double mHigh = tailSum(counts, n - hi, true) / static_cast<double>(n - hi);
+    if (mHigh == mLow) return plane.clone();
+    cv::Mat stretched;
+    cv::LUT(plane, stretchTable(mLow, mHigh), stretched);
+    return stretched;
+}
+
+}  // namespace
+
+void contrastStretch(cv::Mat& dst, cv::Mat src) {
+    if (src.type() != CV_8UC3)
+        throw std::invalid_argument("contrastStretch: expected an 8-bit three-channel image");
+    if (src.empty()) {
+        dst = src.clone();
+        return;
+    }
+    std::vector<cv::Mat> planes;
+    cv::split(src, planes);
+    for (cv::Mat& plane : planes) plane = stretchPlane(plane);
+    cv::merge(planes, dst);
+}
+
+double sumAtIndices(cv::Mat values, cv::Mat positions, int depth) {
+    const int* index = positions.ptr<int>(0);
+    const uchar* base = values.data;
+    double sum = 0.0;
+    for (int k = 0; k < positions.cols; ++k) {
+        switch (depth) {
+            case CV_8U: sum += reinterpret_cast<const uchar*>(base)[index[k]]; break;
+            case CV_32S: sum += reinterpret_cast<const int*>(base)[index[k]]; break;
+            case CV_32F: sum += reinterpret_cast<const float*>(base)[index[k]]; break;
+            case CV_64F: sum += reinterpret_cast<const double*>(base)[index[k]]; break;
+            default: throw std::invalid_argument("sumAtIndices: unsupported depth");
+        }
+    }
+    return sum;
+}

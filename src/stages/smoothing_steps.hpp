@@ -1,0 +1,25 @@
+#pragma once
+#include "app/dehaze_context.hpp"
+
+#include <opencv2/core.hpp>
+#include <vector>
+
+// The colour guide of both stages: the 8-bit BGR image as CV_64FC3 on 0..1.
+cv::Mat unitGuide(const cv::Mat& image8u);
+
+// Turns light sums into smoothed light maps on the 0..255 scale, in place:
+// each plane is divided by the window counts and smoothed under the guide,
+// by the colour guided filter at `radius` (on the 0..1 scale, eps) or, when the
+// context selects it, by the non-local filter with search radius `radius`.
+void smoothLightSums(const DehazeContext& context, int radius, std::vector<cv::Mat*> sums,
+                     const cv::Mat& counts, const cv::Mat& guide, double eps);
+
+// Refines final maps on the 0..1 scale in place: colour guided filter at the
+// context's refineRadius, or the non-local filter at its searchRadius.
+void refineMaps(const DehazeContext& context, std::vector<cv::Mat*> maps, const cv::Mat& guide,
+                double eps);
+
+// Rejects what the stages cannot process: anything but a non-empty CV_8UC3
+// image, a radius below 1, or a filter radius that is negative.
+void checkStageArguments(const char* stage, const DehazeContext& context, int radius,
+                         const cv::Mat& image);
