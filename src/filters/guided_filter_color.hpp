@@ -7,4 +7,6 @@
 // window sums of the coefficients applied to the guide, divided by the count.
 // I: three channels, p: one channel, same size, any depth, not rescaled
 // (callers pass 0..1). q becomes a new CV_64FC1 matrix and may be p itself.
+// Throws std::invalid_argument when r < 0, I does not have three channels, p
+// does not have one, or their sizes differ.
 void guidedFilterColor(int r, cv::Mat& q, cv::Mat I, cv::Mat p, double eps);

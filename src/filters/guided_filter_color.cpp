@@ -1,0 +1,168 @@
+#include "filters/guided_filter_color.hpp"
+
+#include "filters/box_sum_rows.hpp"
+#include "filters/solve3x3.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The guide's planes by channel index and the input, all CV_64F.
+struct FilterPlanes {
+    cv::Mat g2, g1, g0, p;
+};
+
+// Window sums of the first sweep, one plane each: the guide planes, the input,
+// the guide planes times the input, and the six distinct guide products.
+enum GuideStat { kG2, kG1, kG0, kP, kG2P, kG1P, kG0P, kG22, kG21, kG20, kG11, kG10, kG00, kGuideStats };
+
+// Window sums of the second sweep: the coefficients and the offset.
+enum Coefficient { kA2, kA1, kA0, kB, kCoefficients };
+
+void checkArguments(int r, const cv::Mat& I, const cv::Mat& p) {
+    if (r < 0)
+        throw std::invalid_argument("guidedFilterColor: negative radius " + std::to_string(r));
+    if (I.channels() != 3)
+        throw std::invalid_argument("guidedFilterColor: guide must have 3 channels, not " +
+                                    std::to_string(I.channels()));
+    if (p.channels() != 1)
+        throw std::invalid_argument("guidedFilterColor: input must have 1 channel, not " +
+                                    std::to_string(p.channels()));
+    if (I.size() != p.size())
+        throw std::invalid_argument("guidedFilterColor: guide is " + std::to_string(I.cols) + "x" +
+                                    std::to_string(I.rows) + " but input is " +
+                                    std::to_string(p.cols) + "x" + std::to_string(p.rows));
+}
+
+FilterPlanes planesInDouble(const cv::Mat& I, const cv::Mat& p) {
+    std::vector<cv::Mat> guide;
+    cv::split(I, guide);
+    FilterPlanes planes;
+    guide[2].convertTo(planes.g2, CV_64F);
+    guide[1].convertTo(planes.g1, CV_64F);
+    guide[0].convertTo(planes.g0, CV_64F);
+    p.convertTo(planes.p, CV_64F);
+    return planes;
+}
+
+// Number of pixels of each index in its clipped window [i-r, i+r] on a line of n.
+std::vector<double> windowCounts(int n, int r) {
+    std::vector<double> counts(n);
+    for (int i = 0; i < n; ++i) counts[i] = std::min(i + r, n - 1) - std::max(i - r, 0) + 1;
+    return counts;
+}
+
+void addGuideStats(const FilterPlanes& in, int row, int c0, int c1, double* const* acc) {
+    const double* g2 = in.g2.ptr<double>(row) + c0;
+    const double* g1 = in.g1.ptr<double>(row) + c0;
+    const double* g0 = in.g0.ptr<double>(row) + c0;
+    const double* p = in.p.ptr<double>(row) + c0;
+    double *s2 = acc[kG2], *s1 = acc[kG1], *s0 = acc[kG0], *sp = acc[kP];
+    double *s2p = acc[kG2P], *s1p = acc[kG1P], *s0p = acc[kG0P];
+    double *s22 = acc[kG22], *s21 = acc[kG21], *s20 = acc[kG20];
+    double *s11 = acc[kG11], *s10 = acc[kG10], *s00 = acc[kG00];
+    for (int x = 0; x < c1 - c0; ++x) {
+        s2[x] = g2[x] + s2[x];
+        s1[x] = g1[x] + s1[x];
+        s0[x] = g0[x] + s0[x];
+        sp[x] = p[x] + sp[x];
+        s2p[x] = g2[x] * p[x] + s2p[x];
+        s1p[x] = g1[x] * p[x] + s1p[x];
+        s0p[x] = g0[x] * p[x] + s0p[x];
+        s22[x] = g2[x] * g2[x] + s22[x];
+        s21[x] = g2[x] * g1[x] + s21[x];
+        s20[x] = g2[x] * g0[x] + s20[x];
+        s11[x] = g1[x] * g1[x] + s11[x];
+        s10[x] = g1[x] * g0[x] + s10[x];
+        s00[x] = g0[x] * g0[x] + s00[x];
+    }
+}
+
+void addCoefficients(const cv::Mat (&coefficients)[kCoefficients], int row, int c0, int c1,
+                     double* const* acc) {
+    for (int k = 0; k < kCoefficients; ++k) {
+        const double* c = coefficients[k].ptr<double>(row) + c0;
+        double* s = acc[k];
+        for (int x = 0; x < c1 - c0; ++x) s[x] = c[x] + s[x];
+    }
+}
+
+// Per pixel of one row: the window means and covariances, the least-squares
+// coefficients a = u * inverse(S) and the offset b.
+void fitCoefficientsRow(const double* const* sums, double rowCount, const double* colCounts,
+                        int cols, double eps, double* a2, double* a1, double* a0, double* b) {
+    const double *s2 = sums[kG2], *s1 = sums[kG1], *s0 = sums[kG0], *sp = sums[kP];
+    const double *s2p = sums[kG2P], *s1p = sums[kG1P], *s0p = sums[kG0P];
+    const double *s22 = sums[kG22], *s21 = sums[kG21], *s20 = sums[kG20];
+    const double *s11 = sums[kG11], *s10 = sums[kG10], *s00 = sums[kG00];
+    for (int j = 0; j < cols; ++j) {
+        const double n = rowCount * colCounts[j];
+        const double m2 = s2[j] / n, m1 = s1[j] / n, m0 = s0[j] / n, mp = sp[j] / n;
+        const double u[3] = {s2p[j] / n - m2 * mp, s1p[j] / n - m1 * mp, s0p[j] / n - m0 * mp};
+        const double c22 = s22[j] / n - m2 * m2, c21 = s21[j] / n - m2 * m1;
+        const double c20 = s20[j] / n - m2 * m0, c11 = s11[j] / n - m1 * m1;
+        const double c10 = s10[j] / n - m1 * m0, c00 = s00[j] / n - m0 * m0;
+        const double S[9] = {c22 + eps, c21, c20, c21, c11 + eps, c10, c20, c10, c00 + eps};
+        double a[3];
+        rowTimesLuInverse3x3(S, u, a);
+        a2[j] = a[0];
+        a1[j] = a[1];
+        a0[j] = a[2];
+        b[j] = ((mp - a[0] * m2) - a[1] * m1) - a[2] * m0;
+    }
+}
+
+// Per pixel of one row: the window sums of the coefficients applied to the
+// guide, then divided by the window's pixel count.
+void applyCoefficientsRow(const double* const* sums, const FilterPlanes& in, int row,
+                          double rowCount, const double* colCounts, int cols, double* q) {
+    const double *A2 = sums[kA2], *A1 = sums[kA1], *A0 = sums[kA0], *B = sums[kB];
+    const double* g2 = in.g2.ptr<double>(row);
+    const double* g1 = in.g1.ptr<double>(row);
+    const double* g0 = in.g0.ptr<double>(row);
+    for (int j = 0; j < cols; ++j)
+        q[j] = ((((A2[j] * g2[j]) + (A1[j] * g1[j])) + (A0[j] * g0[j])) + B[j]) /
+               (rowCount * colCounts[j]);
+}
+
+}  // namespace
+
+void guidedFilterColor(int r, cv::Mat& q, cv::Mat I, cv::Mat p, double eps) {
+    checkArguments(r, I, p);
+    if (p.empty()) {
+        q = cv::Mat(p.size(), CV_64FC1);
+        return;
+    }
+    const FilterPlanes in = planesInDouble(I, p);
+    const cv::Size size = p.size();
+    const std::vector<double> rowCounts = windowCounts(size.height, r);
+    const std::vector<double> colCounts = windowCounts(size.width, r);
+
+    cv::Mat coefficients[kCoefficients];
+    for (cv::Mat& c : coefficients) c.create(size, CV_64FC1);
+    streamBoxSums(
+        r, size, kGuideStats,
+        [&](int row, int c0, int c1, double* const* acc) { addGuideStats(in, row, c0, c1, acc); },
+        [&](int row, const double* const* sums) {
+            fitCoefficientsRow(sums, rowCounts[row], colCounts.data(), size.width, eps,
+                               coefficients[kA2].ptr<double>(row),
+                               coefficients[kA1].ptr<double>(row),
+                               coefficients[kA0].ptr<double>(row),
+                               coefficients[kB].ptr<double>(row));
+        });
+
+    cv::Mat result(size, CV_64FC1);
+    streamBoxSums(
+        r, size, kCoefficients,
+        [&](int row, int c0, int c1, double* const* acc) {
+            addCoefficients(coefficients, row, c0, c1, acc);
+        },
+        [&](int row, const double* const* sums) {
+            applyCoefficientsRow(sums, in, row, rowCounts[row], colCounts.data(), size.width,
+                                 result.ptr<double>(row));
+        });
+    q = result;
+}

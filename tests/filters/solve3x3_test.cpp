@@ -1,0 +1,79 @@
+#include "filters/solve3x3.hpp"
+#include "test_images.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <sstream>
+
+namespace {
+
+// u * S.inv(DECOMP_LU) as the matrix library computes it.
+cv::Mat libraryProduct(const cv::Mat& S, const cv::Mat& u) {
+    cv::Mat Sinv = S.inv(cv::DECOMP_LU);
+    return u * Sinv;
+}
+
+cv::Mat helperProduct(const cv::Mat& S, const cv::Mat& u) {
+    cv::Mat a(1, 3, CV_64F);
+    rowTimesLuInverse3x3(S.ptr<double>(), u.ptr<double>(), a.ptr<double>());
+    return a;
+}
+
+void expectSameAsLibrary(const cv::Mat& S, const cv::Mat& u) {
+    std::ostringstream matrices;
+    matrices << "S = " << S << ", u = " << u;
+    SCOPED_TRACE(matrices.str());
+    EXPECT_BIT_EQUAL(helperProduct(S, u), libraryProduct(S, u));
+}
+
+}  // namespace
+
+TEST(RowTimesLuInverse3x3, MatchesLibraryOnRandomMatrices) {
+    cv::RNG rng(7);
+    for (int n = 0; n < 2000; ++n) {
+        cv::Mat S(3, 3, CV_64F), u(1, 3, CV_64F);
+        rng.fill(S, cv::RNG::UNIFORM, -1.0, 1.0);
+        rng.fill(u, cv::RNG::UNIFORM, -1.0, 1.0);
+        expectSameAsLibrary(S, u);
+    }
+}
+
+TEST(RowTimesLuInverse3x3, MatchesLibraryOnNearlySingularCovariances) {
+    // Covariance-like matrices v*v' + w*w' (rank 2) plus a tiny diagonal: the
+    // determinant is minute and every rounding shows in the result.
+    cv::RNG rng(8);
+    for (int n = 0; n < 1000; ++n) {
+        cv::Mat v(3, 1, CV_64F), w(3, 1, CV_64F), u(1, 3, CV_64F);
+        rng.fill(v, cv::RNG::UNIFORM, 0.0, 1.0);
+        rng.fill(w, cv::RNG::UNIFORM, 0.0, 1.0);
+        rng.fill(u, cv::RNG::UNIFORM, -1e-3, 1e-3);
+        const double tiny = std::pow(10.0, -rng.uniform(6, 16));
+        cv::Mat S = v * v.t() + w * w.t() + tiny * cv::Mat::eye(3, 3, CV_64F);
+        expectSameAsLibrary(S, u);
+    }
+}
+
+TEST(RowTimesLuInverse3x3, SingularMatricesGiveZerosLikeLibrary) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const cv::Mat singular[] = {
+        cv::Mat::zeros(3, 3, CV_64F),
+        (cv::Mat_<double>(3, 3) << 0.2, 0.2, 0.1, 0.2, 0.2, 0.1, 0.1, 0.1, 0.4),
+        (cv::Mat_<double>(3, 3) << 1, 2, 3, 2, 4, 6, 0.5, 1, 1.5),
+        (cv::Mat_<double>(3, 3) << 1, 0, 0, 0, 1, 0, 0, 0, 0),
+    };
+    const cv::Mat rows[] = {
+        (cv::Mat_<double>(1, 3) << 0.3, -0.2, 0.1),
+        (cv::Mat_<double>(1, 3) << -0.3, -0.2, -0.1),
+        (cv::Mat_<double>(1, 3) << 0.0, -0.0, 0.0),
+        (cv::Mat_<double>(1, 3) << inf, 1.0, -1.0),
+    };
+    for (const cv::Mat& S : singular) {
+        ASSERT_EQ(cv::determinant(S), 0.0);
+        for (const cv::Mat& u : rows) expectSameAsLibrary(S, u);
+    }
+    // The library sums the products from +0: negative u times zeros is +0, not -0.
+    const cv::Mat fromNegative = helperProduct(singular[0], rows[1]);
+    EXPECT_FALSE(std::signbit(fromNegative.at<double>(0, 0)));
+}
