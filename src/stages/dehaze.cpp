@@ -3,9 +3,9 @@
 #include "stages/dark_channel.hpp"
 #include "stages/local_airlight.hpp"
 #include "stages/smoothing_steps.hpp"
+#include "stages/window_extrema.hpp"
 
 #include <opencv2/core/utility.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include <vector>
 
@@ -29,8 +29,6 @@ void liftAirlight(cv::Mat& a0, cv::Mat& a1, cv::Mat& a2) {
     for (cv::Mat* a : {&a0, &a1, &a2}) *a = cv::max(a->mul(lift), kAirlightFloor);
 }
 
-cv::Mat windowKernel(int h) { return cv::Mat::ones(2 * h + 1, 2 * h + 1, CV_8U); }
-
 // Dark channel of the image normalised by the local light: at every pixel the
 // smallest, over the channels, of the window minimum of the plane divided by
 // the window maximum of the light (plus the guard). Dividing by a positive
@@ -38,11 +36,10 @@ cv::Mat windowKernel(int h) { return cv::Mat::ones(2 * h + 1, 2 * h + 1, CV_8U);
 // quotient of the window minimum.
 cv::Mat normalisedDarkChannel(int h, const std::vector<cv::Mat>& planes,
                               const std::vector<cv::Mat*>& light) {
-    const cv::Mat kernel = windowKernel(h);
     std::vector<cv::Mat> planeMin(3), lightMax(3);
     for (int c = 0; c < 3; ++c) {
-        cv::erode(planes.at(c), planeMin[c], kernel);
-        cv::dilate(*light[c], lightMax[c], kernel);
+        windowMinimum(h, planeMin[c], planes.at(c));
+        windowMaximum(h, lightMax[c], *light[c]);
     }
     cv::Mat dark(planes.at(0).size(), CV_64F);
     cv::parallel_for_(cv::Range(0, dark.rows), [&](const cv::Range& range) {
