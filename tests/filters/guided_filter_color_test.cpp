@@ -137,13 +137,17 @@ TEST(GuidedFilterColor, SameValuesOnOneThreadAndMany) {
     const cv::Mat I = randomImage(203, 150, CV_64FC3, 0, 1, 61);
     const cv::Mat p = randomImage(203, 150, CV_64FC1, 0, 1, 62);
     for (int r : {0, 5, 32}) {
-        const cv::Mat many = fastFilter(r, I, p, 0.01);
-        cv::Mat one;
+        cv::Mat one, many;
         {
             ThreadCount single(1);
             one = fastFilter(r, I, p, 0.01);
         }
+        {
+            ThreadCount several(4);
+            many = fastFilter(r, I, p, 0.01);
+        }
         EXPECT_BIT_EQUAL(one, many);
+        EXPECT_BIT_EQUAL(fastFilter(r, I, p, 0.01), many);
     }
 }
 
