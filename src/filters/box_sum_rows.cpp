@@ -27,11 +27,12 @@ public:
         : cols_(cols), values_(static_cast<size_t>(planes) * cols, kEmptySum), rows_(planes) {
         for (int k = 0; k < planes; ++k) rows_[k] = values_.data() + static_cast<size_t>(k) * cols;
     }
+    PlaneRows(const PlaneRows&) = delete;  // rows_ points into values_
+    PlaneRows(PlaneRows&&) = default;      // moving values_ keeps its storage
+    PlaneRows& operator=(const PlaneRows&) = delete;
+
     double* const* rows() { return rows_.data(); }
     const double* const* rows() const { return rows_.data(); }
-    double* data() { return values_.data(); }
-    const double* data() const { return values_.data(); }
-    size_t size() const { return values_.size(); }
     int planes() const { return static_cast<int>(rows_.size()); }
     int cols() const { return cols_; }
 
@@ -92,32 +93,40 @@ void runningSumsAtBandStarts(const PlaneRowAdder& addPlaneRows, int c0, int c1,
     }
 }
 
-void verticalWindowSums(const BandStart& s, bool trailInside, PlaneRows& out) {
-    const double* lead = s.lead.data();
-    const double* trail = s.trail.data();
-    double* o = out.data();
-    const size_t n = out.size();
-    if (!trailInside) {
-        std::copy_n(lead, n, o);
-        return;
-    }
-    for (size_t x = 0; x < n; ++x) o[x] = lead[x] - trail[x];
+// Window sum down column j of one plane: the vertical running sum at the
+// window's last row, minus the one just above its first row when that row is
+// inside the image.
+template <bool TrailInside>
+inline double columnWindowSum(const double* lead, const double* trail, int j) {
+    return TrailInside ? lead[j] - trail[j] : lead[j];
 }
 
-// In place: row[j] = row[j] + row[j-1] for every plane, four planes at a time so
-// that four independent chains of additions overlap.
-void runningSumsAlongRows(PlaneRows& rows) {
-    const int planes = rows.planes(), cols = rows.cols();
-    double* const* row = rows.rows();
+// running[k][j] = column window sums of plane k summed along the row up to j,
+// four planes at a time so that four independent chains of additions overlap.
+template <bool TrailInside>
+void runningSumsAlongRows(const BandStart& s, PlaneRows& running) {
+    const int planes = running.planes(), cols = running.cols();
+    const double* const* lead = s.lead.rows();
+    const double* const* trail = s.trail.rows();
+    double* const* out = running.rows();
     int k = 0;
     for (; k + 4 <= planes; k += 4) {
-        double *a = row[k], *b = row[k + 1], *c = row[k + 2], *d = row[k + 3];
-        double sa = a[0], sb = b[0], sc = c[0], sd = d[0];
+        const double *la = lead[k], *lb = lead[k + 1], *lc = lead[k + 2], *ld = lead[k + 3];
+        const double *ta = trail[k], *tb = trail[k + 1], *tc = trail[k + 2], *td = trail[k + 3];
+        double *a = out[k], *b = out[k + 1], *c = out[k + 2], *d = out[k + 3];
+        double sa = columnWindowSum<TrailInside>(la, ta, 0);
+        double sb = columnWindowSum<TrailInside>(lb, tb, 0);
+        double sc = columnWindowSum<TrailInside>(lc, tc, 0);
+        double sd = columnWindowSum<TrailInside>(ld, td, 0);
+        a[0] = sa;
+        b[0] = sb;
+        c[0] = sc;
+        d[0] = sd;
         for (int j = 1; j < cols; ++j) {
-            sa = a[j] + sa;
-            sb = b[j] + sb;
-            sc = c[j] + sc;
-            sd = d[j] + sd;
+            sa = columnWindowSum<TrailInside>(la, ta, j) + sa;
+            sb = columnWindowSum<TrailInside>(lb, tb, j) + sb;
+            sc = columnWindowSum<TrailInside>(lc, tc, j) + sc;
+            sd = columnWindowSum<TrailInside>(ld, td, j) + sd;
             a[j] = sa;
             b[j] = sb;
             c[j] = sc;
@@ -125,9 +134,10 @@ void runningSumsAlongRows(PlaneRows& rows) {
         }
     }
     for (; k < planes; ++k) {
-        double* a = row[k];
-        double sa = a[0];
-        for (int j = 1; j < cols; ++j) a[j] = sa = a[j] + sa;
+        double sa = columnWindowSum<TrailInside>(lead[k], trail[k], 0);
+        out[k][0] = sa;
+        for (int j = 1; j < cols; ++j)
+            out[k][j] = sa = columnWindowSum<TrailInside>(lead[k], trail[k], j) + sa;
     }
 }
 
@@ -144,12 +154,14 @@ void windowSumsAlongRow(const double* running, int r, int cols, double* out) {
 void sweepBand(const PlaneRowAdder& addPlaneRows, const BoxSumRowConsumer& consumeRow, int r,
                cv::Size size, RowBand band, BandStart& start) {
     const int planes = start.lead.planes(), cols = size.width;
-    PlaneRows rowSums(planes, cols), windowSums(planes, cols);
+    PlaneRows running(planes, cols), windowSums(planes, cols);
     for (int i = band.first; i < band.end; ++i) {
-        verticalWindowSums(start, i - r - 1 >= 0, rowSums);
-        runningSumsAlongRows(rowSums);
+        if (i - r - 1 >= 0)
+            runningSumsAlongRows<true>(start, running);
+        else
+            runningSumsAlongRows<false>(start, running);
         for (int k = 0; k < planes; ++k)
-            windowSumsAlongRow(rowSums.rows()[k], r, cols, windowSums.rows()[k]);
+            windowSumsAlongRow(running.rows()[k], r, cols, windowSums.rows()[k]);
         consumeRow(i, windowSums.rows());
         if (i + 1 == band.end) break;
         if (i + 1 + r < size.height) addPlaneRows(i + 1 + r, 0, cols, start.lead.rows());
@@ -166,6 +178,9 @@ void streamBoxSums(int r, cv::Size size, int planes, const PlaneRowAdder& addPla
     if (size.height <= 0 || size.width <= 0) return;
     const std::vector<RowBand> bands = rowBands(size.height);
     std::vector<BandStart> starts = emptyBandStarts(bands, r, planes, size);
+    // A band's running sums depend on every row above it: one pass down the
+    // columns, split into column bands, finds them for all bands; then every row
+    // band sweeps its own rows.
     const int columnBands = (size.width + kStartColumns - 1) / kStartColumns;
     cv::parallel_for_(cv::Range(0, columnBands), [&](const cv::Range& range) {
         for (int c = range.start; c < range.end; ++c)
