@@ -17,7 +17,12 @@ struct FilterPlanes {
 
 // Window sums of the first sweep, one plane each: the guide planes, the input,
 // the guide planes times the input, and the six distinct guide products.
-enum GuideStat { kG2, kG1, kG0, kP, kG2P, kG1P, kG0P, kG22, kG21, kG20, kG11, kG10, kG00, kGuideStats };
+enum GuideStat {
+    kG2, kG1, kG0, kP,
+    kG2P, kG1P, kG0P,
+    kG22, kG21, kG20, kG11, kG10, kG00,
+    kGuideStats
+};
 
 // Window sums of the second sweep: the coefficients and the offset.
 enum Coefficient { kA2, kA1, kA0, kB, kCoefficients };

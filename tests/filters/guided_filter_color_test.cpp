@@ -95,6 +95,7 @@ TEST(GuidedFilterColor, ConstantGuideGivesMeanOfMean) {
     for (double eps : {0.01, 0.0}) {
         // 0.5 and 0 are exact in binary, so the guide covariances and the
         // covariances with p come out exactly 0 and every coefficient with them.
+        // The all-zero guide with eps = 0 makes every window's system singular.
         for (double level : {0.5, 0.0}) {
             const cv::Mat I(37, 53, CV_64FC3, cv::Scalar::all(level));
             const cv::Mat p = randomImage(37, 53, CV_64FC1, 0, 1, 31);
