@@ -33,6 +33,9 @@ public:
 
     double* const* rows() { return rows_.data(); }
     const double* const* rows() const { return rows_.data(); }
+    double* data() { return values_.data(); }
+    const double* data() const { return values_.data(); }
+    size_t size() const { return values_.size(); }
     int planes() const { return static_cast<int>(rows_.size()); }
     int cols() const { return cols_; }
 
@@ -93,40 +96,35 @@ void runningSumsAtBandStarts(const PlaneRowAdder& addPlaneRows, int c0, int c1,
     }
 }
 
-// Window sum down column j of one plane: the vertical running sum at the
-// window's last row, minus the one just above its first row when that row is
+// Window sums down the columns of every plane: the vertical running sums at the
+// window's last row, minus those just above its first row when that row is
 // inside the image.
-template <bool TrailInside>
-inline double columnWindowSum(const double* lead, const double* trail, int j) {
-    return TrailInside ? lead[j] - trail[j] : lead[j];
+void verticalWindowSums(const BandStart& s, bool trailInside, PlaneRows& out) {
+    const double* lead = s.lead.data();
+    const double* trail = s.trail.data();
+    double* o = out.data();
+    const size_t n = out.size();
+    if (!trailInside) {
+        std::copy_n(lead, n, o);
+        return;
+    }
+    for (size_t x = 0; x < n; ++x) o[x] = lead[x] - trail[x];
 }
 
-// running[k][j] = column window sums of plane k summed along the row up to j,
-// four planes at a time so that four independent chains of additions overlap.
-template <bool TrailInside>
-void runningSumsAlongRows(const BandStart& s, PlaneRows& running) {
-    const int planes = running.planes(), cols = running.cols();
-    const double* const* lead = s.lead.rows();
-    const double* const* trail = s.trail.rows();
-    double* const* out = running.rows();
+// In place: row[j] = row[j] + row[j-1] for every plane, four planes at a time so
+// that four independent chains of additions overlap.
+void runningSumsAlongRows(PlaneRows& rows) {
+    const int planes = rows.planes(), cols = rows.cols();
+    double* const* row = rows.rows();
     int k = 0;
     for (; k + 4 <= planes; k += 4) {
-        const double *la = lead[k], *lb = lead[k + 1], *lc = lead[k + 2], *ld = lead[k + 3];
-        const double *ta = trail[k], *tb = trail[k + 1], *tc = trail[k + 2], *td = trail[k + 3];
-        double *a = out[k], *b = out[k + 1], *c = out[k + 2], *d = out[k + 3];
-        double sa = columnWindowSum<TrailInside>(la, ta, 0);
-        double sb = columnWindowSum<TrailInside>(lb, tb, 0);
-        double sc = columnWindowSum<TrailInside>(lc, tc, 0);
-        double sd = columnWindowSum<TrailInside>(ld, td, 0);
-        a[0] = sa;
-        b[0] = sb;
-        c[0] = sc;
-        d[0] = sd;
+        double *a = row[k], *b = row[k + 1], *c = row[k + 2], *d = row[k + 3];
+        double sa = a[0], sb = b[0], sc = c[0], sd = d[0];
         for (int j = 1; j < cols; ++j) {
-            sa = columnWindowSum<TrailInside>(la, ta, j) + sa;
-            sb = columnWindowSum<TrailInside>(lb, tb, j) + sb;
-            sc = columnWindowSum<TrailInside>(lc, tc, j) + sc;
-            sd = columnWindowSum<TrailInside>(ld, td, j) + sd;
+            sa = a[j] + sa;
+            sb = b[j] + sb;
+            sc = c[j] + sc;
+            sd = d[j] + sd;
             a[j] = sa;
             b[j] = sb;
             c[j] = sc;
@@ -134,10 +132,9 @@ void runningSumsAlongRows(const BandStart& s, PlaneRows& running) {
         }
     }
     for (; k < planes; ++k) {
-        double sa = columnWindowSum<TrailInside>(lead[k], trail[k], 0);
-        out[k][0] = sa;
-        for (int j = 1; j < cols; ++j)
-            out[k][j] = sa = columnWindowSum<TrailInside>(lead[k], trail[k], j) + sa;
+        double* a = row[k];
+        double sa = a[0];
+        for (int j = 1; j < cols; ++j) a[j] = sa = a[j] + sa;
     }
 }
 
@@ -156,10 +153,8 @@ void sweepBand(const PlaneRowAdder& addPlaneRows, const BoxSumRowConsumer& consu
     const int planes = start.lead.planes(), cols = size.width;
     PlaneRows running(planes, cols), windowSums(planes, cols);
     for (int i = band.first; i < band.end; ++i) {
-        if (i - r - 1 >= 0)
-            runningSumsAlongRows<true>(start, running);
-        else
-            runningSumsAlongRows<false>(start, running);
+        verticalWindowSums(start, i - r - 1 >= 0, running);
+        runningSumsAlongRows(running);
         for (int k = 0; k < planes; ++k)
             windowSumsAlongRow(running.rows()[k], r, cols, windowSums.rows()[k]);
         consumeRow(i, windowSums.rows());
