@@ -27,6 +27,10 @@ public:
         : cols_(cols), values_(static_cast<size_t>(planes) * cols, kEmptySum), rows_(planes) {
         for (int k = 0; k < planes; ++k) rows_[k] = values_.data() + static_cast<size_t>(k) * cols;
     }
+    PlaneRows(const PlaneRows&) = delete;  // rows_ points into values_
+    PlaneRows(PlaneRows&&) = default;      // moving values_ keeps its storage
+    PlaneRows& operator=(const PlaneRows&) = delete;
+
     double* const* rows() { return rows_.data(); }
     const double* const* rows() const { return rows_.data(); }
     double* data() { return values_.data(); }
@@ -92,6 +96,9 @@ void runningSumsAtBandStarts(const PlaneRowAdder& addPlaneRows, int c0, int c1,
     }
 }
 
+// Window sums down the columns of every plane: the vertical running sums at the
+// window's last row, minus those just above its first row when that row is
+// inside the image.
 void verticalWindowSums(const BandStart& s, bool trailInside, PlaneRows& out) {
     const double* lead = s.lead.data();
     const double* trail = s.trail.data();
@@ -144,12 +151,12 @@ void windowSumsAlongRow(const double* running, int r, int cols, double* out) {
 void sweepBand(const PlaneRowAdder& addPlaneRows, const BoxSumRowConsumer& consumeRow, int r,
                cv::Size size, RowBand band, BandStart& start) {
     const int planes = start.lead.planes(), cols = size.width;
-    PlaneRows rowSums(planes, cols), windowSums(planes, cols);
+    PlaneRows running(planes, cols), windowSums(planes, cols);
     for (int i = band.first; i < band.end; ++i) {
-        verticalWindowSums(start, i - r - 1 >= 0, rowSums);
-        runningSumsAlongRows(rowSums);
+        verticalWindowSums(start, i - r - 1 >= 0, running);
+        runningSumsAlongRows(running);
         for (int k = 0; k < planes; ++k)
-            windowSumsAlongRow(rowSums.rows()[k], r, cols, windowSums.rows()[k]);
+            windowSumsAlongRow(running.rows()[k], r, cols, windowSums.rows()[k]);
         consumeRow(i, windowSums.rows());
         if (i + 1 == band.end) break;
         if (i + 1 + r < size.height) addPlaneRows(i + 1 + r, 0, cols, start.lead.rows());
@@ -166,6 +173,9 @@ void streamBoxSums(int r, cv::Size size, int planes, const PlaneRowAdder& addPla
     if (size.height <= 0 || size.width <= 0) return;
     const std::vector<RowBand> bands = rowBands(size.height);
     std::vector<BandStart> starts = emptyBandStarts(bands, r, planes, size);
+    // A band's running sums depend on every row above it: one pass down the
+    // columns, split into column bands, finds them for all bands; then every row
+    // band sweeps its own rows.
     const int columnBands = (size.width + kStartColumns - 1) / kStartColumns;
     cv::parallel_for_(cv::Range(0, columnBands), [&](const cv::Range& range) {
         for (int c = range.start; c < range.end; ++c)

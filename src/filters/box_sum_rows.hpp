@@ -18,8 +18,9 @@ using BoxSumRowConsumer = std::function<void(int row, const double* const* sums)
 
 // Calls consumeRow once for every row of a plane of the given size. Rows are
 // split into bands run on cv::parallel_for_ threads (rows in increasing order
-// within a band), so the two callbacks must be safe to call concurrently for
-// different rows. The values do not depend on the number of threads.
+// within a band), so consumeRow must be safe to call concurrently for different
+// rows, and addPlaneRows for different rows or column ranges. The values do not
+// depend on the number of threads.
 // Throws std::invalid_argument when r < 0 or planes < 1.
 void streamBoxSums(int r, cv::Size size, int planes, const PlaneRowAdder& addPlaneRows,
                    const BoxSumRowConsumer& consumeRow);

@@ -17,7 +17,12 @@ struct FilterPlanes {
 
 // Window sums of the first sweep, one plane each: the guide planes, the input,
 // the guide planes times the input, and the six distinct guide products.
-enum GuideStat { kG2, kG1, kG0, kP, kG2P, kG1P, kG0P, kG22, kG21, kG20, kG11, kG10, kG00, kGuideStats };
+enum GuideStat {
+    kG2, kG1, kG0, kP,
+    kG2P, kG1P, kG0P,
+    kG22, kG21, kG20, kG11, kG10, kG00,
+    kGuideStats
+};
 
 // Window sums of the second sweep: the coefficients and the offset.
 enum Coefficient { kA2, kA1, kA0, kB, kCoefficients };
@@ -37,22 +42,38 @@ void checkArguments(int r, const cv::Mat& I, const cv::Mat& p) {
                                     std::to_string(p.cols) + "x" + std::to_string(p.rows));
 }
 
+// The plane itself when it already holds doubles (it is only read), else a copy
+// converted with scale 1 and offset 0.
+cv::Mat inDouble(const cv::Mat& plane) {
+    if (plane.depth() == CV_64F) return plane;
+    cv::Mat converted;
+    plane.convertTo(converted, CV_64F);
+    return converted;
+}
+
 FilterPlanes planesInDouble(const cv::Mat& I, const cv::Mat& p) {
     std::vector<cv::Mat> guide;
     cv::split(I, guide);
-    FilterPlanes planes;
-    guide[2].convertTo(planes.g2, CV_64F);
-    guide[1].convertTo(planes.g1, CV_64F);
-    guide[0].convertTo(planes.g0, CV_64F);
-    p.convertTo(planes.p, CV_64F);
-    return planes;
+    return {inDouble(guide[2]), inDouble(guide[1]), inDouble(guide[0]), inDouble(p)};
 }
 
 // Number of pixels of each index in its clipped window [i-r, i+r] on a line of n.
+// The pixel count N of a window, the box sum of an all-ones image, is exactly
+// rowCounts[i] * colCounts[j]: every running sum of ones is a small integer, so
+// cumBoxFilter forms that product without rounding.
 std::vector<double> windowCounts(int n, int r) {
     std::vector<double> counts(n);
     for (int i = 0; i < n; ++i) counts[i] = std::min(i + r, n - 1) - std::max(i - r, 0) + 1;
     return counts;
+}
+
+void addRow(const double* __restrict values, int n, double* __restrict acc) {
+    for (int x = 0; x < n; ++x) acc[x] = values[x] + acc[x];
+}
+
+void addProductRow(const double* __restrict a, const double* __restrict b, int n,
+                   double* __restrict acc) {
+    for (int x = 0; x < n; ++x) acc[x] = a[x] * b[x] + acc[x];
 }
 
 void addGuideStats(const FilterPlanes& in, int row, int c0, int c1, double* const* acc) {
@@ -60,44 +81,40 @@ void addGuideStats(const FilterPlanes& in, int row, int c0, int c1, double* cons
     const double* g1 = in.g1.ptr<double>(row) + c0;
     const double* g0 = in.g0.ptr<double>(row) + c0;
     const double* p = in.p.ptr<double>(row) + c0;
-    double *s2 = acc[kG2], *s1 = acc[kG1], *s0 = acc[kG0], *sp = acc[kP];
-    double *s2p = acc[kG2P], *s1p = acc[kG1P], *s0p = acc[kG0P];
-    double *s22 = acc[kG22], *s21 = acc[kG21], *s20 = acc[kG20];
-    double *s11 = acc[kG11], *s10 = acc[kG10], *s00 = acc[kG00];
-    for (int x = 0; x < c1 - c0; ++x) {
-        s2[x] = g2[x] + s2[x];
-        s1[x] = g1[x] + s1[x];
-        s0[x] = g0[x] + s0[x];
-        sp[x] = p[x] + sp[x];
-        s2p[x] = g2[x] * p[x] + s2p[x];
-        s1p[x] = g1[x] * p[x] + s1p[x];
-        s0p[x] = g0[x] * p[x] + s0p[x];
-        s22[x] = g2[x] * g2[x] + s22[x];
-        s21[x] = g2[x] * g1[x] + s21[x];
-        s20[x] = g2[x] * g0[x] + s20[x];
-        s11[x] = g1[x] * g1[x] + s11[x];
-        s10[x] = g1[x] * g0[x] + s10[x];
-        s00[x] = g0[x] * g0[x] + s00[x];
-    }
+    const int n = c1 - c0;
+    addRow(g2, n, acc[kG2]);
+    addRow(g1, n, acc[kG1]);
+    addRow(g0, n, acc[kG0]);
+    addRow(p, n, acc[kP]);
+    addProductRow(g2, p, n, acc[kG2P]);
+    addProductRow(g1, p, n, acc[kG1P]);
+    addProductRow(g0, p, n, acc[kG0P]);
+    addProductRow(g2, g2, n, acc[kG22]);
+    addProductRow(g2, g1, n, acc[kG21]);
+    addProductRow(g2, g0, n, acc[kG20]);
+    addProductRow(g1, g1, n, acc[kG11]);
+    addProductRow(g1, g0, n, acc[kG10]);
+    addProductRow(g0, g0, n, acc[kG00]);
 }
 
 void addCoefficients(const cv::Mat (&coefficients)[kCoefficients], int row, int c0, int c1,
                      double* const* acc) {
-    for (int k = 0; k < kCoefficients; ++k) {
-        const double* c = coefficients[k].ptr<double>(row) + c0;
-        double* s = acc[k];
-        for (int x = 0; x < c1 - c0; ++x) s[x] = c[x] + s[x];
-    }
+    for (int k = 0; k < kCoefficients; ++k)
+        addRow(coefficients[k].ptr<double>(row) + c0, c1 - c0, acc[k]);
 }
 
 // Per pixel of one row: the window means and covariances, the least-squares
 // coefficients a = u * inverse(S) and the offset b.
 void fitCoefficientsRow(const double* const* sums, double rowCount, const double* colCounts,
-                        int cols, double eps, double* a2, double* a1, double* a0, double* b) {
-    const double *s2 = sums[kG2], *s1 = sums[kG1], *s0 = sums[kG0], *sp = sums[kP];
-    const double *s2p = sums[kG2P], *s1p = sums[kG1P], *s0p = sums[kG0P];
-    const double *s22 = sums[kG22], *s21 = sums[kG21], *s20 = sums[kG20];
-    const double *s11 = sums[kG11], *s10 = sums[kG10], *s00 = sums[kG00];
+                        int cols, double eps, double* __restrict a2, double* __restrict a1,
+                        double* __restrict a0, double* __restrict b) {
+    const double *__restrict s2 = sums[kG2], *__restrict s1 = sums[kG1];
+    const double *__restrict s0 = sums[kG0], *__restrict sp = sums[kP];
+    const double *__restrict s2p = sums[kG2P], *__restrict s1p = sums[kG1P];
+    const double *__restrict s0p = sums[kG0P], *__restrict s22 = sums[kG22];
+    const double *__restrict s21 = sums[kG21], *__restrict s20 = sums[kG20];
+    const double *__restrict s11 = sums[kG11], *__restrict s10 = sums[kG10];
+    const double* __restrict s00 = sums[kG00];
     for (int j = 0; j < cols; ++j) {
         const double n = rowCount * colCounts[j];
         const double m2 = s2[j] / n, m1 = s1[j] / n, m0 = s0[j] / n, mp = sp[j] / n;
@@ -118,11 +135,13 @@ void fitCoefficientsRow(const double* const* sums, double rowCount, const double
 // Per pixel of one row: the window sums of the coefficients applied to the
 // guide, then divided by the window's pixel count.
 void applyCoefficientsRow(const double* const* sums, const FilterPlanes& in, int row,
-                          double rowCount, const double* colCounts, int cols, double* q) {
-    const double *A2 = sums[kA2], *A1 = sums[kA1], *A0 = sums[kA0], *B = sums[kB];
-    const double* g2 = in.g2.ptr<double>(row);
-    const double* g1 = in.g1.ptr<double>(row);
-    const double* g0 = in.g0.ptr<double>(row);
+                          double rowCount, const double* colCounts, int cols,
+                          double* __restrict q) {
+    const double *__restrict A2 = sums[kA2], *__restrict A1 = sums[kA1];
+    const double *__restrict A0 = sums[kA0], *__restrict B = sums[kB];
+    const double* __restrict g2 = in.g2.ptr<double>(row);
+    const double* __restrict g1 = in.g1.ptr<double>(row);
+    const double* __restrict g0 = in.g0.ptr<double>(row);
     for (int j = 0; j < cols; ++j)
         q[j] = ((((A2[j] * g2[j]) + (A1[j] * g1[j])) + (A0[j] * g0[j])) + B[j]) /
                (rowCount * colCounts[j]);

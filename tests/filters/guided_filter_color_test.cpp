@@ -95,6 +95,7 @@ TEST(GuidedFilterColor, ConstantGuideGivesMeanOfMean) {
     for (double eps : {0.01, 0.0}) {
         // 0.5 and 0 are exact in binary, so the guide covariances and the
         // covariances with p come out exactly 0 and every coefficient with them.
+        // The all-zero guide with eps = 0 makes every window's system singular.
         for (double level : {0.5, 0.0}) {
             const cv::Mat I(37, 53, CV_64FC3, cv::Scalar::all(level));
             const cv::Mat p = randomImage(37, 53, CV_64FC1, 0, 1, 31);
@@ -137,13 +138,17 @@ TEST(GuidedFilterColor, SameValuesOnOneThreadAndMany) {
     const cv::Mat I = randomImage(203, 150, CV_64FC3, 0, 1, 61);
     const cv::Mat p = randomImage(203, 150, CV_64FC1, 0, 1, 62);
     for (int r : {0, 5, 32}) {
-        const cv::Mat many = fastFilter(r, I, p, 0.01);
-        cv::Mat one;
+        cv::Mat one, many;
         {
             ThreadCount single(1);
             one = fastFilter(r, I, p, 0.01);
         }
+        {
+            ThreadCount several(4);
+            many = fastFilter(r, I, p, 0.01);
+        }
         EXPECT_BIT_EQUAL(one, many);
+        EXPECT_BIT_EQUAL(fastFilter(r, I, p, 0.01), many);
     }
 }
 
