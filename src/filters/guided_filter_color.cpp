@@ -10,10 +10,35 @@
 
 namespace {
 
-// The guide's planes by channel index and the input, all CV_64F.
+// The guide (three interleaved CV_64F channels) and the input (CV_64F). The
+// guide is not split into planes: each row is de-interleaved into a per-thread
+// buffer when it is read, which saves three image-sized planes.
 struct FilterPlanes {
-    cv::Mat g2, g1, g0, p;
+    cv::Mat guide, p;
 };
+
+// Row `row`, columns [c0, c1), of the guide's channels 2, 1 and 0.
+struct GuideRow {
+    const double* g2;
+    const double* g1;
+    const double* g0;
+};
+
+GuideRow guideRow(const cv::Mat& guide, int row, int c0, int c1) {
+    thread_local std::vector<double> buffer;
+    const int n = c1 - c0;
+    if (buffer.size() < 3 * static_cast<size_t>(n)) buffer.resize(3 * static_cast<size_t>(n));
+    double* g2 = buffer.data();
+    double* g1 = g2 + n;
+    double* g0 = g1 + n;
+    const double* pixel = guide.ptr<double>(row) + 3 * c0;
+    for (int x = 0; x < n; ++x) {
+        g0[x] = pixel[3 * x];
+        g1[x] = pixel[3 * x + 1];
+        g2[x] = pixel[3 * x + 2];
+    }
+    return {g2, g1, g0};
+}
 
 // Window sums of the first sweep, one plane each: the guide planes, the input,
 // the guide planes times the input, and the six distinct guide products.
@@ -52,9 +77,7 @@ cv::Mat inDouble(const cv::Mat& plane) {
 }
 
 FilterPlanes planesInDouble(const cv::Mat& I, const cv::Mat& p) {
-    std::vector<cv::Mat> guide;
-    cv::split(I, guide);
-    return {inDouble(guide[2]), inDouble(guide[1]), inDouble(guide[0]), inDouble(p)};
+    return {inDouble(I), inDouble(p)};
 }
 
 // Number of pixels of each index in its clipped window [i-r, i+r] on a line of n.
@@ -77,9 +100,8 @@ void addProductRow(const double* __restrict a, const double* __restrict b, int n
 }
 
 void addGuideStats(const FilterPlanes& in, int row, int c0, int c1, double* const* acc) {
-    const double* g2 = in.g2.ptr<double>(row) + c0;
-    const double* g1 = in.g1.ptr<double>(row) + c0;
-    const double* g0 = in.g0.ptr<double>(row) + c0;
+    const GuideRow g = guideRow(in.guide, row, c0, c1);
+    const double *g2 = g.g2, *g1 = g.g1, *g0 = g.g0;
     const double* p = in.p.ptr<double>(row) + c0;
     const int n = c1 - c0;
     addRow(g2, n, acc[kG2]);
@@ -139,9 +161,10 @@ void applyCoefficientsRow(const double* const* sums, const FilterPlanes& in, int
                           double* __restrict q) {
     const double *__restrict A2 = sums[kA2], *__restrict A1 = sums[kA1];
     const double *__restrict A0 = sums[kA0], *__restrict B = sums[kB];
-    const double* __restrict g2 = in.g2.ptr<double>(row);
-    const double* __restrict g1 = in.g1.ptr<double>(row);
-    const double* __restrict g0 = in.g0.ptr<double>(row);
+    const GuideRow g = guideRow(in.guide, row, 0, cols);
+    const double* __restrict g2 = g.g2;
+    const double* __restrict g1 = g.g1;
+    const double* __restrict g0 = g.g0;
     for (int j = 0; j < cols; ++j)
         q[j] = ((((A2[j] * g2[j]) + (A1[j] * g1[j])) + (A0[j] * g0[j])) + B[j]) /
                (rowCount * colCounts[j]);

@@ -25,42 +25,52 @@ cv::Mat valuePlane(const cv::Mat& image) {
     return planes.at(2).clone();
 }
 
-}  // namespace
-
-void DehazeContext::colorCorrection(int radius, cv::Mat& correctionMap, cv::Mat image,
-                                    double eps) const {
-    checkStageArguments("colorCorrection", *this, radius, image);
-    const cv::Mat guide = unitGuide(image);
-    const cv::Mat value = valuePlane(image);
-    std::vector<cv::Mat> planes;
-    cv::split(image, planes);
-
-    cv::Mat dark;
-    darkChannel(radius + kDarkWindowExtra, dark, planes);
-    cv::Mat a0, a1, a2, counts;
-    localAirlight(radius, planes, dark, a0, a1, a2, counts);
-    dark.release();
-    const AirlightGrid grid = makeAirlightGrid(radius, image.size());
-    cv::Mat brightness = cv::Mat::zeros(image.size(), CV_64F);
-    accumulateOverWindows(grid, windowMaxima(grid, value), brightness);
-
-    smoothLightSums(*this, radius, {&a0, &a1, &a2, &brightness}, counts, guide, eps);
-    counts.release();
-
+// Turns the three light planes into the correction factors before their
+// refinement, in place: the light's channel relative to the local brightness,
+// times the gain that maps the mean level Z to Z^(1/gamma), plus the offset,
+// capped at the ceiling.
+void turnLightIntoFactors(cv::Mat* light[3], const cv::Mat& brightness, double gamma) {
     const cv::Mat flooredBrightness = cv::max(brightness, kBrightnessFloor);
-    cv::Mat meanLight = cv::Mat::zeros(image.size(), CV_64F);
-    for (const cv::Mat* a : {&a0, &a1, &a2}) meanLight += *a / flooredBrightness;
+    cv::Mat meanLight = cv::Mat::zeros(brightness.size(), CV_64F);
+    for (int c = 0; c < 3; ++c) meanLight += *light[c] / flooredBrightness;
     meanLight.convertTo(meanLight, -1, kThird, 0);
 
     cv::Mat gain;
     elementwisePower(gain, meanLight, 1.0 / gamma);
     gain = gain / (meanLight + kGainGuard);
+    meanLight.release();
 
-    std::vector<cv::Mat> factors;
-    for (const cv::Mat* a : {&a0, &a1, &a2}) {
-        cv::Mat e = (a->mul(gain)) / flooredBrightness;
-        factors.push_back(cv::min(e + kFactorOffset, kFactorCeiling));
+    for (int c = 0; c < 3; ++c) {
+        cv::Mat e = (light[c]->mul(gain)) / flooredBrightness;
+        *light[c] = cv::min(e + kFactorOffset, kFactorCeiling);
+    }
+}
+
+}  // namespace
+
+void DehazeContext::colorCorrection(int radius, cv::Mat& correctionMap, cv::Mat image,
+                                    double eps) const {
+    checkStageArguments("colorCorrection", *this, radius, image);
+    cv::Mat guide = unitGuide(image);
+    std::vector<cv::Mat> factors(3);
+    {
+        std::vector<cv::Mat> planes;
+        cv::split(image, planes);
+        cv::Mat dark, counts;
+        darkChannel(radius + kDarkWindowExtra, dark, planes);
+        localAirlight(radius, planes, dark, factors[0], factors[1], factors[2], counts);
+        dark.release();
+        const AirlightGrid grid = makeAirlightGrid(radius, image.size());
+        cv::Mat brightness = cv::Mat::zeros(image.size(), CV_64F);
+        accumulateOverWindows(grid, windowMaxima(grid, valuePlane(image)), brightness);
+
+        smoothLightSums(*this, radius, {&factors[0], &factors[1], &factors[2], &brightness},
+                        counts, guide, eps);
+        counts.release();
+        cv::Mat* light[3] = {&factors[0], &factors[1], &factors[2]};
+        turnLightIntoFactors(light, brightness, gamma);
     }
     refineMaps(*this, {&factors[0], &factors[1], &factors[2]}, guide, eps);
+    guide.release();
     cv::merge(factors, correctionMap);
 }

@@ -59,11 +59,25 @@ cv::Mat normalisedDarkChannel(int h, const std::vector<cv::Mat>& planes,
     return dark;
 }
 
+// One channel of the restored image, in 8 bits: (I - A) / max(t, 0.1) + A,
+// clamped to 0..255, then rounded.
 cv::Mat recoverPlane(const cv::Mat& plane8u, const cv::Mat& light, const cv::Mat& flooredT) {
     cv::Mat x;
     plane8u.convertTo(x, CV_64F);
     cv::Mat j = (x - light) / flooredT + light;
-    return cv::min(cv::max(j, 0.0), kUnitScale);
+    j = cv::min(cv::max(j, 0.0), kUnitScale);
+    j.convertTo(j, CV_8U);
+    return j;
+}
+
+// Rounding is per element, so converting the planes one by one and merging
+// them gives the same image as merging first, with a third of the memory.
+cv::Mat merged8u(const std::vector<cv::Mat>& planes) {
+    std::vector<cv::Mat> rounded(planes.size());
+    for (size_t c = 0; c < planes.size(); ++c) planes[c].convertTo(rounded[c], CV_8U);
+    cv::Mat image;
+    cv::merge(rounded, image);
+    return image;
 }
 
 }  // namespace
@@ -71,34 +85,32 @@ cv::Mat recoverPlane(const cv::Mat& plane8u, const cv::Mat& light, const cv::Mat
 void DehazeContext::dehaze(int radius, cv::Mat& dehazed, cv::Mat& airlight, cv::Mat& transmission,
                            cv::Mat image, double eps) const {
     checkStageArguments("dehaze", *this, radius, image);
-    const cv::Mat guide = unitGuide(image);
+    cv::Mat guide = unitGuide(image);
     std::vector<cv::Mat> planes;
     cv::split(image, planes);
 
-    cv::Mat dark;
-    darkChannel(radius + kDarkWindowExtra, dark, planes);
-    cv::Mat a0, a1, a2, counts;
-    localAirlight(radius, planes, dark, a0, a1, a2, counts);
-    dark.release();
-    smoothLightSums(*this, 2 * radius, {&a0, &a1, &a2}, counts, guide, eps);
-    counts.release();
+    cv::Mat a0, a1, a2;
+    {
+        cv::Mat dark, counts;
+        darkChannel(radius + kDarkWindowExtra, dark, planes);
+        localAirlight(radius, planes, dark, a0, a1, a2, counts);
+        dark.release();
+        smoothLightSums(*this, 2 * radius, {&a0, &a1, &a2}, counts, guide, eps);
+    }
     liftAirlight(a0, a1, a2);
 
     cv::Mat t = 1 - kHazeRemoval * normalisedDarkChannel(radius + kDarkWindowExtra, planes,
                                                           {&a0, &a1, &a2});
     refineMaps(*this, {&t}, guide, eps);
+    guide.release();
     t = cv::min(cv::max(t, 0.0), 1.0);
 
-    cv::Mat light;
-    cv::merge(std::vector<cv::Mat>{a0, a1, a2}, light);
-    light.convertTo(airlight, CV_8U);
-
+    const cv::Mat light = merged8u({a0, a1, a2});
     const cv::Mat flooredT = cv::max(t, kTransmissionFloor);
     std::vector<cv::Mat> recovered{recoverPlane(planes.at(0), a0, flooredT),
                                    recoverPlane(planes.at(1), a1, flooredT),
                                    recoverPlane(planes.at(2), a2, flooredT)};
-    cv::Mat restored;
-    cv::merge(recovered, restored);
-    restored.convertTo(dehazed, CV_8U);
+    cv::merge(recovered, dehazed);
+    airlight = light;
     transmission = t;
 }

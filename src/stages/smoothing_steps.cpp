@@ -24,9 +24,9 @@ void smoothLightSums(const DehazeContext& context, int radius, std::vector<cv::M
                      const cv::Mat& counts, const cv::Mat& guide, double eps) {
     if (context.useNonLocalFilter == 0) {
         for (cv::Mat* plane : sums) {
-            cv::Mat x = (*plane / counts) / kUnitScale;
-            guidedFilterColor(radius, x, guide, x, eps);
-            *plane = x * kUnitScale;
+            *plane = (*plane / counts) / kUnitScale;
+            guidedFilterColor(radius, *plane, guide, *plane, eps);
+            *plane = *plane * kUnitScale;
         }
         return;
     }
