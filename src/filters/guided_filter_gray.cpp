@@ -1,31 +1,23 @@
 #include "filters/guided_filter_gray.hpp"
 
-#include "filters/box_filter.hpp"
+#include "filters/box_sum_rows.hpp"
 
-#include <opencv2/core/utility.hpp>
-
+#include <algorithm>
 #include <stdexcept>
+#include <vector>
+
+// Two streamed sweeps, as in the colour filter: the first box-sums the
+// statistics of guide and input row by row and fits a and b; the second
+// box-sums a and b and applies them. Each box sum is bit-identical to
+// cumBoxFilter, and the element-wise steps keep their order, so the result is
+// exactly that of filtering with separate full-image box sums.
 
 namespace {
 
-// Calls fn(i) for every row i, rows split into bands over the worker threads.
-template <typename RowFn>
-void forEachRow(int rows, RowFn fn) {
-    cv::parallel_for_(cv::Range(0, rows), [&](const cv::Range& range) {
-        for (int i = range.start; i < range.end; ++i) fn(i);
-    });
-}
-
-cv::Mat boxSum(int r, const cv::Mat& m) {
-    cv::Mat sums;
-    cumBoxFilter(r, sums, m);
-    return sums;
-}
-
-cv::Mat product(const cv::Mat& a, const cv::Mat& b) {
-    if (a.data == b.data) return a.mul(a);
-    return a.mul(b);
-}
+// Window sums of the first sweep. With the image as its own guide, the sums of
+// p and I.*p are those of I and I.*I: the same numbers, summed once.
+enum Stat { kI, kII, kP, kIP, kStats };
+enum Coefficient { kA, kB, kCoefficients };
 
 void checkArguments(int r, const cv::Mat& I, const cv::Mat& p) {
     if (r < 0) throw std::invalid_argument("guidedFilterGray: negative radius");
@@ -35,48 +27,104 @@ void checkArguments(int r, const cv::Mat& I, const cv::Mat& p) {
         throw std::invalid_argument("guidedFilterGray: guide and input differ in size");
 }
 
+cv::Mat inDouble(const cv::Mat& plane) {
+    if (plane.depth() == CV_64F) return plane;
+    cv::Mat converted;
+    plane.convertTo(converted, CV_64F);
+    return converted;
+}
+
+// Pixel counts of the clipped windows along a line of n: N = rows * cols,
+// exactly what the box sum of an all-ones image gives (small integers).
+std::vector<double> windowCounts(int n, int r) {
+    std::vector<double> counts(n);
+    for (int i = 0; i < n; ++i) counts[i] = std::min(i + r, n - 1) - std::max(i - r, 0) + 1;
+    return counts;
+}
+
+void addRow(const double* __restrict values, int n, double* __restrict acc) {
+    for (int x = 0; x < n; ++x) acc[x] = values[x] + acc[x];
+}
+
+void addProductRow(const double* __restrict a, const double* __restrict b, int n,
+                   double* __restrict acc) {
+    for (int x = 0; x < n; ++x) acc[x] = a[x] * b[x] + acc[x];
+}
+
+struct FitRow {
+    const double *sumI, *sumII, *sumP, *sumIP;
+};
+
+void fitRow(const FitRow& s, double rowCount, const double* colCounts, int cols, double eps,
+            double* __restrict a, double* __restrict b) {
+    for (int j = 0; j < cols; ++j) {
+        const double n = rowCount * colCounts[j];
+        const double meanI = s.sumI[j] / n;
+        const double meanP = s.sumP[j] / n;
+        const double cov = s.sumIP[j] / n - meanI * meanP;
+        const double var = s.sumII[j] / n - meanI * meanI;
+        const double denominator = var + eps;
+        // A window of constant guide with eps = 0 has nothing to fit: a = 0.
+        const double aj = denominator != 0.0 ? cov / denominator : 0.0;
+        a[j] = aj;
+        b[j] = meanP - aj * meanI;
+    }
+}
+
+void applyRow(const double* __restrict sumA, const double* __restrict sumB,
+              const double* __restrict guide, double rowCount, const double* colCounts, int cols,
+              double* __restrict q) {
+    for (int j = 0; j < cols; ++j) {
+        const double n = rowCount * colCounts[j];
+        q[j] = (sumA[j] / n) * guide[j] + sumB[j] / n;
+    }
+}
+
 }  // namespace
 
 void guidedFilterGray(int r, cv::Mat& q, cv::Mat I, cv::Mat p, double eps) {
     checkArguments(r, I, p);
+    if (p.empty()) {
+        q = cv::Mat(p.size(), CV_64FC1);
+        return;
+    }
     const bool selfGuided = I.data == p.data && I.type() == p.type() && I.step == p.step;
-    I.convertTo(I, CV_64F);
-    p = selfGuided ? I : p;
-    p.convertTo(p, CV_64F);
-    const int rows = p.rows, cols = p.cols;
+    const cv::Mat guide = inDouble(I);
+    const cv::Mat input = selfGuided ? guide : inDouble(p);
+    const cv::Size size = p.size();
+    const std::vector<double> rowCounts = windowCounts(size.height, r);
+    const std::vector<double> colCounts = windowCounts(size.width, r);
 
-    const cv::Mat N = boxSum(r, cv::Mat::ones(rows, cols, CV_64F));
-    const cv::Mat sumI = boxSum(r, I);
-    // With the image as its own guide, the sums of p and I.*p are those of I
-    // and I.*I: the same numbers, computed once.
-    const cv::Mat sumII = boxSum(r, product(I, I));
-    const cv::Mat sumP = selfGuided ? sumI : boxSum(r, p);
-    const cv::Mat sumIP = selfGuided ? sumII : boxSum(r, product(I, p));
+    cv::Mat coefficients[kCoefficients];
+    for (cv::Mat& c : coefficients) c.create(size, CV_64FC1);
+    streamBoxSums(
+        r, size, selfGuided ? 2 : kStats,
+        [&](int row, int c0, int c1, double* const* acc) {
+            const double* g = guide.ptr<double>(row) + c0;
+            addRow(g, c1 - c0, acc[kI]);
+            addProductRow(g, g, c1 - c0, acc[kII]);
+            if (selfGuided) return;
+            const double* v = input.ptr<double>(row) + c0;
+            addRow(v, c1 - c0, acc[kP]);
+            addProductRow(g, v, c1 - c0, acc[kIP]);
+        },
+        [&](int row, const double* const* sums) {
+            const FitRow s{sums[kI], sums[kII], selfGuided ? sums[kI] : sums[kP],
+                           selfGuided ? sums[kII] : sums[kIP]};
+            fitRow(s, rowCounts[row], colCounts.data(), size.width, eps,
+                   coefficients[kA].ptr<double>(row), coefficients[kB].ptr<double>(row));
+        });
 
-    cv::Mat a(rows, cols, CV_64F), b(rows, cols, CV_64F);
-    forEachRow(rows, [&](int i) {
-        const double *n = N.ptr<double>(i), *sI = sumI.ptr<double>(i), *sP = sumP.ptr<double>(i);
-        const double *sIP = sumIP.ptr<double>(i), *sII = sumII.ptr<double>(i);
-        double *ai = a.ptr<double>(i), *bi = b.ptr<double>(i);
-        for (int j = 0; j < cols; ++j) {
-            const double meanI = sI[j] / n[j];
-            const double meanP = sP[j] / n[j];
-            const double cov = sIP[j] / n[j] - meanI * meanP;
-            const double var = sII[j] / n[j] - meanI * meanI;
-            const double denominator = var + eps;
-            // A window of constant guide with eps = 0 has nothing to fit: a = 0.
-            ai[j] = denominator != 0.0 ? cov / denominator : 0.0;
-            bi[j] = meanP - ai[j] * meanI;
-        }
-    });
-
-    const cv::Mat sumA = boxSum(r, a), sumB = boxSum(r, b);
-    cv::Mat result(rows, cols, CV_64F);
-    forEachRow(rows, [&](int i) {
-        const double *n = N.ptr<double>(i), *g = I.ptr<double>(i);
-        const double *sA = sumA.ptr<double>(i), *sB = sumB.ptr<double>(i);
-        double* out = result.ptr<double>(i);
-        for (int j = 0; j < cols; ++j) out[j] = (sA[j] / n[j]) * g[j] + sB[j] / n[j];
-    });
+    cv::Mat result(size, CV_64FC1);
+    streamBoxSums(
+        r, size, kCoefficients,
+        [&](int row, int c0, int c1, double* const* acc) {
+            for (int k = 0; k < kCoefficients; ++k)
+                addRow(coefficients[k].ptr<double>(row) + c0, c1 - c0, acc[k]);
+        },
+        [&](int row, const double* const* sums) {
+            applyRow(sums[kA], sums[kB], guide.ptr<double>(row), rowCounts[row], colCounts.data(),
+                     size.width, result.ptr<double>(row));
+        });
     q = result;
 }

@@ -1,0 +1,76 @@
+// The whole default pipeline: against one colour guided filter of the library,
+// with all threads against one, and per megapixel across picture sizes.
+#include "app/pipeline.hpp"
+#include "bench_pictures.hpp"
+
+#include <benchmark/benchmark.h>
+#include <opencv2/core/utility.hpp>
+#include <opencv2/ximgproc.hpp>
+
+#include <cmath>
+#include <sstream>
+
+namespace {
+
+const cv::Size kPictureSize(1024, 768);
+
+void runWholePipeline(const cv::Mat& picture) {
+    std::ostringstream progress;
+    benchmark::DoNotOptimize(runPipeline(picture, DehazeContext(), progress));
+}
+
+void PipelineVsXimgproc(benchmark::State& state) {
+    const cv::Mat picture = benchPicture(kPictureSize);
+    cv::Mat guide32, input32, anchor;
+    picture.convertTo(guide32, CV_32FC3, 1.0 / 255.0);
+    cv::extractChannel(guide32, input32, 0);
+    const int threads = cv::getNumThreads();
+    cv::setNumThreads(1);
+    double ours = 0, reference = 0;
+    for (auto _ : state) {
+        ours += secondsOf([&] { runWholePipeline(picture); });
+        reference += secondsOf([&] { cv::ximgproc::guidedFilter(guide32, input32, anchor, 32, 0.01); });
+    }
+    cv::setNumThreads(threads);
+    const double n = static_cast<double>(state.iterations());
+    state.counters["ours_ms"] = 1e3 * ours / n;
+    state.counters["anchor_ms"] = 1e3 * reference / n;
+    state.counters["ratio"] = ours / reference;
+}
+BENCHMARK(PipelineVsXimgproc)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void PipelineAllThreadsVsOne(benchmark::State& state) {
+    const cv::Mat picture = benchPicture(kPictureSize);
+    const int threads = cv::getNumThreads();
+    double one = 0, all = 0;
+    for (auto _ : state) {
+        cv::setNumThreads(1);
+        one += secondsOf([&] { runWholePipeline(picture); });
+        cv::setNumThreads(threads);
+        all += secondsOf([&] { runWholePipeline(picture); });
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["threads"] = threads;
+    state.counters["one_thread_ms"] = 1e3 * one / n;
+    state.counters["all_threads_ms"] = 1e3 * all / n;
+    state.counters["speedup"] = one / all;
+}
+BENCHMARK(PipelineAllThreadsVsOne)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Argument: picture size in tenths of a megapixel, at the sample's 3:2 shape.
+void PipelinePerMegapixel(benchmark::State& state) {
+    const double megapixels = static_cast<double>(state.range(0)) / 10.0;
+    const int width = static_cast<int>(std::lround(std::sqrt(megapixels * 1e6 * 1.5)));
+    const int height = static_cast<int>(std::lround(megapixels * 1e6 / width));
+    const cv::Mat picture = benchPicture(cv::Size(width, height));
+    double seconds = 0;
+    for (auto _ : state) seconds += secondsOf([&] { runWholePipeline(picture); });
+    const double n = static_cast<double>(state.iterations());
+    state.counters["megapixels"] = picture.total() / 1e6;
+    state.counters["seconds_per_megapixel"] = seconds / n / (picture.total() / 1e6);
+}
+BENCHMARK(PipelinePerMegapixel)
+    ->Arg(3)->Arg(10)->Arg(40)->Arg(120)->Arg(240)
+    ->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
