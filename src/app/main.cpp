@@ -1,10 +1,9 @@
 // nightdehaze: enhances one night-time hazy photograph and writes the result.
 #include "app/command_line.hpp"
-#include "app/dehaze_context.hpp"
 #include "app/input_image.hpp"
 #include "app/output_files.hpp"
 #include "app/output_name.hpp"
-#include "app/pipeline.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 
 #include <opencv2/core/utility.hpp>
 #include <opencv2/core/utils/logger.hpp>
@@ -33,14 +32,15 @@ int report(int status, const std::string& message) {
     return status;
 }
 
-std::vector<OutputImage> outputsOf(const CommandLine& line, const PipelineResult& result) {
+std::vector<OutputImage> outputsOf(const CommandLine& line, const cv::Mat& dehazed,
+                                   const HazeMaps& maps) {
     const std::string output = line.outputPath ? *line.outputPath : derivedOutputPath(line.inputPath);
-    std::vector<OutputImage> outputs{{output, result.dehazed}};
+    std::vector<OutputImage> outputs{{output, dehazed}};
     if (line.writeMaps) {
         cv::Mat transmission;
-        result.transmission.convertTo(transmission, CV_8U, 255.0);
+        maps.transmission.convertTo(transmission, CV_8U, 255.0);
         const std::string base = line.outputPath ? *line.outputPath : line.inputPath;
-        outputs.push_back({derivedOutputPath(base, "_A.bmp"), result.airlight});
+        outputs.push_back({derivedOutputPath(base, "_A.bmp"), maps.airlight});
         outputs.push_back({derivedOutputPath(base, "_T.bmp"), transmission});
     }
     return outputs;
@@ -53,15 +53,16 @@ int run(const CommandLine& line) {
     if (line.threads) cv::setNumThreads(*line.threads);
 
     const cv::Mat image = readColorImage(line.inputPath);
-    PipelineResult result;
+    cv::Mat dehazed;
+    HazeMaps maps;
     try {
-        result = runPipeline(image, context, std::cout);
+        dehazed = enhance(image, context, line.writeMaps ? &maps : nullptr, &std::cout);
     } catch (const std::bad_alloc&) {
         return report(kExitFailure, "not enough memory to process '" + line.inputPath + "' (" +
                                         std::to_string(image.cols) + "x" +
                                         std::to_string(image.rows) + " pixels)");
     }
-    writeImagesAtomically(outputsOf(line, result));
+    writeImagesAtomically(outputsOf(line, dehazed, maps));
     return 0;
 }
 
@@ -82,7 +83,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (line.showVersion) {
-        std::cout << "nightdehaze " << NIGHTDEHAZE_VERSION << std::endl;
+        std::cout << "nightdehaze " << nightdehazeVersion() << std::endl;
         return 0;
     }
     try {

@@ -1,0 +1,144 @@
+#pragma once
+// nightdehaze: enhancement of colour photographs taken at night in haze.
+//
+// Link with the CMake target nightdehaze::nightdehaze (find_package(nightdehaze)).
+// Everything below is in the global namespace. Conventions of every function:
+// - Images are cv::Mat with channels in B, G, R order. 8-bit planes hold
+//   0..255; the filters compute in double precision and return CV_64F.
+// - A window of radius r is the square of side 2r+1 centred on a pixel,
+//   clipped at the image border: pixels outside are neither read nor counted.
+//   Only the patches of the non-local filter read a mirrored border.
+// - An output is passed by reference and written last, after every input has
+//   been read, so it may be the same object as an input; several outputs of
+//   one call must be distinct objects. Inputs passed by value are shallow
+//   headers; their pixels are not written unless they are also an output. As
+//   with OpenCV's own functions, an output that already has the result's size
+//   and type may be filled in place: never pass as output a matrix that shares
+//   its pixels with one still needed.
+// - Arguments a function cannot process throw std::invalid_argument with a
+//   message naming the function and the problem; cv::Exception and
+//   std::bad_alloc propagate unchanged.
+// - Work is spread over OpenCV's threads (cv::setNumThreads); the results are
+//   identical, bit for bit, whatever the number of threads.
+#include <opencv2/core.hpp>
+
+#include <iosfwd>
+
+// The version of the library, "MAJOR.MINOR.PATCH".
+const char* nightdehazeVersion();
+
+// The parameters of colour correction and dehazing, with their defaults, and
+// the two stages that read them. The stages only read the context, so one
+// context may be shared between threads once it is set up.
+class DehazeContext {
+public:
+    int refineRadius = 32;      // guided-filter radius of each stage's final map
+    int patchRadius = 1;        // non-local filter: patch radius
+    int searchRadius = 16;      // non-local filter: search radius of the final maps
+    double noiseSigma = 25.0;   // non-local filter: noise level, 0..255 scale
+    double nonLocalEps = 100.0; // non-local filter: regulariser, 0..255 scale
+    int useNonLocalFilter = 0;  // 0: colour guided filter; otherwise non-local
+    double gamma = 1.2;         // brightness exponent of colour correction is 1/gamma
+
+    // Both stages take a non-empty 8-bit BGR image (CV_8UC3), the window
+    // radius of the light estimate (at least 1; the tool uses 5) and eps, the
+    // guided-filter regularisation on the 0..1 scale (the tool uses 0.01).
+    // Every output has the image's size and may be the image's object. They
+    // throw std::invalid_argument for another image type, radius < 1 or
+    // refineRadius < 0.
+
+    // Correction map: CV_64FC3 factors (mostly 0.1..1) by which the caller
+    // divides the image to neutralise the colour of the local light.
+    void colorCorrection(int radius, cv::Mat& correctionMap, cv::Mat image, double eps) const;
+
+    // Removes haze: dehazed (CV_8UC3), the local atmospheric light (CV_8UC3,
+    // saturated) and the transmission in 0..1 (CV_64FC1).
+    void dehaze(int radius, cv::Mat& dehazed, cv::Mat& airlight, cv::Mat& transmission,
+                cv::Mat image, double eps) const;
+};
+
+// ---------------------------------------------------------------------------
+// The whole pipeline in one call.
+
+// The two maps of the dehazing stage, each of the size of the image.
+struct HazeMaps {
+    cv::Mat airlight;      // local atmospheric light, CV_8UC3, 0..255
+    cv::Mat transmission;  // share of the scene's light that passes the haze, CV_64FC1, 0..1
+};
+
+// Enhances an 8-bit BGR photograph (CV_8UC3, non-empty) exactly as the
+// nightdehaze tool does: light compensation, contrast stretch, colour
+// correction (the image divided by the correction map, a zero factor giving
+// 0), contrast stretch, dehazing, each stage at window radius 5 with
+// regularisation 0.01 and the other parameters from context. Returns the
+// dehazed image, a new CV_8UC3 matrix of the input's size. When maps is given
+// it receives the dehazing stage's maps (new matrices). When progress is given
+// one line is written and flushed to it as each stage begins:
+// "Current step: Light Compensation", "... Color Correction", "... Dehazing".
+// bgr8 is never written. Throws std::invalid_argument for an empty image, an
+// image of another type, a context.gamma that is not a finite number above 0,
+// or context radii the stages reject.
+cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* maps = nullptr,
+                std::ostream* progress = nullptr);
+
+// ---------------------------------------------------------------------------
+// Stages.
+
+// Brightens an 8-bit BGR image in HSV space: hue and saturation are kept and
+// the value V becomes 255*(V/255)^(1/3) times the ratio of V to the V of an
+// edge-preserving smoothed copy (grey guided filter per plane at radius r, the
+// ratio smoothed at r + 5), rounded to 8 bits. eps regularises both filters on
+// the 0..1 scale. dst becomes CV_8UC3 and may be the same object as src.
+// Throws std::invalid_argument unless src is non-empty CV_8UC3 and r >= 0.
+void lightCompensation(int r, cv::Mat& dst, cv::Mat src, double eps);
+
+// Stretches each plane of an 8-bit three-channel image so that the mean of its
+// darkest 1 % maps to 0 and the mean of its brightest 1 % to 255, saturating
+// outside. Each tail holds at least one pixel; a plane whose two tail means are
+// equal is left unchanged. dst becomes CV_8UC3 and may be the same object as src.
+// Throws std::invalid_argument unless src is CV_8UC3.
+void contrastStretch(cv::Mat& dst, cv::Mat src);
+
+// ---------------------------------------------------------------------------
+// Filter kernels.
+
+// Window sums (not means) of a single-channel image of any depth over the
+// window of radius r: outside pixels are not counted. Values keep their units
+// (an 8-bit source sums 0..255). dst becomes a new CV_64FC1 matrix of src's
+// size and may be the same object as src. Throws std::invalid_argument when
+// r < 0 or src has more than one channel.
+void cumBoxFilter(int r, cv::Mat& dst, cv::Mat src);
+
+// Guided filter under a single-channel guide: q = mean(a)*I + mean(b), with
+// a = cov(I,p)/(var(I)+eps) and b = mean(p) - a*mean(I) over every window of
+// radius r. I and p are one channel each, same size, any depth, not rescaled:
+// pass them on the 0..1 scale, where eps (e.g. 0.01) applies. q becomes a new
+// CV_64FC1 matrix; q, I and p may all be the same object. Throws
+// std::invalid_argument for r < 0, a plane with several channels, or a size mismatch.
+void guidedFilterGray(int r, cv::Mat& q, cv::Mat I, cv::Mat p, double eps);
+
+// Guided filter under a three-channel guide: over every window of radius r, p
+// is fitted as a2*I2 + a1*I1 + a0*I0 + b (guide covariance + eps on the
+// diagonal) and the window means of the coefficients are applied to the guide.
+// I: three channels, p: one channel, same size, any depth, not rescaled (pass
+// 0..1). q becomes a new CV_64FC1 matrix and may be p itself. Throws
+// std::invalid_argument for r < 0, a guide without three channels, a p
+// without one, or a size mismatch.
+void guidedFilterColor(int r, cv::Mat& q, cv::Mat I, cv::Mat p, double eps);
+
+// Guided filter whose local means are non-local-means weighted means over the
+// search window of radius s: the weight of a window pixel comes from the
+// distance between the (2r+1)^2 guide patches around the two pixels (mirrored
+// at the border, guide rounded to whole grey levels), noise level sigma.
+// I: three channels, p: one channel, same size, both on the 0..255 scale,
+// where sigma and eps apply. q becomes a new CV_64FC1 matrix and may be the
+// matrix p was built from. Throws std::invalid_argument for r < 1, s < 0,
+// sigma <= 0 or a bad guide or input.
+void nonLocalGuidedFilter(int r, int s, cv::Mat& q, cv::Mat I, cv::Mat p, double sigma,
+                          double eps);
+
+// dst(i, j) = std::pow(src(i, j), p) for a single-channel source of any depth,
+// taken as double without rescaling. dst becomes a new CV_64FC1 matrix and may
+// be the same object as src. Throws std::invalid_argument when src has
+// several channels.
+void elementwisePower(cv::Mat& dst, cv::Mat src, double p);

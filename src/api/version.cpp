@@ -1,0 +1,3 @@
+#include "nightdehaze/nightdehaze.hpp"
+
+const char* nightdehazeVersion() { return NIGHTDEHAZE_VERSION; }
