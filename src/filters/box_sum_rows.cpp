@@ -187,3 +187,25 @@ void streamBoxSums(int r, cv::Size size, int planes, const PlaneRowAdder& addPla
             sweepBand(addPlaneRows, consumeRow, r, size, bands[t], starts[t]);
     });
 }
+
+std::vector<double> windowCounts(int n, int r) {
+    std::vector<double> counts(n);
+    for (int i = 0; i < n; ++i) counts[i] = std::min(i + r, n - 1) - std::max(i - r, 0) + 1;
+    return counts;
+}
+
+void addRow(const double* __restrict values, int n, double* __restrict acc) {
+    for (int x = 0; x < n; ++x) acc[x] = values[x] + acc[x];
+}
+
+void addProductRow(const double* __restrict a, const double* __restrict b, int n,
+                   double* __restrict acc) {
+    for (int x = 0; x < n; ++x) acc[x] = a[x] * b[x] + acc[x];
+}
+
+cv::Mat inDouble(const cv::Mat& m) {
+    if (m.depth() == CV_64F) return m;
+    cv::Mat converted;
+    m.convertTo(converted, CV_64F);
+    return converted;
+}

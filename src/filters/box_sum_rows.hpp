@@ -2,6 +2,7 @@
 #include <opencv2/core.hpp>
 
 #include <functional>
+#include <vector>
 
 // Window sums of several planes at once, handed out row by row, each value
 // bit-identical to cumBoxFilter of that plane (same radius, same clipped
@@ -24,3 +25,22 @@ using BoxSumRowConsumer = std::function<void(int row, const double* const* sums)
 // Throws std::invalid_argument when r < 0 or planes < 1.
 void streamBoxSums(int r, cv::Size size, int planes, const PlaneRowAdder& addPlaneRows,
                    const BoxSumRowConsumer& consumeRow);
+
+// Helpers for the row adders and consumers of streamBoxSums.
+
+// Pixel count of each index's clipped window [i-r, i+r] on a line of n. The
+// count N of a window, the box sum of an all-ones image, is exactly
+// rowCounts[i] * colCounts[j]: every running sum of ones is a small integer,
+// so cumBoxFilter forms that product without rounding.
+std::vector<double> windowCounts(int n, int r);
+
+// acc[x] = values[x] + acc[x], the order of cumBoxFilter's running sums.
+void addRow(const double* __restrict values, int n, double* __restrict acc);
+
+// acc[x] = a[x] * b[x] + acc[x]: the running sum of a product image.
+void addProductRow(const double* __restrict a, const double* __restrict b, int n,
+                   double* __restrict acc);
+
+// The matrix itself when it already holds doubles (it is only read), else a
+// copy converted with scale 1 and offset 0.
+cv::Mat inDouble(const cv::Mat& m);

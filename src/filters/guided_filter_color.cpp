@@ -67,36 +67,8 @@ void checkArguments(int r, const cv::Mat& I, const cv::Mat& p) {
                                     std::to_string(p.cols) + "x" + std::to_string(p.rows));
 }
 
-// The plane itself when it already holds doubles (it is only read), else a copy
-// converted with scale 1 and offset 0.
-cv::Mat inDouble(const cv::Mat& plane) {
-    if (plane.depth() == CV_64F) return plane;
-    cv::Mat converted;
-    plane.convertTo(converted, CV_64F);
-    return converted;
-}
-
 FilterPlanes planesInDouble(const cv::Mat& I, const cv::Mat& p) {
     return {inDouble(I), inDouble(p)};
-}
-
-// Number of pixels of each index in its clipped window [i-r, i+r] on a line of n.
-// The pixel count N of a window, the box sum of an all-ones image, is exactly
-// rowCounts[i] * colCounts[j]: every running sum of ones is a small integer, so
-// cumBoxFilter forms that product without rounding.
-std::vector<double> windowCounts(int n, int r) {
-    std::vector<double> counts(n);
-    for (int i = 0; i < n; ++i) counts[i] = std::min(i + r, n - 1) - std::max(i - r, 0) + 1;
-    return counts;
-}
-
-void addRow(const double* __restrict values, int n, double* __restrict acc) {
-    for (int x = 0; x < n; ++x) acc[x] = values[x] + acc[x];
-}
-
-void addProductRow(const double* __restrict a, const double* __restrict b, int n,
-                   double* __restrict acc) {
-    for (int x = 0; x < n; ++x) acc[x] = a[x] * b[x] + acc[x];
 }
 
 void addGuideStats(const FilterPlanes& in, int row, int c0, int c1, double* const* acc) {

@@ -27,30 +27,6 @@ void checkArguments(int r, const cv::Mat& I, const cv::Mat& p) {
         throw std::invalid_argument("guidedFilterGray: guide and input differ in size");
 }
 
-cv::Mat inDouble(const cv::Mat& plane) {
-    if (plane.depth() == CV_64F) return plane;
-    cv::Mat converted;
-    plane.convertTo(converted, CV_64F);
-    return converted;
-}
-
-// Pixel counts of the clipped windows along a line of n: N = rows * cols,
-// exactly what the box sum of an all-ones image gives (small integers).
-std::vector<double> windowCounts(int n, int r) {
-    std::vector<double> counts(n);
-    for (int i = 0; i < n; ++i) counts[i] = std::min(i + r, n - 1) - std::max(i - r, 0) + 1;
-    return counts;
-}
-
-void addRow(const double* __restrict values, int n, double* __restrict acc) {
-    for (int x = 0; x < n; ++x) acc[x] = values[x] + acc[x];
-}
-
-void addProductRow(const double* __restrict a, const double* __restrict b, int n,
-                   double* __restrict acc) {
-    for (int x = 0; x < n; ++x) acc[x] = a[x] * b[x] + acc[x];
-}
-
 struct FitRow {
     const double *sumI, *sumII, *sumP, *sumIP;
 };
