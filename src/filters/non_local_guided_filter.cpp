@@ -18,17 +18,27 @@
 // How the filter is made fast without changing a single bit of its values:
 // - The padded guide holds whole grey levels, so every patch distance is an
 //   integer whatever the order of summation, and the weight is a function of
-//   that integer alone: it is looked up in a table filled on first use.
-// - Distances are computed per search offset and output row as column sums of
-//   squared differences followed by a running patch sum, all in exact integer
-//   arithmetic (float or double, chosen so that no sum can be rounded).
+//   that integer alone: 1 up to the noise floor, beyond it looked up in a
+//   table filled on first use.
+// - The image is cut into tiles of a few rows and columns. For each search
+//   offset the squared guide differences of a tile are computed once and
+//   turned into patch distances by running sums over rows and columns, in
+//   float or double, whichever holds every sum exactly.
 // - Every pixel still adds its window pixels in row-major order: search rows
 //   (dy) outer, columns (dx) inner, skipping the offsets outside the image.
 // - The thirteen weighted sums of a pixel are kept side by side (the weight sum
-//   as weight times 1.0, which is exact) so that one pixel's sums stay in
-//   registers while its row of search offsets is added.
+//   as weight times 1.0, which is exact) so that they stay in registers while
+//   a row of search offsets is added.
 // - The weight sum of the first sweep is reused as the divisor of the second:
 //   it is the same sum of the same weights in the same order.
+// The hot loops are compiled twice, for AVX2 and for the baseline; both do the
+// same IEEE operations lane by lane, and nothing is fused into multiply-adds.
+
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+#define NIGHTDEHAZE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define NIGHTDEHAZE_VECTOR_CLONES
+#endif
 
 namespace {
 
@@ -41,13 +51,18 @@ constexpr double kBandwidthFactorSquared = 0.4 * 0.4;
 constexpr std::int64_t kFloatExactLimit = std::int64_t(1) << 24;
 
 // Largest weight table (entries); beyond it weights are computed directly.
-// Pages are committed only for the chunks that are actually filled.
+// Memory is committed only for the chunks that are actually filled.
 constexpr std::int64_t kMaxTableEntries = std::int64_t(1) << 25;
 constexpr int kTableChunkBits = 9;
 
-// Output columns handled together, so that the weights of a search row, the
-// weighted sums and the feature rows they read stay in the core's cache.
-constexpr int kTileWidth = 256;
+// Table entries requested ahead of their use, enough to keep the memory
+// system busy without overflowing its queue of outstanding loads.
+constexpr int kLookAhead = 16;
+
+// A tile: the rows and columns whose weights, weighted sums and feature rows
+// stay in the core's cache while all search offsets are visited.
+constexpr int kTileRows = 8;
+constexpr int kTileWidth = 64;
 
 // Weighted sums of one pixel are updated in blocks of this many values held in
 // registers; the feature vector of a pixel is padded to a multiple of it.
@@ -68,26 +83,49 @@ struct PatchWeightRule {
         if (d < 0) d = 0;
         return std::exp(-d / bandwidth2);
     }
+
+    // Largest distance whose mean squared difference does not exceed the
+    // noise floor: its weight and that of every smaller distance is exactly 1.
+    std::int64_t lastUnitDistance() const {
+        std::int64_t lo = 0, hi = std::int64_t(1) << 62;
+        while (hi - lo > 1) {
+            const std::int64_t mid = lo + (hi - lo) / 2;
+            (static_cast<double>(mid) / patchArea / 3.0 - noiseFloor <= 0 ? lo : hi) = mid;
+        }
+        return lo;
+    }
 };
 
-// Weight of every integer patch distance up to a bound, computed on first use
-// in chunks; any thread may fill a chunk, every thread reads the same values.
+// Weight of every integer patch distance up to a bound: 1 up to the noise
+// floor, beyond it computed on first use in chunks; any thread may fill a
+// chunk, every thread reads the same values.
 class PatchWeights {
 public:
-    PatchWeights(const PatchWeightRule& rule, std::int64_t maxDistance) : rule_(rule) {
-        if (maxDistance >= kMaxTableEntries) return;
-        const std::int64_t entries = maxDistance + 1;
-        const std::int64_t chunks = (entries >> kTableChunkBits) + 1;
+    PatchWeights(const PatchWeightRule& rule, std::int64_t maxDistance)
+        : rule_(rule), lastUnit_(std::min(rule.lastUnitDistance(), maxDistance)) {
+        if (maxDistance >= kMaxTableEntries || maxDistance <= lastUnit_) return;
+        const std::int64_t chunks = (maxDistance >> kTableChunkBits) + 1;
         values_.reset(new double[chunks << kTableChunkBits]);
         ready_.reset(new std::atomic<bool>[chunks]);
         for (std::int64_t c = 0; c < chunks; ++c) ready_[c].store(false, std::memory_order_relaxed);
     }
 
+    // Distances up to this one weigh exactly 1; it never exceeds the largest
+    // distance, so float and double hold it exactly.
+    std::int64_t lastUnitDistance() const { return lastUnit_; }
+
     double operator()(std::int64_t distance) const {
+        if (distance <= lastUnit_) return 1.0;
         if (!values_) return rule_(static_cast<double>(distance));
         const std::int64_t chunk = distance >> kTableChunkBits;
         if (!ready_[chunk].load(std::memory_order_acquire)) fill(chunk);
         return values_[distance];
+    }
+
+    // Starts loading the table entry of a distance above the noise floor, so
+    // that look-ups wait for memory together rather than one after another.
+    void prefetch(std::int64_t distance) const {
+        if (values_) __builtin_prefetch(values_.get() + distance);
     }
 
 private:
@@ -101,6 +139,7 @@ private:
     }
 
     PatchWeightRule rule_;
+    std::int64_t lastUnit_;
     std::unique_ptr<double[]> values_;
     std::unique_ptr<std::atomic<bool>[]> ready_;
     mutable std::mutex fillMutex_;
@@ -110,8 +149,6 @@ struct SearchGeometry {
     int rows, cols;
     int patchRadius, searchRadius;
     int span() const { return 2 * searchRadius + 1; }
-    int firstDy(int i) const { return std::max(-searchRadius, -i); }
-    int lastDy(int i) const { return std::min(searchRadius, rows - 1 - i); }
     int firstDx(int j) const { return std::max(-searchRadius, -j); }
     int lastDx(int j) const { return std::min(searchRadius, cols - 1 - j); }
 };
@@ -119,92 +156,247 @@ struct SearchGeometry {
 // Everything that depends on the guide and the inputs, laid out for the sweeps.
 struct FilterData {
     SearchGeometry geometry;
-    std::array<cv::Mat, 3> guide;       // G0, G1, G2 as CV_64F
-    std::array<cv::Mat, 3> paddedGuide; // padded G0, G1, G2 in the distance type
+    std::array<cv::Mat, 3> guide;        // G0, G1, G2 as CV_64F
+    std::array<cv::Mat, 3> paddedGuide;  // padded G0, G1, G2, CV_32F or CV_64F
     bool floatDistances = true;
     int inputCount = 0;
-    int featureStride = 0;              // doubles per pixel in features
-    std::vector<double> features;       // rows x cols x featureStride
+    int featureStride = 0;               // doubles per pixel in features
+    std::vector<double> features;        // rows x cols x featureStride
     double eps = 0;
+};
+
+// Output pixels [i0, i1) x [j0, j1).
+struct Tile {
+    int i0, i1, j0, j1;
+    int index;  // position in row-major tile order
 };
 
 // Per-thread buffers of one tile.
 struct TileScratch {
-    std::vector<double> weights;  // span x kTileWidth, row dx+s holds offset dx
-    std::vector<double> sums;     // kTileWidth x stride
-    std::vector<double> columnD;  // column sums of squared differences
-    std::vector<float> columnF;
+    int squaresStride;
+    std::vector<double> weights;  // span x kTileRows x kTileWidth, by dx, row, column
+    std::vector<double> sums;     // kTileRows x kTileWidth x sums per pixel
+    std::vector<float> squaresF, columnF, distanceF;
+    std::vector<double> squaresD, columnD, distanceD;
+    std::vector<int> pending;     // distances whose weight needs a look-up
+    std::array<int, kTileRows> above{};  // per tile row, how many of them
 
-    TileScratch(const SearchGeometry& g, int stride)
-        : weights(static_cast<size_t>(g.span()) * kTileWidth),
-          sums(static_cast<size_t>(kTileWidth) * stride),
-          columnD(kTileWidth + 2 * g.patchRadius),
-          columnF(kTileWidth + 2 * g.patchRadius) {}
+    TileScratch(const SearchGeometry& g, int sumsPerPixel, bool floatDistances)
+        : squaresStride(kTileWidth + 2 * g.patchRadius),
+          weights(static_cast<size_t>(g.span()) * kTileRows * kTileWidth),
+          sums(static_cast<size_t>(kTileRows) * kTileWidth * sumsPerPixel),
+          pending(kTileRows * kTileWidth) {
+        const size_t squares = static_cast<size_t>(kTileRows + 2 * g.patchRadius) * squaresStride;
+        if (floatDistances) {
+            squaresF.resize(squares), columnF.resize(squaresStride), distanceF.resize(kTileRows * kTileWidth);
+        } else {
+            squaresD.resize(squares), columnD.resize(squaresStride), distanceD.resize(kTileRows * kTileWidth);
+        }
+    }
 
-    template <typename Dist> Dist* column();
+    double* weightRow(int dx, int s, int tileRow) {
+        return weights.data() + (static_cast<size_t>(dx + s) * kTileRows + tileRow) * kTileWidth;
+    }
+    template <typename Dist> Dist* squares();
+    template <typename Dist> Dist* columns();
+    template <typename Dist> Dist* distances();
 };
-template <> double* TileScratch::column<double>() { return columnD.data(); }
-template <> float* TileScratch::column<float>() { return columnF.data(); }
+template <> float* TileScratch::squares<float>() { return squaresF.data(); }
+template <> double* TileScratch::squares<double>() { return squaresD.data(); }
+template <> float* TileScratch::columns<float>() { return columnF.data(); }
+template <> double* TileScratch::columns<double>() { return columnD.data(); }
+template <> float* TileScratch::distances<float>() { return distanceF.data(); }
+template <> double* TileScratch::distances<double>() { return distanceD.data(); }
 
-// Weights of the search row i+dy for the output pixels [j0, j1) of row i:
-// weights[(dx+s)*kTileWidth + j-j0] for every dx that stays inside the image.
+// squares[x] = sum over the three channels of (centre[c][x] - other[c][x])^2.
 template <typename Dist>
-void searchRowWeights(const FilterData& data, const PatchWeights& weightOf, int i, int dy,
-                      int j0, int j1, TileScratch& scratch) {
-    const SearchGeometry& g = data.geometry;
-    const int side = 2 * g.patchRadius + 1;
-    Dist* column = scratch.column<Dist>();
-    for (int dx = -g.searchRadius; dx <= g.searchRadius; ++dx) {
-        const int lo = std::max(j0, -dx), hi = std::min(j1, g.cols - dx);
-        if (lo >= hi) continue;
-        const int length = hi - lo + side - 1;
-        std::fill(column, column + length, Dist(0));
-        for (int a = 0; a < side; ++a) {
-            for (int c = 0; c < 3; ++c) {
-                const Dist* centre = data.paddedGuide[c].ptr<Dist>(i + a) + lo;
-                const Dist* other = data.paddedGuide[c].ptr<Dist>(i + dy + a) + lo + dx;
-                for (int x = 0; x < length; ++x) {
-                    const Dist diff = centre[x] - other[x];
-                    column[x] += diff * diff;
-                }
-            }
-        }
-        double* w = scratch.weights.data() + static_cast<size_t>(dx + g.searchRadius) * kTileWidth - j0;
-        for (int j = lo; j < hi; ++j) {
-            Dist distance = 0;
-            for (int b = 0; b < side; ++b) distance += column[j - lo + b];
-            w[j] = weightOf(static_cast<std::int64_t>(distance));
-        }
+inline void channelSquares(const Dist* const centre[3], const Dist* const other[3], int length,
+                           Dist* __restrict squares) {
+    for (int x = 0; x < length; ++x) {
+        const Dist d0 = centre[0][x] - other[0][x];
+        const Dist d1 = centre[1][x] - other[1][x];
+        const Dist d2 = centre[2][x] - other[2][x];
+        squares[x] = d0 * d0 + d1 * d1 + d2 * d2;
     }
 }
 
-void computeSearchRowWeights(const FilterData& data, const PatchWeights& weightOf, int i, int dy,
-                             int j0, int j1, TileScratch& scratch) {
-    if (data.floatDistances)
-        searchRowWeights<float>(data, weightOf, i, dy, j0, j1, scratch);
-    else
-        searchRowWeights<double>(data, weightOf, i, dy, j0, j1, scratch);
+template <typename Dist>
+inline void addRow(Dist* __restrict sum, const Dist* __restrict row, int length) {
+    for (int x = 0; x < length; ++x) sum[x] += row[x];
 }
 
-// Adds, for every pixel of [j0, j1), w * feature of the window pixels of
-// search row k, in column order, to the pixel's weighted sums.
-void accumulateFeatureRow(const FilterData& data, int k, int j0, int j1, TileScratch& scratch) {
+// Patch distances of the tile pixels in rows [iLo, iHi) and columns [lo, hi)
+// to their window pixels at offset (dy, dx), into
+// distances[(i-iLo)*kTileWidth + j-lo]: squared differences once per tile,
+// then running sums down the columns and window sums along the rows. Sets the
+// weights of these pixels to 1 and counts, per row, the distances above unit
+// whose weights are still to be looked up.
+template <typename Dist>
+NIGHTDEHAZE_VECTOR_CLONES void offsetDistances(const FilterData& data, const Tile& tile, int dy, int dx,
+                                               int iLo, int iHi, int lo, int hi, Dist unit,
+                                               TileScratch& scratch) {
+    const int r = data.geometry.patchRadius, side = 2 * r + 1;
+    const int width = hi - lo, paddedWidth = width + 2 * r;
+    const int stride = scratch.squaresStride;
+    Dist* __restrict squares = scratch.squares<Dist>();
+    for (int y = iLo; y < iHi + 2 * r; ++y) {
+        const Dist* centre[3];
+        const Dist* other[3];
+        for (int c = 0; c < 3; ++c) {
+            centre[c] = data.paddedGuide[c].ptr<Dist>(y) + lo;
+            other[c] = data.paddedGuide[c].ptr<Dist>(y + dy) + lo + dx;
+        }
+        channelSquares<Dist>(centre, other, paddedWidth, squares + static_cast<size_t>(y - iLo) * stride);
+    }
+    Dist* __restrict column = scratch.columns<Dist>();
+    std::copy_n(squares, paddedWidth, column);
+    for (int a = 1; a < side; ++a) addRow<Dist>(column, squares + static_cast<size_t>(a) * stride, paddedWidth);
+    for (int i = iLo; i < iHi; ++i) {
+        if (i > iLo) {
+            const Dist* entering = squares + static_cast<size_t>(i - iLo + 2 * r) * stride;
+            const Dist* leaving = squares + static_cast<size_t>(i - iLo - 1) * stride;
+            for (int x = 0; x < paddedWidth; ++x) column[x] = column[x] + entering[x] - leaving[x];
+        }
+        Dist* __restrict distance = scratch.distances<Dist>() + static_cast<size_t>(i - iLo) * kTileWidth;
+        std::copy_n(column, width, distance);
+        for (int b = 1; b < side; ++b) addRow<Dist>(distance, column + b, width);
+        double* __restrict w = scratch.weightRow(dx, data.geometry.searchRadius, i - tile.i0) + (lo - tile.j0);
+        int above = 0;
+        for (int j = 0; j < width; ++j) {
+            w[j] = 1.0;
+            above += distance[j] > unit;
+        }
+        scratch.above[i - iLo] = above;
+    }
+}
+
+// Weights of the tile pixels in rows [iLo, iHi) and columns [lo, hi) to their
+// window pixels at offset (dy, dx), into scratch.weightRow(dx, ...). Most
+// distances of a photograph are below the noise floor and weigh 1; the others
+// are gathered and their table entries loaded together.
+template <typename Dist>
+bool offsetWeights(const FilterData& data, const PatchWeights& weightOf, const Tile& tile, int dy, int dx,
+                   int iLo, int iHi, int lo, int hi, TileScratch& scratch) {
+    const Dist unit = static_cast<Dist>(weightOf.lastUnitDistance());
+    offsetDistances<Dist>(data, tile, dy, dx, iLo, iHi, lo, hi, unit, scratch);
+    const int width = hi - lo, s = data.geometry.searchRadius;
+    const Dist* distances = scratch.distances<Dist>();
+    int* pending = scratch.pending.data();
+    int count = 0;
+    for (int i = iLo; i < iHi; ++i) {
+        if (scratch.above[i - iLo] == 0) continue;
+        for (int j = 0; j < width; ++j) {
+            const int at = (i - iLo) * kTileWidth + j;
+            pending[count] = at;
+            count += distances[at] > unit;
+        }
+    }
+    for (int k = 0; k < std::min(count, kLookAhead); ++k)
+        weightOf.prefetch(static_cast<std::int64_t>(distances[pending[k]]));
+    for (int k = 0; k < count; ++k) {
+        if (k + kLookAhead < count)
+            weightOf.prefetch(static_cast<std::int64_t>(distances[pending[k + kLookAhead]]));
+        const int at = pending[k];
+        scratch.weightRow(dx, s, iLo + at / kTileWidth - tile.i0)[lo - tile.j0 + at % kTileWidth] =
+            weightOf(static_cast<std::int64_t>(distances[at]));
+    }
+    return count == 0;
+}
+
+// How a sweep uses the flags that mark the search offsets at which every
+// pixel of a tile weighs 1: the first sweep records them, the second fills
+// those weights with 1 instead of computing the distances again.
+enum class UnitOffsets { kRecord, kReuse };
+
+// Weights of every tile pixel in rows [iLo, iHi) to its window pixels in
+// search row dy, for every dx that stays inside the image. allUnit holds one
+// flag per dx.
+void searchRowWeights(const FilterData& data, const PatchWeights& weightOf, const Tile& tile, int dy,
+                      int iLo, int iHi, std::uint8_t* allUnit, UnitOffsets mode, TileScratch& scratch) {
+    const SearchGeometry& g = data.geometry;
+    for (int dx = -g.searchRadius; dx <= g.searchRadius; ++dx) {
+        const int lo = std::max(tile.j0, -dx), hi = std::min(tile.j1, g.cols - dx);
+        if (lo >= hi) continue;
+        std::uint8_t& unit = allUnit[dx + g.searchRadius];
+        if (mode == UnitOffsets::kReuse && unit) {
+            for (int i = iLo; i < iHi; ++i)
+                std::fill_n(scratch.weightRow(dx, g.searchRadius, i - tile.i0) + (lo - tile.j0), hi - lo, 1.0);
+            continue;
+        }
+        const bool everyWeightIsOne =
+            data.floatDistances ? offsetWeights<float>(data, weightOf, tile, dy, dx, iLo, iHi, lo, hi, scratch)
+                                : offsetWeights<double>(data, weightOf, tile, dy, dx, iLo, iHi, lo, hi, scratch);
+        if (mode == UnitOffsets::kRecord) unit = everyWeightIsOne;
+    }
+}
+
+// Rows of the tile whose window reaches search row dy, as [iLo, iHi).
+bool rowsReaching(const Tile& tile, int dy, int rows, int& iLo, int& iHi) {
+    iLo = std::max(tile.i0, -dy);
+    iHi = std::min(tile.i1, rows - dy);
+    return iLo < iHi;
+}
+
+// Adds w * features of the window pixels in image row k, column by column, to
+// the weighted sums of the tile pixels of row i. Two neighbouring pixels with
+// the same window columns are done together: their sums are independent, so
+// the additions of one overlap those of the other.
+NIGHTDEHAZE_VECTOR_CLONES
+void accumulateFeatures(const FilterData& data, const Tile& tile, int i, int k, TileScratch& scratch) {
     const SearchGeometry& g = data.geometry;
     const int stride = data.featureStride;
     const double* row = data.features.data() + static_cast<size_t>(k) * g.cols * stride;
-    const double* weights = scratch.weights.data() + static_cast<size_t>(g.searchRadius) * kTileWidth;
-    for (int j = j0; j < j1; ++j) {
+    const double* weights = scratch.weightRow(0, g.searchRadius, i - tile.i0) - tile.j0;
+    const std::ptrdiff_t dxStep = static_cast<std::ptrdiff_t>(kTileRows) * kTileWidth;
+    double* sums = scratch.sums.data() + static_cast<size_t>(i - tile.i0) * kTileWidth * stride;
+    for (int j = tile.j0; j < tile.j1;) {
         const int dxFirst = g.firstDx(j), dxLast = g.lastDx(j);
-        double* pixelSums = scratch.sums.data() + static_cast<size_t>(j - j0) * stride;
+        const bool pair = j + 1 < tile.j1 && g.firstDx(j + 1) == dxFirst && g.lastDx(j + 1) == dxLast;
+        double* first = sums + static_cast<size_t>(j - tile.j0) * stride;
         for (int block = 0; block < stride; block += kSumBlock) {
-            double s[kSumBlock];
-            for (int m = 0; m < kSumBlock; ++m) s[m] = pixelSums[block + m];
-            for (int dx = dxFirst; dx <= dxLast; ++dx) {
-                const double w = weights[dx * kTileWidth + (j - j0)];
-                const double* x = row + static_cast<size_t>(j + dx) * stride + block;
-                for (int m = 0; m < kSumBlock; ++m) s[m] += w * x[m];
+            double s0[kSumBlock], s1[kSumBlock];
+            for (int m = 0; m < kSumBlock; ++m) s0[m] = first[block + m];
+            if (pair) {
+                for (int m = 0; m < kSumBlock; ++m) s1[m] = first[stride + block + m];
+                for (int dx = dxFirst; dx <= dxLast; ++dx) {
+                    const double w0 = weights[dx * dxStep + j], w1 = weights[dx * dxStep + j + 1];
+                    const double* x0 = row + static_cast<size_t>(j + dx) * stride + block;
+                    const double* x1 = x0 + stride;
+                    for (int m = 0; m < kSumBlock; ++m) {
+                        s0[m] += w0 * x0[m];
+                        s1[m] += w1 * x1[m];
+                    }
+                }
+                for (int m = 0; m < kSumBlock; ++m) first[stride + block + m] = s1[m];
+            } else {
+                for (int dx = dxFirst; dx <= dxLast; ++dx) {
+                    const double w = weights[dx * dxStep + j];
+                    const double* x = row + static_cast<size_t>(j + dx) * stride + block;
+                    for (int m = 0; m < kSumBlock; ++m) s0[m] += w * x[m];
+                }
             }
-            for (int m = 0; m < kSumBlock; ++m) pixelSums[block + m] = s[m];
+            for (int m = 0; m < kSumBlock; ++m) first[block + m] = s0[m];
+        }
+        j += pair ? 2 : 1;
+    }
+}
+
+// Adds w * model output of the window pixels in image row k to the sums of the
+// tile pixels of row i; sums hold one value per pixel and input, input-major.
+NIGHTDEHAZE_VECTOR_CLONES
+void accumulateModels(const FilterData& data, const std::vector<cv::Mat>& models, const Tile& tile, int i,
+                      int k, TileScratch& scratch) {
+    const SearchGeometry& g = data.geometry;
+    for (int t = 0; t < data.inputCount; ++t) {
+        const double* row = models[t].ptr<double>(k);
+        double* __restrict sums =
+            scratch.sums.data() + (static_cast<size_t>(t) * kTileRows + (i - tile.i0)) * kTileWidth;
+        for (int dx = -g.searchRadius; dx <= g.searchRadius; ++dx) {
+            const int lo = std::max(tile.j0, -dx), hi = std::min(tile.j1, g.cols - dx);
+            const double* __restrict w = scratch.weightRow(dx, g.searchRadius, i - tile.i0) - tile.j0;
+            const double* __restrict x = row + dx;
+            double* __restrict s = sums - tile.j0;
+            for (int j = lo; j < hi; ++j) s[j] += w[j] * x[j];
         }
     }
 }
@@ -244,69 +436,76 @@ double pixelModel(const GuideSystem& sys, const double* inputSums, double weight
     return ((a[0] * guideValues[kG2] + a[1] * guideValues[kG1]) + a[2] * guideValues[kG0]) + b;
 }
 
-// First sweep over rows [rowBegin, rowEnd): weighted sums of every feature,
-// then each pixel's model outputs (models: rows x cols x inputCount) and its
-// weight sum.
-void modelRows(const FilterData& data, const PatchWeights& weightOf, int rowBegin, int rowEnd,
-               std::vector<double>& models, cv::Mat& weightSums) {
+// First sweep over one tile: weighted sums of every feature, then each pixel's
+// model outputs and its weight sum.
+void modelTile(const FilterData& data, const PatchWeights& weightOf, const Tile& tile, TileScratch& scratch,
+               std::uint8_t* unitOffsets, std::vector<cv::Mat>& models, cv::Mat& weightSums) {
     const SearchGeometry& g = data.geometry;
     const int stride = data.featureStride;
-    TileScratch scratch(g, stride);
-    for (int i = rowBegin; i < rowEnd; ++i) {
-        for (int j0 = 0; j0 < g.cols; j0 += kTileWidth) {
-            const int j1 = std::min(g.cols, j0 + kTileWidth);
-            std::fill(scratch.sums.begin(), scratch.sums.end(), 0.0);
-            for (int dy = g.firstDy(i); dy <= g.lastDy(i); ++dy) {
-                computeSearchRowWeights(data, weightOf, i, dy, j0, j1, scratch);
-                accumulateFeatureRow(data, i + dy, j0, j1, scratch);
-            }
-            for (int j = j0; j < j1; ++j) {
-                const double* sums = scratch.sums.data() + static_cast<size_t>(j - j0) * stride;
-                const double weightSum = sums[kOne];
-                const double* guideValues =
-                    data.features.data() + (static_cast<size_t>(i) * g.cols + j) * stride;
-                const GuideSystem sys = guideSystem(sums, weightSum, data.eps);
-                double* out = models.data() + (static_cast<size_t>(i) * g.cols + j) * data.inputCount;
-                for (int t = 0; t < data.inputCount; ++t)
-                    out[t] = pixelModel(sys, sums + kGuideSlots + t * kInputSlots, weightSum, guideValues);
-                weightSums.at<double>(i, j) = weightSum;
-            }
+    std::fill(scratch.sums.begin(), scratch.sums.end(), 0.0);
+    for (int dy = -g.searchRadius; dy <= g.searchRadius; ++dy) {
+        int iLo, iHi;
+        if (!rowsReaching(tile, dy, g.rows, iLo, iHi)) continue;
+        searchRowWeights(data, weightOf, tile, dy, iLo, iHi, unitOffsets + (dy + g.searchRadius) * g.span(),
+                         UnitOffsets::kRecord, scratch);
+        for (int i = iLo; i < iHi; ++i) accumulateFeatures(data, tile, i, i + dy, scratch);
+    }
+    for (int i = tile.i0; i < tile.i1; ++i) {
+        for (int j = tile.j0; j < tile.j1; ++j) {
+            const double* sums =
+                scratch.sums.data() + (static_cast<size_t>(i - tile.i0) * kTileWidth + (j - tile.j0)) * stride;
+            const double weightSum = sums[kOne];
+            const double* guideValues = data.features.data() + (static_cast<size_t>(i) * g.cols + j) * stride;
+            const GuideSystem sys = guideSystem(sums, weightSum, data.eps);
+            for (int t = 0; t < data.inputCount; ++t)
+                models[t].at<double>(i, j) =
+                    pixelModel(sys, sums + kGuideSlots + t * kInputSlots, weightSum, guideValues);
+            weightSums.at<double>(i, j) = weightSum;
         }
     }
 }
 
-// Second sweep over rows [rowBegin, rowEnd): the weighted mean of the model
-// outputs over each window, with the weights of the first sweep recomputed.
-void smoothRows(const FilterData& data, const PatchWeights& weightOf, int rowBegin, int rowEnd,
-                const std::vector<double>& models, const cv::Mat& weightSums,
+// Second sweep over one tile: the weighted mean of the model outputs over each
+// window, with the weights of the first sweep computed again (or known to be 1).
+void smoothTile(const FilterData& data, const PatchWeights& weightOf, const Tile& tile, TileScratch& scratch,
+                std::uint8_t* unitOffsets, const std::vector<cv::Mat>& models, const cv::Mat& weightSums,
                 std::vector<cv::Mat>& results) {
     const SearchGeometry& g = data.geometry;
-    const int n = data.inputCount;
-    TileScratch scratch(g, n);
-    const double* centreWeights = scratch.weights.data() + static_cast<size_t>(g.searchRadius) * kTileWidth;
-    for (int i = rowBegin; i < rowEnd; ++i) {
-        for (int j0 = 0; j0 < g.cols; j0 += kTileWidth) {
-            const int j1 = std::min(g.cols, j0 + kTileWidth);
-            std::fill(scratch.sums.begin(), scratch.sums.end(), 0.0);
-            for (int dy = g.firstDy(i); dy <= g.lastDy(i); ++dy) {
-                computeSearchRowWeights(data, weightOf, i, dy, j0, j1, scratch);
-                const double* row = models.data() + static_cast<size_t>(i + dy) * g.cols * n;
-                for (int j = j0; j < j1; ++j) {
-                    double* sums = scratch.sums.data() + static_cast<size_t>(j - j0) * n;
-                    for (int dx = g.firstDx(j); dx <= g.lastDx(j); ++dx) {
-                        const double w = centreWeights[dx * kTileWidth + (j - j0)];
-                        const double* x = row + static_cast<size_t>(j + dx) * n;
-                        for (int t = 0; t < n; ++t) sums[t] += w * x[t];
-                    }
-                }
-            }
-            for (int t = 0; t < n; ++t) {
-                double* out = results[t].ptr<double>(i);
-                for (int j = j0; j < j1; ++j)
-                    out[j] = scratch.sums[static_cast<size_t>(j - j0) * n + t] / weightSums.at<double>(i, j);
+    std::fill(scratch.sums.begin(), scratch.sums.end(), 0.0);
+    for (int dy = -g.searchRadius; dy <= g.searchRadius; ++dy) {
+        int iLo, iHi;
+        if (!rowsReaching(tile, dy, g.rows, iLo, iHi)) continue;
+        searchRowWeights(data, weightOf, tile, dy, iLo, iHi, unitOffsets + (dy + g.searchRadius) * g.span(),
+                         UnitOffsets::kReuse, scratch);
+        for (int i = iLo; i < iHi; ++i) accumulateModels(data, models, tile, i, i + dy, scratch);
+    }
+    for (int t = 0; t < data.inputCount; ++t)
+        for (int i = tile.i0; i < tile.i1; ++i) {
+            const double* sums =
+                scratch.sums.data() + (static_cast<size_t>(t) * kTileRows + (i - tile.i0)) * kTileWidth;
+            for (int j = tile.j0; j < tile.j1; ++j)
+                results[t].at<double>(i, j) = sums[j - tile.j0] / weightSums.at<double>(i, j);
+        }
+}
+
+// Runs a tile sweep over the whole image, bands of tile rows shared among the
+// threads; every tile is computed the same way whichever thread takes it.
+template <typename TileSweep>
+void forEachTile(const FilterData& data, int sumsPerPixel, const TileSweep& sweep) {
+    const SearchGeometry& g = data.geometry;
+    const int bands = (g.rows + kTileRows - 1) / kTileRows;
+    const int tilesPerBand = (g.cols + kTileWidth - 1) / kTileWidth;
+    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
+        TileScratch scratch(g, sumsPerPixel, data.floatDistances);
+        for (int band = range.start; band < range.end; ++band) {
+            for (int column = 0; column < tilesPerBand; ++column) {
+                const int j0 = column * kTileWidth;
+                const Tile tile{band * kTileRows, std::min(g.rows, (band + 1) * kTileRows), j0,
+                                std::min(g.cols, j0 + kTileWidth), band * tilesPerBand + column};
+                sweep(tile, scratch);
             }
         }
-    }
+    });
 }
 
 void checkArguments(int r, int s, const cv::Mat& I, const std::vector<cv::Mat>& inputs, double sigma) {
@@ -362,7 +561,7 @@ void buildFeatures(FilterData& data, const std::vector<cv::Mat>& inputs) {
                 f[kG11] = g1[j] * g1[j]; f[kG10] = g1[j] * g0[j]; f[kG00] = g0[j] * g0[j];
                 f[kOne] = 1.0;
                 for (size_t t = 0; t < planes.size(); ++t) {
-                    const double p = planes[t].at<double>(i, j);
+                    const double p = planes[t].ptr<double>(i)[j];
                     double* in = f + kGuideSlots + t * kInputSlots;
                     in[kP] = p; in[kG2P] = g2[j] * p; in[kG1P] = g1[j] * p; in[kG0P] = g0[j] * p;
                 }
@@ -424,17 +623,25 @@ void nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::M
     const PatchWeights weightOf(rule, maxDistance);
 
     const SearchGeometry& g = data.geometry;
-    std::vector<double> models(static_cast<size_t>(g.rows) * g.cols * data.inputCount);
+    std::vector<cv::Mat> models(inputs.size());
+    for (cv::Mat& model : models) model.create(g.rows, g.cols, CV_64FC1);
     cv::Mat weightSums(g.rows, g.cols, CV_64FC1);
-    cv::parallel_for_(cv::Range(0, g.rows), [&](const cv::Range& range) {
-        modelRows(data, weightOf, range.start, range.end, models, weightSums);
+    const size_t offsetsPerTile = static_cast<size_t>(g.span()) * g.span();
+    const size_t tiles = static_cast<size_t>((g.rows + kTileRows - 1) / kTileRows) *
+                         ((g.cols + kTileWidth - 1) / kTileWidth);
+    std::vector<std::uint8_t> unitOffsets(tiles * offsetsPerTile, 0);
+    forEachTile(data, data.featureStride, [&](const Tile& tile, TileScratch& scratch) {
+        modelTile(data, weightOf, tile, scratch, unitOffsets.data() + tile.index * offsetsPerTile, models,
+                  weightSums);
     });
     data.features.clear();
+    data.features.shrink_to_fit();
 
     std::vector<cv::Mat> results(inputs.size());
     for (cv::Mat& result : results) result.create(g.rows, g.cols, CV_64FC1);
-    cv::parallel_for_(cv::Range(0, g.rows), [&](const cv::Range& range) {
-        smoothRows(data, weightOf, range.start, range.end, models, weightSums, results);
+    forEachTile(data, data.inputCount, [&](const Tile& tile, TileScratch& scratch) {
+        smoothTile(data, weightOf, tile, scratch, unitOffsets.data() + tile.index * offsetsPerTile, models,
+                   weightSums, results);
     });
     outputs = results;
 }
