@@ -29,8 +29,10 @@
 // - The thirteen weighted sums of a pixel are kept side by side (the weight sum
 //   as weight times 1.0, which is exact) so that they stay in registers while
 //   a row of search offsets is added.
-// - The weight sum of the first sweep is reused as the divisor of the second:
-//   it is the same sum of the same weights in the same order.
+// - The second sweep reads the weights of the first back from a log (weights
+//   other than 1 with their positions, within a memory budget) and reuses the
+//   first sweep's weight sums as its divisors: the same weights, summed in the
+//   same order. Tiles whose log did not fit compute their weights again.
 // The hot loops are compiled twice, for AVX2 and for the baseline; both do the
 // same IEEE operations lane by lane, and nothing is fused into multiply-adds.
 
@@ -54,6 +56,13 @@ constexpr std::int64_t kFloatExactLimit = std::int64_t(1) << 24;
 // Memory is committed only for the chunks that are actually filled.
 constexpr std::int64_t kMaxTableEntries = std::int64_t(1) << 25;
 constexpr int kTableChunkBits = 9;
+
+// Memory for the weights kept between the sweeps: enough for a photograph,
+// whose patches mostly match within the noise (a few hundred bytes a pixel);
+// a picture full of texture recomputes the weights of the tiles that do not fit.
+constexpr std::int64_t kWeightLogBytesPerPixel = 512;
+constexpr std::int64_t kWeightLogMinBytes = std::int64_t(64) << 20;
+constexpr std::int64_t kWeightLogMaxBytes = std::int64_t(512) << 20;
 
 // Table entries requested ahead of their use, enough to keep the memory
 // system busy without overflowing its queue of outstanding loads.
@@ -174,18 +183,22 @@ struct Tile {
 // Per-thread buffers of one tile.
 struct TileScratch {
     int squaresStride;
-    std::vector<double> weights;  // span x kTileRows x kTileWidth, by dx, row, column
+    std::vector<double> weights;  // span planes of kTileRows x kTileWidth, by dx, row, column
     std::vector<double> sums;     // kTileRows x kTileWidth x sums per pixel
     std::vector<float> squaresF, columnF, distanceF;
     std::vector<double> squaresD, columnD, distanceD;
     std::vector<int> pending;     // distances whose weight needs a look-up
+    std::vector<std::uint16_t> loggedPositions;  // their tile positions, row * kTileWidth + column
+    std::vector<double> loggedWeights;           // and their weights
     std::array<int, kTileRows> above{};  // per tile row, how many of them
 
     TileScratch(const SearchGeometry& g, int sumsPerPixel, bool floatDistances)
         : squaresStride(kTileWidth + 2 * g.patchRadius),
-          weights(static_cast<size_t>(g.span()) * kTileRows * kTileWidth),
+          weights(static_cast<size_t>(g.span()) * kWeightPlane),
           sums(static_cast<size_t>(kTileRows) * kTileWidth * sumsPerPixel),
-          pending(kTileRows * kTileWidth) {
+          pending(kTileRows * kTileWidth),
+          loggedPositions(kTileRows * kTileWidth),
+          loggedWeights(kTileRows * kTileWidth) {
         const size_t squares = static_cast<size_t>(kTileRows + 2 * g.patchRadius) * squaresStride;
         if (floatDistances) {
             squaresF.resize(squares), columnF.resize(squaresStride), distanceF.resize(kTileRows * kTileWidth);
@@ -194,8 +207,12 @@ struct TileScratch {
         }
     }
 
+    // A pixel reads its weights across the planes of all dx; one spare cache
+    // line per plane keeps those reads out of a single cache set.
+    static constexpr std::ptrdiff_t kWeightPlane = kTileRows * kTileWidth + 8;
+
     double* weightRow(int dx, int s, int tileRow) {
-        return weights.data() + (static_cast<size_t>(dx + s) * kTileRows + tileRow) * kTileWidth;
+        return weights.data() + static_cast<size_t>(dx + s) * kWeightPlane + static_cast<size_t>(tileRow) * kTileWidth;
     }
     template <typename Dist> Dist* squares();
     template <typename Dist> Dist* columns();
@@ -275,8 +292,8 @@ NIGHTDEHAZE_VECTOR_CLONES void offsetDistances(const FilterData& data, const Til
 // distances of a photograph are below the noise floor and weigh 1; the others
 // are gathered and their table entries loaded together.
 template <typename Dist>
-bool offsetWeights(const FilterData& data, const PatchWeights& weightOf, const Tile& tile, int dy, int dx,
-                   int iLo, int iHi, int lo, int hi, TileScratch& scratch) {
+int offsetWeights(const FilterData& data, const PatchWeights& weightOf, const Tile& tile, int dy, int dx,
+                  int iLo, int iHi, int lo, int hi, TileScratch& scratch) {
     const Dist unit = static_cast<Dist>(weightOf.lastUnitDistance());
     offsetDistances<Dist>(data, tile, dy, dx, iLo, iHi, lo, hi, unit, scratch);
     const int width = hi - lo, s = data.geometry.searchRadius;
@@ -297,36 +314,108 @@ bool offsetWeights(const FilterData& data, const PatchWeights& weightOf, const T
         if (k + kLookAhead < count)
             weightOf.prefetch(static_cast<std::int64_t>(distances[pending[k + kLookAhead]]));
         const int at = pending[k];
-        scratch.weightRow(dx, s, iLo + at / kTileWidth - tile.i0)[lo - tile.j0 + at % kTileWidth] =
-            weightOf(static_cast<std::int64_t>(distances[at]));
+        const int row = iLo + at / kTileWidth - tile.i0, column = lo - tile.j0 + at % kTileWidth;
+        const double w = weightOf(static_cast<std::int64_t>(distances[at]));
+        scratch.weightRow(dx, s, row)[column] = w;
+        scratch.loggedPositions[k] = static_cast<std::uint16_t>(row * kTileWidth + column);
+        scratch.loggedWeights[k] = w;
     }
-    return count == 0;
+    return count;
 }
 
-// How a sweep uses the flags that mark the search offsets at which every
-// pixel of a tile weighs 1: the first sweep records them, the second fills
-// those weights with 1 instead of computing the distances again.
-enum class UnitOffsets { kRecord, kReuse };
+// Weights of the first sweep that the second sweep reads back instead of
+// computing them again. For every tile and search offset it counts the weights
+// other than 1; for the tiles that fit in the memory budget it also keeps
+// their positions and values, in sweep order. Each tile is written by one
+// thread; only the budget is shared.
+class SweepLog {
+public:
+    SweepLog(size_t tiles, size_t offsetsPerTile, std::int64_t budgetBytes)
+        : offsetsPerTile_(offsetsPerTile), budget_(budgetBytes), counts_(tiles * offsetsPerTile, 0),
+          logs_(tiles) {}
+
+    std::uint16_t* counts(int tile) { return counts_.data() + tile * offsetsPerTile_; }
+
+    void append(int tile, const std::uint16_t* positions, const double* weights, int count) {
+        TileLog& log = logs_[tile];
+        if (!log.complete || count == 0) return;
+        const size_t needed = log.weights.size() + count;
+        if (needed > log.weights.capacity()) {
+            const size_t capacity = std::max(needed, 2 * log.weights.capacity());
+            const std::int64_t extra = static_cast<std::int64_t>(capacity - log.weights.capacity()) * kEntryBytes;
+            if (used_.fetch_add(extra) + extra > budget_) {
+                used_.fetch_sub(extra);
+                drop(log);
+                return;
+            }
+            log.weights.reserve(capacity);
+            log.positions.reserve(capacity);
+        }
+        log.positions.insert(log.positions.end(), positions, positions + count);
+        log.weights.insert(log.weights.end(), weights, weights + count);
+    }
+
+    struct TileLog {
+        std::vector<std::uint16_t> positions;
+        std::vector<double> weights;
+        bool complete = true;
+    };
+    const TileLog& log(int tile) const { return logs_[tile]; }
+
+private:
+    static constexpr std::int64_t kEntryBytes = sizeof(std::uint16_t) + sizeof(double);
+
+    void drop(TileLog& log) {
+        used_.fetch_sub(static_cast<std::int64_t>(log.weights.capacity()) * kEntryBytes);
+        log = TileLog();
+        log.complete = false;
+    }
+
+    size_t offsetsPerTile_;
+    std::int64_t budget_;
+    std::atomic<std::int64_t> used_{0};
+    std::vector<std::uint16_t> counts_;
+    std::vector<TileLog> logs_;
+};
+
+// Where the weights of a search row come from in each sweep.
+struct WeightSource {
+    SweepLog& log;
+    bool firstSweep;
+    size_t logCursor = 0;  // second sweep: next logged weight of the tile
+};
 
 // Weights of every tile pixel in rows [iLo, iHi) to its window pixels in
-// search row dy, for every dx that stays inside the image. allUnit holds one
-// flag per dx.
+// search row dy, for every dx that stays inside the image. The first sweep
+// computes them and logs them; the second reads them back from the log, fills
+// 1 where every weight of an offset is 1, and computes them again only for
+// tiles whose log did not fit.
 void searchRowWeights(const FilterData& data, const PatchWeights& weightOf, const Tile& tile, int dy,
-                      int iLo, int iHi, std::uint8_t* allUnit, UnitOffsets mode, TileScratch& scratch) {
+                      int iLo, int iHi, WeightSource& source, TileScratch& scratch) {
     const SearchGeometry& g = data.geometry;
+    std::uint16_t* counts = source.log.counts(tile.index) + static_cast<size_t>(dy + g.searchRadius) * g.span();
+    const SweepLog::TileLog& log = source.log.log(tile.index);
     for (int dx = -g.searchRadius; dx <= g.searchRadius; ++dx) {
         const int lo = std::max(tile.j0, -dx), hi = std::min(tile.j1, g.cols - dx);
         if (lo >= hi) continue;
-        std::uint8_t& unit = allUnit[dx + g.searchRadius];
-        if (mode == UnitOffsets::kReuse && unit) {
+        std::uint16_t& count = counts[dx + g.searchRadius];
+        if (!source.firstSweep && (count == 0 || log.complete)) {
             for (int i = iLo; i < iHi; ++i)
                 std::fill_n(scratch.weightRow(dx, g.searchRadius, i - tile.i0) + (lo - tile.j0), hi - lo, 1.0);
+            for (int k = 0; k < count; ++k, ++source.logCursor) {
+                const int position = log.positions[source.logCursor];
+                scratch.weightRow(dx, g.searchRadius, position / kTileWidth)[position % kTileWidth] =
+                    log.weights[source.logCursor];
+            }
             continue;
         }
-        const bool everyWeightIsOne =
+        const int computed =
             data.floatDistances ? offsetWeights<float>(data, weightOf, tile, dy, dx, iLo, iHi, lo, hi, scratch)
                                 : offsetWeights<double>(data, weightOf, tile, dy, dx, iLo, iHi, lo, hi, scratch);
-        if (mode == UnitOffsets::kRecord) unit = everyWeightIsOne;
+        if (source.firstSweep) {
+            count = static_cast<std::uint16_t>(computed);
+            source.log.append(tile.index, scratch.loggedPositions.data(), scratch.loggedWeights.data(), computed);
+        }
     }
 }
 
@@ -347,7 +436,7 @@ void accumulateFeatures(const FilterData& data, const Tile& tile, int i, int k, 
     const int stride = data.featureStride;
     const double* row = data.features.data() + static_cast<size_t>(k) * g.cols * stride;
     const double* weights = scratch.weightRow(0, g.searchRadius, i - tile.i0) - tile.j0;
-    const std::ptrdiff_t dxStep = static_cast<std::ptrdiff_t>(kTileRows) * kTileWidth;
+    const std::ptrdiff_t dxStep = TileScratch::kWeightPlane;
     double* sums = scratch.sums.data() + static_cast<size_t>(i - tile.i0) * kTileWidth * stride;
     for (int j = tile.j0; j < tile.j1;) {
         const int dxFirst = g.firstDx(j), dxLast = g.lastDx(j);
@@ -439,15 +528,15 @@ double pixelModel(const GuideSystem& sys, const double* inputSums, double weight
 // First sweep over one tile: weighted sums of every feature, then each pixel's
 // model outputs and its weight sum.
 void modelTile(const FilterData& data, const PatchWeights& weightOf, const Tile& tile, TileScratch& scratch,
-               std::uint8_t* unitOffsets, std::vector<cv::Mat>& models, cv::Mat& weightSums) {
+               SweepLog& log, std::vector<cv::Mat>& models, cv::Mat& weightSums) {
     const SearchGeometry& g = data.geometry;
     const int stride = data.featureStride;
     std::fill(scratch.sums.begin(), scratch.sums.end(), 0.0);
+    WeightSource source{log, true};
     for (int dy = -g.searchRadius; dy <= g.searchRadius; ++dy) {
         int iLo, iHi;
         if (!rowsReaching(tile, dy, g.rows, iLo, iHi)) continue;
-        searchRowWeights(data, weightOf, tile, dy, iLo, iHi, unitOffsets + (dy + g.searchRadius) * g.span(),
-                         UnitOffsets::kRecord, scratch);
+        searchRowWeights(data, weightOf, tile, dy, iLo, iHi, source, scratch);
         for (int i = iLo; i < iHi; ++i) accumulateFeatures(data, tile, i, i + dy, scratch);
     }
     for (int i = tile.i0; i < tile.i1; ++i) {
@@ -466,17 +555,17 @@ void modelTile(const FilterData& data, const PatchWeights& weightOf, const Tile&
 }
 
 // Second sweep over one tile: the weighted mean of the model outputs over each
-// window, with the weights of the first sweep computed again (or known to be 1).
+// window, with the weights of the first sweep.
 void smoothTile(const FilterData& data, const PatchWeights& weightOf, const Tile& tile, TileScratch& scratch,
-                std::uint8_t* unitOffsets, const std::vector<cv::Mat>& models, const cv::Mat& weightSums,
+                SweepLog& log, const std::vector<cv::Mat>& models, const cv::Mat& weightSums,
                 std::vector<cv::Mat>& results) {
     const SearchGeometry& g = data.geometry;
     std::fill(scratch.sums.begin(), scratch.sums.end(), 0.0);
+    WeightSource source{log, false};
     for (int dy = -g.searchRadius; dy <= g.searchRadius; ++dy) {
         int iLo, iHi;
         if (!rowsReaching(tile, dy, g.rows, iLo, iHi)) continue;
-        searchRowWeights(data, weightOf, tile, dy, iLo, iHi, unitOffsets + (dy + g.searchRadius) * g.span(),
-                         UnitOffsets::kReuse, scratch);
+        searchRowWeights(data, weightOf, tile, dy, iLo, iHi, source, scratch);
         for (int i = iLo; i < iHi; ++i) accumulateModels(data, models, tile, i, i + dy, scratch);
     }
     for (int t = 0; t < data.inputCount; ++t)
@@ -570,6 +659,23 @@ void buildFeatures(FilterData& data, const std::vector<cv::Mat>& inputs) {
     });
 }
 
+// Guide planes, padded guide and feature vectors; returns the largest patch
+// distance the guide allows.
+std::int64_t prepare(FilterData& data, int r, int s, const cv::Mat& I, const std::vector<cv::Mat>& inputs,
+                     double eps) {
+    data.geometry = {I.rows, I.cols, r, s};
+    data.eps = eps;
+    data.inputCount = static_cast<int>(inputs.size());
+    const int slots = kGuideSlots + kInputSlots * data.inputCount;
+    data.featureStride = (slots + kSumBlock - 1) / kSumBlock * kSumBlock;
+    std::vector<cv::Mat> channels;
+    cv::split(I, channels);
+    for (int c = 0; c < 3; ++c) channels[c].convertTo(data.guide[c], CV_64F);
+    const std::int64_t maxDistance = padGuide(data);
+    buildFeatures(data, inputs);
+    return maxDistance;
+}
+
 }  // namespace
 
 void invert3x3(const double m[9], double inverse[9]) {
@@ -602,21 +708,11 @@ void rowTimesMatrix3x3(const double u[3], const double m[9], double a[3]) {
 }
 
 void nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::Mat I,
-                              const std::vector<cv::Mat>& inputs, double sigma, double eps) {
+                              const std::vector<cv::Mat>& inputs, double sigma, double eps,
+                              std::int64_t weightLogBytes) {
     checkArguments(r, s, I, inputs, sigma);
     FilterData data;
-    data.geometry = {I.rows, I.cols, r, s};
-    data.eps = eps;
-    data.inputCount = static_cast<int>(inputs.size());
-    const int slots = kGuideSlots + kInputSlots * data.inputCount;
-    data.featureStride = (slots + kSumBlock - 1) / kSumBlock * kSumBlock;
-
-    std::vector<cv::Mat> channels;
-    cv::split(I, channels);
-    for (int c = 0; c < 3; ++c) channels[c].convertTo(data.guide[c], CV_64F);
-    const std::int64_t maxDistance = padGuide(data);
-    buildFeatures(data, inputs);
-
+    const std::int64_t maxDistance = prepare(data, r, s, I, inputs, eps);
     const double sigma2 = sigma * sigma;
     const PatchWeightRule rule{static_cast<double>((2 * r + 1) * (2 * r + 1)), 2 * sigma2,
                                sigma2 * kBandwidthFactorSquared};
@@ -629,10 +725,9 @@ void nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::M
     const size_t offsetsPerTile = static_cast<size_t>(g.span()) * g.span();
     const size_t tiles = static_cast<size_t>((g.rows + kTileRows - 1) / kTileRows) *
                          ((g.cols + kTileWidth - 1) / kTileWidth);
-    std::vector<std::uint8_t> unitOffsets(tiles * offsetsPerTile, 0);
+    SweepLog log(tiles, offsetsPerTile, weightLogBytes);
     forEachTile(data, data.featureStride, [&](const Tile& tile, TileScratch& scratch) {
-        modelTile(data, weightOf, tile, scratch, unitOffsets.data() + tile.index * offsetsPerTile, models,
-                  weightSums);
+        modelTile(data, weightOf, tile, scratch, log, models, weightSums);
     });
     data.features.clear();
     data.features.shrink_to_fit();
@@ -640,10 +735,17 @@ void nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::M
     std::vector<cv::Mat> results(inputs.size());
     for (cv::Mat& result : results) result.create(g.rows, g.cols, CV_64FC1);
     forEachTile(data, data.inputCount, [&](const Tile& tile, TileScratch& scratch) {
-        smoothTile(data, weightOf, tile, scratch, unitOffsets.data() + tile.index * offsetsPerTile, models,
-                   weightSums, results);
+        smoothTile(data, weightOf, tile, scratch, log, models, weightSums, results);
     });
     outputs = results;
+}
+
+void nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::Mat I,
+                              const std::vector<cv::Mat>& inputs, double sigma, double eps) {
+    const std::int64_t pixels = static_cast<std::int64_t>(I.rows) * I.cols;
+    const std::int64_t budget =
+        std::clamp(kWeightLogBytesPerPixel * pixels, kWeightLogMinBytes, kWeightLogMaxBytes);
+    nonLocalGuidedFilterMany(r, s, outputs, I, inputs, sigma, eps, budget);
 }
 
 void nonLocalGuidedFilter(int r, int s, cv::Mat& q, cv::Mat I, cv::Mat p, double sigma, double eps) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <opencv2/core.hpp>
 
+#include <cstdint>
 #include <vector>
 
 // Guided filter whose local means are non-local-means weighted means over the
@@ -23,6 +24,14 @@ void nonLocalGuidedFilter(int r, int s, cv::Mat& q, cv::Mat I, cv::Mat p,
 // Throws std::invalid_argument as nonLocalGuidedFilter does, for every input.
 void nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::Mat I,
                               const std::vector<cv::Mat>& inputs, double sigma, double eps);
+
+// As above, with a bound on the memory (bytes) kept between the two sweeps so
+// that the second reads the first's patch weights back instead of recomputing
+// them. The bound changes only the speed, never the results; the other
+// functions choose it from the image size.
+void nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::Mat I,
+                              const std::vector<cv::Mat>& inputs, double sigma, double eps,
+                              std::int64_t weightLogBytes);
 
 // The 3x3 solve of the filter, exposed for testing. invert3x3 inverts a
 // row-major 3x3 matrix by cofactors, bit for bit as cv::Mat::inv(DECOMP_LU)

@@ -101,6 +101,33 @@ TEST(NonLocalGuidedFilter, WidePatchesSumDistancesInDoubleExactly) {
     }
 }
 
+TEST(NonLocalGuidedFilter, WeightsKeptBetweenSweepsChangeNothing) {
+    // Many tiles, weights both 1 and below 1; with no memory the second sweep
+    // recomputes every weight, with a little it reads back some tiles.
+    const cv::Mat I = testing_support::randomPhoto(30, 140, 25);
+    const cv::Mat p = randomImage(30, 140, CV_64FC1, 0, 255, 26);
+    const cv::Mat expected = reference(1, 5, I, p, 25, 100);
+    for (std::int64_t bytes : {std::int64_t(0), std::int64_t(20000), std::int64_t(1) << 30}) {
+        SCOPED_TRACE(bytes);
+        std::vector<cv::Mat> outputs;
+        nonLocalGuidedFilterMany(1, 5, outputs, I, {p}, 25, 100, bytes);
+        EXPECT_BIT_EQUAL(outputs.at(0), expected);
+    }
+}
+
+TEST(NonLocalGuidedFilter, DistanceOnTheNoiseFloorWeighsOne) {
+    // Two flat halves whose colours differ by (11, 5, 2): a patch wholly in
+    // each half is 9 * 150 = 1350 apart, which for sigma = 5 is exactly the
+    // noise floor (1350 / 9 / 3 - 2 * 25 = 0); (11, 5, 3) lies just above it.
+    for (double third : {2.0, 3.0}) {
+        cv::Mat I(8, 12, CV_64FC3, cv::Scalar(100, 100, 100));
+        I.colRange(6, 12).setTo(cv::Scalar(111, 105, 100 + third));
+        const cv::Mat p = randomImage(8, 12, CV_64FC1, 0, 255, 27);
+        SCOPED_TRACE(third);
+        EXPECT_BIT_EQUAL(fast(1, 11, I, p, 5, 100), reference(1, 11, I, p, 5, 100));
+    }
+}
+
 TEST(NonLocalGuidedFilter, SingularAndNearSingularSystems) {
     // Equal guide channels make every 3x3 system singular when eps is 0, and
     // nearly singular for a tiny eps.
