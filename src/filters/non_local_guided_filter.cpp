@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -75,7 +76,7 @@ constexpr int kTileWidth = 64;
 
 // Weighted sums of one pixel are updated in blocks of this many values held in
 // registers; the feature vector of a pixel is padded to a multiple of it.
-constexpr int kSumBlock = 16;
+constexpr int kSumBlock = 14;
 
 // Slots of a pixel's feature vector: guide values and guide products, the
 // constant 1 whose weighted sum is the weight sum, then four slots per input.
@@ -187,18 +188,22 @@ struct TileScratch {
     std::vector<double> sums;     // kTileRows x kTileWidth x sums per pixel
     std::vector<float> squaresF, columnF, distanceF;
     std::vector<double> squaresD, columnD, distanceD;
-    std::vector<int> pending;     // distances whose weight needs a look-up
+    std::vector<std::uint8_t> overFloor;  // per distance: 1 when above the noise floor
+    std::array<int, kTileRows> above{};   // per tile row, how many of them
+    std::vector<int> pending;             // the distances whose weight needs a look-up
     std::vector<std::uint16_t> loggedPositions;  // their tile positions, row * kTileWidth + column
     std::vector<double> loggedWeights;           // and their weights
-    std::array<int, kTileRows> above{};  // per tile row, how many of them
+    std::vector<std::uint8_t> unitPlane;  // second sweep, per dx: every weight is 1
 
     TileScratch(const SearchGeometry& g, int sumsPerPixel, bool floatDistances)
         : squaresStride(kTileWidth + 2 * g.patchRadius),
           weights(static_cast<size_t>(g.span()) * kWeightPlane),
           sums(static_cast<size_t>(kTileRows) * kTileWidth * sumsPerPixel),
+          overFloor(kTileRows * kTileWidth),
           pending(kTileRows * kTileWidth),
           loggedPositions(kTileRows * kTileWidth),
-          loggedWeights(kTileRows * kTileWidth) {
+          loggedWeights(kTileRows * kTileWidth),
+          unitPlane(g.span()) {
         const size_t squares = static_cast<size_t>(kTileRows + 2 * g.patchRadius) * squaresStride;
         if (floatDistances) {
             squaresF.resize(squares), columnF.resize(squaresStride), distanceF.resize(kTileRows * kTileWidth);
@@ -278,10 +283,12 @@ NIGHTDEHAZE_VECTOR_CLONES void offsetDistances(const FilterData& data, const Til
         std::copy_n(column, width, distance);
         for (int b = 1; b < side; ++b) addRow<Dist>(distance, column + b, width);
         double* __restrict w = scratch.weightRow(dx, data.geometry.searchRadius, i - tile.i0) + (lo - tile.j0);
+        std::uint8_t* __restrict over = scratch.overFloor.data() + static_cast<size_t>(i - iLo) * kTileWidth;
         int above = 0;
         for (int j = 0; j < width; ++j) {
             w[j] = 1.0;
-            above += distance[j] > unit;
+            over[j] = distance[j] > unit;
+            above += over[j];
         }
         scratch.above[i - iLo] = above;
     }
@@ -302,10 +309,13 @@ int offsetWeights(const FilterData& data, const PatchWeights& weightOf, const Ti
     int count = 0;
     for (int i = iLo; i < iHi; ++i) {
         if (scratch.above[i - iLo] == 0) continue;
-        for (int j = 0; j < width; ++j) {
-            const int at = (i - iLo) * kTileWidth + j;
-            pending[count] = at;
-            count += distances[at] > unit;
+        const int rowStart = (i - iLo) * kTileWidth;
+        for (int j0 = 0; j0 < width; j0 += 8) {
+            // Eight flags (bytes 0 or 1) at a time; each set bit is one distance.
+            std::uint64_t flags;
+            std::memcpy(&flags, scratch.overFloor.data() + rowStart + j0, sizeof flags);
+            if (width - j0 < 8) flags &= (std::uint64_t(1) << (8 * (width - j0))) - 1;
+            for (; flags != 0; flags &= flags - 1) pending[count++] = rowStart + j0 + __builtin_ctzll(flags) / 8;
         }
     }
     for (int k = 0; k < std::min(count, kLookAhead); ++k)
@@ -399,7 +409,9 @@ void searchRowWeights(const FilterData& data, const PatchWeights& weightOf, cons
         const int lo = std::max(tile.j0, -dx), hi = std::min(tile.j1, g.cols - dx);
         if (lo >= hi) continue;
         std::uint16_t& count = counts[dx + g.searchRadius];
-        if (!source.firstSweep && (count == 0 || log.complete)) {
+        scratch.unitPlane[dx + g.searchRadius] = !source.firstSweep && count == 0;
+        if (scratch.unitPlane[dx + g.searchRadius]) continue;
+        if (!source.firstSweep && log.complete) {
             for (int i = iLo; i < iHi; ++i)
                 std::fill_n(scratch.weightRow(dx, g.searchRadius, i - tile.i0) + (lo - tile.j0), hi - lo, 1.0);
             for (int k = 0; k < count; ++k, ++source.logCursor) {
@@ -485,7 +497,11 @@ void accumulateModels(const FilterData& data, const std::vector<cv::Mat>& models
             const double* __restrict w = scratch.weightRow(dx, g.searchRadius, i - tile.i0) - tile.j0;
             const double* __restrict x = row + dx;
             double* __restrict s = sums - tile.j0;
-            for (int j = lo; j < hi; ++j) s[j] += w[j] * x[j];
+            if (scratch.unitPlane[dx + g.searchRadius]) {
+                for (int j = lo; j < hi; ++j) s[j] += x[j];  // w * x with w = 1
+            } else {
+                for (int j = lo; j < hi; ++j) s[j] += w[j] * x[j];
+            }
         }
     }
 }
