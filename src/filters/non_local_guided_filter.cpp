@@ -76,7 +76,7 @@ constexpr int kTileWidth = 64;
 
 // Weighted sums of one pixel are updated in blocks of this many values held in
 // registers; the feature vector of a pixel is padded to a multiple of it.
-constexpr int kSumBlock = 14;
+constexpr int kSumBlock = 16;
 
 // Slots of a pixel's feature vector: guide values and guide products, the
 // constant 1 whose weighted sum is the weight sum, then four slots per input.
@@ -247,6 +247,18 @@ inline void addRow(Dist* __restrict sum, const Dist* __restrict row, int length)
     for (int x = 0; x < length; ++x) sum[x] += row[x];
 }
 
+// distance[j] = column[j] + ... + column[j + side - 1], in one pass for the
+// usual 3x3 patch.
+template <typename Dist>
+inline void patchSums(const Dist* __restrict column, int side, int width, Dist* __restrict distance) {
+    if (side == 3) {
+        for (int j = 0; j < width; ++j) distance[j] = column[j] + column[j + 1] + column[j + 2];
+        return;
+    }
+    std::copy_n(column, width, distance);
+    for (int b = 1; b < side; ++b) addRow<Dist>(distance, column + b, width);
+}
+
 // Patch distances of the tile pixels in rows [iLo, iHi) and columns [lo, hi)
 // to their window pixels at offset (dy, dx), into
 // distances[(i-iLo)*kTileWidth + j-lo]: squared differences once per tile,
@@ -280,8 +292,7 @@ NIGHTDEHAZE_VECTOR_CLONES void offsetDistances(const FilterData& data, const Til
             for (int x = 0; x < paddedWidth; ++x) column[x] = column[x] + entering[x] - leaving[x];
         }
         Dist* __restrict distance = scratch.distances<Dist>() + static_cast<size_t>(i - iLo) * kTileWidth;
-        std::copy_n(column, width, distance);
-        for (int b = 1; b < side; ++b) addRow<Dist>(distance, column + b, width);
+        patchSums<Dist>(column, side, width, distance);
         double* __restrict w = scratch.weightRow(dx, data.geometry.searchRadius, i - tile.i0) + (lo - tile.j0);
         std::uint8_t* __restrict over = scratch.overFloor.data() + static_cast<size_t>(i - iLo) * kTileWidth;
         int above = 0;
