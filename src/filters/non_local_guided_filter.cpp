@@ -408,9 +408,9 @@ struct WeightSource {
 
 // Weights of every tile pixel in rows [iLo, iHi) to its window pixels in
 // search row dy, for every dx that stays inside the image. The first sweep
-// computes them and logs them; the second reads them back from the log, fills
-// 1 where every weight of an offset is 1, and computes them again only for
-// tiles whose log did not fit.
+// computes them and logs them; the second marks the offsets where every
+// weight is 1 (scratch.unitPlane), reads the others back from the log, and
+// computes them again only for tiles whose log did not fit.
 void searchRowWeights(const FilterData& data, const PatchWeights& weightOf, const Tile& tile, int dy,
                       int iLo, int iHi, WeightSource& source, TileScratch& scratch) {
     const SearchGeometry& g = data.geometry;
