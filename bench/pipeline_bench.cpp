@@ -5,6 +5,8 @@
 
 #include <benchmark/benchmark.h>
 #include <opencv2/core/utility.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/photo.hpp>
 #include <opencv2/ximgproc.hpp>
 
 #include <cmath>
@@ -13,8 +15,10 @@ namespace {
 
 const cv::Size kPictureSize(1024, 768);
 
-void runWholePipeline(const cv::Mat& picture) {
-    benchmark::DoNotOptimize(enhance(picture, DehazeContext()));
+void runWholePipeline(const cv::Mat& picture, int useNonLocalFilter = 0) {
+    DehazeContext context;
+    context.useNonLocalFilter = useNonLocalFilter;
+    benchmark::DoNotOptimize(enhance(picture, context));
 }
 
 void PipelineVsXimgproc(benchmark::State& state) {
@@ -54,6 +58,28 @@ void PipelineAllThreadsVsOne(benchmark::State& state) {
     state.counters["speedup"] = one / all;
 }
 BENCHMARK(PipelineAllThreadsVsOne)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The whole --non-local pipeline against OpenCV's non-local means denoiser
+// (8-bit grey, h = 10, 3x3 patches, 33x33 search: the filter's patch and
+// window), both on one thread.
+void NonLocalPipelineVsNlMeans(benchmark::State& state) {
+    const cv::Mat picture = benchPicture(kPictureSize);
+    cv::Mat grey, denoised;
+    cv::cvtColor(picture, grey, cv::COLOR_BGR2GRAY);
+    const int threads = cv::getNumThreads();
+    cv::setNumThreads(1);
+    double ours = 0, reference = 0;
+    for (auto _ : state) {
+        ours += secondsOf([&] { runWholePipeline(picture, 1); });
+        reference += secondsOf([&] { cv::fastNlMeansDenoising(grey, denoised, 10, 3, 33); });
+    }
+    cv::setNumThreads(threads);
+    const double n = static_cast<double>(state.iterations());
+    state.counters["ours_s"] = ours / n;
+    state.counters["anchor_s"] = reference / n;
+    state.counters["ratio"] = ours / reference;
+}
+BENCHMARK(NonLocalPipelineVsNlMeans)->Unit(benchmark::kSecond)->Iterations(1);
 
 // Argument: picture size in tenths of a megapixel, at the sample's 3:2 shape.
 void PipelinePerMegapixel(benchmark::State& state) {

@@ -10,7 +10,16 @@ namespace {
 
 constexpr double kUnitScale = 255.0;
 
-cv::Mat scaledGuide(const cv::Mat& guide) { return guide * kUnitScale; }
+// The non-local filter of every input under the guide (0..1, scaled to
+// 0..255 for the filter) with the given search radius, into the outputs.
+void filterNonLocally(const DehazeContext& context, int searchRadius,
+                      const std::vector<cv::Mat*>& outputs, const cv::Mat& guide,
+                      const std::vector<cv::Mat>& inputs) {
+    std::vector<cv::Mat> results;
+    nonLocalGuidedFilterMany(context.patchRadius, searchRadius, results, guide * kUnitScale,
+                             inputs, context.noiseSigma, context.nonLocalEps);
+    for (size_t k = 0; k < outputs.size(); ++k) *outputs[k] = results[k];
+}
 
 }  // namespace
 
@@ -30,12 +39,11 @@ void smoothLightSums(const DehazeContext& context, int radius, std::vector<cv::M
         }
         return;
     }
-    const cv::Mat guide255 = scaledGuide(guide);
-    for (cv::Mat* plane : sums) {
-        cv::Mat mean = *plane / counts;
-        nonLocalGuidedFilter(context.patchRadius, radius, *plane, guide255, mean,
-                             context.noiseSigma, context.nonLocalEps);
-    }
+    // Planes under one guide and search radius share one sweep of the filter;
+    // each result is what its own call would give.
+    std::vector<cv::Mat> means;
+    for (cv::Mat* plane : sums) means.push_back(*plane / counts);
+    filterNonLocally(context, radius, sums, guide, means);
 }
 
 void refineMaps(const DehazeContext& context, std::vector<cv::Mat*> maps, const cv::Mat& guide,
@@ -44,13 +52,10 @@ void refineMaps(const DehazeContext& context, std::vector<cv::Mat*> maps, const 
         for (cv::Mat* map : maps) guidedFilterColor(context.refineRadius, *map, guide, *map, eps);
         return;
     }
-    const cv::Mat guide255 = scaledGuide(guide);
-    for (cv::Mat* map : maps) {
-        cv::Mat scaled = *map * kUnitScale;
-        nonLocalGuidedFilter(context.patchRadius, context.searchRadius, *map, guide255, scaled,
-                             context.noiseSigma, context.nonLocalEps);
-        *map = *map / kUnitScale;
-    }
+    std::vector<cv::Mat> scaled;
+    for (cv::Mat* map : maps) scaled.push_back(*map * kUnitScale);
+    filterNonLocally(context, context.searchRadius, maps, guide, scaled);
+    for (cv::Mat* map : maps) *map = *map / kUnitScale;
 }
 
 void checkStageArguments(const char* stage, const DehazeContext& context, int radius,

@@ -195,3 +195,14 @@ TEST(Tool, RunsOnTheBundledSample) {
     ASSERT_EQ(output.size(), input.size());
     EXPECT_GT(cv::norm(input, output, cv::NORM_L1) / input.total(), 10.0);  // it did change the picture
 }
+
+TEST(Tool, NonLocalOptionSwitchesTheFilter) {
+    ScratchDir dir;
+    savePhoto(dir / "x.png");
+    ToolRun run = runTool({"--non-local", "x.png", "-o", "nl.bmp"}, dir.path());
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out, kStageLines);
+    ASSERT_EQ(runTool({"x.png", "-o", "gf.bmp"}, dir.path()).exitStatus, 0);
+    expectImageOfSize(dir / "nl.bmp", cv::Size(64, 48));
+    EXPECT_NE(readFile(dir / "nl.bmp"), readFile(dir / "gf.bmp"));
+}
