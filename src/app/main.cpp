@@ -46,6 +46,12 @@ std::vector<OutputImage> outputsOf(const CommandLine& line, const PipelineResult
     return outputs;
 }
 
+int reportOutOfMemory(const std::string& inputPath, const cv::Mat& image) {
+    return report(kExitFailure, "not enough memory to process '" + inputPath + "' (" +
+                                    std::to_string(image.cols) + "x" + std::to_string(image.rows) +
+                                    " pixels)");
+}
+
 int run(const CommandLine& line) {
     DehazeContext context;
     context.useNonLocalFilter = line.nonLocal ? 1 : 0;
@@ -53,15 +59,15 @@ int run(const CommandLine& line) {
     if (line.threads) cv::setNumThreads(*line.threads);
 
     const cv::Mat image = readColorImage(line.inputPath);
-    PipelineResult result;
     try {
-        result = runPipeline(image, context, std::cout);
+        const PipelineResult result = runPipeline(image, context, std::cout);
+        writeImagesAtomically(outputsOf(line, result));
     } catch (const std::bad_alloc&) {
-        return report(kExitFailure, "not enough memory to process '" + line.inputPath + "' (" +
-                                        std::to_string(image.cols) + "x" +
-                                        std::to_string(image.rows) + " pixels)");
+        return reportOutOfMemory(line.inputPath, image);
+    } catch (const cv::Exception& e) {
+        if (e.code != cv::Error::StsNoMem) throw;
+        return reportOutOfMemory(line.inputPath, image);
     }
-    writeImagesAtomically(outputsOf(line, result));
     return 0;
 }
 
