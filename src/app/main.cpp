@@ -2,6 +2,7 @@
 #include "app/command_line.hpp"
 #include "app/dehaze_context.hpp"
 #include "app/input_image.hpp"
+#include "app/memory_budget.hpp"
 #include "app/output_files.hpp"
 #include "app/output_name.hpp"
 #include "app/pipeline.hpp"
@@ -59,6 +60,7 @@ int run(const CommandLine& line) {
     if (line.threads) cv::setNumThreads(*line.threads);
 
     const cv::Mat image = readColorImage(line.inputPath);
+    if (exceedsMachineMemory(image.size())) return reportOutOfMemory(line.inputPath, image);
     try {
         const PipelineResult result = runPipeline(image, context, std::cout);
         writeImagesAtomically(outputsOf(line, result));
