@@ -1,6 +1,7 @@
 #include "app/input_image.hpp"
 
 #include "app/jpeg_completeness.hpp"
+#include "app/opencv_scratch_directory.hpp"
 #include "app/quiet_stderr.hpp"
 
 #include <opencv2/imgcodecs.hpp>
@@ -49,6 +50,7 @@ cv::Mat decodeColorImage(const std::vector<uchar>& bytes, const std::string& pat
     cv::Mat image;
     try {
         QuietStderr quiet;
+        OpenCvScratchDirectory scratch;
         image = cv::imdecode(bytes, cv::IMREAD_COLOR);
     } catch (const cv::Exception& e) {
         if (e.code == cv::Error::StsNoMem) outOfMemory(path);

@@ -1,5 +1,7 @@
 #include "app/output_files.hpp"
 
+#include "app/opencv_scratch_directory.hpp"
+
 #include <opencv2/imgcodecs.hpp>
 
 #include <fcntl.h>
@@ -156,7 +158,10 @@ void writeImagesAtomically(const std::vector<OutputImage>& outputs) {
     if (static_cast<int>(outputs.size()) > kMaxPending)
         throw std::runtime_error("too many output files in one write");
     std::vector<std::vector<uchar>> encoded;
-    for (const OutputImage& output : outputs) encoded.push_back(encode(output));
+    {
+        OpenCvScratchDirectory scratch;
+        for (const OutputImage& output : outputs) encoded.push_back(encode(output));
+    }
 
     SignalGuard guard;
     std::vector<std::string> temporaries;

@@ -145,3 +145,23 @@ TEST(ToolPaths, ReadOnlyDirectoryIsRefusedAndLeftUnchanged) {
         EXPECT_EQ(readFile(dir / "locked/own.png"), original);
     }
 }
+
+// OpenCV encodes JPEG 2000 through a temporary file of its own and leaves it
+// behind when the encoder fails (here: a picture too small for its default
+// number of resolutions).
+TEST(ToolPaths, FailedEncodingLeavesNoTemporaryOfTheEncoder) {
+    ScratchDir dir;
+    std::vector<uchar> bytes;
+    ASSERT_TRUE(cv::imencode(".png", testing_support::randomPhoto(16, 20, 12), bytes));
+    writeFile(dir / "tiny.png", std::string(bytes.begin(), bytes.end()));
+    fs::create_directory(dir / "opencv-temp");
+    fs::create_directory(dir / "tmp");
+    const std::string opencvTemp = "OPENCV_TEMP_PATH=" + (dir / "opencv-temp").string();
+    const std::string tmp = "TMPDIR=" + (dir / "tmp").string();
+    const ToolRun run = runTool({"tiny.png", "-o", "out.jp2"}, dir.path(), {opencvTemp, tmp});
+    ASSERT_EQ(run.exitStatus, 1) << "the encoder now takes tiny pictures: this test lost its point";
+    EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+    EXPECT_TRUE(fs::is_empty(dir / "opencv-temp"));
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+    EXPECT_EQ(dir.entries(), (std::set<std::string>{"opencv-temp", "tiny.png", "tmp"}));
+}
