@@ -45,7 +45,7 @@ std::vector<uchar> fileBytes(const std::string& path) {
 
 cv::Mat decodeColorImage(const std::vector<uchar>& bytes, const std::string& path) {
     if (looksLikeJpeg(bytes.data(), bytes.size()) &&
-        !jpegReachesEndOfImage(bytes.data(), bytes.size()))
+        jpegEnding(bytes.data(), bytes.size()) == JpegEnding::cutShort)
         cannotRead(path, "the JPEG data ends before the end of the picture (truncated file?)");
     cv::Mat image;
     try {

@@ -11,8 +11,9 @@
 cv::Mat readColorImage(const std::string& path);
 
 // Decodes the bytes of an image file as 8-bit BGR, as readColorImage does;
-// path only names the file in messages. A JPEG stream cut off before its
-// end-of-image marker is refused rather than decoded with a grey remainder.
+// path only names the file in messages. A JPEG stream whose data ends before
+// its picture does (cut off, or ended early by a marker) is refused rather
+// than decoded with a grey remainder.
 // When the decoder runs out of memory the message says so. The decoder's own
 // diagnostics are kept off standard error.
 cv::Mat decodeColorImage(const std::vector<uchar>& bytes, const std::string& path);

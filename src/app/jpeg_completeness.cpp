@@ -1,57 +1,46 @@
 #include "app/jpeg_completeness.hpp"
 
-#include <cstring>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+
+#include <jpeglib.h>
+#include <jerror.h>
 
 namespace {
 
 constexpr std::uint8_t kMarkerPrefix = 0xFF;
 constexpr std::uint8_t kStartOfImage = 0xD8;
-constexpr std::uint8_t kEndOfImage = 0xD9;
-constexpr std::uint8_t kStartOfScan = 0xDA;
-constexpr std::uint8_t kStuffedZero = 0x00;    // FF 00 in scan data is a literal FF byte
-constexpr std::uint8_t kTemporary = 0x01;      // TEM: a marker without a segment
+// OpenCV's default limit on decoded pixels, when OPENCV_IO_MAX_IMAGE_PIXELS is unset.
+constexpr unsigned long long kOpenCvDefaultMaxPixels = 1ull << 30;
 
-bool isRestartMarker(std::uint8_t code) { return code >= 0xD0 && code <= 0xD7; }
-
-// Markers that stand alone, without a length and a segment after them.
-bool isStandalone(std::uint8_t code) {
-    return isRestartMarker(code) || code == kTemporary || code == kStartOfImage ||
-           code == kStuffedZero;
+unsigned long long openCvMaxPixels() {
+    const char* setting = std::getenv("OPENCV_IO_MAX_IMAGE_PIXELS");
+    if (!setting) return kOpenCvDefaultMaxPixels;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(setting, &end, 10);
+    return end != setting && *end == '\0' ? value : kOpenCvDefaultMaxPixels;
 }
 
-// Position of the first byte of the next marker code at or after pos (the
-// byte after one or more FF prefixes), or size when the bytes end first.
-// Stray bytes between segments are skipped, as the decoder does.
-std::size_t nextMarkerCode(const std::uint8_t* data, std::size_t size, std::size_t pos) {
-    while (pos < size) {
-        const void* prefix = std::memchr(data + pos, kMarkerPrefix, size - pos);
-        if (!prefix) return size;
-        pos = static_cast<std::size_t>(static_cast<const std::uint8_t*>(prefix) - data);
-        while (pos < size && data[pos] == kMarkerPrefix) ++pos;
-        if (pos < size) return pos;
-    }
-    return size;
+// libjpeg reports through these callbacks; a fatal error, or a warning that
+// data is missing, leaves the decoder through the jump buffer.
+struct CheckingErrors {
+    jpeg_error_mgr base;
+    std::jmp_buf escape;
+    bool cutShort;
+};
+
+extern "C" void leaveOnError(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<CheckingErrors*>(info->err)->escape, 1);
 }
 
-// Position of the FF that ends the entropy-coded data starting at pos, or
-// size when the bytes end inside it. Stuffed zeros and restart markers belong
-// to the scan.
-std::size_t endOfScanData(const std::uint8_t* data, std::size_t size, std::size_t pos) {
-    while (pos < size) {
-        const void* prefix = std::memchr(data + pos, kMarkerPrefix, size - pos);
-        if (!prefix) return size;
-        pos = static_cast<std::size_t>(static_cast<const std::uint8_t*>(prefix) - data);
-        if (pos + 1 >= size) return size;
-        const std::uint8_t code = data[pos + 1];
-        if (code == kStuffedZero || isRestartMarker(code)) {
-            pos += 2;
-        } else if (code == kMarkerPrefix) {
-            pos += 1;
-        } else {
-            return pos;
-        }
+extern "C" void leaveOnMissingData(j_common_ptr info, int level) {
+    auto* errors = reinterpret_cast<CheckingErrors*>(info->err);
+    const bool warning = level < 0;
+    if (warning && (errors->base.msg_code == JWRN_JPEG_EOF || errors->base.msg_code == JWRN_HIT_MARKER)) {
+        errors->cutShort = true;
+        std::longjmp(errors->escape, 1);
     }
-    return size;
 }
 
 }  // namespace
@@ -61,19 +50,37 @@ bool looksLikeJpeg(const std::uint8_t* data, std::size_t size) {
            data[2] == kMarkerPrefix;
 }
 
-bool jpegReachesEndOfImage(const std::uint8_t* data, std::size_t size) {
-    if (!looksLikeJpeg(data, size)) return false;
-    std::size_t pos = 2;
-    while (true) {
-        pos = nextMarkerCode(data, size, pos);
-        if (pos >= size) return false;
-        const std::uint8_t code = data[pos++];
-        if (code == kEndOfImage) return true;
-        if (isStandalone(code)) continue;
-        if (size - pos < 2) return false;
-        const std::size_t length = (static_cast<std::size_t>(data[pos]) << 8) | data[pos + 1];
-        if (length < 2 || size - pos < length) return false;
-        pos += length;
-        if (code == kStartOfScan) pos = endOfScanData(data, size, pos);
+// No object with a destructor may live in this function: libjpeg leaves it by longjmp.
+JpegEnding jpegEnding(const std::uint8_t* data, std::size_t size) {
+    jpeg_decompress_struct info;
+    CheckingErrors errors;
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = leaveOnError;
+    errors.base.emit_message = leaveOnMissingData;
+    errors.cutShort = false;
+    jpeg_create_decompress(&info);
+    if (setjmp(errors.escape)) {
+        jpeg_destroy_decompress(&info);
+        return errors.cutShort ? JpegEnding::cutShort : JpegEnding::undecodable;
     }
+    jpeg_mem_src(&info, const_cast<unsigned char*>(data), static_cast<unsigned long>(size));
+    jpeg_read_header(&info, TRUE);
+    if (static_cast<unsigned long long>(info.image_width) * info.image_height > openCvMaxPixels()) {
+        jpeg_destroy_decompress(&info);
+        return JpegEnding::unchecked;
+    }
+    // Every scan is still entropy-decoded in full; the 1/8 scale and grey
+    // output only spare the transforms.
+    info.scale_num = 1;
+    info.scale_denom = 8;
+    info.dct_method = JDCT_IFAST;
+    info.do_fancy_upsampling = FALSE;
+    if (info.jpeg_color_space == JCS_YCbCr) info.out_color_space = JCS_GRAYSCALE;
+    jpeg_start_decompress(&info);
+    JSAMPARRAY row = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
+                                               info.output_width * info.output_components, 1);
+    while (info.output_scanline < info.output_height) jpeg_read_scanlines(&info, row, 1);
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return JpegEnding::complete;
 }

@@ -5,10 +5,16 @@
 // True when the bytes begin like a JPEG stream: start-of-image, then a marker.
 bool looksLikeJpeg(const std::uint8_t* data, std::size_t size);
 
-// True when the first image of a JPEG stream is complete: every marker segment
-// and every entropy-coded scan lies within the bytes and the scans are followed
-// by the end-of-image marker. Segments are skipped by their declared lengths,
-// so an end-of-image marker inside one (an EXIF thumbnail) does not count.
-// Bytes after the end-of-image marker are ignored. The JPEG decoder silently
-// fills a cut-off stream with grey; this tells such a stream apart.
-bool jpegReachesEndOfImage(const std::uint8_t* data, std::size_t size);
+enum class JpegEnding {
+    complete,     // every scan's data is there, followed by the end-of-image marker
+    cutShort,     // the data ends, or reaches a marker, before the picture is complete
+    undecodable,  // libjpeg refuses the stream
+    unchecked,    // more pixels than OpenCV decodes (OPENCV_IO_MAX_IMAGE_PIXELS)
+};
+
+// Runs libjpeg over a JPEG stream (at 1/8 scale, one row at a time) to tell
+// whether all of its picture is there. libjpeg itself only warns about a
+// cut-off stream and fills the rest with grey, so OpenCV returns such a
+// picture as if it were whole. Markers inside segments (an EXIF thumbnail's
+// end marker) and bytes after the end-of-image marker do not matter.
+JpegEnding jpegEnding(const std::uint8_t* data, std::size_t size);

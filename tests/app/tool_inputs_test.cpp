@@ -104,6 +104,7 @@ TEST(ToolInputs, TruncatedJpegIsRefused) {
         {"half.jpg", cut(plain, plain.size() / 2)},
         {"no end marker.jpg", cut(plain, plain.size() - 2)},
         {"camera.jpg", cut(camera, camera.size() - 100)},
+        {"end marker appended.jpg", cut(plain, plain.size() / 2) + "\xFF\xD9"},
     };
     for (const auto& [name, bytes] : files) {
         writeFile(dir / name, bytes);
