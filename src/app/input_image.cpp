@@ -1,5 +1,9 @@
 #include "app/input_image.hpp"
 
+#include "app/jpeg_completeness.hpp"
+#include "app/opencv_scratch_directory.hpp"
+#include "app/quiet_stderr.hpp"
+
 #include <opencv2/imgcodecs.hpp>
 
 #include <sys/stat.h>
@@ -7,14 +11,17 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
+#include <new>
 #include <stdexcept>
-#include <vector>
 
 namespace {
 
 [[noreturn]] void cannotRead(const std::string& path, const std::string& reason) {
     throw std::runtime_error("cannot read '" + path + "': " + reason);
+}
+
+[[noreturn]] void outOfMemory(const std::string& path) {
+    throw std::runtime_error("not enough memory to decode '" + path + "'");
 }
 
 std::vector<uchar> fileBytes(const std::string& path) {
@@ -24,7 +31,11 @@ std::vector<uchar> fileBytes(const std::string& path) {
     if (!S_ISREG(info.st_mode)) cannotRead(path, "not a regular file");
     std::ifstream in(path, std::ios::binary);
     if (!in) cannotRead(path, std::strerror(errno));
-    std::vector<uchar> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uchar> bytes;
+    bytes.reserve(static_cast<size_t>(info.st_size));
+    char buffer[1 << 16];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
+        bytes.insert(bytes.end(), buffer, buffer + in.gcount());
     if (in.bad()) cannotRead(path, "read error");
     if (bytes.empty()) cannotRead(path, "the file is empty");
     return bytes;
@@ -32,15 +43,24 @@ std::vector<uchar> fileBytes(const std::string& path) {
 
 }  // namespace
 
-cv::Mat readColorImage(const std::string& path) {
-    const std::vector<uchar> bytes = fileBytes(path);
+cv::Mat decodeColorImage(const std::vector<uchar>& bytes, const std::string& path) {
+    if (looksLikeJpeg(bytes.data(), bytes.size()) &&
+        jpegEnding(bytes.data(), bytes.size()) == JpegEnding::cutShort)
+        cannotRead(path, "the JPEG data ends before the end of the picture (truncated file?)");
     cv::Mat image;
     try {
+        QuietStderr quiet;
+        OpenCvScratchDirectory scratch;
         image = cv::imdecode(bytes, cv::IMREAD_COLOR);
-    } catch (const cv::Exception&) {
+    } catch (const cv::Exception& e) {
+        if (e.code == cv::Error::StsNoMem) outOfMemory(path);
         image.release();
+    } catch (const std::bad_alloc&) {
+        outOfMemory(path);
     }
     if (image.empty() || image.type() != CV_8UC3)
         cannotRead(path, "not an image that can be decoded");
     return image;
 }
+
+cv::Mat readColorImage(const std::string& path) { return decodeColorImage(fileBytes(path), path); }

@@ -1,9 +1,19 @@
 #pragma once
 #include <opencv2/core.hpp>
+
 #include <string>
+#include <vector>
 
 // Reads and decodes the image file at path as 8-bit BGR (any format OpenCV
 // decodes; grey, 16-bit and alpha inputs are converted). Throws
 // std::runtime_error naming the path and the reason when the file cannot be
 // opened, is not a regular file, is empty, or does not decode.
 cv::Mat readColorImage(const std::string& path);
+
+// Decodes the bytes of an image file as 8-bit BGR, as readColorImage does;
+// path only names the file in messages. A JPEG stream whose data ends before
+// its picture does (cut off, or ended early by a marker) is refused rather
+// than decoded with a grey remainder.
+// When the decoder runs out of memory the message says so. The decoder's own
+// diagnostics are kept off standard error.
+cv::Mat decodeColorImage(const std::vector<uchar>& bytes, const std::string& path);

@@ -1,6 +1,7 @@
 // nightdehaze: enhances one night-time hazy photograph and writes the result.
 #include "app/command_line.hpp"
 #include "app/input_image.hpp"
+#include "app/memory_budget.hpp"
 #include "app/output_files.hpp"
 #include "app/output_name.hpp"
 #include "nightdehaze/nightdehaze.hpp"
@@ -46,6 +47,12 @@ std::vector<OutputImage> outputsOf(const CommandLine& line, const cv::Mat& dehaz
     return outputs;
 }
 
+int reportOutOfMemory(const std::string& inputPath, const cv::Mat& image) {
+    return report(kExitFailure, "not enough memory to process '" + inputPath + "' (" +
+                                    std::to_string(image.cols) + "x" + std::to_string(image.rows) +
+                                    " pixels)");
+}
+
 int run(const CommandLine& line) {
     DehazeContext context;
     context.useNonLocalFilter = line.nonLocal ? 1 : 0;
@@ -53,16 +60,17 @@ int run(const CommandLine& line) {
     if (line.threads) cv::setNumThreads(*line.threads);
 
     const cv::Mat image = readColorImage(line.inputPath);
-    cv::Mat dehazed;
-    HazeMaps maps;
+    if (exceedsMachineMemory(image.size())) return reportOutOfMemory(line.inputPath, image);
     try {
-        dehazed = enhance(image, context, line.writeMaps ? &maps : nullptr, &std::cout);
+        HazeMaps maps;
+        const cv::Mat dehazed = enhance(image, context, line.writeMaps ? &maps : nullptr, &std::cout);
+        writeImagesAtomically(outputsOf(line, dehazed, maps));
     } catch (const std::bad_alloc&) {
-        return report(kExitFailure, "not enough memory to process '" + line.inputPath + "' (" +
-                                        std::to_string(image.cols) + "x" +
-                                        std::to_string(image.rows) + " pixels)");
+        return reportOutOfMemory(line.inputPath, image);
+    } catch (const cv::Exception& e) {
+        if (e.code != cv::Error::StsNoMem) throw;
+        return reportOutOfMemory(line.inputPath, image);
     }
-    writeImagesAtomically(outputsOf(line, dehazed, maps));
     return 0;
 }
 

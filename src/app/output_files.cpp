@@ -1,8 +1,11 @@
 #include "app/output_files.hpp"
 
+#include "app/opencv_scratch_directory.hpp"
+
 #include <opencv2/imgcodecs.hpp>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,8 +22,16 @@ constexpr int kMaxPending = 8;
 constexpr size_t kMaxPath = 4096;
 char g_pending[kMaxPending][kMaxPath];
 volatile sig_atomic_t g_pendingCount = 0;
+pthread_t g_writerThread;
 
+// Only the writing thread removes the temporaries: it blocks the signals while
+// it creates and registers one, so it never leaves a file the list misses. A
+// signal that lands on another thread (the thread pool's) is passed to it.
 extern "C" void removeTemporariesAndExit(int signal) {
+    if (!pthread_equal(pthread_self(), g_writerThread)) {
+        pthread_kill(g_writerThread, signal);
+        return;
+    }
     for (int k = 0; k < g_pendingCount; ++k) unlink(g_pending[k]);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
@@ -29,6 +40,7 @@ extern "C" void removeTemporariesAndExit(int signal) {
 class SignalGuard {
 public:
     SignalGuard() {
+        g_writerThread = pthread_self();
         oldInt_ = std::signal(SIGINT, removeTemporariesAndExit);
         oldTerm_ = std::signal(SIGTERM, removeTemporariesAndExit);
     }
@@ -63,7 +75,8 @@ std::vector<uchar> encode(const OutputImage& output) {
     bool ok = false;
     try {
         ok = cv::imencode(extensionOf(output.path), output.image, bytes);
-    } catch (const cv::Exception&) {
+    } catch (const cv::Exception& e) {
+        if (e.code == cv::Error::StsNoMem) throw;
         ok = false;
     }
     if (!ok) throw std::runtime_error("cannot encode an image for '" + output.path + "'");
@@ -145,7 +158,10 @@ void writeImagesAtomically(const std::vector<OutputImage>& outputs) {
     if (static_cast<int>(outputs.size()) > kMaxPending)
         throw std::runtime_error("too many output files in one write");
     std::vector<std::vector<uchar>> encoded;
-    for (const OutputImage& output : outputs) encoded.push_back(encode(output));
+    {
+        OpenCvScratchDirectory scratch;
+        for (const OutputImage& output : outputs) encoded.push_back(encode(output));
+    }
 
     SignalGuard guard;
     std::vector<std::string> temporaries;

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -21,7 +23,10 @@ void drain(int outFd, int errFd, std::string& out, std::string& err) {
     int open = 2;
     char buffer[4096];
     while (open > 0) {
-        if (poll(fds, 2, -1) < 0) break;
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
         for (int k = 0; k < 2; ++k) {
             if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP))) continue;
             const ssize_t n = read(fds[k].fd, buffer, sizeof buffer);
@@ -38,17 +43,21 @@ void drain(int outFd, int errFd, std::string& out, std::string& err) {
 
 }  // namespace
 
-ToolRun runTool(const std::vector<std::string>& args, const std::filesystem::path& workDir,
-                const std::vector<std::string>& extraEnv) {
+RunningTool startTool(const std::vector<std::string>& args, const std::filesystem::path& workDir,
+                      const std::vector<std::string>& extraEnv,
+                      unsigned long long addressSpaceLimit) {
     int outPipe[2], errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
-        close(outPipe[0]);
-        close(errPipe[0]);
         if (chdir(workDir.c_str()) != 0) _exit(127);
+        if (addressSpaceLimit != 0) {
+            const rlimit limit{addressSpaceLimit, addressSpaceLimit};
+            if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+        }
         for (const std::string& assignment : extraEnv) putenv(const_cast<char*>(assignment.c_str()));
         std::vector<char*> argv{const_cast<char*>(NIGHTDEHAZE_TOOL)};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -58,12 +67,28 @@ ToolRun runTool(const std::vector<std::string>& args, const std::filesystem::pat
     }
     close(outPipe[1]);
     close(errPipe[1]);
+    if (pid < 0) {
+        close(outPipe[0]);
+        close(errPipe[0]);
+        throw std::runtime_error("fork failed");
+    }
+    return RunningTool{pid, outPipe[0], errPipe[0]};
+}
+
+ToolRun finishTool(RunningTool& tool) {
     ToolRun run;
-    drain(outPipe[0], errPipe[0], run.out, run.err);
+    drain(tool.outFd, tool.errFd, run.out, run.err);
     int status = 0;
-    waitpid(pid, &status, 0);
+    waitpid(tool.pid, &status, 0);
     run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    tool = RunningTool{};
     return run;
+}
+
+ToolRun runTool(const std::vector<std::string>& args, const std::filesystem::path& workDir,
+                const std::vector<std::string>& extraEnv) {
+    RunningTool tool = startTool(args, workDir, extraEnv);
+    return finishTool(tool);
 }
 
 ScratchDir::ScratchDir() {

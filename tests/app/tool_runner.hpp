@@ -3,6 +3,8 @@
 // collects its exit status and both output streams.
 #include <opencv2/core.hpp>
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <set>
 #include <string>
@@ -18,6 +20,21 @@ struct ToolRun {
 
 ToolRun runTool(const std::vector<std::string>& args, const std::filesystem::path& workDir,
                 const std::vector<std::string>& extraEnv = {});
+
+// The tool started in the background, for tests that act on it while it runs.
+struct RunningTool {
+    pid_t pid = -1;
+    int outFd = -1;   // read ends of its standard output and error
+    int errFd = -1;
+};
+
+// Limits the child's address space (bytes) when non-zero, as `ulimit -v` does.
+RunningTool startTool(const std::vector<std::string>& args, const std::filesystem::path& workDir,
+                      const std::vector<std::string>& extraEnv = {},
+                      unsigned long long addressSpaceLimit = 0);
+
+// Reads the rest of both streams, waits for the tool to end and closes the pipes.
+ToolRun finishTool(RunningTool& tool);
 
 // A fresh, empty directory removed again at the end of the test.
 class ScratchDir {

@@ -1,0 +1,13 @@
+#pragma once
+#include <opencv2/core.hpp>
+
+// Peak memory of the pipeline per pixel of the picture, in bytes: the
+// double-precision planes of the stages (measured 190-200 bytes per pixel on
+// 0.75- and 3-megapixel pictures, rounded up).
+constexpr double kPipelineBytesPerPixel = 200.0;
+
+// True when the pipeline's estimated peak memory for a picture of this size
+// exceeds what the machine has at all (physical memory plus swap), so that a
+// few bytes declaring a gigapixel picture are refused at once instead of
+// running for many minutes towards the out-of-memory killer.
+bool exceedsMachineMemory(cv::Size pictureSize);
