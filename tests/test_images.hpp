@@ -1,6 +1,7 @@
 #pragma once
 // Seeded test pictures and exact comparison helpers shared by the tests.
 #include <opencv2/core.hpp>
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 #include <algorithm>
 #include <cstdint>
@@ -46,6 +47,18 @@ inline long long firstBitDifference(const cv::Mat& a, const cv::Mat& b) {
     }
     return -1;
 }
+
+// Sets OpenCV's worker-thread count for the lifetime of the object.
+class ThreadCount {
+public:
+    explicit ThreadCount(int n) : saved_(cv::getNumThreads()) { cv::setNumThreads(n); }
+    ~ThreadCount() { cv::setNumThreads(saved_); }
+    ThreadCount(const ThreadCount&) = delete;
+    ThreadCount& operator=(const ThreadCount&) = delete;
+
+private:
+    int saved_;
+};
 
 inline std::string describe(const cv::Mat& m) {
     return std::to_string(m.rows) + "x" + std::to_string(m.cols) + " type " +

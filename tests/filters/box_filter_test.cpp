@@ -75,9 +75,9 @@ TEST(BoxFilter, EmptyAndInvalidInputs) {
 TEST(BoxFilter, SameBitsWithOneThreadAndMany) {
     cv::Mat src = randomImage(300, 700, CV_64F, -5, 5, 11), many, one;
     cumBoxFilter(7, many, src);
-    const int threads = cv::getNumThreads();
-    cv::setNumThreads(1);
-    cumBoxFilter(7, one, src);
-    cv::setNumThreads(threads);
+    {
+        testing_support::ThreadCount single(1);
+        cumBoxFilter(7, one, src);
+    }
     EXPECT_BIT_EQUAL(many, one);
 }

@@ -14,6 +14,7 @@
 namespace {
 
 using testing_support::randomImage;
+using testing_support::ThreadCount;
 
 const std::vector<cv::Size> kSizes = {{1, 1},   {7, 1},   {1, 7},   {2, 2},  {3, 5},
                                       {30, 20}, {53, 37}, {65, 64}, {80, 90}};
@@ -41,15 +42,6 @@ cv::Mat meanOfMean(int r, const cv::Mat& p) {
     cv::divide(sums, N, q);
     return q;
 }
-
-class ThreadCount {
-public:
-    explicit ThreadCount(int n) : saved_(cv::getNumThreads()) { cv::setNumThreads(n); }
-    ~ThreadCount() { cv::setNumThreads(saved_); }
-
-private:
-    int saved_;
-};
 
 }  // namespace
 

@@ -64,10 +64,10 @@ TEST(GuidedFilterGray, KeepsEdgesAndFlattensNoise) {
 TEST(GuidedFilterGray, SameBitsWithOneThreadAndMany) {
     cv::Mat plane = randomImage(200, 300, CV_64F, 0, 1, 9), many, one;
     guidedFilterGray(10, many, plane, plane, 0.01);
-    const int threads = cv::getNumThreads();
-    cv::setNumThreads(1);
-    guidedFilterGray(10, one, plane, plane, 0.01);
-    cv::setNumThreads(threads);
+    {
+        testing_support::ThreadCount single(1);
+        guidedFilterGray(10, one, plane, plane, 0.01);
+    }
     EXPECT_BIT_EQUAL(many, one);
 }
 
