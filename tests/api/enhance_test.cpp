@@ -168,3 +168,18 @@ TEST(Enhance, RejectsWhatItCannotProcessBeforeAnyStage) {
     negativeRefine.refineRadius = -1;
     EXPECT_THROW(enhance(good, negativeRefine), std::invalid_argument);
 }
+
+TEST(Enhance, BlackStaysBlackAndUniformGreyStaysGrey) {
+    const cv::Mat black = cv::Mat::zeros(40, 50, CV_8UC3);
+    HazeMaps maps;
+    const cv::Mat out = enhance(black, DehazeContext(), &maps);
+    EXPECT_EQ(cv::countNonZero(out.reshape(1)), 0);
+    // Uniform light 51 everywhere: the floor of the lifted atmospheric light.
+    EXPECT_EQ(cv::norm(maps.airlight, cv::Mat(40, 50, CV_8UC3, cv::Scalar::all(51)), cv::NORM_INF), 0.0);
+
+    const cv::Mat grey = enhance(cv::Mat(40, 50, CV_8UC3, cv::Scalar::all(64)), DehazeContext());
+    std::vector<cv::Mat> planes;
+    cv::split(grey, planes);
+    EXPECT_EQ(cv::norm(planes[0], planes[1], cv::NORM_INF), 0.0);
+    EXPECT_EQ(cv::norm(planes[1], planes[2], cv::NORM_INF), 0.0);
+}
