@@ -1,11 +1,13 @@
-// The fuzzing step on the committed seeds and on every prefix of them, so that
-// each build checks what the fuzzer starts from.
+// The fuzzing step on the committed seeds and on prefixes of them (every one
+// near both ends, about a hundred in between), so that each build checks what
+// the fuzzer starts from.
 #include "fuzz/fuzz_one_input.hpp"
 
 #include "app/input_image.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -26,6 +28,12 @@ std::vector<fs::path> seeds() {
     return paths;
 }
 
+// Every length within 16 bytes of either end; about a hundred in between.
+size_t nextPrefixLength(size_t length, size_t size) {
+    const bool nearAnEnd = length < 16 || length + 16 > size;
+    return length + (nearAnEnd ? 1 : std::max<size_t>(1, size / 100));
+}
+
 }  // namespace
 
 TEST(FuzzCorpus, EverySeedDecodesAndRunsThroughThePipeline) {
@@ -39,11 +47,11 @@ TEST(FuzzCorpus, EverySeedDecodesAndRunsThroughThePipeline) {
     }
 }
 
-TEST(FuzzCorpus, EveryPrefixOfEverySeedIsProcessedOrRefused) {
+TEST(FuzzCorpus, PrefixesOfEverySeedAreProcessedOrRefused) {
     for (const fs::path& path : seeds()) {
         SCOPED_TRACE(path.filename().string());
         const std::vector<uchar> bytes = bytesOf(path);
-        for (size_t length = 0; length < bytes.size(); ++length)
+        for (size_t length = 0; length < bytes.size(); length = nextPrefixLength(length, bytes.size()))
             ASSERT_EQ(fuzzing::processBytes(bytes.data(), length), "") << "prefix of " << length << " bytes";
     }
 }
