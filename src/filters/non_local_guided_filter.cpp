@@ -74,6 +74,10 @@ constexpr int kLookAhead = 16;
 constexpr int kTileRows = 8;
 constexpr int kTileWidth = 64;
 
+// Fewest tile bands modelled together before the bands they complete are
+// smoothed.
+constexpr int kMinBandGroup = 4;
+
 // Weighted sums of one pixel are updated in blocks of this many values held in
 // registers; the feature vector of a pixel is padded to a multiple of it.
 constexpr int kSumBlock = 16;
@@ -383,6 +387,13 @@ public:
     };
     const TileLog& log(int tile) const { return logs_[tile]; }
 
+    // Frees the weights of a tile once the second sweep has read them.
+    void release(int tile) {
+        TileLog& log = logs_[tile];
+        used_.fetch_sub(static_cast<std::int64_t>(log.weights.capacity()) * kEntryBytes);
+        log = TileLog();
+    }
+
 private:
     static constexpr std::int64_t kEntryBytes = sizeof(std::uint16_t) + sizeof(double);
 
@@ -604,14 +615,13 @@ void smoothTile(const FilterData& data, const PatchWeights& weightOf, const Tile
         }
 }
 
-// Runs a tile sweep over the whole image, bands of tile rows shared among the
+// Runs a tile sweep over the tile bands [first, last), shared among the
 // threads; every tile is computed the same way whichever thread takes it.
 template <typename TileSweep>
-void forEachTile(const FilterData& data, int sumsPerPixel, const TileSweep& sweep) {
+void forEachTile(const FilterData& data, int sumsPerPixel, int first, int last, const TileSweep& sweep) {
     const SearchGeometry& g = data.geometry;
-    const int bands = (g.rows + kTileRows - 1) / kTileRows;
     const int tilesPerBand = (g.cols + kTileWidth - 1) / kTileWidth;
-    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
+    cv::parallel_for_(cv::Range(first, last), [&](const cv::Range& range) {
         TileScratch scratch(g, sumsPerPixel, data.floatDistances);
         for (int band = range.start; band < range.end; ++band) {
             for (int column = 0; column < tilesPerBand; ++column) {
@@ -622,6 +632,15 @@ void forEachTile(const FilterData& data, int sumsPerPixel, const TileSweep& swee
             }
         }
     });
+}
+
+// Tile bands whose second sweep can run once the first sweep has covered the
+// bands before modelledBands: every row their windows reach has its models.
+int smoothableBands(const SearchGeometry& g, int bands, int modelledBands) {
+    const int modelledRows = std::min(g.rows, modelledBands * kTileRows);
+    int ready = 0;
+    while (ready < bands && std::min(g.rows, (ready + 1) * kTileRows + g.searchRadius) <= modelledRows) ++ready;
+    return ready;
 }
 
 void checkArguments(int r, int s, const cv::Mat& I, const std::vector<cv::Mat>& inputs, double sigma) {
@@ -753,17 +772,32 @@ void nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::M
     const size_t tiles = static_cast<size_t>((g.rows + kTileRows - 1) / kTileRows) *
                          ((g.cols + kTileWidth - 1) / kTileWidth);
     SweepLog log(tiles, offsetsPerTile, weightLogBytes);
-    forEachTile(data, data.featureStride, [&](const Tile& tile, TileScratch& scratch) {
-        modelTile(data, weightOf, tile, scratch, log, models, weightSums);
-    });
-    data.features.clear();
-    data.features.shrink_to_fit();
-
     std::vector<cv::Mat> results(inputs.size());
     for (cv::Mat& result : results) result.create(g.rows, g.cols, CV_64FC1);
-    forEachTile(data, data.inputCount, [&](const Tile& tile, TileScratch& scratch) {
-        smoothTile(data, weightOf, tile, scratch, log, models, weightSums, results);
-    });
+
+    // The bands are modelled a group at a time, and each band is smoothed as
+    // soon as its window rows are modelled, so that the log holds the weights
+    // of a few bands only and fits its budget.
+    const int bands = (g.rows + kTileRows - 1) / kTileRows;
+    const int group = std::max(kMinBandGroup, 2 * cv::getNumThreads());
+    int modelled = 0, smoothed = 0;
+    while (smoothed < bands) {
+        const int next = std::min(bands, modelled + group);
+        forEachTile(data, data.featureStride, modelled, next, [&](const Tile& tile, TileScratch& scratch) {
+            modelTile(data, weightOf, tile, scratch, log, models, weightSums);
+        });
+        modelled = next;
+        if (modelled == bands) {
+            data.features.clear();
+            data.features.shrink_to_fit();
+        }
+        const int ready = smoothableBands(g, bands, modelled);
+        forEachTile(data, data.inputCount, smoothed, ready, [&](const Tile& tile, TileScratch& scratch) {
+            smoothTile(data, weightOf, tile, scratch, log, models, weightSums, results);
+            log.release(tile.index);
+        });
+        smoothed = ready;
+    }
     outputs = results;
 }
 
