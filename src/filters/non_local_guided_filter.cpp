@@ -39,8 +39,10 @@
 
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 #define NIGHTDEHAZE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#define NIGHTDEHAZE_ALWAYS_INLINE __attribute__((always_inline))
 #else
 #define NIGHTDEHAZE_VECTOR_CLONES
+#define NIGHTDEHAZE_ALWAYS_INLINE
 #endif
 
 namespace {
@@ -79,8 +81,10 @@ constexpr int kTileWidth = 64;
 constexpr int kMinBandGroup = 4;
 
 // Weighted sums of one pixel are updated in blocks of this many values held in
-// registers; the feature vector of a pixel is padded to a multiple of it.
+// registers, the last block of a pixel possibly narrower; the feature vector of
+// a pixel is padded to a multiple of kSlotAlign (one vector register).
 constexpr int kSumBlock = 16;
+constexpr int kSlotAlign = 4;
 
 // Slots of a pixel's feature vector: guide values and guide products, the
 // constant 1 whose weighted sum is the weight sum, then four slots per input.
@@ -460,45 +464,69 @@ bool rowsReaching(const Tile& tile, int dy, int rows, int& iLo, int& iHi) {
     return iLo < iHi;
 }
 
+// Adds w * features of the window pixels in image row k, slots [block,
+// block + Width), to the sums of the pixel at column j, and of its neighbour
+// j + 1 when pair is set (the same window columns): their sums are
+// independent, so the additions of one overlap those of the other.
+template <int Width>
+NIGHTDEHAZE_ALWAYS_INLINE inline void accumulateBlock(const double* row, const double* weights, int stride, int j,
+                                                      int dxFirst, int dxLast, bool pair, int block,
+                                                      double* first) {
+    const std::ptrdiff_t dxStep = TileScratch::kWeightPlane;
+    double s0[Width], s1[Width];
+    for (int m = 0; m < Width; ++m) s0[m] = first[block + m];
+    if (pair) {
+        for (int m = 0; m < Width; ++m) s1[m] = first[stride + block + m];
+        for (int dx = dxFirst; dx <= dxLast; ++dx) {
+            const double w0 = weights[dx * dxStep + j], w1 = weights[dx * dxStep + j + 1];
+            const double* x0 = row + static_cast<size_t>(j + dx) * stride + block;
+            const double* x1 = x0 + stride;
+            for (int m = 0; m < Width; ++m) {
+                s0[m] += w0 * x0[m];
+                s1[m] += w1 * x1[m];
+            }
+        }
+        for (int m = 0; m < Width; ++m) first[stride + block + m] = s1[m];
+    } else {
+        for (int dx = dxFirst; dx <= dxLast; ++dx) {
+            const double w = weights[dx * dxStep + j];
+            const double* x = row + static_cast<size_t>(j + dx) * stride + block;
+            for (int m = 0; m < Width; ++m) s0[m] += w * x[m];
+        }
+    }
+    for (int m = 0; m < Width; ++m) first[block + m] = s0[m];
+}
+
 // Adds w * features of the window pixels in image row k, column by column, to
-// the weighted sums of the tile pixels of row i. Two neighbouring pixels with
-// the same window columns are done together: their sums are independent, so
-// the additions of one overlap those of the other.
+// the weighted sums of the tile pixels of row i: full blocks of kSumBlock
+// slots, then the remaining slots in one narrower block.
 NIGHTDEHAZE_VECTOR_CLONES
 void accumulateFeatures(const FilterData& data, const Tile& tile, int i, int k, TileScratch& scratch) {
     const SearchGeometry& g = data.geometry;
     const int stride = data.featureStride;
     const double* row = data.features.data() + static_cast<size_t>(k) * g.cols * stride;
     const double* weights = scratch.weightRow(0, g.searchRadius, i - tile.i0) - tile.j0;
-    const std::ptrdiff_t dxStep = TileScratch::kWeightPlane;
     double* sums = scratch.sums.data() + static_cast<size_t>(i - tile.i0) * kTileWidth * stride;
     for (int j = tile.j0; j < tile.j1;) {
         const int dxFirst = g.firstDx(j), dxLast = g.lastDx(j);
         const bool pair = j + 1 < tile.j1 && g.firstDx(j + 1) == dxFirst && g.lastDx(j + 1) == dxLast;
         double* first = sums + static_cast<size_t>(j - tile.j0) * stride;
-        for (int block = 0; block < stride; block += kSumBlock) {
-            double s0[kSumBlock], s1[kSumBlock];
-            for (int m = 0; m < kSumBlock; ++m) s0[m] = first[block + m];
-            if (pair) {
-                for (int m = 0; m < kSumBlock; ++m) s1[m] = first[stride + block + m];
-                for (int dx = dxFirst; dx <= dxLast; ++dx) {
-                    const double w0 = weights[dx * dxStep + j], w1 = weights[dx * dxStep + j + 1];
-                    const double* x0 = row + static_cast<size_t>(j + dx) * stride + block;
-                    const double* x1 = x0 + stride;
-                    for (int m = 0; m < kSumBlock; ++m) {
-                        s0[m] += w0 * x0[m];
-                        s1[m] += w1 * x1[m];
-                    }
-                }
-                for (int m = 0; m < kSumBlock; ++m) first[stride + block + m] = s1[m];
-            } else {
-                for (int dx = dxFirst; dx <= dxLast; ++dx) {
-                    const double w = weights[dx * dxStep + j];
-                    const double* x = row + static_cast<size_t>(j + dx) * stride + block;
-                    for (int m = 0; m < kSumBlock; ++m) s0[m] += w * x[m];
-                }
-            }
-            for (int m = 0; m < kSumBlock; ++m) first[block + m] = s0[m];
+        int block = 0;
+        for (; block + kSumBlock <= stride; block += kSumBlock)
+            accumulateBlock<kSumBlock>(row, weights, stride, j, dxFirst, dxLast, pair, block, first);
+        static_assert(kSumBlock == 4 * kSlotAlign, "the narrower blocks below cover every remainder");
+        switch (stride - block) {
+            case 3 * kSlotAlign:
+                accumulateBlock<3 * kSlotAlign>(row, weights, stride, j, dxFirst, dxLast, pair, block, first);
+                break;
+            case 2 * kSlotAlign:
+                accumulateBlock<2 * kSlotAlign>(row, weights, stride, j, dxFirst, dxLast, pair, block, first);
+                break;
+            case kSlotAlign:
+                accumulateBlock<kSlotAlign>(row, weights, stride, j, dxFirst, dxLast, pair, block, first);
+                break;
+            default:
+                break;
         }
         j += pair ? 2 : 1;
     }
@@ -713,7 +741,7 @@ std::int64_t prepare(FilterData& data, int r, int s, const cv::Mat& I, const std
     data.eps = eps;
     data.inputCount = static_cast<int>(inputs.size());
     const int slots = kGuideSlots + kInputSlots * data.inputCount;
-    data.featureStride = (slots + kSumBlock - 1) / kSumBlock * kSumBlock;
+    data.featureStride = (slots + kSlotAlign - 1) / kSlotAlign * kSlotAlign;
     std::vector<cv::Mat> channels;
     cv::split(I, channels);
     for (int c = 0; c < 3; ++c) channels[c].convertTo(data.guide[c], CV_64F);
