@@ -368,6 +368,7 @@ public:
     void append(int tile, const std::uint16_t* positions, const double* weights, int count) {
         TileLog& log = logs_[tile];
         if (!log.complete || count == 0) return;
+        if (log.weights.capacity() == 0) reuseReleased(log);
         const size_t needed = log.weights.size() + count;
         if (needed > log.weights.capacity()) {
             const size_t capacity = std::max(needed, 2 * log.weights.capacity());
@@ -391,15 +392,29 @@ public:
     };
     const TileLog& log(int tile) const { return logs_[tile]; }
 
-    // Frees the weights of a tile once the second sweep has read them.
+    // Empties the log of a tile once the second sweep has read it. Its memory
+    // goes to the tiles logged next (still counted in the budget), which saves
+    // them growing fresh buffers: the copies and the page faults.
     void release(int tile) {
         TileLog& log = logs_[tile];
-        used_.fetch_sub(static_cast<std::int64_t>(log.weights.capacity()) * kEntryBytes);
+        log.complete = true;
+        if (log.weights.capacity() == 0) return;
+        log.positions.clear();
+        log.weights.clear();
+        std::lock_guard<std::mutex> lock(releasedMutex_);
+        released_.push_back(std::move(log));
         log = TileLog();
     }
 
 private:
     static constexpr std::int64_t kEntryBytes = sizeof(std::uint16_t) + sizeof(double);
+
+    void reuseReleased(TileLog& log) {
+        std::lock_guard<std::mutex> lock(releasedMutex_);
+        if (released_.empty()) return;
+        log = std::move(released_.back());
+        released_.pop_back();
+    }
 
     void drop(TileLog& log) {
         used_.fetch_sub(static_cast<std::int64_t>(log.weights.capacity()) * kEntryBytes);
@@ -412,6 +427,8 @@ private:
     std::atomic<std::int64_t> used_{0};
     std::vector<std::uint16_t> counts_;
     std::vector<TileLog> logs_;
+    std::vector<TileLog> released_;
+    std::mutex releasedMutex_;
 };
 
 // Where the weights of a search row come from in each sweep.
