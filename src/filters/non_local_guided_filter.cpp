@@ -319,7 +319,8 @@ NIGHTDEHAZE_VECTOR_CLONES void offsetDistances(const FilterData& data, const Til
 // are gathered and their table entries loaded together.
 template <typename Dist>
 int offsetWeights(const FilterData& data, const PatchWeights& weightOf, const Tile& tile, int dy, int dx,
-                  int iLo, int iHi, int lo, int hi, TileScratch& scratch) {
+                  int iLo, int iHi, int lo, int hi, TileScratch& scratch, std::uint16_t* __restrict loggedPositions,
+                  double* __restrict loggedWeights) {
     const Dist unit = static_cast<Dist>(weightOf.lastUnitDistance());
     offsetDistances<Dist>(data, tile, dy, dx, iLo, iHi, lo, hi, unit, scratch);
     const int width = hi - lo, s = data.geometry.searchRadius;
@@ -346,8 +347,8 @@ int offsetWeights(const FilterData& data, const PatchWeights& weightOf, const Ti
         const int row = iLo + at / kTileWidth - tile.i0, column = lo - tile.j0 + at % kTileWidth;
         const double w = weightOf(static_cast<std::int64_t>(distances[at]));
         scratch.weightRow(dx, s, row)[column] = w;
-        scratch.loggedPositions[k] = static_cast<std::uint16_t>(row * kTileWidth + column);
-        scratch.loggedWeights[k] = w;
+        loggedPositions[k] = static_cast<std::uint16_t>(row * kTileWidth + column);
+        loggedWeights[k] = w;
     }
     return count;
 }
@@ -365,29 +366,37 @@ public:
 
     std::uint16_t* counts(int tile) { return counts_.data() + tile * offsetsPerTile_; }
 
-    void append(int tile, const std::uint16_t* positions, const double* weights, int count) {
+    // Makes room for count more entries at the end of a tile's log; false
+    // when the tile is not logged, its log not having fitted the budget.
+    bool reserve(int tile, int count) {
         TileLog& log = logs_[tile];
-        if (!log.complete || count == 0) return;
-        if (log.weights.capacity() == 0) reuseReleased(log);
-        const size_t needed = log.weights.size() + count;
-        if (needed > log.weights.capacity()) {
-            const size_t capacity = std::max(needed, 2 * log.weights.capacity());
-            const std::int64_t extra = static_cast<std::int64_t>(capacity - log.weights.capacity()) * kEntryBytes;
-            if (used_.fetch_add(extra) + extra > budget_) {
-                used_.fetch_sub(extra);
-                drop(log);
-                return;
-            }
-            log.weights.reserve(capacity);
-            log.positions.reserve(capacity);
+        if (!log.complete) return false;
+        if (log.weights.empty()) reuseReleased(log);
+        const size_t needed = log.size + count;
+        if (needed <= log.weights.size()) return true;
+        const size_t room = std::max(needed, 2 * log.weights.size());
+        const std::int64_t extra = static_cast<std::int64_t>(room - log.weights.size()) * kEntryBytes;
+        if (used_.fetch_add(extra) + extra > budget_) {
+            used_.fetch_sub(extra);
+            drop(log);
+            return false;
         }
-        log.positions.insert(log.positions.end(), positions, positions + count);
-        log.weights.insert(log.weights.end(), weights, weights + count);
+        log.positions.resize(room);
+        log.weights.resize(room);
+        return true;
     }
 
+    // Where the next entries of a reserved tile log go, and how many were written.
+    std::uint16_t* nextPositions(int tile) { return logs_[tile].positions.data() + logs_[tile].size; }
+    double* nextWeights(int tile) { return logs_[tile].weights.data() + logs_[tile].size; }
+    void commit(int tile, int count) { logs_[tile].size += count; }
+
+    // The first size entries of positions and weights are the log; the rest
+    // is room for more.
     struct TileLog {
         std::vector<std::uint16_t> positions;
         std::vector<double> weights;
+        size_t size = 0;
         bool complete = true;
     };
     const TileLog& log(int tile) const { return logs_[tile]; }
@@ -398,9 +407,8 @@ public:
     void release(int tile) {
         TileLog& log = logs_[tile];
         log.complete = true;
-        if (log.weights.capacity() == 0) return;
-        log.positions.clear();
-        log.weights.clear();
+        log.size = 0;
+        if (log.weights.empty()) return;
         std::lock_guard<std::mutex> lock(releasedMutex_);
         released_.push_back(std::move(log));
         log = TileLog();
@@ -417,7 +425,7 @@ private:
     }
 
     void drop(TileLog& log) {
-        used_.fetch_sub(static_cast<std::int64_t>(log.weights.capacity()) * kEntryBytes);
+        used_.fetch_sub(static_cast<std::int64_t>(log.weights.size()) * kEntryBytes);
         log = TileLog();
         log.complete = false;
     }
@@ -464,12 +472,19 @@ void searchRowWeights(const FilterData& data, const PatchWeights& weightOf, cons
             }
             continue;
         }
+        // The first sweep writes the weights straight into the tile's log when
+        // it has room; otherwise, and in the second sweep, into scratch space.
+        const bool logged = source.firstSweep && source.log.reserve(tile.index, (iHi - iLo) * (hi - lo));
+        std::uint16_t* positions =
+            logged ? source.log.nextPositions(tile.index) : scratch.loggedPositions.data();
+        double* weights = logged ? source.log.nextWeights(tile.index) : scratch.loggedWeights.data();
         const int computed =
-            data.floatDistances ? offsetWeights<float>(data, weightOf, tile, dy, dx, iLo, iHi, lo, hi, scratch)
-                                : offsetWeights<double>(data, weightOf, tile, dy, dx, iLo, iHi, lo, hi, scratch);
+            data.floatDistances
+                ? offsetWeights<float>(data, weightOf, tile, dy, dx, iLo, iHi, lo, hi, scratch, positions, weights)
+                : offsetWeights<double>(data, weightOf, tile, dy, dx, iLo, iHi, lo, hi, scratch, positions, weights);
         if (source.firstSweep) {
             count = static_cast<std::uint16_t>(computed);
-            source.log.append(tile.index, scratch.loggedPositions.data(), scratch.loggedWeights.data(), computed);
+            if (logged) source.log.commit(tile.index, computed);
         }
     }
 }
