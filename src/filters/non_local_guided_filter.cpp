@@ -69,7 +69,7 @@ constexpr std::int64_t kWeightLogMaxBytes = std::int64_t(512) << 20;
 
 // Table entries requested ahead of their use, enough to keep the memory
 // system busy without overflowing its queue of outstanding loads.
-constexpr int kLookAhead = 16;
+constexpr int kLookAhead = 40;
 
 // A tile: the rows and columns whose weights, weighted sums and feature rows
 // stay in the core's cache while all search offsets are visited.
@@ -496,6 +496,21 @@ bool rowsReaching(const Tile& tile, int dy, int rows, int& iLo, int& iHi) {
     return iLo < iHi;
 }
 
+#if defined(__GNUC__)
+// Four doubles added and multiplied lane by lane, each lane the plain IEEE
+// operation; loaded and stored at any address.
+typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
+
+// Lanes pass by reference: an AVX vector by value would change the calling
+// convention between the builds of the hot loops.
+inline const Lanes& loadLanes(const double* p, Lanes& v) {
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void storeLanes(double* p, const Lanes& v) { std::memcpy(p, &v, sizeof v); }
+#endif
+
 // Adds w * features of the window pixels in image row k, slots [block,
 // block + Width), to the sums of the pixel at column j, and of its neighbour
 // j + 1 when pair is set (the same window columns): their sums are
@@ -505,6 +520,40 @@ NIGHTDEHAZE_ALWAYS_INLINE inline void accumulateBlock(const double* row, const d
                                                       int dxFirst, int dxLast, bool pair, int block,
                                                       double* first) {
     const std::ptrdiff_t dxStep = TileScratch::kWeightPlane;
+#if defined(__GNUC__)
+    constexpr int kLanes = 4, kVectors = Width / kLanes;
+    static_assert(Width % kLanes == 0, "blocks are whole vectors");
+    Lanes s0[kVectors], s1[kVectors], x0;
+    for (int v = 0; v < kVectors; ++v) s0[v] = loadLanes(first + block + kLanes * v, x0);
+    if (pair) {
+        // Pixel j + 1 at offset dx - 1 reads the column pixel j reads at dx:
+        // each column is loaded once for both.
+        for (int v = 0; v < kVectors; ++v) s1[v] = loadLanes(first + stride + block + kLanes * v, x0);
+        const double* x = row + static_cast<size_t>(j + dxFirst) * stride + block;
+        const double w = weights[dxFirst * dxStep + j];
+        for (int v = 0; v < kVectors; ++v) s0[v] += w * loadLanes(x + kLanes * v, x0);
+        for (int dx = dxFirst + 1; dx <= dxLast; ++dx) {
+            x += stride;
+            const double w0 = weights[dx * dxStep + j], w1 = weights[(dx - 1) * dxStep + j + 1];
+            for (int v = 0; v < kVectors; ++v) {
+                const Lanes column = loadLanes(x + kLanes * v, x0);
+                s0[v] += w0 * column;
+                s1[v] += w1 * column;
+            }
+        }
+        x += stride;
+        const double wLast = weights[dxLast * dxStep + j + 1];
+        for (int v = 0; v < kVectors; ++v) s1[v] += wLast * loadLanes(x + kLanes * v, x0);
+        for (int v = 0; v < kVectors; ++v) storeLanes(first + stride + block + kLanes * v, s1[v]);
+    } else {
+        for (int dx = dxFirst; dx <= dxLast; ++dx) {
+            const double w = weights[dx * dxStep + j];
+            const double* x = row + static_cast<size_t>(j + dx) * stride + block;
+            for (int v = 0; v < kVectors; ++v) s0[v] += w * loadLanes(x + kLanes * v, x0);
+        }
+    }
+    for (int v = 0; v < kVectors; ++v) storeLanes(first + block + kLanes * v, s0[v]);
+#else
     double s0[Width], s1[Width];
     for (int m = 0; m < Width; ++m) s0[m] = first[block + m];
     if (pair) {
@@ -527,6 +576,7 @@ NIGHTDEHAZE_ALWAYS_INLINE inline void accumulateBlock(const double* row, const d
         }
     }
     for (int m = 0; m < Width; ++m) first[block + m] = s0[m];
+#endif
 }
 
 // Adds w * features of the window pixels in image row k, column by column, to
