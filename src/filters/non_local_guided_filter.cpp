@@ -33,7 +33,11 @@
 // - The second sweep reads the weights of the first back from a log (weights
 //   other than 1 with their positions, within a memory budget) and reuses the
 //   first sweep's weight sums as its divisors: the same weights, summed in the
-//   same order. Tiles whose log did not fit compute their weights again.
+//   same order. Tiles whose log did not fit compute their weights again. A
+//   band of tiles is smoothed as soon as the rows its windows reach are
+//   modelled and its log is then recycled, so the log holds a few bands only.
+// - A pair of neighbouring pixels with the same window offsets is summed
+//   together, each window column loaded once for both.
 // The hot loops are compiled twice, for AVX2 and for the baseline; both do the
 // same IEEE operations lane by lane, and nothing is fused into multiply-adds.
 
