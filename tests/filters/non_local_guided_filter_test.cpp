@@ -191,11 +191,11 @@ TEST(NonLocalGuidedFilter, ManyInputsOverManyBandsMatchLiteral) {
     // Eight bands of tile rows, so that bands are smoothed while later ones are
     // still being modelled; one to four inputs give every width of the last
     // block of weighted sums; with no memory for the weights and with plenty.
-    const cv::Mat I = testing_support::randomPhoto(60, 37, 81);
+    const cv::Mat I = testing_support::randomPhoto(60, 45, 81);
     std::vector<cv::Mat> inputs;
     std::vector<cv::Mat> expected;
     for (int t = 0; t < 4; ++t) {
-        inputs.push_back(randomImage(60, 37, CV_64FC1, 0, 255, 82 + t));
+        inputs.push_back(randomImage(60, 45, CV_64FC1, 0, 255, 82 + t));
         expected.push_back(reference(1, 7, I, inputs.back(), 25, 100));
     }
     for (size_t count = 1; count <= inputs.size(); ++count) {
