@@ -80,9 +80,9 @@ constexpr int kLookAhead = 40;
 constexpr int kTileRows = 8;
 constexpr int kTileWidth = 64;
 
-// Fewest tile bands modelled together before the bands they complete are
-// smoothed.
-constexpr int kMinBandGroup = 4;
+// Tile bands modelled together before the bands they complete are smoothed:
+// at least this many, and this many per thread so that every thread has work.
+constexpr int kBandsPerGroup = 4;
 
 // Weighted sums of one pixel are updated in blocks of this many values held in
 // registers, the last block of a pixel possibly narrower; the feature vector of
@@ -893,7 +893,7 @@ void nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::M
     // soon as its window rows are modelled, so that the log holds the weights
     // of a few bands only and fits its budget.
     const int bands = (g.rows + kTileRows - 1) / kTileRows;
-    const int group = std::max(kMinBandGroup, 2 * cv::getNumThreads());
+    const int group = kBandsPerGroup * std::max(1, cv::getNumThreads());
     int modelled = 0, smoothed = 0;
     while (smoothed < bands) {
         const int next = std::min(bands, modelled + group);
