@@ -33,14 +33,20 @@
 // - The second sweep reads the weights of the first back from a log (weights
 //   other than 1 with their positions, within a memory budget) and reuses the
 //   first sweep's weight sums as its divisors: the same weights, summed in the
-//   same order. Tiles whose log did not fit compute their weights again.
+//   same order. Tiles whose log did not fit compute their weights again. A
+//   band of tiles is smoothed as soon as the rows its windows reach are
+//   modelled and its log is then recycled, so the log holds a few bands only.
+// - A pair of neighbouring pixels with the same window offsets is summed
+//   together, each window column loaded once for both.
 // The hot loops are compiled twice, for AVX2 and for the baseline; both do the
 // same IEEE operations lane by lane, and nothing is fused into multiply-adds.
 
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 #define NIGHTDEHAZE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#define NIGHTDEHAZE_ALWAYS_INLINE __attribute__((always_inline))
 #else
 #define NIGHTDEHAZE_VECTOR_CLONES
+#define NIGHTDEHAZE_ALWAYS_INLINE
 #endif
 
 namespace {
@@ -67,16 +73,22 @@ constexpr std::int64_t kWeightLogMaxBytes = std::int64_t(512) << 20;
 
 // Table entries requested ahead of their use, enough to keep the memory
 // system busy without overflowing its queue of outstanding loads.
-constexpr int kLookAhead = 16;
+constexpr int kLookAhead = 40;
 
 // A tile: the rows and columns whose weights, weighted sums and feature rows
 // stay in the core's cache while all search offsets are visited.
 constexpr int kTileRows = 8;
 constexpr int kTileWidth = 64;
 
+// Tile bands modelled together before the bands they complete are smoothed:
+// at least this many, and this many per thread so that every thread has work.
+constexpr int kBandsPerGroup = 4;
+
 // Weighted sums of one pixel are updated in blocks of this many values held in
-// registers; the feature vector of a pixel is padded to a multiple of it.
+// registers, the last block of a pixel possibly narrower; the feature vector of
+// a pixel is padded to a multiple of kSlotAlign (one vector register).
 constexpr int kSumBlock = 16;
+constexpr int kSlotAlign = 4;
 
 // Slots of a pixel's feature vector: guide values and guide products, the
 // constant 1 whose weighted sum is the weight sum, then four slots per input.
@@ -311,7 +323,8 @@ NIGHTDEHAZE_VECTOR_CLONES void offsetDistances(const FilterData& data, const Til
 // are gathered and their table entries loaded together.
 template <typename Dist>
 int offsetWeights(const FilterData& data, const PatchWeights& weightOf, const Tile& tile, int dy, int dx,
-                  int iLo, int iHi, int lo, int hi, TileScratch& scratch) {
+                  int iLo, int iHi, int lo, int hi, TileScratch& scratch, std::uint16_t* __restrict loggedPositions,
+                  double* __restrict loggedWeights) {
     const Dist unit = static_cast<Dist>(weightOf.lastUnitDistance());
     offsetDistances<Dist>(data, tile, dy, dx, iLo, iHi, lo, hi, unit, scratch);
     const int width = hi - lo, s = data.geometry.searchRadius;
@@ -338,8 +351,8 @@ int offsetWeights(const FilterData& data, const PatchWeights& weightOf, const Ti
         const int row = iLo + at / kTileWidth - tile.i0, column = lo - tile.j0 + at % kTileWidth;
         const double w = weightOf(static_cast<std::int64_t>(distances[at]));
         scratch.weightRow(dx, s, row)[column] = w;
-        scratch.loggedPositions[k] = static_cast<std::uint16_t>(row * kTileWidth + column);
-        scratch.loggedWeights[k] = w;
+        loggedPositions[k] = static_cast<std::uint16_t>(row * kTileWidth + column);
+        loggedWeights[k] = w;
     }
     return count;
 }
@@ -357,37 +370,66 @@ public:
 
     std::uint16_t* counts(int tile) { return counts_.data() + tile * offsetsPerTile_; }
 
-    void append(int tile, const std::uint16_t* positions, const double* weights, int count) {
+    // Makes room for count more entries at the end of a tile's log; false
+    // when the tile is not logged, its log not having fitted the budget.
+    bool reserve(int tile, int count) {
         TileLog& log = logs_[tile];
-        if (!log.complete || count == 0) return;
-        const size_t needed = log.weights.size() + count;
-        if (needed > log.weights.capacity()) {
-            const size_t capacity = std::max(needed, 2 * log.weights.capacity());
-            const std::int64_t extra = static_cast<std::int64_t>(capacity - log.weights.capacity()) * kEntryBytes;
-            if (used_.fetch_add(extra) + extra > budget_) {
-                used_.fetch_sub(extra);
-                drop(log);
-                return;
-            }
-            log.weights.reserve(capacity);
-            log.positions.reserve(capacity);
+        if (!log.complete) return false;
+        if (log.weights.empty()) reuseReleased(log);
+        const size_t needed = log.size + count;
+        if (needed <= log.weights.size()) return true;
+        const size_t room = std::max(needed, 2 * log.weights.size());
+        const std::int64_t extra = static_cast<std::int64_t>(room - log.weights.size()) * kEntryBytes;
+        if (used_.fetch_add(extra) + extra > budget_) {
+            used_.fetch_sub(extra);
+            drop(log);
+            return false;
         }
-        log.positions.insert(log.positions.end(), positions, positions + count);
-        log.weights.insert(log.weights.end(), weights, weights + count);
+        log.positions.resize(room);
+        log.weights.resize(room);
+        return true;
     }
 
+    // Where the next entries of a reserved tile log go, and how many were written.
+    std::uint16_t* nextPositions(int tile) { return logs_[tile].positions.data() + logs_[tile].size; }
+    double* nextWeights(int tile) { return logs_[tile].weights.data() + logs_[tile].size; }
+    void commit(int tile, int count) { logs_[tile].size += count; }
+
+    // The first size entries of positions and weights are the log; the rest
+    // is room for more.
     struct TileLog {
         std::vector<std::uint16_t> positions;
         std::vector<double> weights;
+        size_t size = 0;
         bool complete = true;
     };
     const TileLog& log(int tile) const { return logs_[tile]; }
 
+    // Empties the log of a tile once the second sweep has read it. Its memory
+    // goes to the tiles logged next (still counted in the budget), which saves
+    // them growing fresh buffers: the copies and the page faults.
+    void release(int tile) {
+        TileLog& log = logs_[tile];
+        log.complete = true;
+        log.size = 0;
+        if (log.weights.empty()) return;
+        std::lock_guard<std::mutex> lock(releasedMutex_);
+        released_.push_back(std::move(log));
+        log = TileLog();
+    }
+
 private:
     static constexpr std::int64_t kEntryBytes = sizeof(std::uint16_t) + sizeof(double);
 
+    void reuseReleased(TileLog& log) {
+        std::lock_guard<std::mutex> lock(releasedMutex_);
+        if (released_.empty()) return;
+        log = std::move(released_.back());
+        released_.pop_back();
+    }
+
     void drop(TileLog& log) {
-        used_.fetch_sub(static_cast<std::int64_t>(log.weights.capacity()) * kEntryBytes);
+        used_.fetch_sub(static_cast<std::int64_t>(log.weights.size()) * kEntryBytes);
         log = TileLog();
         log.complete = false;
     }
@@ -397,6 +439,8 @@ private:
     std::atomic<std::int64_t> used_{0};
     std::vector<std::uint16_t> counts_;
     std::vector<TileLog> logs_;
+    std::vector<TileLog> released_;
+    std::mutex releasedMutex_;
 };
 
 // Where the weights of a search row come from in each sweep.
@@ -432,12 +476,19 @@ void searchRowWeights(const FilterData& data, const PatchWeights& weightOf, cons
             }
             continue;
         }
+        // The first sweep writes the weights straight into the tile's log when
+        // it has room; otherwise, and in the second sweep, into scratch space.
+        const bool logged = source.firstSweep && source.log.reserve(tile.index, (iHi - iLo) * (hi - lo));
+        std::uint16_t* positions =
+            logged ? source.log.nextPositions(tile.index) : scratch.loggedPositions.data();
+        double* weights = logged ? source.log.nextWeights(tile.index) : scratch.loggedWeights.data();
         const int computed =
-            data.floatDistances ? offsetWeights<float>(data, weightOf, tile, dy, dx, iLo, iHi, lo, hi, scratch)
-                                : offsetWeights<double>(data, weightOf, tile, dy, dx, iLo, iHi, lo, hi, scratch);
+            data.floatDistances
+                ? offsetWeights<float>(data, weightOf, tile, dy, dx, iLo, iHi, lo, hi, scratch, positions, weights)
+                : offsetWeights<double>(data, weightOf, tile, dy, dx, iLo, iHi, lo, hi, scratch, positions, weights);
         if (source.firstSweep) {
             count = static_cast<std::uint16_t>(computed);
-            source.log.append(tile.index, scratch.loggedPositions.data(), scratch.loggedWeights.data(), computed);
+            if (logged) source.log.commit(tile.index, computed);
         }
     }
 }
@@ -449,45 +500,119 @@ bool rowsReaching(const Tile& tile, int dy, int rows, int& iLo, int& iHi) {
     return iLo < iHi;
 }
 
+#if defined(__GNUC__)
+// Four doubles added and multiplied lane by lane, each lane the plain IEEE
+// operation; loaded and stored at any address.
+typedef double Lanes __attribute__((vector_size(4 * sizeof(double))));
+
+// Lanes pass by reference: an AVX vector by value would change the calling
+// convention between the builds of the hot loops.
+inline const Lanes& loadLanes(const double* p, Lanes& v) {
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void storeLanes(double* p, const Lanes& v) { std::memcpy(p, &v, sizeof v); }
+#endif
+
+// Adds w * features of the window pixels in image row k, slots [block,
+// block + Width), to the sums of the pixel at column j, and of its neighbour
+// j + 1 when pair is set (the same window columns): their sums are
+// independent, so the additions of one overlap those of the other.
+template <int Width>
+NIGHTDEHAZE_ALWAYS_INLINE inline void accumulateBlock(const double* row, const double* weights, int stride, int j,
+                                                      int dxFirst, int dxLast, bool pair, int block,
+                                                      double* first) {
+    const std::ptrdiff_t dxStep = TileScratch::kWeightPlane;
+#if defined(__GNUC__)
+    constexpr int kLanes = 4, kVectors = Width / kLanes;
+    static_assert(Width % kLanes == 0, "blocks are whole vectors");
+    Lanes s0[kVectors], s1[kVectors], x0;
+    for (int v = 0; v < kVectors; ++v) s0[v] = loadLanes(first + block + kLanes * v, x0);
+    if (pair) {
+        // Pixel j + 1 at offset dx - 1 reads the column pixel j reads at dx:
+        // each column is loaded once for both.
+        for (int v = 0; v < kVectors; ++v) s1[v] = loadLanes(first + stride + block + kLanes * v, x0);
+        const double* x = row + static_cast<size_t>(j + dxFirst) * stride + block;
+        const double w = weights[dxFirst * dxStep + j];
+        for (int v = 0; v < kVectors; ++v) s0[v] += w * loadLanes(x + kLanes * v, x0);
+        for (int dx = dxFirst + 1; dx <= dxLast; ++dx) {
+            x += stride;
+            const double w0 = weights[dx * dxStep + j], w1 = weights[(dx - 1) * dxStep + j + 1];
+            for (int v = 0; v < kVectors; ++v) {
+                const Lanes column = loadLanes(x + kLanes * v, x0);
+                s0[v] += w0 * column;
+                s1[v] += w1 * column;
+            }
+        }
+        x += stride;
+        const double wLast = weights[dxLast * dxStep + j + 1];
+        for (int v = 0; v < kVectors; ++v) s1[v] += wLast * loadLanes(x + kLanes * v, x0);
+        for (int v = 0; v < kVectors; ++v) storeLanes(first + stride + block + kLanes * v, s1[v]);
+    } else {
+        for (int dx = dxFirst; dx <= dxLast; ++dx) {
+            const double w = weights[dx * dxStep + j];
+            const double* x = row + static_cast<size_t>(j + dx) * stride + block;
+            for (int v = 0; v < kVectors; ++v) s0[v] += w * loadLanes(x + kLanes * v, x0);
+        }
+    }
+    for (int v = 0; v < kVectors; ++v) storeLanes(first + block + kLanes * v, s0[v]);
+#else
+    double s0[Width], s1[Width];
+    for (int m = 0; m < Width; ++m) s0[m] = first[block + m];
+    if (pair) {
+        for (int m = 0; m < Width; ++m) s1[m] = first[stride + block + m];
+        for (int dx = dxFirst; dx <= dxLast; ++dx) {
+            const double w0 = weights[dx * dxStep + j], w1 = weights[dx * dxStep + j + 1];
+            const double* x0 = row + static_cast<size_t>(j + dx) * stride + block;
+            const double* x1 = x0 + stride;
+            for (int m = 0; m < Width; ++m) {
+                s0[m] += w0 * x0[m];
+                s1[m] += w1 * x1[m];
+            }
+        }
+        for (int m = 0; m < Width; ++m) first[stride + block + m] = s1[m];
+    } else {
+        for (int dx = dxFirst; dx <= dxLast; ++dx) {
+            const double w = weights[dx * dxStep + j];
+            const double* x = row + static_cast<size_t>(j + dx) * stride + block;
+            for (int m = 0; m < Width; ++m) s0[m] += w * x[m];
+        }
+    }
+    for (int m = 0; m < Width; ++m) first[block + m] = s0[m];
+#endif
+}
+
 // Adds w * features of the window pixels in image row k, column by column, to
-// the weighted sums of the tile pixels of row i. Two neighbouring pixels with
-// the same window columns are done together: their sums are independent, so
-// the additions of one overlap those of the other.
+// the weighted sums of the tile pixels of row i: full blocks of kSumBlock
+// slots, then the remaining slots in one narrower block.
 NIGHTDEHAZE_VECTOR_CLONES
 void accumulateFeatures(const FilterData& data, const Tile& tile, int i, int k, TileScratch& scratch) {
     const SearchGeometry& g = data.geometry;
     const int stride = data.featureStride;
     const double* row = data.features.data() + static_cast<size_t>(k) * g.cols * stride;
     const double* weights = scratch.weightRow(0, g.searchRadius, i - tile.i0) - tile.j0;
-    const std::ptrdiff_t dxStep = TileScratch::kWeightPlane;
     double* sums = scratch.sums.data() + static_cast<size_t>(i - tile.i0) * kTileWidth * stride;
     for (int j = tile.j0; j < tile.j1;) {
         const int dxFirst = g.firstDx(j), dxLast = g.lastDx(j);
         const bool pair = j + 1 < tile.j1 && g.firstDx(j + 1) == dxFirst && g.lastDx(j + 1) == dxLast;
         double* first = sums + static_cast<size_t>(j - tile.j0) * stride;
-        for (int block = 0; block < stride; block += kSumBlock) {
-            double s0[kSumBlock], s1[kSumBlock];
-            for (int m = 0; m < kSumBlock; ++m) s0[m] = first[block + m];
-            if (pair) {
-                for (int m = 0; m < kSumBlock; ++m) s1[m] = first[stride + block + m];
-                for (int dx = dxFirst; dx <= dxLast; ++dx) {
-                    const double w0 = weights[dx * dxStep + j], w1 = weights[dx * dxStep + j + 1];
-                    const double* x0 = row + static_cast<size_t>(j + dx) * stride + block;
-                    const double* x1 = x0 + stride;
-                    for (int m = 0; m < kSumBlock; ++m) {
-                        s0[m] += w0 * x0[m];
-                        s1[m] += w1 * x1[m];
-                    }
-                }
-                for (int m = 0; m < kSumBlock; ++m) first[stride + block + m] = s1[m];
-            } else {
-                for (int dx = dxFirst; dx <= dxLast; ++dx) {
-                    const double w = weights[dx * dxStep + j];
-                    const double* x = row + static_cast<size_t>(j + dx) * stride + block;
-                    for (int m = 0; m < kSumBlock; ++m) s0[m] += w * x[m];
-                }
-            }
-            for (int m = 0; m < kSumBlock; ++m) first[block + m] = s0[m];
+        int block = 0;
+        for (; block + kSumBlock <= stride; block += kSumBlock)
+            accumulateBlock<kSumBlock>(row, weights, stride, j, dxFirst, dxLast, pair, block, first);
+        static_assert(kSumBlock == 4 * kSlotAlign, "the narrower blocks below cover every remainder");
+        switch (stride - block) {
+            case 3 * kSlotAlign:
+                accumulateBlock<3 * kSlotAlign>(row, weights, stride, j, dxFirst, dxLast, pair, block, first);
+                break;
+            case 2 * kSlotAlign:
+                accumulateBlock<2 * kSlotAlign>(row, weights, stride, j, dxFirst, dxLast, pair, block, first);
+                break;
+            case kSlotAlign:
+                accumulateBlock<kSlotAlign>(row, weights, stride, j, dxFirst, dxLast, pair, block, first);
+                break;
+            default:
+                break;
         }
         j += pair ? 2 : 1;
     }
@@ -604,14 +729,13 @@ void smoothTile(const FilterData& data, const PatchWeights& weightOf, const Tile
         }
 }
 
-// Runs a tile sweep over the whole image, bands of tile rows shared among the
+// Runs a tile sweep over the tile bands [first, last), shared among the
 // threads; every tile is computed the same way whichever thread takes it.
 template <typename TileSweep>
-void forEachTile(const FilterData& data, int sumsPerPixel, const TileSweep& sweep) {
+void forEachTile(const FilterData& data, int sumsPerPixel, int first, int last, const TileSweep& sweep) {
     const SearchGeometry& g = data.geometry;
-    const int bands = (g.rows + kTileRows - 1) / kTileRows;
     const int tilesPerBand = (g.cols + kTileWidth - 1) / kTileWidth;
-    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
+    cv::parallel_for_(cv::Range(first, last), [&](const cv::Range& range) {
         TileScratch scratch(g, sumsPerPixel, data.floatDistances);
         for (int band = range.start; band < range.end; ++band) {
             for (int column = 0; column < tilesPerBand; ++column) {
@@ -622,6 +746,15 @@ void forEachTile(const FilterData& data, int sumsPerPixel, const TileSweep& swee
             }
         }
     });
+}
+
+// Tile bands whose second sweep can run once the first sweep has covered the
+// bands before modelledBands: every row their windows reach has its models.
+int smoothableBands(const SearchGeometry& g, int bands, int modelledBands) {
+    const int modelledRows = std::min(g.rows, modelledBands * kTileRows);
+    int ready = 0;
+    while (ready < bands && std::min(g.rows, (ready + 1) * kTileRows + g.searchRadius) <= modelledRows) ++ready;
+    return ready;
 }
 
 void checkArguments(int r, int s, const cv::Mat& I, const std::vector<cv::Mat>& inputs, double sigma) {
@@ -694,7 +827,7 @@ std::int64_t prepare(FilterData& data, int r, int s, const cv::Mat& I, const std
     data.eps = eps;
     data.inputCount = static_cast<int>(inputs.size());
     const int slots = kGuideSlots + kInputSlots * data.inputCount;
-    data.featureStride = (slots + kSumBlock - 1) / kSumBlock * kSumBlock;
+    data.featureStride = (slots + kSlotAlign - 1) / kSlotAlign * kSlotAlign;
     std::vector<cv::Mat> channels;
     cv::split(I, channels);
     for (int c = 0; c < 3; ++c) channels[c].convertTo(data.guide[c], CV_64F);
@@ -753,17 +886,32 @@ void nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::M
     const size_t tiles = static_cast<size_t>((g.rows + kTileRows - 1) / kTileRows) *
                          ((g.cols + kTileWidth - 1) / kTileWidth);
     SweepLog log(tiles, offsetsPerTile, weightLogBytes);
-    forEachTile(data, data.featureStride, [&](const Tile& tile, TileScratch& scratch) {
-        modelTile(data, weightOf, tile, scratch, log, models, weightSums);
-    });
-    data.features.clear();
-    data.features.shrink_to_fit();
-
     std::vector<cv::Mat> results(inputs.size());
     for (cv::Mat& result : results) result.create(g.rows, g.cols, CV_64FC1);
-    forEachTile(data, data.inputCount, [&](const Tile& tile, TileScratch& scratch) {
-        smoothTile(data, weightOf, tile, scratch, log, models, weightSums, results);
-    });
+
+    // The bands are modelled a group at a time, and each band is smoothed as
+    // soon as its window rows are modelled, so that the log holds the weights
+    // of a few bands only and fits its budget.
+    const int bands = (g.rows + kTileRows - 1) / kTileRows;
+    const int group = kBandsPerGroup * std::max(1, cv::getNumThreads());
+    int modelled = 0, smoothed = 0;
+    while (smoothed < bands) {
+        const int next = std::min(bands, modelled + group);
+        forEachTile(data, data.featureStride, modelled, next, [&](const Tile& tile, TileScratch& scratch) {
+            modelTile(data, weightOf, tile, scratch, log, models, weightSums);
+        });
+        modelled = next;
+        if (modelled == bands) {
+            data.features.clear();
+            data.features.shrink_to_fit();
+        }
+        const int ready = smoothableBands(g, bands, modelled);
+        forEachTile(data, data.inputCount, smoothed, ready, [&](const Tile& tile, TileScratch& scratch) {
+            smoothTile(data, weightOf, tile, scratch, log, models, weightSums, results);
+            log.release(tile.index);
+        });
+        smoothed = ready;
+    }
     outputs = results;
 }
 

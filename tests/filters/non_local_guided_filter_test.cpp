@@ -187,6 +187,31 @@ TEST(NonLocalGuidedFilter, ManyInputsEqualSeparateCalls) {
     for (size_t t = 0; t < inputs.size(); ++t) EXPECT_BIT_EQUAL(outputs[t], expected[t]);
 }
 
+TEST(NonLocalGuidedFilter, ManyInputsOverManyBandsMatchLiteral) {
+    // Thirteen bands of tile rows on one thread, so that bands are smoothed
+    // while later ones are still being modelled; one to four inputs give every
+    // width of the last block of weighted sums; with no memory for the weights
+    // and with plenty.
+    ThreadCount one(1);
+    const cv::Mat I = testing_support::randomPhoto(100, 45, 81);
+    std::vector<cv::Mat> inputs;
+    std::vector<cv::Mat> expected;
+    for (int t = 0; t < 4; ++t) {
+        inputs.push_back(randomImage(100, 45, CV_64FC1, 0, 255, 82 + t));
+        expected.push_back(reference(1, 5, I, inputs.back(), 25, 100));
+    }
+    for (size_t count = 1; count <= inputs.size(); ++count) {
+        const std::vector<cv::Mat> some(inputs.begin(), inputs.begin() + count);
+        for (std::int64_t bytes : {std::int64_t(0), std::int64_t(1) << 30}) {
+            SCOPED_TRACE(testing::Message() << count << " inputs, " << bytes << " bytes");
+            std::vector<cv::Mat> outputs;
+            nonLocalGuidedFilterMany(1, 5, outputs, I, some, 25, 100, bytes);
+            ASSERT_EQ(outputs.size(), count);
+            for (size_t t = 0; t < count; ++t) EXPECT_BIT_EQUAL(outputs[t], expected[t]);
+        }
+    }
+}
+
 TEST(NonLocalGuidedFilter, LeavesArgumentsAloneAndMayOverwriteItsSource) {
     const cv::Mat I = testing_support::randomPhoto(12, 15, 81);
     cv::Mat p = randomImage(12, 15, CV_8UC1, 0, 256, 82);
