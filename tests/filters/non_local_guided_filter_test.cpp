@@ -54,14 +54,7 @@ cv::Mat windowMeans(const cv::Mat& x, int s) {
     return out;
 }
 
-class ThreadCount {
-public:
-    explicit ThreadCount(int n) : saved_(cv::getNumThreads()) { cv::setNumThreads(n); }
-    ~ThreadCount() { cv::setNumThreads(saved_); }
-
-private:
-    int saved_;
-};
+using testing_support::ThreadCount;
 
 }  // namespace
 
