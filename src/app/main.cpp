@@ -1,4 +1,5 @@
 // nightdehaze: enhances one night-time hazy photograph and writes the result.
+#include "app/buffer_reuse.hpp"
 #include "app/command_line.hpp"
 #include "app/input_image.hpp"
 #include "app/memory_budget.hpp"
@@ -78,6 +79,7 @@ int run(const CommandLine& line) {
 
 int main(int argc, char** argv) {
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    installBufferReuse();
     CommandLine line;
     try {
         line = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));

@@ -1,0 +1,120 @@
+#include "app/buffer_reuse.hpp"
+
+#include <gtest/gtest.h>
+#include <opencv2/core/utility.hpp>
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kMiB = std::size_t(1) << 20;
+
+// A matrix of the given bytes (one row of bytes) from the allocator.
+cv::Mat bufferOf(const ReusingMatAllocator& allocator, std::size_t bytes) {
+    cv::Mat m;
+    m.allocator = const_cast<ReusingMatAllocator*>(&allocator);
+    m.create(1, static_cast<int>(bytes), CV_8UC1);
+    return m;
+}
+
+void expectWithinPeak(const BufferReuseCounters& c) {
+    EXPECT_LE(c.liveBytes + c.keptBytes, c.peakBytes);
+}
+
+TEST(BufferReuse, AFreedLargeBufferServesTheNextOfTheSameSize) {
+    ReusingMatAllocator allocator;
+    const uchar* first;
+    {
+        cv::Mat a = bufferOf(allocator, 3 * kMiB);
+        a.setTo(7);
+        first = a.data;
+    }
+    EXPECT_EQ(allocator.counters().keptBytes, 3 * kMiB);
+    cv::Mat b = bufferOf(allocator, 3 * kMiB);
+    EXPECT_EQ(b.data, first);
+    const BufferReuseCounters c = allocator.counters();
+    EXPECT_EQ(c.mappedBlocks, 1u);
+    EXPECT_EQ(c.reusedBlocks, 1u);
+    EXPECT_EQ(c.liveBytes, 3 * kMiB);
+    EXPECT_EQ(c.keptBytes, 0u);
+}
+
+TEST(BufferReuse, KeptBuffersNeverLiftMemoryAboveThePeak) {
+    ReusingMatAllocator allocator;
+    {
+        cv::Mat a = bufferOf(allocator, 4 * kMiB);
+        cv::Mat b = bufferOf(allocator, 4 * kMiB);
+    }
+    EXPECT_EQ(allocator.counters().keptBytes, 8 * kMiB);
+    cv::Mat c = bufferOf(allocator, 6 * kMiB);  // no kept buffer fits: both go back
+    BufferReuseCounters counters = allocator.counters();
+    EXPECT_EQ(counters.keptBytes, 0u);
+    EXPECT_EQ(counters.peakBytes, 8 * kMiB);
+    expectWithinPeak(counters);
+
+    cv::Mat d = bufferOf(allocator, 2 * kMiB);
+    c.release();
+    cv::Mat e = bufferOf(allocator, 5 * kMiB);  // 6 kept + 2 live + 5 new > 8: the 6 goes
+    counters = allocator.counters();
+    EXPECT_EQ(counters.keptBytes, 0u);
+    EXPECT_EQ(counters.peakBytes, 8 * kMiB);
+    EXPECT_EQ(counters.liveBytes, 7 * kMiB);
+}
+
+TEST(BufferReuse, SmallAndForeignBuffersAreLeftToTheirOwners) {
+    ReusingMatAllocator allocator;
+    {
+        cv::Mat small = bufferOf(allocator, kMiB - 1);
+        small.setTo(1);
+    }
+    std::vector<uchar> foreign(2 * kMiB, 5);
+    {
+        cv::Mat wrapped(1, static_cast<int>(foreign.size()), CV_8UC1, foreign.data());
+        cv::Mat copy;
+        copy.allocator = &allocator;
+        wrapped.copyTo(copy);
+        EXPECT_EQ(cv::countNonZero(copy == 5), static_cast<int>(foreign.size()));
+    }
+    const BufferReuseCounters c = allocator.counters();
+    EXPECT_EQ(c.mappedBlocks, 1u);  // the copy only
+    EXPECT_EQ(c.liveBytes, 0u);
+    EXPECT_EQ(foreign.front(), 5);
+}
+
+TEST(BufferReuse, ThreadsShareTheBuffersWithoutMixingThem) {
+    ReusingMatAllocator allocator;
+    cv::parallel_for_(cv::Range(0, 64), [&](const cv::Range& range) {
+        for (int k = range.start; k < range.end; ++k) {
+            const std::size_t bytes = (1 + k % 3) * kMiB;
+            cv::Mat a = bufferOf(allocator, bytes);
+            cv::Mat b = bufferOf(allocator, bytes);
+            a.setTo(k);
+            b.setTo(k + 1);
+            ASSERT_EQ(cv::countNonZero(a != (k & 0xff)), 0);
+            ASSERT_EQ(cv::countNonZero(b != ((k + 1) & 0xff)), 0);
+        }
+    });
+    const BufferReuseCounters c = allocator.counters();
+    EXPECT_EQ(c.liveBytes, 0u);
+    EXPECT_GT(c.reusedBlocks, 0u);
+    expectWithinPeak(c);
+}
+
+TEST(BufferReuse, MatricesOfEveryShapeKeepTheirData) {
+    ReusingMatAllocator allocator;
+    cv::Mat planes;
+    planes.allocator = &allocator;
+    planes.create(700, 900, CV_64FC3);
+    cv::randu(planes, -1.0, 1.0);
+    cv::Mat copy;
+    copy.allocator = &allocator;
+    for (int round = 0; round < 3; ++round) {
+        planes.copyTo(copy);
+        EXPECT_EQ(cv::norm(planes, copy, cv::NORM_INF), 0.0);
+        copy.release();
+    }
+    EXPECT_EQ(allocator.counters().reusedBlocks, 2u);
+}
+
+}  // namespace
