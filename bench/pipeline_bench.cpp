@@ -9,6 +9,7 @@
 #include <opencv2/photo.hpp>
 #include <opencv2/ximgproc.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 
@@ -88,16 +89,26 @@ void NonLocalPipelineVsNlMeans(benchmark::State& state) {
 }
 BENCHMARK(NonLocalPipelineVsNlMeans)->Unit(benchmark::kSecond)->Iterations(1);
 
+// Megapixels processed per size of the per-megapixel benchmark, at least.
+constexpr double kTimedMegapixels = 4.0;
+
 // Argument: picture size in tenths of a megapixel, at the sample's 3:2 shape.
 void PipelinePerMegapixel(benchmark::State& state) {
     const double megapixels = static_cast<double>(state.range(0)) / 10.0;
     const int width = static_cast<int>(std::lround(std::sqrt(megapixels * 1e6 * 1.5)));
     const int height = static_cast<int>(std::lround(megapixels * 1e6 / width));
     const cv::Mat picture = benchPicture(cv::Size(width, height));
+    // Small pictures run several times, after one untimed run that starts the
+    // threads and fills the caches, so that every size is timed warm and for
+    // a few seconds.
+    const int runs = std::max(1, static_cast<int>(std::lround(kTimedMegapixels / megapixels)));
+    if (runs > 1) runWholePipeline(picture);
     double seconds = 0;
-    for (auto _ : state) seconds += secondsOf([&] { runWholePipeline(picture); });
-    const double n = static_cast<double>(state.iterations());
+    for (auto _ : state)
+        for (int k = 0; k < runs; ++k) seconds += secondsOf([&] { runWholePipeline(picture); });
+    const double n = static_cast<double>(state.iterations()) * runs;
     state.counters["megapixels"] = picture.total() / 1e6;
+    state.counters["runs"] = runs;
     state.counters["seconds_per_megapixel"] = seconds / n / (picture.total() / 1e6);
 }
 BENCHMARK(PipelinePerMegapixel)

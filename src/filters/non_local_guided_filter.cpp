@@ -183,7 +183,7 @@ struct FilterData {
     bool floatDistances = true;
     int inputCount = 0;
     int featureStride = 0;               // doubles per pixel in features
-    std::vector<double> features;        // rows x cols x featureStride
+    cv::Mat features;                    // rows x (cols x featureStride), CV_64F
     double eps = 0;
 };
 
@@ -590,7 +590,7 @@ NIGHTDEHAZE_VECTOR_CLONES
 void accumulateFeatures(const FilterData& data, const Tile& tile, int i, int k, TileScratch& scratch) {
     const SearchGeometry& g = data.geometry;
     const int stride = data.featureStride;
-    const double* row = data.features.data() + static_cast<size_t>(k) * g.cols * stride;
+    const double* row = data.features.ptr<double>(k);
     const double* weights = scratch.weightRow(0, g.searchRadius, i - tile.i0) - tile.j0;
     double* sums = scratch.sums.data() + static_cast<size_t>(i - tile.i0) * kTileWidth * stride;
     for (int j = tile.j0; j < tile.j1;) {
@@ -696,7 +696,7 @@ void modelTile(const FilterData& data, const PatchWeights& weightOf, const Tile&
             const double* sums =
                 scratch.sums.data() + (static_cast<size_t>(i - tile.i0) * kTileWidth + (j - tile.j0)) * stride;
             const double weightSum = sums[kOne];
-            const double* guideValues = data.features.data() + (static_cast<size_t>(i) * g.cols + j) * stride;
+            const double* guideValues = data.features.ptr<double>(i) + static_cast<size_t>(j) * stride;
             const GuideSystem sys = guideSystem(sums, weightSum, data.eps);
             for (int t = 0; t < data.inputCount; ++t)
                 models[t].at<double>(i, j) =
@@ -797,14 +797,14 @@ void buildFeatures(FilterData& data, const std::vector<cv::Mat>& inputs) {
     std::vector<cv::Mat> planes(inputs.size());
     for (size_t t = 0; t < inputs.size(); ++t) inputs[t].convertTo(planes[t], CV_64F);
     const int stride = data.featureStride;
-    data.features.assign(static_cast<size_t>(g.rows) * g.cols * stride, 0.0);
+    data.features = cv::Mat::zeros(g.rows, g.cols * stride, CV_64F);
     cv::parallel_for_(cv::Range(0, g.rows), [&](const cv::Range& range) {
         for (int i = range.start; i < range.end; ++i) {
             const double* g0 = data.guide[0].ptr<double>(i);
             const double* g1 = data.guide[1].ptr<double>(i);
             const double* g2 = data.guide[2].ptr<double>(i);
             for (int j = 0; j < g.cols; ++j) {
-                double* f = data.features.data() + (static_cast<size_t>(i) * g.cols + j) * stride;
+                double* f = data.features.ptr<double>(i) + static_cast<size_t>(j) * stride;
                 f[kG2] = g2[j]; f[kG1] = g1[j]; f[kG0] = g0[j];
                 f[kG22] = g2[j] * g2[j]; f[kG21] = g2[j] * g1[j]; f[kG20] = g2[j] * g0[j];
                 f[kG11] = g1[j] * g1[j]; f[kG10] = g1[j] * g0[j]; f[kG00] = g0[j] * g0[j];
@@ -902,8 +902,7 @@ void nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::M
         });
         modelled = next;
         if (modelled == bands) {
-            data.features.clear();
-            data.features.shrink_to_fit();
+            data.features.release();
         }
         const int ready = smoothableBands(g, bands, modelled);
         forEachTile(data, data.inputCount, smoothed, ready, [&](const Tile& tile, TileScratch& scratch) {
