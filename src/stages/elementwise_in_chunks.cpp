@@ -8,15 +8,16 @@
 
 namespace {
 
-constexpr size_t kMinimumChunk = size_t{1} << 16;   // smaller work costs more to share than it saves
-constexpr size_t kMaximumChunk = size_t{1} << 24;   // keeps a chunk's length an int
-constexpr size_t kChunksPerThread = 4;              // evens out threads slowed by other work
+constexpr size_t kMinimumShare = size_t{1} << 16;   // smaller work costs more to share than it saves
+constexpr size_t kMaximumShare = size_t{1} << 30;   // keeps the number of shares an int
+constexpr size_t kSharesPerThread = 4;              // evens out threads slowed by other work
 
-size_t chunkLength(size_t count) {
+// Elements of one thread's task: a whole number of chunks.
+size_t shareLength(size_t count) {
     const size_t threads = static_cast<size_t>(std::max(1, cv::getNumThreads()));
-    const size_t share = count / (kChunksPerThread * threads);
-    const size_t aligned = (share + kChunkAlignment - 1) / kChunkAlignment * kChunkAlignment;
-    return std::min(kMaximumChunk, std::max(kMinimumChunk, aligned));
+    const size_t share = count / (kSharesPerThread * threads);
+    const size_t whole = (share + kChunkLength - 1) / kChunkLength * kChunkLength;
+    return std::min(kMaximumShare, std::max(kMinimumShare, whole));
 }
 
 void checkChunkOf(const char* who, const cv::Mat& m, size_t count, const Chunk& chunk) {
@@ -30,13 +31,13 @@ void checkChunkOf(const char* who, const cv::Mat& m, size_t count, const Chunk& 
 
 void forEachChunk(size_t count, const std::function<void(const Chunk&)>& step) {
     if (count == 0) return;
-    const size_t length = chunkLength(count);
-    const int chunks = static_cast<int>((count + length - 1) / length);
-    cv::parallel_for_(cv::Range(0, chunks), [&](const cv::Range& range) {
-        for (int k = range.start; k < range.end; ++k) {
-            const size_t start = static_cast<size_t>(k) * length;
-            step(Chunk{start, std::min(count, start + length)});
-        }
+    const size_t length = shareLength(count);
+    const int shares = static_cast<int>((count + length - 1) / length);
+    cv::parallel_for_(cv::Range(0, shares), [&](const cv::Range& range) {
+        const size_t end = std::min(count, static_cast<size_t>(range.end) * length);
+        for (size_t start = static_cast<size_t>(range.start) * length; start < end;
+             start += kChunkLength)
+            step(Chunk{start, std::min(end, start + kChunkLength)});
     });
 }
 

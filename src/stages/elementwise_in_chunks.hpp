@@ -12,6 +12,8 @@
 // and add in some operations while their scalar tails do not, so a cut inside
 // a row of arbitrary width changes bits; a cut at a multiple of the vector
 // width leaves every element in the same kind of lane as in the whole row.
+// Chunks are short, so that the temporaries of an expression over a chunk
+// stay in the cache and in the allocator's reused memory.
 
 // Consecutive flat indices [start, end) of elements, or of pixels.
 struct Chunk {
@@ -21,11 +23,13 @@ struct Chunk {
 };
 
 constexpr size_t kChunkAlignment = 256;
+constexpr size_t kChunkLength = 16 * kChunkAlignment;
 
-// Calls step(chunk) on OpenCV's threads (cv::parallel_for_) for consecutive
-// chunks covering [0, count) in order. Every chunk starts at a multiple of
-// kChunkAlignment; counts up to a minimum chunk (65536) stay one chunk. Steps
-// must only touch their own chunk and must not start parallel work of their own.
+// Calls step(chunk) for consecutive chunks covering [0, count): every chunk
+// but the last holds kChunkLength elements (or pixels). The chunks are dealt
+// out in runs of at least 65536 to OpenCV's threads (cv::parallel_for_), so
+// small counts stay on one thread. Steps must touch only their own chunk and
+// must not start parallel work of their own.
 void forEachChunk(size_t count, const std::function<void(const Chunk&)>& step);
 
 // Elements [chunk.start, chunk.end) of a continuous matrix, channels counted

@@ -18,16 +18,22 @@ namespace {
 using testing_support::randomImage;
 using testing_support::ThreadCount;
 
-std::vector<Chunk> chunksOf(size_t count) {
-    std::vector<Chunk> chunks;
+struct SeenChunk {
+    Chunk chunk;
+    int thread;
+};
+
+std::vector<SeenChunk> chunksOf(size_t count) {
+    std::vector<SeenChunk> seen;
     std::mutex guard;
     forEachChunk(count, [&](const Chunk& chunk) {
         std::lock_guard<std::mutex> lock(guard);
-        chunks.push_back(chunk);
+        seen.push_back({chunk, cv::utils::getThreadID()});
     });
-    std::sort(chunks.begin(), chunks.end(),
-              [](const Chunk& a, const Chunk& b) { return a.start < b.start; });
-    return chunks;
+    std::sort(seen.begin(), seen.end(), [](const SeenChunk& a, const SeenChunk& b) {
+        return a.chunk.start < b.chunk.start;
+    });
+    return seen;
 }
 
 // Odd in both directions and several chunks long at every thread count.
@@ -46,26 +52,34 @@ void onOneAndManyThreads(const std::function<void()>& check) {
 
 }  // namespace
 
-TEST(ElementwiseInChunks, ChunksCoverTheElementsInOrderFromAlignedStarts) {
+TEST(ElementwiseInChunks, ChunksCoverTheElementsFromAlignedStarts) {
     for (int threads : {1, 2, 4, 7}) {
         ThreadCount count(threads);
-        for (size_t elements : {size_t{1}, size_t{255}, size_t{65536}, size_t{65537},
-                                size_t{263451}, size_t{2359296}}) {
+        for (size_t elements : {size_t{1}, size_t{255}, size_t{4097}, size_t{65536},
+                                size_t{65537}, size_t{263451}, size_t{2359296}}) {
             SCOPED_TRACE(testing::Message() << elements << " elements, " << threads << " threads");
-            const std::vector<Chunk> chunks = chunksOf(elements);
-            ASSERT_FALSE(chunks.empty());
+            const std::vector<SeenChunk> seen = chunksOf(elements);
+            ASSERT_FALSE(seen.empty());
             size_t next = 0;
-            for (const Chunk& chunk : chunks) {
-                EXPECT_EQ(chunk.start, next);
-                EXPECT_EQ(chunk.start % 256, 0u);  // whole vectors of any width up to 512 bytes
-                EXPECT_GT(chunk.end, chunk.start);
-                next = chunk.end;
+            for (const SeenChunk& s : seen) {
+                EXPECT_EQ(s.chunk.start, next);
+                EXPECT_EQ(s.chunk.start % 256, 0u);  // whole vectors of any width up to 512 bytes
+                EXPECT_GT(s.chunk.end, s.chunk.start);
+                EXPECT_TRUE(s.chunk.end == elements || s.chunk.length() == int{kChunkLength});
+                next = s.chunk.end;
             }
             EXPECT_EQ(next, elements);
-            EXPECT_EQ(chunks.size() == 1, elements <= 65536);
         }
     }
     EXPECT_TRUE(chunksOf(0).empty());
+}
+
+TEST(ElementwiseInChunks, SmallCountsStayOnOneThread) {
+    ThreadCount count(4);
+    for (size_t elements : {size_t{300}, size_t{5000}, size_t{65536}}) {
+        const std::vector<SeenChunk> seen = chunksOf(elements);
+        for (const SeenChunk& s : seen) EXPECT_EQ(s.thread, seen.front().thread) << elements;
+    }
 }
 
 // Expressions of the stages whose vector bodies fuse multiply and add:
