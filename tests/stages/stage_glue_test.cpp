@@ -135,8 +135,8 @@ TEST(StageGlue, ColorCorrectionMatchesAtOtherSettings) {
     }
 }
 
-// Saturated, black and flat pictures drive the clamps and floors: light above
-// 255, transmission below 0 and above 1, the 0.1 floor of the recovery.
+// Black, white, bright and half-saturated pictures drive the floors: light
+// floored at 51 and lifted above 255, transmission under the 0.1 floor.
 TEST(StageGlue, DehazeMatchesOnPicturesThatHitTheClamps) {
     const DehazeContext context = quickContext();
     cv::Mat saturated = pictureOf(cv::Size(90, 80), 9);
