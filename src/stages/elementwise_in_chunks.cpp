@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr size_t kMinimumShare = size_t{1} << 16;   // smaller work costs more to share than it saves
-constexpr size_t kMaximumShare = size_t{1} << 30;   // keeps the number of shares an int
-constexpr size_t kSharesPerThread = 4;              // evens out threads slowed by other work
+constexpr size_t kMinimumShare = size_t{1} << 16;  // less work costs more to share than it saves
+constexpr size_t kMaximumShare = size_t{1} << 30;  // keeps the number of shares an int
+constexpr size_t kSharesPerThread = 4;             // evens out threads slowed by other work
 
 // Elements of one thread's task: a whole number of chunks.
 size_t shareLength(size_t count) {
@@ -59,7 +59,8 @@ void assignInto(const cv::Mat& view, const cv::MatExpr& value) {
     // ever allocate instead, the result still lands in the view.
     if (target.data == view.data) return;
     if (target.size() != view.size() || target.type() != view.type())
-        throw std::invalid_argument("assignInto: the expression's size or type differs from the view's");
+        throw std::invalid_argument(
+            "assignInto: the expression's size or type differs from the view's");
     target.copyTo(view);
 }
 

@@ -129,7 +129,8 @@ cv::Mat normalisedDarkChannel(int h, const std::vector<cv::Mat>& planes,
         for (int j = 0; j < dark.cols; ++j) {
             double running = 255.0;
             for (int c = 0; c < 3; ++c) {
-                const double v = planeMin[c].at<uchar>(i, j) / (lightMax[c].at<double>(i, j) + 1e-7);
+                const double v =
+                    planeMin[c].at<uchar>(i, j) / (lightMax[c].at<double>(i, j) + 1e-7);
                 if (v < running) running = v;
             }
             dark.at<double>(i, j) = running;

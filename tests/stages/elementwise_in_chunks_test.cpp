@@ -18,22 +18,16 @@ namespace {
 using testing_support::randomImage;
 using testing_support::ThreadCount;
 
-struct SeenChunk {
-    Chunk chunk;
-    int thread;
-};
-
-std::vector<SeenChunk> chunksOf(size_t count) {
-    std::vector<SeenChunk> seen;
+std::vector<Chunk> chunksOf(size_t count) {
+    std::vector<Chunk> chunks;
     std::mutex guard;
     forEachChunk(count, [&](const Chunk& chunk) {
         std::lock_guard<std::mutex> lock(guard);
-        seen.push_back({chunk, cv::utils::getThreadID()});
+        chunks.push_back(chunk);
     });
-    std::sort(seen.begin(), seen.end(), [](const SeenChunk& a, const SeenChunk& b) {
-        return a.chunk.start < b.chunk.start;
-    });
-    return seen;
+    std::sort(chunks.begin(), chunks.end(),
+              [](const Chunk& a, const Chunk& b) { return a.start < b.start; });
+    return chunks;
 }
 
 // Odd in both directions and several chunks long at every thread count.
@@ -58,28 +52,20 @@ TEST(ElementwiseInChunks, ChunksCoverTheElementsFromAlignedStarts) {
         for (size_t elements : {size_t{1}, size_t{255}, size_t{4097}, size_t{65536},
                                 size_t{65537}, size_t{263451}, size_t{2359296}}) {
             SCOPED_TRACE(testing::Message() << elements << " elements, " << threads << " threads");
-            const std::vector<SeenChunk> seen = chunksOf(elements);
-            ASSERT_FALSE(seen.empty());
+            const std::vector<Chunk> chunks = chunksOf(elements);
+            ASSERT_FALSE(chunks.empty());
             size_t next = 0;
-            for (const SeenChunk& s : seen) {
-                EXPECT_EQ(s.chunk.start, next);
-                EXPECT_EQ(s.chunk.start % 256, 0u);  // whole vectors of any width up to 512 bytes
-                EXPECT_GT(s.chunk.end, s.chunk.start);
-                EXPECT_TRUE(s.chunk.end == elements || s.chunk.length() == int{kChunkLength});
-                next = s.chunk.end;
+            for (const Chunk& chunk : chunks) {
+                EXPECT_EQ(chunk.start, next);
+                EXPECT_EQ(chunk.start % 256, 0u);  // whole vectors of any width up to 512 bytes
+                EXPECT_GT(chunk.end, chunk.start);
+                EXPECT_TRUE(chunk.end == elements || chunk.length() == int{kChunkLength});
+                next = chunk.end;
             }
             EXPECT_EQ(next, elements);
         }
     }
     EXPECT_TRUE(chunksOf(0).empty());
-}
-
-TEST(ElementwiseInChunks, SmallCountsStayOnOneThread) {
-    ThreadCount count(4);
-    for (size_t elements : {size_t{300}, size_t{5000}, size_t{65536}}) {
-        const std::vector<SeenChunk> seen = chunksOf(elements);
-        for (const SeenChunk& s : seen) EXPECT_EQ(s.thread, seen.front().thread) << elements;
-    }
 }
 
 // Expressions of the stages whose vector bodies fuse multiply and add:
@@ -116,7 +102,9 @@ TEST(ElementwiseInChunks, FusedMultiplyAddExpressionsGiveTheWholeMatrixBits) {
 TEST(ElementwiseInChunks, RowsOfOddWidthWouldChangeBitsWhereChunksDoNot) {
     if (!cv::checkHardwareSupport(CV_CPU_FMA3)) GTEST_SKIP() << "no fused multiply-add here";
     const cv::Mat a = oddDoubles(CV_64FC1, 300.0, 3), b = oddDoubles(CV_64FC1, 300.0, 4);
-    const auto weighted = [](const cv::Mat& x, const cv::Mat& y) { return x * 0.3 + y * 0.7 + 0.1; };
+    const auto weighted = [](const cv::Mat& x, const cv::Mat& y) {
+        return x * 0.3 + y * 0.7 + 0.1;
+    };
     const cv::Mat whole = weighted(a, b);
     cv::Mat byRows(a.size(), CV_64FC1), byChunks(a.size(), CV_64FC1);
     for (int i = 0; i < a.rows; ++i) assignInto(byRows.row(i), weighted(a.row(i), b.row(i)));

@@ -21,7 +21,8 @@ using testing_support::ThreadCount;
 // Width x height. The last is large enough that every plane is cut into
 // several chunks whatever the thread count.
 const std::vector<cv::Size>& glueSizes() {
-    static const std::vector<cv::Size> sizes{{1, 1}, {3, 2}, {5, 7}, {17, 33}, {61, 97}, {411, 640}};
+    static const std::vector<cv::Size> sizes{{1, 1},   {3, 2},   {5, 7},
+                                             {17, 33}, {61, 97}, {411, 640}};
     return sizes;
 }
 
