@@ -1,6 +1,7 @@
 #include "nightdehaze/nightdehaze.hpp"
 
 #include "filters/quotient_or_zero.hpp"
+#include "stages/elementwise_in_chunks.hpp"
 
 #include <cmath>
 #include <ostream>
@@ -31,11 +32,7 @@ void announce(std::ostream* progress, const char* stage) {
 // Divides the image by the correction map; a zero factor yields 0 rather
 // than an infinite value, and the quotient is rounded and saturated to 8 bits.
 cv::Mat dividedByMap(const cv::Mat& image, const cv::Mat& map) {
-    cv::Mat working;
-    image.convertTo(working, CV_64F);
-    working = quotientOrZero(working, map);
-    working.convertTo(working, CV_8U);
-    return working;
+    return convertedInChunks(quotientOrZero(convertedInChunks(image, CV_64F), map), CV_8U);
 }
 
 }  // namespace

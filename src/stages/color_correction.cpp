@@ -1,6 +1,7 @@
 #include "app/dehaze_context.hpp"
 #include "filters/elementwise_power.hpp"
 #include "stages/dark_channel.hpp"
+#include "stages/elementwise_in_chunks.hpp"
 #include "stages/local_airlight.hpp"
 #include "stages/smoothing_steps.hpp"
 
@@ -20,30 +21,43 @@ constexpr double kFactorCeiling = 1.0;      // no channel is darkened
 cv::Mat valuePlane(const cv::Mat& image) {
     cv::Mat hsv;
     cv::cvtColor(image, hsv, cv::COLOR_BGR2HSV, 0);
-    std::vector<cv::Mat> planes;
-    cv::split(hsv, planes);
-    return planes.at(2).clone();
+    return splitInChunks(hsv).at(2);
+}
+
+// The local brightness floored, and the mean over the channels of the light
+// relative to it, chunk by chunk.
+void relativeMeanLight(cv::Mat* const light[3], const cv::Mat& brightness,
+                       cv::Mat& flooredBrightness, cv::Mat& meanLight) {
+    flooredBrightness.create(brightness.size(), CV_64FC1);
+    meanLight.create(brightness.size(), CV_64FC1);
+    forEachChunk(brightness.total(), [&](const Chunk& c) {
+        const cv::Mat floored = elementsOf(flooredBrightness, c);
+        assignInto(floored, cv::max(elementsOf(brightness, c), kBrightnessFloor));
+        cv::Mat mean = elementsOf(meanLight, c);
+        mean.setTo(0.0);
+        for (int k = 0; k < 3; ++k) mean += elementsOf(*light[k], c) / floored;
+        mean.convertTo(mean, -1, kThird, 0);
+    });
 }
 
 // Turns the three light planes into the correction factors before their
 // refinement, in place: the light's channel relative to the local brightness,
 // times the gain that maps the mean level Z to Z^(1/gamma), plus the offset,
 // capped at the ceiling.
-void turnLightIntoFactors(cv::Mat* light[3], const cv::Mat& brightness, double gamma) {
-    const cv::Mat flooredBrightness = cv::max(brightness, kBrightnessFloor);
-    cv::Mat meanLight = cv::Mat::zeros(brightness.size(), CV_64F);
-    for (int c = 0; c < 3; ++c) meanLight += *light[c] / flooredBrightness;
-    meanLight.convertTo(meanLight, -1, kThird, 0);
-
+void turnLightIntoFactors(cv::Mat* const light[3], const cv::Mat& brightness, double gamma) {
+    cv::Mat flooredBrightness, meanLight;
+    relativeMeanLight(light, brightness, flooredBrightness, meanLight);
     cv::Mat gain;
     elementwisePower(gain, meanLight, 1.0 / gamma);
-    gain = gain / (meanLight + kGainGuard);
-    meanLight.release();
-
-    for (int c = 0; c < 3; ++c) {
-        cv::Mat e = (light[c]->mul(gain)) / flooredBrightness;
-        *light[c] = cv::min(e + kFactorOffset, kFactorCeiling);
-    }
+    forEachChunk(gain.total(), [&](const Chunk& c) {
+        const cv::Mat g = elementsOf(gain, c);
+        assignInto(g, g / (elementsOf(meanLight, c) + kGainGuard));
+        for (int k = 0; k < 3; ++k) {
+            const cv::Mat factor = elementsOf(*light[k], c);
+            const cv::Mat e = (factor.mul(g)) / elementsOf(flooredBrightness, c);
+            assignInto(factor, cv::min(e + kFactorOffset, kFactorCeiling));
+        }
+    });
 }
 
 }  // namespace
@@ -54,8 +68,7 @@ void DehazeContext::colorCorrection(int radius, cv::Mat& correctionMap, cv::Mat 
     cv::Mat guide = unitGuide(image);
     std::vector<cv::Mat> factors(3);
     {
-        std::vector<cv::Mat> planes;
-        cv::split(image, planes);
+        const std::vector<cv::Mat> planes = splitInChunks(image);
         cv::Mat dark, counts;
         darkChannel(radius + kDarkWindowExtra, dark, planes);
         localAirlight(radius, planes, dark, factors[0], factors[1], factors[2], counts);
@@ -72,5 +85,5 @@ void DehazeContext::colorCorrection(int radius, cv::Mat& correctionMap, cv::Mat 
     }
     refineMaps(*this, {&factors[0], &factors[1], &factors[2]}, guide, eps);
     guide.release();
-    cv::merge(factors, correctionMap);
+    correctionMap = mergeInChunks(factors);
 }

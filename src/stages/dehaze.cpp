@@ -1,6 +1,7 @@
 #include "app/dehaze_context.hpp"
 #include "filters/elementwise_power.hpp"
 #include "stages/dark_channel.hpp"
+#include "stages/elementwise_in_chunks.hpp"
 #include "stages/local_airlight.hpp"
 #include "stages/smoothing_steps.hpp"
 #include "stages/window_extrema.hpp"
@@ -20,13 +21,24 @@ constexpr double kAirlightFloor = 51.0;       // 0.2 * 255: the light is never d
 constexpr double kHazeRemoval = 0.95;         // omega: leaves a trace of haze for depth
 constexpr double kTransmissionFloor = 0.1;    // keeps the recovery stable in dense haze
 
-// Maps the grey level of the light to its cube root, keeping channel ratios.
+// Maps the grey level of the light to its cube root, keeping channel ratios;
+// the light planes are rewritten in place.
 void liftAirlight(cv::Mat& a0, cv::Mat& a1, cv::Mat& a2) {
-    cv::Mat grey = ((a0 + a1) + a2) / kChannels / kUnitScale;
+    cv::Mat grey(a0.size(), CV_64FC1);
+    evaluateInChunks(grey, [&](const Chunk& c) {
+        return ((elementsOf(a0, c) + elementsOf(a1, c)) + elementsOf(a2, c)) / kChannels /
+               kUnitScale;
+    });
     cv::Mat lift;
     elementwisePower(lift, grey, kCubeRoot);
-    lift = lift / (grey + kDivisionGuard);
-    for (cv::Mat* a : {&a0, &a1, &a2}) *a = cv::max(a->mul(lift), kAirlightFloor);
+    forEachChunk(lift.total(), [&](const Chunk& c) {
+        const cv::Mat l = elementsOf(lift, c);
+        assignInto(l, l / (elementsOf(grey, c) + kDivisionGuard));
+        for (cv::Mat* a : {&a0, &a1, &a2}) {
+            const cv::Mat light = elementsOf(*a, c);
+            assignInto(light, cv::max(light.mul(l), kAirlightFloor));
+        }
+    });
 }
 
 // Dark channel of the image normalised by the local light: at every pixel the
@@ -59,9 +71,28 @@ cv::Mat normalisedDarkChannel(int h, const std::vector<cv::Mat>& planes,
     return dark;
 }
 
-// One channel of the restored image, in 8 bits: (I - A) / max(t, 0.1) + A,
-// clamped to 0..255, then rounded.
-cv::Mat recoverPlane(const cv::Mat& plane8u, const cv::Mat& light, const cv::Mat& flooredT) {
+// The transmission estimate 1 - omega * dark.
+cv::Mat transmissionOf(const cv::Mat& dark) {
+    cv::Mat t(dark.size(), CV_64FC1);
+    evaluateInChunks(t, [&](const Chunk& c) { return 1 - kHazeRemoval * elementsOf(dark, c); });
+    return t;
+}
+
+// Clamps the refined transmission to 0..1 in place and returns it floored
+// for the recovery.
+cv::Mat clampTransmission(cv::Mat& t) {
+    cv::Mat floored(t.size(), CV_64FC1);
+    forEachChunk(t.total(), [&](const Chunk& c) {
+        const cv::Mat chunk = elementsOf(t, c);
+        assignInto(chunk, cv::min(cv::max(chunk, 0.0), 1.0));
+        assignInto(elementsOf(floored, c), cv::max(chunk, kTransmissionFloor));
+    });
+    return floored;
+}
+
+// One chunk of one channel of the restored image, in 8 bits:
+// (I - A) / max(t, 0.1) + A, clamped to 0..255, then rounded.
+cv::Mat recoveredChunk(const cv::Mat& plane8u, const cv::Mat& light, const cv::Mat& flooredT) {
     cv::Mat x;
     plane8u.convertTo(x, CV_64F);
     cv::Mat j = (x - light) / flooredT + light;
@@ -70,14 +101,23 @@ cv::Mat recoverPlane(const cv::Mat& plane8u, const cv::Mat& light, const cv::Mat
     return j;
 }
 
-// Rounding is per element, so converting the planes one by one and merging
-// them gives the same image as merging first, with a third of the memory.
-cv::Mat merged8u(const std::vector<cv::Mat>& planes) {
-    std::vector<cv::Mat> rounded(planes.size());
-    for (size_t c = 0; c < planes.size(); ++c) planes[c].convertTo(rounded[c], CV_8U);
-    cv::Mat image;
-    cv::merge(rounded, image);
-    return image;
+// The restored image: its channels recovered chunk by chunk, merged.
+cv::Mat recoveredImage(const std::vector<cv::Mat>& planes, const std::vector<cv::Mat*>& light,
+                       const cv::Mat& flooredT) {
+    return mergedInChunks(flooredT.size(), CV_8UC3, [&](int k, const Chunk& c) {
+        return recoveredChunk(elementsOf(planes.at(k), c), elementsOf(*light[k], c),
+                              elementsOf(flooredT, c));
+    });
+}
+
+// The light planes rounded to 8 bits and merged. Rounding is per element, so
+// this is the merged image rounded.
+cv::Mat merged8u(const std::vector<cv::Mat*>& planes) {
+    return mergedInChunks(planes[0]->size(), CV_8UC3, [&](int k, const Chunk& c) {
+        cv::Mat rounded;
+        elementsOf(*planes[k], c).convertTo(rounded, CV_8U);
+        return rounded;
+    });
 }
 
 }  // namespace
@@ -86,8 +126,7 @@ void DehazeContext::dehaze(int radius, cv::Mat& dehazed, cv::Mat& airlight, cv::
                            cv::Mat image, double eps) const {
     checkStageArguments("dehaze", *this, radius, image);
     cv::Mat guide = unitGuide(image);
-    std::vector<cv::Mat> planes;
-    cv::split(image, planes);
+    const std::vector<cv::Mat> planes = splitInChunks(image);
 
     cv::Mat a0, a1, a2;
     {
@@ -99,18 +138,14 @@ void DehazeContext::dehaze(int radius, cv::Mat& dehazed, cv::Mat& airlight, cv::
     }
     liftAirlight(a0, a1, a2);
 
-    cv::Mat t = 1 - kHazeRemoval * normalisedDarkChannel(radius + kDarkWindowExtra, planes,
-                                                          {&a0, &a1, &a2});
+    const std::vector<cv::Mat*> light{&a0, &a1, &a2};
+    cv::Mat t = transmissionOf(normalisedDarkChannel(radius + kDarkWindowExtra, planes, light));
     refineMaps(*this, {&t}, guide, eps);
     guide.release();
-    t = cv::min(cv::max(t, 0.0), 1.0);
+    const cv::Mat flooredT = clampTransmission(t);
 
-    const cv::Mat light = merged8u({a0, a1, a2});
-    const cv::Mat flooredT = cv::max(t, kTransmissionFloor);
-    std::vector<cv::Mat> recovered{recoverPlane(planes.at(0), a0, flooredT),
-                                   recoverPlane(planes.at(1), a1, flooredT),
-                                   recoverPlane(planes.at(2), a2, flooredT)};
-    cv::merge(recovered, dehazed);
-    airlight = light;
+    const cv::Mat light8u = merged8u(light);
+    dehazed = recoveredImage(planes, light, flooredT);
+    airlight = light8u;
     transmission = t;
 }

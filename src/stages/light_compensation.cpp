@@ -2,6 +2,7 @@
 
 #include "filters/elementwise_power.hpp"
 #include "filters/guided_filter_gray.hpp"
+#include "stages/elementwise_in_chunks.hpp"
 
 #include <opencv2/imgproc.hpp>
 
@@ -15,24 +16,61 @@ constexpr double kRatioGuard = 1e-8;            // keeps the ratio finite where 
 constexpr double kCubeRoot = 1.0 / 3.0;         // exponent of the value lift
 constexpr int kRatioRadiusIncrement = 5;        // the ratio is smoothed wider than the planes
 
+// An 8-bit plane as double on the 0..1 scale: converted, then divided.
+cv::Mat unitPlane(const cv::Mat& plane8u) {
+    cv::Mat unit(plane8u.size(), CV_64FC1);
+    forEachChunk(unit.total(), [&](const Chunk& c) {
+        const cv::Mat chunk = elementsOf(unit, c);
+        elementsOf(plane8u, c).convertTo(chunk, CV_64F);
+        assignInto(chunk, chunk / kUnitScale);
+    });
+    return unit;
+}
+
+// A plane on the 0..1 scale back to 8 bits: multiplied, then rounded.
+cv::Mat eightBitPlane(const cv::Mat& unit) {
+    cv::Mat plane(unit.size(), CV_8UC1);
+    forEachChunk(unit.total(), [&](const Chunk& c) {
+        const cv::Mat scaled = elementsOf(unit, c) * kUnitScale;
+        scaled.convertTo(elementsOf(plane, c), CV_8U);
+    });
+    return plane;
+}
+
 // One colour plane smoothed by the grey guided filter with itself as guide,
 // on the 0..1 scale, back to 8 bits.
 cv::Mat smoothedPlane(int r, const cv::Mat& plane, double eps) {
-    cv::Mat t = plane.clone();
-    t.convertTo(t, CV_64F);
-    t = t / kUnitScale;
+    cv::Mat t = unitPlane(plane);
     guidedFilterGray(r, t, t, t, eps);
-    t = t * kUnitScale;
-    t.convertTo(t, CV_8U);
-    return t;
+    return eightBitPlane(t);
 }
 
 std::vector<cv::Mat> hsvPlanes(const cv::Mat& bgr) {
     cv::Mat hsv;
     cv::cvtColor(bgr, hsv, cv::COLOR_BGR2HSV);
-    std::vector<cv::Mat> planes;
-    cv::split(hsv, planes);
-    return planes;
+    return splitInChunks(hsv);
+}
+
+// The ratio of the value of the image to the value of its smoothed copy.
+cv::Mat valueRatio(const cv::Mat& vs, const cv::Mat& vf) {
+    cv::Mat ratio(vs.size(), CV_64FC1);
+    evaluateInChunks(ratio, [&](const Chunk& c) {
+        return elementsOf(vs, c) / (elementsOf(vf, c) + kRatioGuard);
+    });
+    return ratio;
+}
+
+// The new value plane in 8 bits: 255 * (V/255)^(1/3) * ratio, rounded.
+cv::Mat liftedValue(const cv::Mat& vs, const cv::Mat& ratio) {
+    cv::Mat value(vs.size(), CV_64FC1);
+    evaluateInChunks(value, [&](const Chunk& c) { return elementsOf(vs, c) / kUnitScale; });
+    elementwisePower(value, value, kCubeRoot);
+    cv::Mat lifted(vs.size(), CV_8UC1);
+    forEachChunk(value.total(), [&](const Chunk& c) {
+        const cv::Mat scaled = kUnitScale * elementsOf(value, c).mul(elementsOf(ratio, c));
+        scaled.convertTo(elementsOf(lifted, c), CV_8U);
+    });
+    return lifted;
 }
 
 }  // namespace
@@ -40,28 +78,18 @@ std::vector<cv::Mat> hsvPlanes(const cv::Mat& bgr) {
 void lightCompensation(int r, cv::Mat& dst, cv::Mat src, double eps) {
     if (src.type() != CV_8UC3 || src.empty())
         throw std::invalid_argument("lightCompensation: expected a non-empty 8-bit three-channel image");
-    std::vector<cv::Mat> planes;
-    cv::split(src, planes);
+    const std::vector<cv::Mat> planes = splitInChunks(src);
     std::vector<cv::Mat> filtered;
     for (int c = 0; c < 3; ++c) filtered.push_back(smoothedPlane(r, planes.at(c), eps));
-    cv::Mat smoothed;
-    cv::merge(filtered, smoothed);
+    const cv::Mat smoothed = mergeInChunks(filtered);
 
-    std::vector<cv::Mat> source = hsvPlanes(src);
-    cv::Mat vs, vf;
-    source.at(2).convertTo(vs, CV_64F);
-    hsvPlanes(smoothed).at(2).convertTo(vf, CV_64F);
+    const std::vector<cv::Mat> source = hsvPlanes(src);
+    const cv::Mat vs = convertedInChunks(source.at(2), CV_64F);
+    const cv::Mat vf = convertedInChunks(hsvPlanes(smoothed).at(2), CV_64F);
 
-    cv::Mat ratio = vs / (vf + kRatioGuard);
+    cv::Mat ratio = valueRatio(vs, vf);
     guidedFilterGray(r + kRatioRadiusIncrement, ratio, ratio, ratio, eps);
 
-    cv::Mat value = vs.clone() / kUnitScale;
-    elementwisePower(value, value, kCubeRoot);
-    value = kUnitScale * value.mul(ratio);
-    value.convertTo(value, CV_8U);
-
-    std::vector<cv::Mat> rebuilt{source.at(0), source.at(1), value};
-    cv::Mat hsv;
-    cv::merge(rebuilt, hsv);
+    const cv::Mat hsv = mergeInChunks({source.at(0), source.at(1), liftedValue(vs, ratio)});
     cv::cvtColor(hsv, dst, cv::COLOR_HSV2BGR);
 }

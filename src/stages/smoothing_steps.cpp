@@ -2,6 +2,7 @@
 
 #include "filters/guided_filter_color.hpp"
 #include "filters/non_local_guided_filter.hpp"
+#include "stages/elementwise_in_chunks.hpp"
 
 #include <stdexcept>
 #include <string>
@@ -21,21 +22,41 @@ void filterNonLocally(const DehazeContext& context, int searchRadius,
     for (size_t k = 0; k < outputs.size(); ++k) *outputs[k] = results[k];
 }
 
+// The window means of light sums on the 0..1 scale.
+cv::Mat unitMeans(const cv::Mat& sums, const cv::Mat& counts) {
+    cv::Mat means(sums.size(), CV_64FC1);
+    evaluateInChunks(means, [&](const Chunk& c) {
+        return (elementsOf(sums, c) / elementsOf(counts, c)) / kUnitScale;
+    });
+    return means;
+}
+
+// A map on the 0..1 scale brought to 0..255, in place.
+void scaleToUnits(cv::Mat& map) {
+    evaluateInChunks(map, [&](const Chunk& c) { return elementsOf(map, c) * kUnitScale; });
+}
+
 }  // namespace
 
 cv::Mat unitGuide(const cv::Mat& image8u) {
-    cv::Mat guide = image8u.clone();
-    guide.convertTo(guide, CV_64F);
-    return guide / kUnitScale;
+    const cv::Mat image = continuous(image8u);
+    cv::Mat guide(image.size(), CV_64FC(image.channels()));
+    forEachChunk(image.total() * image.channels(), [&](const Chunk& c) {
+        const cv::Mat chunk = elementsOf(guide, c);
+        elementsOf(image, c).convertTo(chunk, CV_64F);
+        assignInto(chunk, chunk / kUnitScale);
+    });
+    return guide;
 }
 
 void smoothLightSums(const DehazeContext& context, int radius, std::vector<cv::Mat*> sums,
                      const cv::Mat& counts, const cv::Mat& guide, double eps) {
     if (context.useNonLocalFilter == 0) {
         for (cv::Mat* plane : sums) {
-            *plane = (*plane / counts) / kUnitScale;
-            guidedFilterColor(radius, *plane, guide, *plane, eps);
-            *plane = *plane * kUnitScale;
+            cv::Mat smoothed = unitMeans(*plane, counts);
+            guidedFilterColor(radius, smoothed, guide, smoothed, eps);
+            scaleToUnits(smoothed);
+            *plane = smoothed;
         }
         return;
     }
