@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <limits>
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 #include <stdexcept>
 #include <string>
 
-// Both extrema are separable morphology with a full rectangle; cv::erode and
-// cv::dilate split the rows into stripes and run them with cv::parallel_for_.
+// Both extrema are separable morphology with a full rectangle. cv::dilate of
+// doubles runs on one thread, so the maximum runs it on row bands in parallel,
+// each band widened by the window's reach: every window sees the same pixels.
 //
 // Border rule: the library pads the image with a constant (and, with
 // BORDER_ISOLATED, never reads the parent of a sub-matrix view). A padded value
@@ -43,6 +45,26 @@ cv::Mat windowShape(int h, cv::Size image) {
 
 bool isEmpty(const cv::Mat& src) { return src.rows == 0 || src.cols == 0; }
 
+// Fewer rows than this per band and the rows the windows reach into outweigh it.
+constexpr int kMinBandRows = 64;
+
+// maxima = dilation of src by shape, band by band: each band dilates the rows
+// it owns plus those its windows reach, and keeps its own rows.
+void dilateInRowBands(const cv::Mat& src, const cv::Mat& shape, cv::Mat& maxima) {
+    const int reach = shape.rows / 2;
+    const int bands = std::max(1, std::min(cv::getNumThreads(), src.rows / kMinBandRows));
+    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
+        for (int b = range.start; b < range.end; ++b) {
+            const int first = src.rows * b / bands, end = src.rows * (b + 1) / bands;
+            const int top = std::max(0, first - reach), bottom = std::min(src.rows, end + reach);
+            cv::Mat band;
+            cv::dilate(src.rowRange(top, bottom), band, shape, cv::Point(-1, -1), 1,
+                       cv::BORDER_CONSTANT | cv::BORDER_ISOLATED, cv::Scalar::all(kNeverLarger64f));
+            band.rowRange(first - top, end - top).copyTo(maxima.rowRange(first, end));
+        }
+    });
+}
+
 }  // namespace
 
 void windowMinimum(int h, cv::Mat& dst, const cv::Mat& src8u) {
@@ -59,8 +81,6 @@ void windowMaximum(int h, cv::Mat& dst, const cv::Mat& src64f) {
     checkRadius("windowMaximum", h);
     checkType("windowMaximum", src64f, CV_64FC1, "CV_64FC1");
     cv::Mat maxima(src64f.rows, src64f.cols, CV_64FC1);
-    if (!isEmpty(src64f))
-        cv::dilate(src64f, maxima, windowShape(h, src64f.size()), cv::Point(-1, -1), 1,
-                   cv::BORDER_CONSTANT | cv::BORDER_ISOLATED, cv::Scalar::all(kNeverLarger64f));
+    if (!isEmpty(src64f)) dilateInRowBands(src64f, windowShape(h, src64f.size()), maxima);
     dst = maxima;
 }

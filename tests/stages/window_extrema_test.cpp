@@ -103,3 +103,23 @@ TEST(WindowExtrema, RejectBadArguments) {
     EXPECT_THROW(windowMaximum(1, dst, bytes), std::invalid_argument);
     EXPECT_THROW(windowMaximum(1, dst, cv::Mat(4, 4, CV_64FC3)), std::invalid_argument);
 }
+
+TEST(WindowExtrema, MaximumIsTheSameOnEveryNumberOfThreads) {
+    const cv::Mat doubles = awkwardDoubles({97, 301}, 41);
+    for (int h : {1, 7, 40, 200}) {
+        SCOPED_TRACE("h " + std::to_string(h));
+        cv::Mat one, many, slow;
+        {
+            testing_support::ThreadCount single(1);
+            windowMaximum(h, one, doubles);
+        }
+        {
+            testing_support::ThreadCount several(4);
+            windowMaximum(h, many, doubles);
+        }
+        EXPECT_BIT_EQUAL(many, one);
+        if (h > 7) continue;  // wider windows: the literal scan takes too long
+        literal::windowMaximum(h, slow, doubles);
+        EXPECT_BIT_EQUAL(one, slow);
+    }
+}
