@@ -142,16 +142,10 @@ void applyCoefficientsRow(const double* const* sums, const FilterPlanes& in, int
                (rowCount * colCounts[j]);
 }
 
-}  // namespace
-
-void guidedFilterColor(int r, cv::Mat& q, cv::Mat I, cv::Mat p, double eps) {
-    checkArguments(r, I, p);
-    if (p.empty()) {
-        q = cv::Mat(p.size(), CV_64FC1);
-        return;
-    }
-    const FilterPlanes in = planesInDouble(I, p);
-    const cv::Size size = p.size();
+// The filter of in.p into result (CV_64FC1 of p's size), which may hold
+// in.p's own pixels: the input is read by the first sweep only.
+void filterInto(int r, const FilterPlanes& in, double eps, cv::Mat& result) {
+    const cv::Size size = in.p.size();
     const std::vector<double> rowCounts = windowCounts(size.height, r);
     const std::vector<double> colCounts = windowCounts(size.width, r);
 
@@ -168,7 +162,6 @@ void guidedFilterColor(int r, cv::Mat& q, cv::Mat I, cv::Mat p, double eps) {
                                coefficients[kB].ptr<double>(row));
         });
 
-    cv::Mat result(size, CV_64FC1);
     streamBoxSums(
         r, size, kCoefficients,
         [&](int row, int c0, int c1, double* const* acc) {
@@ -178,5 +171,26 @@ void guidedFilterColor(int r, cv::Mat& q, cv::Mat I, cv::Mat p, double eps) {
             applyCoefficientsRow(sums, in, row, rowCounts[row], colCounts.data(), size.width,
                                  result.ptr<double>(row));
         });
+}
+
+bool overlaps(const cv::Mat& a, const cv::Mat& b) {
+    return a.datastart < b.dataend && b.datastart < a.dataend;
+}
+
+}  // namespace
+
+void guidedFilterColor(int r, cv::Mat& q, cv::Mat I, cv::Mat p, double eps) {
+    checkArguments(r, I, p);
+    cv::Mat result(p.size(), CV_64FC1);
+    if (!p.empty()) filterInto(r, planesInDouble(I, p), eps, result);
     q = result;
+}
+
+void guidedFilterColorInPlace(int r, cv::Mat& plane, const cv::Mat& I, double eps) {
+    checkArguments(r, I, plane);
+    if (plane.type() != CV_64FC1)
+        throw std::invalid_argument("guidedFilterColorInPlace: plane must be CV_64FC1");
+    if (overlaps(plane, I))
+        throw std::invalid_argument("guidedFilterColorInPlace: plane and guide share pixels");
+    if (!plane.empty()) filterInto(r, planesInDouble(I, plane), eps, plane);
 }

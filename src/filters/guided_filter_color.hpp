@@ -10,3 +10,9 @@
 // Throws std::invalid_argument when r < 0, I does not have three channels, p
 // does not have one, or their sizes differ.
 void guidedFilterColor(int r, cv::Mat& q, cv::Mat I, cv::Mat p, double eps);
+
+// The same filter written over its input's pixels, which saves an image-sized
+// plane: plane is p and q at once (CV_64FC1); every holder of its pixels sees
+// the result. Throws as above, and when plane is not CV_64FC1 or shares pixels
+// with the guide.
+void guidedFilterColorInPlace(int r, cv::Mat& plane, const cv::Mat& I, double eps);

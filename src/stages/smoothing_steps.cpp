@@ -22,13 +22,12 @@ void filterNonLocally(const DehazeContext& context, int searchRadius,
     for (size_t k = 0; k < outputs.size(); ++k) *outputs[k] = results[k];
 }
 
-// The window means of light sums on the 0..1 scale.
-cv::Mat unitMeans(const cv::Mat& sums, const cv::Mat& counts) {
-    cv::Mat means(sums.size(), CV_64FC1);
-    evaluateInChunks(means, [&](const Chunk& c) {
+// Light sums turned into their window means on the 0..1 scale, in place: no
+// second plane is held while the filter runs.
+void toUnitMeans(cv::Mat& sums, const cv::Mat& counts) {
+    evaluateInChunks(sums, [&](const Chunk& c) {
         return (elementsOf(sums, c) / elementsOf(counts, c)) / kUnitScale;
     });
-    return means;
 }
 
 // A map on the 0..1 scale brought to 0..255, in place.
@@ -53,10 +52,9 @@ void smoothLightSums(const DehazeContext& context, int radius, std::vector<cv::M
                      const cv::Mat& counts, const cv::Mat& guide, double eps) {
     if (context.useNonLocalFilter == 0) {
         for (cv::Mat* plane : sums) {
-            cv::Mat smoothed = unitMeans(*plane, counts);
-            guidedFilterColor(radius, smoothed, guide, smoothed, eps);
-            scaleToUnits(smoothed);
-            *plane = smoothed;
+            toUnitMeans(*plane, counts);
+            guidedFilterColorInPlace(radius, *plane, guide, eps);
+            scaleToUnits(*plane);
         }
         return;
     }
@@ -70,7 +68,7 @@ void smoothLightSums(const DehazeContext& context, int radius, std::vector<cv::M
 void refineMaps(const DehazeContext& context, std::vector<cv::Mat*> maps, const cv::Mat& guide,
                 double eps) {
     if (context.useNonLocalFilter == 0) {
-        for (cv::Mat* map : maps) guidedFilterColor(context.refineRadius, *map, guide, *map, eps);
+        for (cv::Mat* map : maps) guidedFilterColorInPlace(context.refineRadius, *map, guide, eps);
         return;
     }
     std::vector<cv::Mat> scaled;

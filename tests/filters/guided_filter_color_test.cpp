@@ -181,3 +181,40 @@ TEST(GuidedFilterColor, RejectsBadArgumentsNamingTheProblem) {
     expectRejected(1, I, cv::Mat(8, 10, CV_64FC1, cv::Scalar(0.5)), "9x8");
     expectRejected(-1, I, p, "radius");
 }
+
+TEST(GuidedFilterColor, InPlaceGivesTheSameBitsOverTheInput) {
+    for (cv::Size size : {cv::Size(1, 1), cv::Size(13, 7), cv::Size(64, 90)}) {
+        const cv::Mat I = randomImage(size.height, size.width, CV_64FC3, 0, 1, 81);
+        const cv::Mat p = randomImage(size.height, size.width, CV_64FC1, 0, 1, 82);
+        cv::Mat expected;
+        guidedFilterColor(6, expected, I, p, 0.01);
+        cv::Mat plane = p.clone();
+        const cv::Mat holder = plane;
+        guidedFilterColorInPlace(6, plane, I, 0.01);
+        EXPECT_BIT_EQUAL(plane, expected);
+        EXPECT_EQ(plane.data, holder.data);
+    }
+}
+
+TEST(GuidedFilterColor, InPlaceWritesOnlyTheViewItFilters) {
+    const cv::Mat I = randomImage(20, 30, CV_64FC3, 0, 1, 83);
+    cv::Mat whole = randomImage(40, 50, CV_64FC1, 0, 1, 84);
+    const cv::Mat before = whole.clone();
+    const cv::Rect inside(7, 9, 30, 20);
+    cv::Mat expected;
+    guidedFilterColor(4, expected, I, whole(inside), 0.01);
+    cv::Mat view = whole(inside);
+    guidedFilterColorInPlace(4, view, I, 0.01);
+    EXPECT_BIT_EQUAL(view, expected);
+    cv::Mat outside = before.clone();
+    expected.copyTo(outside(inside));
+    EXPECT_BIT_EQUAL(whole, outside);
+}
+
+TEST(GuidedFilterColor, InPlaceRefusesPlanesItCannotOverwrite) {
+    const cv::Mat I(6, 5, CV_64FC3, cv::Scalar::all(0.5));
+    cv::Mat bytes(6, 5, CV_8UC1, cv::Scalar(3));
+    EXPECT_THROW(guidedFilterColorInPlace(2, bytes, I, 0.01), std::invalid_argument);
+    cv::Mat shared = I.reshape(1, 6).colRange(0, 5);
+    EXPECT_THROW(guidedFilterColorInPlace(2, shared, I, 0.01), std::invalid_argument);
+}
