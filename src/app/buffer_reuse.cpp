@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -10,6 +12,7 @@ namespace {
 // Most kept buffers are planes of the picture's size; a few dozen cover every
 // plane shape a pipeline holds at once.
 constexpr std::size_t kMaxKeptBlocks = 32;
+
 
 std::size_t bytesOf(int dims, const int* sizes, int type, void* data, size_t* step) {
     std::size_t total = CV_ELEM_SIZE(type);
@@ -27,14 +30,41 @@ std::size_t bytesOf(int dims, const int* sizes, int type, void* data, size_t* st
     return total;
 }
 
+// Large buffers start at varying offsets into their first page: planes that
+// all started on a page boundary would compete for the same cache sets when
+// a loop reads and writes several of them at once.
+constexpr std::size_t kPageBytes = 4096;
+constexpr std::size_t kCacheLine = 64;
+
+std::size_t nextCacheColour() {
+    static std::atomic<std::size_t> count{0};
+    return (count.fetch_add(1, std::memory_order_relaxed) % (kPageBytes / kCacheLine)) * kCacheLine;
+}
+
 void* mapLarge(std::size_t bytes) {
-    void* address = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (address == MAP_FAILED)
+    void* base = mmap(nullptr, bytes + kPageBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                      -1, 0);
+    if (base == MAP_FAILED)
         CV_Error(cv::Error::StsNoMem, "Failed to allocate " + std::to_string(bytes) + " bytes");
 #ifdef MADV_HUGEPAGE
-    madvise(address, bytes, MADV_HUGEPAGE);  // fewer page faults; a refusal costs nothing
+    madvise(base, bytes + kPageBytes, MADV_HUGEPAGE);  // fewer page faults; a refusal costs nothing
 #endif
-    return address;
+    return static_cast<uchar*>(base) + nextCacheColour();
+}
+
+void unmapLarge(void* address, std::size_t bytes) {
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(address);
+    munmap(reinterpret_cast<void*>(start - start % kPageBytes), bytes + kPageBytes);
+}
+
+// Gives back the pages of a large buffer beyond its first bytes, so that it
+// holds no more than a fresh buffer of that size would.
+void unmapTail(void* address, std::size_t bytes, std::size_t oldBytes) {
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(address);
+    const std::uintptr_t base = start - start % kPageBytes;
+    const auto pageEnd = [](std::uintptr_t a) { return (a + kPageBytes - 1) / kPageBytes * kPageBytes; };
+    const std::uintptr_t keepEnd = pageEnd(start + bytes), mapEnd = pageEnd(base + oldBytes + kPageBytes);
+    if (keepEnd < mapEnd) munmap(reinterpret_cast<void*>(keepEnd), mapEnd - keepEnd);
 }
 
 bool underAddressSanitizer() {
@@ -74,7 +104,7 @@ void ReusingMatAllocator::deallocate(cv::UMatData* u) const {
     CV_Assert(u->urefcount == 0 && u->refcount == 0);
     if (!(u->flags & cv::UMatData::USER_ALLOCATED)) {
         if (u->size >= kLargeBytes)
-            keepOrUnmap(u->origdata, u->size);
+            keepOrUnmap(u->origdata);
         else
             cv::fastFree(u->origdata);
         u->origdata = nullptr;
@@ -91,21 +121,19 @@ void* ReusingMatAllocator::takeLarge(std::size_t bytes) const {
     std::vector<Block> surplus;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        const auto same = std::find_if(kept_.rbegin(), kept_.rend(),
-                                       [&](const Block& b) { return b.bytes == bytes; });
-        if (same != kept_.rend()) {
-            void* address = same->address;
-            kept_.erase(std::next(same).base());
-            counters_.keptBytes -= bytes;
-            counters_.liveBytes += bytes;
-            ++counters_.reusedBlocks;
-            return address;
-        }
+        auto kept = std::find_if(kept_.rbegin(), kept_.rend(),
+                                 [&](const Block& b) { return b.bytes == bytes; }).base();
+        // At the peak a fresh buffer would cost kept ones: a larger kept
+        // buffer serves instead, cut down to the size asked for.
+        if (kept == kept_.begin() &&
+            counters_.liveBytes + counters_.keptBytes + bytes > counters_.peakBytes + slackBytes_)
+            kept = smallestKeptHolding(bytes);
+        if (kept != kept_.begin()) return reuseKept(std::prev(kept), bytes);
         // A fresh buffer: give back the oldest kept ones that would lift the
         // memory held above the peak the program has needed so far.
         const std::size_t live = counters_.liveBytes + bytes;
         const std::size_t ceiling = std::max(counters_.peakBytes, live);
-        while (!kept_.empty() && live + counters_.keptBytes > ceiling) {
+        while (!kept_.empty() && live + counters_.keptBytes > ceiling + slackBytes_) {
             surplus.push_back(kept_.front());
             counters_.keptBytes -= kept_.front().bytes;
             kept_.erase(kept_.begin());
@@ -114,20 +142,51 @@ void* ReusingMatAllocator::takeLarge(std::size_t bytes) const {
         counters_.peakBytes = ceiling;
         ++counters_.mappedBlocks;
     }
-    for (const Block& b : surplus) munmap(b.address, b.bytes);
+    for (const Block& b : surplus) unmapLarge(b.address, b.bytes);
+    void* address = nullptr;
     try {
-        return mapLarge(bytes);
+        address = mapLarge(bytes);
     } catch (...) {
         std::lock_guard<std::mutex> lock(mutex_);
         counters_.liveBytes -= bytes;
         --counters_.mappedBlocks;
         throw;
     }
+    std::lock_guard<std::mutex> lock(mutex_);
+    blockBytes_[address] = bytes;
+    return address;
 }
 
-void ReusingMatAllocator::keepOrUnmap(void* address, std::size_t bytes) const {
+// One past the smallest kept buffer of at least the given bytes, or
+// kept_.begin() when there is none (the convention of takeLarge's search).
+std::vector<ReusingMatAllocator::Block>::iterator ReusingMatAllocator::smallestKeptHolding(
+    std::size_t bytes) const {
+    auto best = kept_.end();
+    for (auto b = kept_.begin(); b != kept_.end(); ++b)
+        if (b->bytes >= bytes && (best == kept_.end() || b->bytes < best->bytes)) best = b;
+    return best == kept_.end() ? kept_.begin() : std::next(best);
+}
+
+void* ReusingMatAllocator::reuseKept(std::vector<Block>::iterator block, std::size_t bytes) const {
+    void* address = block->address;
+    const std::size_t blockBytes = block->bytes;
+    kept_.erase(block);
+    counters_.keptBytes -= blockBytes;
+    counters_.liveBytes += bytes;
+    ++counters_.reusedBlocks;
+    blockBytes_[address] = bytes;
+    if (blockBytes > bytes) unmapTail(address, bytes, blockBytes);
+    return address;
+}
+
+void ReusingMatAllocator::keepOrUnmap(void* address) const {
+    std::size_t bytes;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        const auto entry = blockBytes_.find(address);
+        CV_Assert(entry != blockBytes_.end());
+        bytes = entry->second;
+        blockBytes_.erase(entry);
         counters_.liveBytes -= bytes;
         if (kept_.size() < kMaxKeptBlocks) {
             kept_.push_back({address, bytes});
@@ -135,7 +194,7 @@ void ReusingMatAllocator::keepOrUnmap(void* address, std::size_t bytes) const {
             return;
         }
     }
-    munmap(address, bytes);
+    unmapLarge(address, bytes);
 }
 
 void installBufferReuse() {

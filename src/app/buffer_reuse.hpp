@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 // Counters of a reusing allocator, for tests and benchmarks.
@@ -19,11 +20,18 @@ struct BufferReuseCounters {
 // of the same size fault in and zero fresh pages; large buffers are mapped
 // with transparent huge pages where the system allows. A freed buffer is kept
 // only while the live and kept bytes together stay within the peak of the
-// live bytes, so the allocator never holds more memory than the program once
-// needed. Smaller buffers come from OpenCV's usual allocation. Thread-safe.
+// live bytes plus a slack, so the allocator never holds much more memory than
+// the program once needed; there a larger kept buffer, cut down, serves a
+// smaller request. Smaller buffers come from OpenCV's usual allocation. Thread-safe.
 class ReusingMatAllocator : public cv::MatAllocator {
 public:
-    static constexpr std::size_t kLargeBytes = std::size_t(1) << 20;
+    static constexpr std::size_t kLargeBytes = std::size_t(128) << 10;
+
+    // The slack spares a loop whose working set sits just above an earlier
+    // peak from mapping and unmapping a buffer on every turn; 32 MiB is small
+    // next to the memory of a large picture.
+    static constexpr std::size_t kDefaultSlackBytes = std::size_t(32) << 20;
+    explicit ReusingMatAllocator(std::size_t slackBytes = kDefaultSlackBytes) : slackBytes_(slackBytes) {}
 
     cv::UMatData* allocate(int dims, const int* sizes, int type, void* data, size_t* step,
                            cv::AccessFlag flags, cv::UMatUsageFlags usage) const override;
@@ -39,10 +47,14 @@ private:
     };
 
     void* takeLarge(std::size_t bytes) const;
-    void keepOrUnmap(void* address, std::size_t bytes) const;
+    std::vector<Block>::iterator smallestKeptHolding(std::size_t bytes) const;
+    void* reuseKept(std::vector<Block>::iterator block, std::size_t bytes) const;
+    void keepOrUnmap(void* address) const;
 
+    const std::size_t slackBytes_;
     mutable std::mutex mutex_;
     mutable std::vector<Block> kept_;  // oldest first
+    mutable std::unordered_map<void*, std::size_t> blockBytes_;  // large buffers in use
     mutable BufferReuseCounters counters_;
 };
 
