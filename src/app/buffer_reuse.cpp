@@ -13,7 +13,6 @@ namespace {
 // plane shape a pipeline holds at once.
 constexpr std::size_t kMaxKeptBlocks = 32;
 
-
 std::size_t bytesOf(int dims, const int* sizes, int type, void* data, size_t* step) {
     std::size_t total = CV_ELEM_SIZE(type);
     for (int i = dims - 1; i >= 0; --i) {

@@ -15,14 +15,15 @@ struct BufferReuseCounters {
     std::size_t reusedBlocks = 0;  // allocations served by a kept buffer
 };
 
-// cv::Mat allocator that keeps large buffers (1 MiB and up) for reuse once
+// cv::Mat allocator that keeps large buffers (128 KiB and up) for reuse once
 // freed, instead of handing them back to the system and having the next plane
 // of the same size fault in and zero fresh pages; large buffers are mapped
 // with transparent huge pages where the system allows. A freed buffer is kept
 // only while the live and kept bytes together stay within the peak of the
 // live bytes plus a slack, so the allocator never holds much more memory than
 // the program once needed; there a larger kept buffer, cut down, serves a
-// smaller request. Smaller buffers come from OpenCV's usual allocation. Thread-safe.
+// smaller request. Smaller buffers come from OpenCV's usual allocation.
+// Thread-safe.
 class ReusingMatAllocator : public cv::MatAllocator {
 public:
     static constexpr std::size_t kLargeBytes = std::size_t(128) << 10;
@@ -31,7 +32,8 @@ public:
     // peak from mapping and unmapping a buffer on every turn; 32 MiB is small
     // next to the memory of a large picture.
     static constexpr std::size_t kDefaultSlackBytes = std::size_t(32) << 20;
-    explicit ReusingMatAllocator(std::size_t slackBytes = kDefaultSlackBytes) : slackBytes_(slackBytes) {}
+    explicit ReusingMatAllocator(std::size_t slackBytes = kDefaultSlackBytes)
+        : slackBytes_(slackBytes) {}
 
     cv::UMatData* allocate(int dims, const int* sizes, int type, void* data, size_t* step,
                            cv::AccessFlag flags, cv::UMatUsageFlags usage) const override;
