@@ -1,6 +1,7 @@
 #include "filters/non_local_guided_filter.hpp"
 
 #include "filters/pad_symmetric.hpp"
+#include "filters/solve3x3.hpp"
 
 #include <opencv2/core/utility.hpp>
 
@@ -660,7 +661,7 @@ GuideSystem guideSystem(const double* sums, double weightSum, double eps) {
     const double c10 = sums[kG10] / weightSum - sys.mean1 * sys.mean0;
     const double c00 = sums[kG00] / weightSum - sys.mean0 * sys.mean0;
     const double system[9] = {c22 + eps, c21, c20, c21, c11 + eps, c10, c20, c10, c00 + eps};
-    invert3x3(system, sys.inverse);
+    luInverse3x3(system, sys.inverse);
     return sys;
 }
 
@@ -837,35 +838,6 @@ std::int64_t prepare(FilterData& data, int r, int s, const cv::Mat& I, const std
 }
 
 }  // namespace
-
-void invert3x3(const double m[9], double inverse[9]) {
-    const double det = m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6]) +
-                       m[2] * (m[3] * m[7] - m[4] * m[6]);
-    if (det == 0.0) {
-        std::fill(inverse, inverse + 9, 0.0);
-        return;
-    }
-    const double d = 1. / det;
-    inverse[0] = (m[4] * m[8] - m[5] * m[7]) * d;
-    inverse[1] = (m[2] * m[7] - m[1] * m[8]) * d;
-    inverse[2] = (m[1] * m[5] - m[2] * m[4]) * d;
-    inverse[3] = (m[5] * m[6] - m[3] * m[8]) * d;
-    inverse[4] = (m[0] * m[8] - m[2] * m[6]) * d;
-    inverse[5] = (m[2] * m[3] - m[0] * m[5]) * d;
-    inverse[6] = (m[3] * m[7] - m[4] * m[6]) * d;
-    inverse[7] = (m[1] * m[6] - m[0] * m[7]) * d;
-    inverse[8] = (m[0] * m[4] - m[1] * m[3]) * d;
-}
-
-void rowTimesMatrix3x3(const double u[3], const double m[9], double a[3]) {
-    for (int k = 0; k < 3; ++k) {
-        double sum = 0.0;  // a sum of negative zeros comes out as +0, as OpenCV's does
-        sum += u[0] * m[k];
-        sum += u[1] * m[3 + k];
-        sum += u[2] * m[6 + k];
-        a[k] = sum;
-    }
-}
 
 void nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::Mat I,
                               const std::vector<cv::Mat>& inputs, double sigma, double eps,

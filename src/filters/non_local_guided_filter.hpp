@@ -32,11 +32,3 @@ void nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::M
 void nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::Mat I,
                               const std::vector<cv::Mat>& inputs, double sigma, double eps,
                               std::int64_t weightLogBytes);
-
-// The 3x3 solve of the filter, exposed for testing. invert3x3 inverts a
-// row-major 3x3 matrix by cofactors, bit for bit as cv::Mat::inv(DECOMP_LU)
-// does for 3x3 CV_64F (all zeros when the determinant is exactly 0).
-// rowTimesMatrix3x3 is the 1x3 row u times m, each entry summed left to right
-// from +0.0, as the cv::Mat product does.
-void invert3x3(const double m[9], double inverse[9]);
-void rowTimesMatrix3x3(const double u[3], const double m[9], double a[3]);

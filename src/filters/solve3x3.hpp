@@ -9,7 +9,8 @@
 // exactly 0, and each a[c] is summed from +0 left to right,
 // 0 + u[0]*T[0][c] + u[1]*T[1][c] + u[2]*T[2][c] (a singular system gives +0,
 // or NaN where u is not finite). No allocation and no branches, so a loop over
-// pixels that calls it vectorises. a may alias neither m nor u.
+// pixels that calls it vectorises. a may alias neither m nor u. Its two steps
+// are below as well, for filters that reuse one inverse for several rows.
 
 namespace solve3x3_detail {
 
@@ -29,7 +30,10 @@ inline double keepWhereNonZero(double det, double x) {
 
 }  // namespace solve3x3_detail
 
-inline void rowTimesLuInverse3x3(const double m[9], const double u[3], double a[3]) {
+// inverse = inverse(S) of a row-major 3x3 matrix S as cv::Mat::inv with
+// DECOMP_LU computes it for 3x3 CV_64F: the cofactors times 1/det, all +0
+// where det is exactly 0. No branches.
+inline void luInverse3x3(const double m[9], double inverse[9]) {
     using solve3x3_detail::keepWhereNonZero;
     const double m00 = m[0], m01 = m[1], m02 = m[2];
     const double m10 = m[3], m11 = m[4], m12 = m[5];
@@ -37,16 +41,26 @@ inline void rowTimesLuInverse3x3(const double m[9], const double u[3], double a[
     const double det = m00 * (m11 * m22 - m12 * m21) - m01 * (m10 * m22 - m12 * m20) +
                        m02 * (m10 * m21 - m11 * m20);
     const double d = 1. / det;
-    const double t0 = keepWhereNonZero(det, (m11 * m22 - m12 * m21) * d);
-    const double t1 = keepWhereNonZero(det, (m02 * m21 - m01 * m22) * d);
-    const double t2 = keepWhereNonZero(det, (m01 * m12 - m02 * m11) * d);
-    const double t3 = keepWhereNonZero(det, (m12 * m20 - m10 * m22) * d);
-    const double t4 = keepWhereNonZero(det, (m00 * m22 - m02 * m20) * d);
-    const double t5 = keepWhereNonZero(det, (m02 * m10 - m00 * m12) * d);
-    const double t6 = keepWhereNonZero(det, (m10 * m21 - m11 * m20) * d);
-    const double t7 = keepWhereNonZero(det, (m01 * m20 - m00 * m21) * d);
-    const double t8 = keepWhereNonZero(det, (m00 * m11 - m01 * m10) * d);
-    a[0] = 0.0 + u[0] * t0 + u[1] * t3 + u[2] * t6;
-    a[1] = 0.0 + u[0] * t1 + u[1] * t4 + u[2] * t7;
-    a[2] = 0.0 + u[0] * t2 + u[1] * t5 + u[2] * t8;
+    inverse[0] = keepWhereNonZero(det, (m11 * m22 - m12 * m21) * d);
+    inverse[1] = keepWhereNonZero(det, (m02 * m21 - m01 * m22) * d);
+    inverse[2] = keepWhereNonZero(det, (m01 * m12 - m02 * m11) * d);
+    inverse[3] = keepWhereNonZero(det, (m12 * m20 - m10 * m22) * d);
+    inverse[4] = keepWhereNonZero(det, (m00 * m22 - m02 * m20) * d);
+    inverse[5] = keepWhereNonZero(det, (m02 * m10 - m00 * m12) * d);
+    inverse[6] = keepWhereNonZero(det, (m10 * m21 - m11 * m20) * d);
+    inverse[7] = keepWhereNonZero(det, (m01 * m20 - m00 * m21) * d);
+    inverse[8] = keepWhereNonZero(det, (m00 * m11 - m01 * m10) * d);
+}
+
+// a = u * t for a row u of three values and a row-major 3x3 matrix t, each
+// a[c] summed from +0 left to right as the cv::Mat product does (a sum of
+// negative zeros comes out as +0).
+inline void rowTimesMatrix3x3(const double u[3], const double t[9], double a[3]) {
+    for (int c = 0; c < 3; ++c) a[c] = 0.0 + u[0] * t[c] + u[1] * t[3 + c] + u[2] * t[6 + c];
+}
+
+inline void rowTimesLuInverse3x3(const double m[9], const double u[3], double a[3]) {
+    double inverse[9];
+    luInverse3x3(m, inverse);
+    rowTimesMatrix3x3(u, inverse, a);
 }

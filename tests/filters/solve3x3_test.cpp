@@ -87,3 +87,33 @@ TEST(RowTimesLuInverse3x3, NonFiniteMatricesGiveTheLibrarysValues) {
     expectSameAsLibrary((cv::Mat_<double>(3, 3) << inf, 0, 0, 0, 1, 0, 0, 0, 1), u);
     expectSameAsLibrary((cv::Mat_<double>(3, 3) << 1e200, 1, 0, 1, 1e200, 0, 0, 0, 1), u);
 }
+
+// The two steps on their own, as the non-local filter uses them: bit for bit
+// Mat::inv(DECOMP_LU), then the Mat product.
+TEST(LuInverse3x3, InverseAndRowProductMatchOpenCvSeparately) {
+    cv::RNG rng(123);
+    auto check = [](const cv::Mat& S, const cv::Mat& u) {
+        double inverse[9], a[3];
+        luInverse3x3(S.ptr<double>(), inverse);
+        rowTimesMatrix3x3(u.ptr<double>(), inverse, a);
+        const cv::Mat expectedInverse = S.inv(cv::DECOMP_LU);
+        const cv::Mat expected = u * expectedInverse;
+        EXPECT_BIT_EQUAL(cv::Mat(3, 3, CV_64FC1, inverse), expectedInverse);
+        EXPECT_BIT_EQUAL(cv::Mat(1, 3, CV_64FC1, a), expected);
+    };
+    for (int n = 0; n < 2000; ++n) {
+        cv::Mat S(3, 3, CV_64FC1), u(1, 3, CV_64FC1);
+        rng.fill(S, cv::RNG::UNIFORM, -1000, 1000);
+        rng.fill(u, cv::RNG::UNIFORM, -1000, 1000);
+        check(S, u);
+        // Nearly singular: third row almost the sum of the first two.
+        S.row(2) = S.row(0) + S.row(1) + cv::Scalar::all(rng.uniform(-1e-9, 1e-9));
+        check(S, u);
+        // Singular: a repeated row, and the all-zero matrix.
+        S.row(0).copyTo(S.row(1));
+        check(S, u);
+    }
+    // Signed zeros: OpenCV's product starts its sums from +0.0.
+    check(cv::Mat::zeros(3, 3, CV_64FC1), (cv::Mat_<double>(1, 3) << -1, -2, -3));
+    check(cv::Mat::eye(3, 3, CV_64FC1), (cv::Mat_<double>(1, 3) << -0.0, -0.0, -0.0));
+}
