@@ -120,14 +120,13 @@ void* ReusingMatAllocator::takeLarge(std::size_t bytes) const {
     std::vector<Block> surplus;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        auto kept = std::find_if(kept_.rbegin(), kept_.rend(),
-                                 [&](const Block& b) { return b.bytes == bytes; }).base();
+        auto kept = latestKeptOf(bytes);
         // At the peak a fresh buffer would cost kept ones: a larger kept
         // buffer serves instead, cut down to the size asked for.
-        if (kept == kept_.begin() &&
+        if (kept == kept_.end() &&
             counters_.liveBytes + counters_.keptBytes + bytes > counters_.peakBytes + slackBytes_)
             kept = smallestKeptHolding(bytes);
-        if (kept != kept_.begin()) return reuseKept(std::prev(kept), bytes);
+        if (kept != kept_.end()) return reuseKept(kept, bytes);
         // A fresh buffer: give back the oldest kept ones that would lift the
         // memory held above the peak the program has needed so far.
         const std::size_t live = counters_.liveBytes + bytes;
@@ -156,14 +155,21 @@ void* ReusingMatAllocator::takeLarge(std::size_t bytes) const {
     return address;
 }
 
-// One past the smallest kept buffer of at least the given bytes, or
-// kept_.begin() when there is none (the convention of takeLarge's search).
+// The most recently kept buffer of exactly the given bytes, or kept_.end().
+std::vector<ReusingMatAllocator::Block>::iterator ReusingMatAllocator::latestKeptOf(
+    std::size_t bytes) const {
+    for (auto b = kept_.end(); b != kept_.begin();)
+        if ((--b)->bytes == bytes) return b;
+    return kept_.end();
+}
+
+// The smallest kept buffer of at least the given bytes, or kept_.end().
 std::vector<ReusingMatAllocator::Block>::iterator ReusingMatAllocator::smallestKeptHolding(
     std::size_t bytes) const {
     auto best = kept_.end();
     for (auto b = kept_.begin(); b != kept_.end(); ++b)
         if (b->bytes >= bytes && (best == kept_.end() || b->bytes < best->bytes)) best = b;
-    return best == kept_.end() ? kept_.begin() : std::next(best);
+    return best;
 }
 
 void* ReusingMatAllocator::reuseKept(std::vector<Block>::iterator block, std::size_t bytes) const {

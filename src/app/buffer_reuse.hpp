@@ -49,6 +49,7 @@ private:
     };
 
     void* takeLarge(std::size_t bytes) const;
+    std::vector<Block>::iterator latestKeptOf(std::size_t bytes) const;
     std::vector<Block>::iterator smallestKeptHolding(std::size_t bytes) const;
     void* reuseKept(std::vector<Block>::iterator block, std::size_t bytes) const;
     void keepOrUnmap(void* address) const;
