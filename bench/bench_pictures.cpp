@@ -1,6 +1,6 @@
 #include "bench_pictures.hpp"
 
-#include "app/buffer_reuse.hpp"
+#include "memory/buffer_reuse.hpp"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+
+using namespace nightdehaze;
+using namespace nightdehaze::detail;
 
 namespace {
 

@@ -3,9 +3,7 @@
 // and reports both times and their ratio (ours / anchor).
 #include "bench_pictures.hpp"
 #include "filters/guided_filter_color.hpp"
-#include "filters/guided_filter_gray.hpp"
-#include "stages/contrast_stretch.hpp"
-#include "stages/dark_channel.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 
 #include <benchmark/benchmark.h>
 #include <opencv2/core/utility.hpp>
@@ -13,6 +11,9 @@
 #include <opencv2/ximgproc.hpp>
 
 #include <vector>
+
+using namespace nightdehaze;
+using namespace nightdehaze::detail;
 
 namespace {
 

@@ -14,6 +14,9 @@
 #include <functional>
 #include <vector>
 
+using namespace nightdehaze;
+using namespace nightdehaze::detail;
+
 namespace {
 
 constexpr int kWidth = 1024, kHeight = 768;

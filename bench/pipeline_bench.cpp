@@ -13,6 +13,8 @@
 #include <cmath>
 #include <ctime>
 
+using namespace nightdehaze;
+
 namespace {
 
 const cv::Size kPictureSize(1024, 768);

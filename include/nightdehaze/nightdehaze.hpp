@@ -2,7 +2,7 @@
 // nightdehaze: enhancement of colour photographs taken at night in haze.
 //
 // Link with the CMake target nightdehaze::nightdehaze (find_package(nightdehaze)).
-// Everything below is in the global namespace. Conventions of every function:
+// Everything below is in namespace nightdehaze. Conventions of every function:
 // - Images are cv::Mat with channels in B, G, R order. 8-bit planes hold
 //   0..255; the filters compute in double precision and return CV_64F.
 // - A window of radius r is the square of side 2r+1 centred on a pixel,
@@ -23,6 +23,9 @@
 #include <opencv2/core.hpp>
 
 #include <iosfwd>
+#include <vector>
+
+namespace nightdehaze {
 
 // The version of the library, "MAJOR.MINOR.PATCH".
 const char* nightdehazeVersion();
@@ -127,18 +130,39 @@ void guidedFilterGray(int r, cv::Mat& q, cv::Mat I, cv::Mat p, double eps);
 void guidedFilterColor(int r, cv::Mat& q, cv::Mat I, cv::Mat p, double eps);
 
 // Guided filter whose local means are non-local-means weighted means over the
-// search window of radius s: the weight of a window pixel comes from the
-// distance between the (2r+1)^2 guide patches around the two pixels (mirrored
-// at the border, guide rounded to whole grey levels), noise level sigma.
-// I: three channels, p: one channel, same size, both on the 0..255 scale,
-// where sigma and eps apply. q becomes a new CV_64FC1 matrix and may be the
-// matrix p was built from. Throws std::invalid_argument for r < 1, s < 0,
-// sigma <= 0 or a bad guide or input.
+// search window of radius s (clipped at the border): the weight of a window
+// pixel comes from the distance between the (2r+1)^2 guide patches around the
+// two pixels (mirrored at the border, guide rounded to whole grey levels),
+// noise level sigma. The output is the weighted mean of the per-pixel model
+// a2*I2 + a1*I1 + a0*I0 + b; eps is added to the diagonal of each pixel's 3x3
+// guide covariance. I: three channels, p: one channel, same size, any depth,
+// both on the 0..255 scale, where sigma and eps apply. q becomes a new
+// CV_64FC1 matrix and may be the matrix p was built from. Throws
+// std::invalid_argument for r < 1, s < 0, sigma <= 0 or NaN, an empty or
+// non-three-channel guide, or a p without one channel or of another size.
 void nonLocalGuidedFilter(int r, int s, cv::Mat& q, cv::Mat I, cv::Mat p, double sigma,
                           double eps);
+
+// Pads a single-channel image by r on every side, mirroring across each edge
+// with the edge itself repeated (c b a | a b c d | d c b). The result is always
+// CV_8UC1: other depths are rounded and saturated to 0..255 on the way in.
+// A border wider than the image keeps reflecting (b b a | a b | b a a), so an
+// image smaller than a patch still pads. dst becomes a new (R+2r) x (C+2r)
+// matrix, never sharing storage with src (dst may be the same object as src).
+// Throws std::invalid_argument unless src is non-empty with one channel and r >= 1.
+void padSymmetric(int r, cv::Mat& dst, cv::Mat src);
+
+// Dark channel: at every pixel the minimum over the three 8-bit planes and over
+// the window of half-size h, as a CV_64FC1 matrix in 0..255 (255 when nothing
+// is darker). dark becomes a new matrix and may be the object of a plane.
+// Throws std::invalid_argument for h < 0 or planes that are not three CV_8UC1
+// of one size.
+void darkChannel(int h, cv::Mat& dark, const std::vector<cv::Mat>& planes);
 
 // dst(i, j) = std::pow(src(i, j), p) for a single-channel source of any depth,
 // taken as double without rescaling. dst becomes a new CV_64FC1 matrix and may
 // be the same object as src. Throws std::invalid_argument when src has
 // several channels.
 void elementwisePower(cv::Mat& dst, cv::Mat src, double p);
+
+}  // namespace nightdehaze

@@ -1,12 +1,16 @@
 #include "nightdehaze/nightdehaze.hpp"
 
 #include "filters/quotient_or_zero.hpp"
-#include "stages/elementwise_in_chunks.hpp"
+#include "util/elementwise_in_chunks.hpp"
 
 #include <cmath>
 #include <ostream>
 #include <stdexcept>
 #include <string>
+
+namespace nightdehaze {
+
+using namespace detail;
 
 namespace {
 
@@ -61,3 +65,5 @@ cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* map
     context.dehaze(kStageRadius, dehazed, out.airlight, out.transmission, working, kStageEps);
     return dehazed;
 }
+
+}  // namespace nightdehaze

@@ -1,3 +1,7 @@
 #include "nightdehaze/nightdehaze.hpp"
 
+namespace nightdehaze {
+
 const char* nightdehazeVersion() { return NIGHTDEHAZE_VERSION; }
+
+}  // namespace nightdehaze

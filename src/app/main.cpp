@@ -1,5 +1,5 @@
 // nightdehaze: enhances one night-time hazy photograph and writes the result.
-#include "app/buffer_reuse.hpp"
+#include "memory/buffer_reuse.hpp"
 #include "app/command_line.hpp"
 #include "app/input_image.hpp"
 #include "app/memory_budget.hpp"
@@ -35,7 +35,7 @@ int report(int status, const std::string& message) {
 }
 
 std::vector<OutputImage> outputsOf(const CommandLine& line, const cv::Mat& dehazed,
-                                   const HazeMaps& maps) {
+                                   const nightdehaze::HazeMaps& maps) {
     const std::string output = line.outputPath ? *line.outputPath : derivedOutputPath(line.inputPath);
     std::vector<OutputImage> outputs{{output, dehazed}};
     if (line.writeMaps) {
@@ -55,7 +55,7 @@ int reportOutOfMemory(const std::string& inputPath, const cv::Mat& image) {
 }
 
 int run(const CommandLine& line) {
-    DehazeContext context;
+    nightdehaze::DehazeContext context;
     context.useNonLocalFilter = line.nonLocal ? 1 : 0;
     if (line.gamma) context.gamma = *line.gamma;
     if (line.threads) cv::setNumThreads(*line.threads);
@@ -63,8 +63,8 @@ int run(const CommandLine& line) {
     const cv::Mat image = readColorImage(line.inputPath);
     if (exceedsMachineMemory(image.size())) return reportOutOfMemory(line.inputPath, image);
     try {
-        HazeMaps maps;
-        const cv::Mat dehazed = enhance(image, context, line.writeMaps ? &maps : nullptr, &std::cout);
+        nightdehaze::HazeMaps maps;
+        const cv::Mat dehazed = nightdehaze::enhance(image, context, line.writeMaps ? &maps : nullptr, &std::cout);
         writeImagesAtomically(outputsOf(line, dehazed, maps));
     } catch (const std::bad_alloc&) {
         return reportOutOfMemory(line.inputPath, image);
@@ -79,7 +79,7 @@ int run(const CommandLine& line) {
 
 int main(int argc, char** argv) {
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-    installBufferReuse();
+    nightdehaze::detail::installBufferReuse();
     CommandLine line;
     try {
         line = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (line.showVersion) {
-        std::cout << "nightdehaze " << nightdehazeVersion() << std::endl;
+        std::cout << "nightdehaze " << nightdehaze::nightdehazeVersion() << std::endl;
         return 0;
     }
     try {

@@ -1,10 +1,12 @@
-#include "filters/box_filter.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 
 #include <opencv2/core/utility.hpp>
 
 #include <algorithm>
 #include <stdexcept>
 #include <vector>
+
+namespace nightdehaze {
 
 namespace {
 
@@ -79,3 +81,5 @@ void cumBoxFilter(int r, cv::Mat& dst, cv::Mat src) {
     });
     dst = sums;
 }
+
+}  // namespace nightdehaze

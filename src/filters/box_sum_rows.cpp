@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace nightdehaze::detail {
+
 namespace {
 
 // The additive identity of IEEE doubles: -0.0 + x is x bit for bit (+0.0 + -0.0
@@ -209,3 +211,5 @@ cv::Mat inDouble(const cv::Mat& m) {
     m.convertTo(converted, CV_64F);
     return converted;
 }
+
+}  // namespace nightdehaze::detail

@@ -4,6 +4,8 @@
 #include <functional>
 #include <vector>
 
+namespace nightdehaze::detail {
+
 // Window sums of several planes at once, handed out row by row, each value
 // bit-identical to cumBoxFilter of that plane (same radius, same clipped
 // windows, same running sums down the columns and then along the rows). The
@@ -44,3 +46,5 @@ void addProductRow(const double* __restrict a, const double* __restrict b, int n
 // The matrix itself when it already holds doubles (it is only read), else a
 // copy converted with scale 1 and offset 0.
 cv::Mat inDouble(const cv::Mat& m);
+
+}  // namespace nightdehaze::detail

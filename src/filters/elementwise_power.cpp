@@ -1,9 +1,11 @@
-#include "filters/elementwise_power.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 
 #include <opencv2/core/utility.hpp>
 
 #include <cmath>
 #include <stdexcept>
+
+namespace nightdehaze {
 
 void elementwisePower(cv::Mat& dst, cv::Mat src, double p) {
     if (src.channels() != 1)
@@ -19,3 +21,5 @@ void elementwisePower(cv::Mat& dst, cv::Mat src, double p) {
     });
     dst = result;
 }
+
+}  // namespace nightdehaze

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+namespace nightdehaze {
+
+using namespace detail;
+
 namespace {
 
 // The guide (three interleaved CV_64F channels) and the input (CV_64F). The
@@ -186,7 +190,7 @@ void guidedFilterColor(int r, cv::Mat& q, cv::Mat I, cv::Mat p, double eps) {
     q = result;
 }
 
-void guidedFilterColorInPlace(int r, cv::Mat& plane, const cv::Mat& I, double eps) {
+void detail::guidedFilterColorInPlace(int r, cv::Mat& plane, const cv::Mat& I, double eps) {
     checkArguments(r, I, plane);
     if (plane.type() != CV_64FC1)
         throw std::invalid_argument("guidedFilterColorInPlace: plane must be CV_64FC1");
@@ -194,3 +198,5 @@ void guidedFilterColorInPlace(int r, cv::Mat& plane, const cv::Mat& I, double ep
         throw std::invalid_argument("guidedFilterColorInPlace: plane and guide share pixels");
     if (!plane.empty()) filterInto(r, planesInDouble(I, plane), eps, plane);
 }
+
+}  // namespace nightdehaze

@@ -1,10 +1,14 @@
-#include "filters/guided_filter_gray.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 
 #include "filters/box_sum_rows.hpp"
 
 #include <algorithm>
 #include <stdexcept>
 #include <vector>
+
+namespace nightdehaze {
+
+using namespace detail;
 
 // Two streamed sweeps, as in the colour filter: the first box-sums the
 // statistics of guide and input row by row and fits a and b; the second
@@ -104,3 +108,5 @@ void guidedFilterGray(int r, cv::Mat& q, cv::Mat I, cv::Mat p, double eps) {
         });
     q = result;
 }
+
+}  // namespace nightdehaze

@@ -1,6 +1,6 @@
 #include "filters/non_local_guided_filter.hpp"
 
-#include "filters/pad_symmetric.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 #include "filters/solve3x3.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -16,6 +16,10 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+namespace nightdehaze {
+
+using namespace detail;
 
 // How the filter is made fast without changing a single bit of its values:
 // - The padded guide holds whole grey levels, so every patch distance is an
@@ -839,7 +843,7 @@ std::int64_t prepare(FilterData& data, int r, int s, const cv::Mat& I, const std
 
 }  // namespace
 
-void nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::Mat I,
+void detail::nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::Mat I,
                               const std::vector<cv::Mat>& inputs, double sigma, double eps,
                               std::int64_t weightLogBytes) {
     checkArguments(r, s, I, inputs, sigma);
@@ -886,7 +890,7 @@ void nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::M
     outputs = results;
 }
 
-void nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::Mat I,
+void detail::nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& outputs, cv::Mat I,
                               const std::vector<cv::Mat>& inputs, double sigma, double eps) {
     const std::int64_t pixels = static_cast<std::int64_t>(I.rows) * I.cols;
     const std::int64_t budget =
@@ -899,3 +903,5 @@ void nonLocalGuidedFilter(int r, int s, cv::Mat& q, cv::Mat I, cv::Mat p, double
     nonLocalGuidedFilterMany(r, s, outputs, I, {p}, sigma, eps);
     q = outputs[0];
 }
+
+}  // namespace nightdehaze

@@ -1,9 +1,11 @@
-#include "filters/pad_symmetric.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 
 #include <opencv2/core.hpp>
 
 #include <stdexcept>
 #include <string>
+
+namespace nightdehaze {
 
 void padSymmetric(int r, cv::Mat& dst, cv::Mat src) {
     if (r < 1)
@@ -21,3 +23,5 @@ void padSymmetric(int r, cv::Mat& dst, cv::Mat src) {
     cv::copyMakeBorder(grey, padded, r, r, r, r, cv::BORDER_REFLECT);
     dst = padded;
 }
+
+}  // namespace nightdehaze

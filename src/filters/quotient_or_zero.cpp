@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+namespace nightdehaze::detail {
+
 cv::Mat quotientOrZero(const cv::Mat& numerator, const cv::Mat& denominator) {
     if (numerator.size() != denominator.size() || numerator.type() != denominator.type() ||
         numerator.depth() != CV_64F)
@@ -20,3 +22,5 @@ cv::Mat quotientOrZero(const cv::Mat& numerator, const cv::Mat& denominator) {
     });
     return result;
 }
+
+}  // namespace nightdehaze::detail

@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace nightdehaze::detail {
+
 // rowTimesLuInverse3x3(m, u, a): a = u * inverse(S) for a row u of three values
 // and a 3x3 matrix S (row-major m[0..8]), rounded exactly as cv::Mat::inv with
 // DECOMP_LU of a 3x3 CV_64F matrix followed by the 1x3-by-3x3 matrix product:
@@ -64,3 +66,5 @@ inline void rowTimesLuInverse3x3(const double m[9], const double u[3], double a[
     luInverse3x3(m, inverse);
     rowTimesMatrix3x3(u, inverse, a);
 }
+
+}  // namespace nightdehaze::detail

@@ -1,13 +1,15 @@
-#include "app/dehaze_context.hpp"
-#include "filters/elementwise_power.hpp"
-#include "stages/dark_channel.hpp"
-#include "stages/elementwise_in_chunks.hpp"
+#include "nightdehaze/nightdehaze.hpp"
+#include "util/elementwise_in_chunks.hpp"
 #include "stages/local_airlight.hpp"
 #include "stages/smoothing_steps.hpp"
 
 #include <opencv2/imgproc.hpp>
 
 #include <vector>
+
+namespace nightdehaze {
+
+using namespace detail;
 
 namespace {
 
@@ -87,3 +89,5 @@ void DehazeContext::colorCorrection(int radius, cv::Mat& correctionMap, cv::Mat 
     guide.release();
     correctionMap = mergeInChunks(factors);
 }
+
+}  // namespace nightdehaze

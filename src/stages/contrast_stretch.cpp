@@ -1,4 +1,4 @@
-#include "stages/contrast_stretch.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 
 #include <opencv2/core.hpp>
 
@@ -6,6 +6,8 @@
 #include <cmath>
 #include <stdexcept>
 #include <vector>
+
+namespace nightdehaze {
 
 namespace {
 
@@ -78,18 +80,4 @@ void contrastStretch(cv::Mat& dst, cv::Mat src) {
     cv::merge(planes, dst);
 }
 
-double sumAtIndices(cv::Mat values, cv::Mat positions, int depth) {
-    const int* index = positions.ptr<int>(0);
-    const uchar* base = values.data;
-    double sum = 0.0;
-    for (int k = 0; k < positions.cols; ++k) {
-        switch (depth) {
-            case CV_8U: sum += reinterpret_cast<const uchar*>(base)[index[k]]; break;
-            case CV_32S: sum += reinterpret_cast<const int*>(base)[index[k]]; break;
-            case CV_32F: sum += reinterpret_cast<const float*>(base)[index[k]]; break;
-            case CV_64F: sum += reinterpret_cast<const double*>(base)[index[k]]; break;
-            default: throw std::invalid_argument("sumAtIndices: unsupported depth");
-        }
-    }
-    return sum;
-}
+}  // namespace nightdehaze

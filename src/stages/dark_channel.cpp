@@ -1,9 +1,13 @@
-#include "stages/dark_channel.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 
 #include <stdexcept>
 #include <string>
 
-#include "stages/window_extrema.hpp"
+#include "filters/window_extrema.hpp"
+
+namespace nightdehaze {
+
+using namespace detail;
 
 // The minimum over three planes and a window is the window minimum of the
 // per-pixel minimum of the planes (minima commute), and the running minimum that
@@ -43,3 +47,5 @@ void darkChannel(int h, cv::Mat& dark, const std::vector<cv::Mat>& planes) {
     if (!windowDarkest.empty()) windowDarkest.convertTo(widened, CV_64F);
     dark = widened;
 }
+
+}  // namespace nightdehaze

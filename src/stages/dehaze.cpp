@@ -1,14 +1,16 @@
-#include "app/dehaze_context.hpp"
-#include "filters/elementwise_power.hpp"
-#include "stages/dark_channel.hpp"
-#include "stages/elementwise_in_chunks.hpp"
+#include "nightdehaze/nightdehaze.hpp"
+#include "util/elementwise_in_chunks.hpp"
 #include "stages/local_airlight.hpp"
 #include "stages/smoothing_steps.hpp"
-#include "stages/window_extrema.hpp"
+#include "filters/window_extrema.hpp"
 
 #include <opencv2/core/utility.hpp>
 
 #include <vector>
+
+namespace nightdehaze {
+
+using namespace detail;
 
 namespace {
 
@@ -149,3 +151,5 @@ void DehazeContext::dehaze(int radius, cv::Mat& dehazed, cv::Mat& airlight, cv::
     airlight = light8u;
     transmission = t;
 }
+
+}  // namespace nightdehaze

@@ -1,13 +1,15 @@
-#include "stages/light_compensation.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 
-#include "filters/elementwise_power.hpp"
-#include "filters/guided_filter_gray.hpp"
-#include "stages/elementwise_in_chunks.hpp"
+#include "util/elementwise_in_chunks.hpp"
 
 #include <opencv2/imgproc.hpp>
 
 #include <stdexcept>
 #include <vector>
+
+namespace nightdehaze {
+
+using namespace detail;
 
 namespace {
 
@@ -93,3 +95,5 @@ void lightCompensation(int r, cv::Mat& dst, cv::Mat src, double eps) {
     const cv::Mat hsv = mergeInChunks({source.at(0), source.at(1), liftedValue(vs, ratio)});
     cv::cvtColor(hsv, dst, cv::COLOR_HSV2BGR);
 }
+
+}  // namespace nightdehaze

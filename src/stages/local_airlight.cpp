@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace nightdehaze::detail {
+
 // Each grid window yields one light value per channel. The windows are
 // estimated independently (in parallel over grid rows, into a gridRows x
 // gridCols matrix per channel) and then summed per pixel over the windows that
@@ -272,3 +274,5 @@ void localAirlight(int r, const std::vector<cv::Mat>& planes, const cv::Mat& dar
     S2 = sums[2];
     N = count;
 }
+
+}  // namespace nightdehaze::detail

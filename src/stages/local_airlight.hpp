@@ -2,6 +2,8 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+namespace nightdehaze::detail {
+
 // Grid windows of the local light estimate: centres (i, j) for i = 0, r, 2r, ...
 // below the height and j likewise below the width, each window the square of
 // half-size r around its centre, clipped at the border.
@@ -43,3 +45,5 @@ cv::Mat windowMaxima(const AirlightGrid& grid, const cv::Mat& plane8u);
 // described, or differ in size.
 void localAirlight(int r, const std::vector<cv::Mat>& planes, const cv::Mat& dark,
                    cv::Mat& S0, cv::Mat& S1, cv::Mat& S2, cv::Mat& N);
+
+}  // namespace nightdehaze::detail

@@ -2,10 +2,12 @@
 
 #include "filters/guided_filter_color.hpp"
 #include "filters/non_local_guided_filter.hpp"
-#include "stages/elementwise_in_chunks.hpp"
+#include "util/elementwise_in_chunks.hpp"
 
 #include <stdexcept>
 #include <string>
+
+namespace nightdehaze::detail {
 
 namespace {
 
@@ -86,3 +88,5 @@ void checkStageArguments(const char* stage, const DehazeContext& context, int ra
     if (context.refineRadius < 0)
         throw std::invalid_argument(name + ": refineRadius must not be negative");
 }
+
+}  // namespace nightdehaze::detail

@@ -1,8 +1,10 @@
 #pragma once
-#include "app/dehaze_context.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 
 #include <opencv2/core.hpp>
 #include <vector>
+
+namespace nightdehaze::detail {
 
 // The colour guide of both stages: the 8-bit BGR image as CV_64FC3 on 0..1.
 cv::Mat unitGuide(const cv::Mat& image8u);
@@ -23,3 +25,5 @@ void refineMaps(const DehazeContext& context, std::vector<cv::Mat*> maps, const 
 // image, a radius below 1, or a filter radius that is negative.
 void checkStageArguments(const char* stage, const DehazeContext& context, int radius,
                          const cv::Mat& image);
+
+}  // namespace nightdehaze::detail

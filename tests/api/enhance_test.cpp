@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+using namespace nightdehaze;
+
 namespace {
 
 const std::string kStageLines =

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 
+
 namespace tool_testing {
 
 namespace {

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+
 using namespace tool_testing;
 namespace fs = std::filesystem;
 

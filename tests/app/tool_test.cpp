@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+
 using namespace tool_testing;
 namespace fs = std::filesystem;
 

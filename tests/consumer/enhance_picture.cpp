@@ -14,22 +14,25 @@
 // Every function of the header, held in a variable the linker must resolve,
 // so that this program only links when the library defines them all.
 struct EveryFunction {
-    decltype(&nightdehazeVersion) versionQuery;
-    decltype(&enhance) pipeline;
-    decltype(&DehazeContext::colorCorrection) correction;
-    decltype(&DehazeContext::dehaze) dehazing;
-    decltype(&lightCompensation) compensation;
-    decltype(&contrastStretch) stretch;
-    decltype(&cumBoxFilter) boxFilter;
-    decltype(&guidedFilterGray) greyFilter;
-    decltype(&guidedFilterColor) colourFilter;
-    decltype(&nonLocalGuidedFilter) nonLocalFilter;
-    decltype(&elementwisePower) power;
+    decltype(&nightdehaze::nightdehazeVersion) versionQuery;
+    decltype(&nightdehaze::enhance) pipeline;
+    decltype(&nightdehaze::DehazeContext::colorCorrection) correction;
+    decltype(&nightdehaze::DehazeContext::dehaze) dehazing;
+    decltype(&nightdehaze::lightCompensation) compensation;
+    decltype(&nightdehaze::contrastStretch) stretch;
+    decltype(&nightdehaze::cumBoxFilter) boxFilter;
+    decltype(&nightdehaze::guidedFilterGray) greyFilter;
+    decltype(&nightdehaze::guidedFilterColor) colourFilter;
+    decltype(&nightdehaze::nonLocalGuidedFilter) nonLocalFilter;
+    decltype(&nightdehaze::elementwisePower) power;
+    decltype(&nightdehaze::padSymmetric) padding;
+    decltype(&nightdehaze::darkChannel) dark;
 };
-EveryFunction everyFunction = {&nightdehazeVersion, &enhance, &DehazeContext::colorCorrection,
-                               &DehazeContext::dehaze, &lightCompensation, &contrastStretch,
-                               &cumBoxFilter, &guidedFilterGray, &guidedFilterColor,
-                               &nonLocalGuidedFilter, &elementwisePower};
+EveryFunction everyFunction = {&nightdehaze::nightdehazeVersion, &nightdehaze::enhance, &nightdehaze::DehazeContext::colorCorrection,
+                               &nightdehaze::DehazeContext::dehaze, &nightdehaze::lightCompensation, &nightdehaze::contrastStretch,
+                               &nightdehaze::cumBoxFilter, &nightdehaze::guidedFilterGray, &nightdehaze::guidedFilterColor,
+                               &nightdehaze::nonLocalGuidedFilter, &nightdehaze::elementwisePower,
+                               &nightdehaze::padSymmetric, &nightdehaze::darkChannel};
 
 namespace {
 
@@ -68,14 +71,14 @@ int enhancePicture(const std::string& input, const std::string& output) {
         std::cerr << "cannot read " << input << "\n";
         return 1;
     }
-    std::cout << "nightdehaze " << nightdehazeVersion() << std::endl;
-    DehazeContext context;
-    HazeMaps maps;
-    const cv::Mat dehazed = enhance(picture, context, &maps, &std::cout);
+    std::cout << "nightdehaze " << nightdehaze::nightdehazeVersion() << std::endl;
+    nightdehaze::DehazeContext context;
+    nightdehaze::HazeMaps maps;
+    const cv::Mat dehazed = nightdehaze::enhance(picture, context, &maps, &std::cout);
     if (dehazed.type() != CV_8UC3 || dehazed.size() != picture.size() ||
         maps.airlight.type() != CV_8UC3 || maps.airlight.size() != picture.size() ||
         maps.transmission.type() != CV_64FC1 || maps.transmission.size() != picture.size()) {
-        std::cerr << "enhance returned images of the wrong type or size\n";
+        std::cerr << "nightdehaze::enhance returned images of the wrong type or size\n";
         return 1;
     }
     double tMin = 0, tMax = 0;

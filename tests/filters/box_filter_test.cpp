@@ -1,9 +1,11 @@
-#include "filters/box_filter.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 #include "reference/box_filter_literal.hpp"
 #include "test_images.hpp"
 
 #include <gtest/gtest.h>
 #include <opencv2/core/utility.hpp>
+
+using namespace nightdehaze;
 
 using testing_support::randomImage;
 

@@ -1,4 +1,4 @@
-#include "filters/box_filter.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 #include "filters/box_sum_rows.hpp"
 #include "test_images.hpp"
 
@@ -12,6 +12,9 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+using namespace nightdehaze;
+using namespace nightdehaze::detail;
 
 namespace {
 

@@ -1,9 +1,11 @@
-#include "filters/elementwise_power.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 #include "test_images.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+using namespace nightdehaze;
 
 TEST(ElementwisePower, FollowsStdPowElementByElement) {
     cv::Mat src = testing_support::randomImage(17, 23, CV_64F, -1.0, 2.0, 5), out;

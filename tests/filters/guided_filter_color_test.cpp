@@ -1,4 +1,4 @@
-#include "filters/box_filter.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 #include "filters/guided_filter_color.hpp"
 #include "reference/guided_filter_color_literal.hpp"
 #include "test_images.hpp"
@@ -10,6 +10,9 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+using namespace nightdehaze;
+using namespace nightdehaze::detail;
 
 namespace {
 

@@ -11,6 +11,9 @@
 #include <stdexcept>
 #include <vector>
 
+using namespace nightdehaze;
+using namespace nightdehaze::detail;
+
 using testing_support::randomImage;
 
 namespace {

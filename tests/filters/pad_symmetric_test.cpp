@@ -1,4 +1,4 @@
-#include "filters/pad_symmetric.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 #include "reference/pad_symmetric_literal.hpp"
 #include "test_images.hpp"
 
@@ -6,6 +6,8 @@
 
 #include <stdexcept>
 #include <vector>
+
+using namespace nightdehaze;
 
 using testing_support::randomImage;
 

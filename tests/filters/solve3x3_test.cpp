@@ -7,6 +7,9 @@
 #include <limits>
 #include <sstream>
 
+using namespace nightdehaze;
+using namespace nightdehaze::detail;
+
 namespace {
 
 // u * S.inv(DECOMP_LU) as the matrix library computes it.

@@ -1,10 +1,12 @@
 #include "reference/contrast_stretch_literal.hpp"
 
-#include "stages/contrast_stretch.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
+
+using namespace nightdehaze;
 
 namespace literal {
 
@@ -33,3 +35,19 @@ void contrastStretch(cv::Mat& dst, cv::Mat src) {
 }
 
 }  // namespace literal
+
+double sumAtIndices(cv::Mat values, cv::Mat positions, int depth) {
+    const int* index = positions.ptr<int>(0);
+    const uchar* base = values.data;
+    double sum = 0.0;
+    for (int k = 0; k < positions.cols; ++k) {
+        switch (depth) {
+            case CV_8U: sum += reinterpret_cast<const uchar*>(base)[index[k]]; break;
+            case CV_32S: sum += reinterpret_cast<const int*>(base)[index[k]]; break;
+            case CV_32F: sum += reinterpret_cast<const float*>(base)[index[k]]; break;
+            case CV_64F: sum += reinterpret_cast<const double*>(base)[index[k]]; break;
+            default: throw std::invalid_argument("sumAtIndices: unsupported depth");
+        }
+    }
+    return sum;
+}

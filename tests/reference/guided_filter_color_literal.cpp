@@ -1,8 +1,10 @@
 #include "reference/guided_filter_color_literal.hpp"
 
-#include "filters/box_filter.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 
 #include <vector>
+
+using namespace nightdehaze;
 
 namespace literal {
 

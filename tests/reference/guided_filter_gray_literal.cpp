@@ -1,6 +1,8 @@
 #include "reference/guided_filter_gray_literal.hpp"
 
-#include "filters/box_filter.hpp"
+#include "nightdehaze/nightdehaze.hpp"
+
+using namespace nightdehaze;
 
 namespace literal {
 

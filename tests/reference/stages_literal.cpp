@@ -1,17 +1,18 @@
 #include "reference/stages_literal.hpp"
 
-#include "filters/elementwise_power.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 #include "filters/guided_filter_color.hpp"
-#include "filters/guided_filter_gray.hpp"
 #include "filters/non_local_guided_filter.hpp"
 #include "filters/quotient_or_zero.hpp"
-#include "stages/dark_channel.hpp"
 #include "stages/local_airlight.hpp"
-#include "stages/window_extrema.hpp"
+#include "filters/window_extrema.hpp"
 
 #include <opencv2/imgproc.hpp>
 
 #include <vector>
+
+using namespace nightdehaze;
+using namespace nightdehaze::detail;
 
 namespace literal {
 

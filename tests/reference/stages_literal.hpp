@@ -4,7 +4,7 @@
 // division by the correction map. The filters they call are the library's own
 // (tested against their own references); only the arithmetic between them is
 // written out here.
-#include "app/dehaze_context.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 
 #include <opencv2/core.hpp>
 
@@ -12,10 +12,10 @@ namespace literal {
 
 void lightCompensationLiteral(int r, cv::Mat& dst, cv::Mat src, double eps);
 
-void colorCorrectionLiteral(const DehazeContext& context, int radius, cv::Mat& correctionMap,
+void colorCorrectionLiteral(const nightdehaze::DehazeContext& context, int radius, cv::Mat& correctionMap,
                             cv::Mat image, double eps);
 
-void dehazeLiteral(const DehazeContext& context, int radius, cv::Mat& dehazed, cv::Mat& airlight,
+void dehazeLiteral(const nightdehaze::DehazeContext& context, int radius, cv::Mat& dehazed, cv::Mat& airlight,
                    cv::Mat& transmission, cv::Mat image, double eps);
 
 // The image (CV_8UC3) divided by the map (CV_64FC3), a zero factor giving 0,

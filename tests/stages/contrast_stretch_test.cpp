@@ -1,8 +1,10 @@
 #include "reference/contrast_stretch_literal.hpp"
-#include "stages/contrast_stretch.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 #include "test_images.hpp"
 
 #include <gtest/gtest.h>
+
+using namespace nightdehaze;
 
 using testing_support::randomImage;
 

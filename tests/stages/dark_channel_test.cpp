@@ -1,4 +1,4 @@
-#include "stages/dark_channel.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,8 @@
 #include "reference/dark_channel_literal.hpp"
 #include "stages/hazy_test_pictures.hpp"
 #include "test_images.hpp"
+
+using namespace nightdehaze;
 
 using hazy_pictures::Kind;
 

@@ -1,8 +1,10 @@
-#include "stages/light_compensation.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 #include "test_images.hpp"
 
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
+
+using namespace nightdehaze;
 
 TEST(LightCompensation, UniformGreyIsLiftedByTheCubeRootCurve) {
     const int table[][2] = {{27, 121}, {64, 161}, {1, 40}, {255, 255}, {0, 0}};

@@ -10,9 +10,12 @@
 #include <stdexcept>
 
 #include "reference/local_airlight_literal.hpp"
-#include "stages/dark_channel.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 #include "stages/hazy_test_pictures.hpp"
 #include "test_images.hpp"
+
+using namespace nightdehaze;
+using namespace nightdehaze::detail;
 
 using hazy_pictures::Kind;
 

@@ -1,9 +1,11 @@
 // The filter choice of the context: every smoothing step of colour correction
 // and dehazing switches to the non-local filter, with its own parameters.
-#include "app/dehaze_context.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 #include "test_images.hpp"
 
 #include <gtest/gtest.h>
+
+using namespace nightdehaze;
 
 namespace {
 

@@ -2,15 +2,15 @@
 // and gives, bit for bit, what whole-matrix expressions on one thread give:
 // each stage against its literal form, at sizes from one pixel to pictures
 // whose planes are cut into several chunks, on one thread and on several.
-#include "app/dehaze_context.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 #include "reference/stages_literal.hpp"
-#include "stages/contrast_stretch.hpp"
-#include "stages/light_compensation.hpp"
 #include "test_images.hpp"
 
 #include <gtest/gtest.h>
 
 #include <vector>
+
+using namespace nightdehaze;
 
 namespace {
 

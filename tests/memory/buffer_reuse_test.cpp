@@ -1,10 +1,13 @@
-#include "app/buffer_reuse.hpp"
+#include "memory/buffer_reuse.hpp"
 
 #include <gtest/gtest.h>
 #include <opencv2/core/utility.hpp>
 
 #include <cstdint>
 #include <vector>
+
+using namespace nightdehaze;
+using namespace nightdehaze::detail;
 
 namespace {
 

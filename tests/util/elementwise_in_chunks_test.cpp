@@ -1,7 +1,7 @@
 // Chunked element-wise evaluation: chunks cover the elements in order from
 // aligned starts, and expressions whose vector loops fuse multiply and add give
 // the whole matrix's bits whatever the thread count.
-#include "stages/elementwise_in_chunks.hpp"
+#include "util/elementwise_in_chunks.hpp"
 #include "test_images.hpp"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,9 @@
 #include <limits>
 #include <mutex>
 #include <vector>
+
+using namespace nightdehaze;
+using namespace nightdehaze::detail;
 
 namespace {
 

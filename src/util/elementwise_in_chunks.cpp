@@ -1,10 +1,12 @@
-#include "stages/elementwise_in_chunks.hpp"
+#include "util/elementwise_in_chunks.hpp"
 
 #include <opencv2/core/utility.hpp>
 
 #include <algorithm>
 #include <stdexcept>
 #include <string>
+
+namespace nightdehaze::detail {
 
 namespace {
 
@@ -111,3 +113,5 @@ cv::Mat mergeInChunks(const std::vector<cv::Mat>& planes) {
         return pixelsOf(planes[k], chunk);
     });
 }
+
+}  // namespace nightdehaze::detail

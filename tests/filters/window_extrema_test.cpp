@@ -1,4 +1,4 @@
-#include "stages/window_extrema.hpp"
+#include "filters/window_extrema.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,9 @@
 #include "reference/window_extrema_literal.hpp"
 #include "stages/hazy_test_pictures.hpp"
 #include "test_images.hpp"
+
+using namespace nightdehaze;
+using namespace nightdehaze::detail;
 
 namespace {
 

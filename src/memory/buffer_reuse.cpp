@@ -1,4 +1,4 @@
-#include "app/buffer_reuse.hpp"
+#include "memory/buffer_reuse.hpp"
 
 #include <sys/mman.h>
 
@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+
+namespace nightdehaze::detail {
 
 namespace {
 
@@ -208,3 +210,5 @@ void installBufferReuse() {
     static ReusingMatAllocator* const allocator = new ReusingMatAllocator();
     cv::Mat::setDefaultAllocator(allocator);
 }
+
+}  // namespace nightdehaze::detail

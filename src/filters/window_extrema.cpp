@@ -1,4 +1,4 @@
-#include "stages/window_extrema.hpp"
+#include "filters/window_extrema.hpp"
 
 #include <algorithm>
 #include <limits>
@@ -6,6 +6,8 @@
 #include <opencv2/imgproc.hpp>
 #include <stdexcept>
 #include <string>
+
+namespace nightdehaze::detail {
 
 // Both extrema are separable morphology with a full rectangle. cv::dilate of
 // doubles runs on one thread, so the maximum runs it on row bands in parallel,
@@ -84,3 +86,5 @@ void windowMaximum(int h, cv::Mat& dst, const cv::Mat& src64f) {
     if (!isEmpty(src64f)) dilateInRowBands(src64f, windowShape(h, src64f.size()), maxima);
     dst = maxima;
 }
+
+}  // namespace nightdehaze::detail

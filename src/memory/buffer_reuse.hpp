@@ -6,6 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
+namespace nightdehaze::detail {
+
 // Counters of a reusing allocator, for tests and benchmarks.
 struct BufferReuseCounters {
     std::size_t liveBytes = 0;     // large buffers in use
@@ -65,3 +67,5 @@ private:
 // ReusingMatAllocator. Idempotent. Under AddressSanitizer it does nothing, so
 // that every buffer stays watched.
 void installBufferReuse();
+
+}  // namespace nightdehaze::detail

@@ -5,6 +5,8 @@
 #include <functional>
 #include <vector>
 
+namespace nightdehaze::detail {
+
 // Element-wise steps of the stages on all of OpenCV's threads, with the values
 // one call over the whole matrix gives. A continuous matrix is seen as one
 // flat row of elements (channels counted) and cut into chunks that start at
@@ -73,3 +75,5 @@ cv::Mat mergedInChunks(cv::Size size, int type,
 
 // cv::merge of continuous single-channel planes of one size and depth.
 cv::Mat mergeInChunks(const std::vector<cv::Mat>& planes);
+
+}  // namespace nightdehaze::detail
