@@ -23,6 +23,7 @@
 #include <opencv2/core.hpp>
 
 #include <iosfwd>
+#include <stdexcept>
 #include <vector>
 
 namespace nightdehaze {
@@ -69,6 +70,34 @@ struct HazeMaps {
     cv::Mat transmission;  // share of the scene's light that passes the haze, CV_64FC1, 0..1
 };
 
+// Follows a long call and may stop it. Override what you need; the defaults
+// ignore the reports and never stop.
+class ProgressMonitor {
+public:
+    virtual ~ProgressMonitor() = default;
+
+    // A stage begins: "Light Compensation", "Color Correction" or "Dehazing".
+    // Called on the thread that made the call.
+    virtual void stageBegins(const char* stage);
+
+    // share: the part of the whole call's work done so far, 0..1, never
+    // decreasing from one report to the next. Called on any of the library's
+    // threads, one report at a time; keep it short.
+    virtual void advanced(double share);
+
+    // Polled on any of the library's threads, between rows, bands or tiles of
+    // work (a few times per second of work or more). Once it returns true the
+    // call stops soon and throws Cancelled. Keep it short and thread-safe.
+    virtual bool stopRequested();
+};
+
+// Thrown by a call that a ProgressMonitor stopped. Nothing is returned; the
+// inputs are unchanged.
+class Cancelled : public std::runtime_error {
+public:
+    Cancelled() : std::runtime_error("cancelled") {}
+};
+
 // Enhances an 8-bit BGR photograph (CV_8UC3, non-empty) exactly as the
 // nightdehaze tool does: light compensation, contrast stretch, colour
 // correction (the image divided by the correction map, a zero factor giving
@@ -83,6 +112,11 @@ struct HazeMaps {
 // or context radii the stages reject.
 cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* maps = nullptr,
                 std::ostream* progress = nullptr);
+
+// enhance as above, reporting to monitor: the stage that begins, the share of
+// the work done, and stopping with Cancelled when the monitor asks for it.
+cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* maps,
+                ProgressMonitor& monitor);
 
 // ---------------------------------------------------------------------------
 // Stages.

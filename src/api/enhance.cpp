@@ -2,6 +2,7 @@
 
 #include "filters/quotient_or_zero.hpp"
 #include "util/elementwise_in_chunks.hpp"
+#include "util/run_report.hpp"
 
 #include <cmath>
 #include <ostream>
@@ -29,9 +30,25 @@ void checkEnhanceArguments(const cv::Mat& bgr8, const DehazeContext& context) {
                                     std::to_string(context.gamma));
 }
 
-void announce(std::ostream* progress, const char* stage) {
-    if (progress) *progress << "Current step: " << stage << std::endl;
-}
+// Shares of the whole call at which each stage ends, from the stages' times
+// on one thread: the non-local filter makes the last two stages far longer.
+struct StageEnds {
+    double lightCompensation, colorCorrection;
+};
+constexpr StageEnds kGuidedStageEnds{0.12, 0.62};
+constexpr StageEnds kNonLocalStageEnds{0.02, 0.52};
+
+// Writes the tool's line as each stage begins.
+class StageLines : public ProgressMonitor {
+public:
+    explicit StageLines(std::ostream* out) : out_(out) {}
+    void stageBegins(const char* stage) override {
+        if (out_) *out_ << "Current step: " << stage << std::endl;
+    }
+
+private:
+    std::ostream* out_;
+};
 
 // Divides the image by the correction map; a zero factor yields 0 rather
 // than an infinite value, and the quotient is rounded and saturated to 8 bits.
@@ -42,28 +59,39 @@ cv::Mat dividedByMap(const cv::Mat& image, const cv::Mat& map) {
 }  // namespace
 
 cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* maps,
-                std::ostream* progress) {
+                ProgressMonitor& monitor) {
     checkEnhanceArguments(bgr8, context);
+    RunReport run(monitor);
+    const StageEnds ends = context.useNonLocalFilter ? kNonLocalStageEnds : kGuidedStageEnds;
     cv::Mat working = bgr8.clone();
 
-    announce(progress, "Light Compensation");
+    run.beginStage("Light Compensation", ends.lightCompensation);
     lightCompensation(kStageRadius, working, working, kStageEps);
     contrastStretch(working, working);
+    throwIfStopRequested(&run);
 
-    announce(progress, "Color Correction");
+    run.beginStage("Color Correction", ends.colorCorrection);
     cv::Mat correctionMap;
     context.colorCorrection(kStageRadius, correctionMap, working, kStageEps);
     working = dividedByMap(working, correctionMap);
     correctionMap.release();
     contrastStretch(working, working);
+    throwIfStopRequested(&run);
 
-    announce(progress, "Dehazing");
+    run.beginStage("Dehazing", 1.0);
     cv::Mat dehazed;
     HazeMaps discarded;
     HazeMaps& out = maps ? *maps : discarded;
     out = HazeMaps();  // fresh matrices: the caller's old ones may share pixels with bgr8
     context.dehaze(kStageRadius, dehazed, out.airlight, out.transmission, working, kStageEps);
+    run.finish();
     return dehazed;
+}
+
+cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* maps,
+                std::ostream* progress) {
+    StageLines lines(progress);
+    return enhance(bgr8, context, maps, lines);
 }
 
 }  // namespace nightdehaze

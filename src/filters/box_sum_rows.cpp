@@ -1,4 +1,5 @@
 #include "filters/box_sum_rows.hpp"
+#include "util/run_report.hpp"
 
 #include <opencv2/core/utility.hpp>
 
@@ -178,16 +179,18 @@ void streamBoxSums(int r, cv::Size size, int planes, const PlaneRowAdder& addPla
     // A band's running sums depend on every row above it: one pass down the
     // columns, split into column bands, finds them for all bands; then every row
     // band sweeps its own rows.
+    const RunReport* run = currentRun();
     const int columnBands = (size.width + kStartColumns - 1) / kStartColumns;
     cv::parallel_for_(cv::Range(0, columnBands), [&](const cv::Range& range) {
-        for (int c = range.start; c < range.end; ++c)
+        for (int c = range.start; c < range.end && !stopRequested(run); ++c)
             runningSumsAtBandStarts(addPlaneRows, c * kStartColumns,
                                     std::min(size.width, (c + 1) * kStartColumns), starts);
     });
     cv::parallel_for_(cv::Range(0, static_cast<int>(bands.size())), [&](const cv::Range& range) {
-        for (int t = range.start; t < range.end; ++t)
+        for (int t = range.start; t < range.end && !stopRequested(run); ++t)
             sweepBand(addPlaneRows, consumeRow, r, size, bands[t], starts[t]);
     });
+    throwIfStopRequested(run);
 }
 
 std::vector<double> windowCounts(int n, int r) {

@@ -1,4 +1,5 @@
 #include "filters/non_local_guided_filter.hpp"
+#include "util/run_report.hpp"
 
 #include "nightdehaze/nightdehaze.hpp"
 #include "filters/solve3x3.hpp"
@@ -190,6 +191,7 @@ struct FilterData {
     int featureStride = 0;               // doubles per pixel in features
     cv::Mat features;                    // rows x (cols x featureStride), CV_64F
     double eps = 0;
+    const RunReport* run = nullptr;      // stop requests of the caller
 };
 
 // Output pixels [i0, i1) x [j0, j1).
@@ -744,6 +746,7 @@ void forEachTile(const FilterData& data, int sumsPerPixel, int first, int last, 
         TileScratch scratch(g, sumsPerPixel, data.floatDistances);
         for (int band = range.start; band < range.end; ++band) {
             for (int column = 0; column < tilesPerBand; ++column) {
+                if (stopRequested(data.run)) return;
                 const int j0 = column * kTileWidth;
                 const Tile tile{band * kTileRows, std::min(g.rows, (band + 1) * kTileRows), j0,
                                 std::min(g.cols, j0 + kTileWidth), band * tilesPerBand + column};
@@ -848,6 +851,8 @@ void detail::nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& output
                               std::int64_t weightLogBytes) {
     checkArguments(r, s, I, inputs, sigma);
     FilterData data;
+    RunReport* run = currentRun();
+    data.run = run;
     const std::int64_t maxDistance = prepare(data, r, s, I, inputs, eps);
     const double sigma2 = sigma * sigma;
     const PatchWeightRule rule{static_cast<double>((2 * r + 1) * (2 * r + 1)), 2 * sigma2,
@@ -885,7 +890,9 @@ void detail::nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& output
             smoothTile(data, weightOf, tile, scratch, log, models, weightSums, results);
             log.release(tile.index);
         });
+        throwIfStopRequested(run);
         smoothed = ready;
+        if (run) run->advanceStep(static_cast<double>(smoothed) / bands);
     }
     outputs = results;
 }

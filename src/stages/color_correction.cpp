@@ -1,5 +1,6 @@
 #include "nightdehaze/nightdehaze.hpp"
 #include "util/elementwise_in_chunks.hpp"
+#include "util/run_report.hpp"
 #include "stages/local_airlight.hpp"
 #include "stages/smoothing_steps.hpp"
 
@@ -70,6 +71,7 @@ void DehazeContext::colorCorrection(int radius, cv::Mat& correctionMap, cv::Mat 
     cv::Mat guide = unitGuide(image);
     std::vector<cv::Mat> factors(3);
     {
+        beginStep(0.1);
         const std::vector<cv::Mat> planes = splitInChunks(image);
         cv::Mat dark, counts;
         darkChannel(radius + kDarkWindowExtra, dark, planes);
@@ -79,12 +81,14 @@ void DehazeContext::colorCorrection(int radius, cv::Mat& correctionMap, cv::Mat 
         cv::Mat brightness = cv::Mat::zeros(image.size(), CV_64F);
         accumulateOverWindows(grid, windowMaxima(grid, valuePlane(image)), brightness);
 
+        beginStep(0.6);
         smoothLightSums(*this, radius, {&factors[0], &factors[1], &factors[2], &brightness},
                         counts, guide, eps);
         counts.release();
         cv::Mat* light[3] = {&factors[0], &factors[1], &factors[2]};
         turnLightIntoFactors(light, brightness, gamma);
     }
+    beginStep(1.0);
     refineMaps(*this, {&factors[0], &factors[1], &factors[2]}, guide, eps);
     guide.release();
     correctionMap = mergeInChunks(factors);

@@ -1,5 +1,6 @@
 #include "nightdehaze/nightdehaze.hpp"
 #include "util/elementwise_in_chunks.hpp"
+#include "util/run_report.hpp"
 #include "stages/local_airlight.hpp"
 #include "stages/smoothing_steps.hpp"
 #include "filters/window_extrema.hpp"
@@ -132,17 +133,21 @@ void DehazeContext::dehaze(int radius, cv::Mat& dehazed, cv::Mat& airlight, cv::
 
     cv::Mat a0, a1, a2;
     {
+        beginStep(0.1);
         cv::Mat dark, counts;
         darkChannel(radius + kDarkWindowExtra, dark, planes);
         localAirlight(radius, planes, dark, a0, a1, a2, counts);
         dark.release();
+        beginStep(0.45);
         smoothLightSums(*this, 2 * radius, {&a0, &a1, &a2}, counts, guide, eps);
     }
     liftAirlight(a0, a1, a2);
 
     const std::vector<cv::Mat*> light{&a0, &a1, &a2};
     cv::Mat t = transmissionOf(normalisedDarkChannel(radius + kDarkWindowExtra, planes, light));
+    beginStep(0.95);
     refineMaps(*this, {&t}, guide, eps);
+    beginStep(1.0);
     guide.release();
     const cv::Mat flooredT = clampTransmission(t);
 

@@ -1,6 +1,7 @@
 #include "nightdehaze/nightdehaze.hpp"
 
 #include "util/elementwise_in_chunks.hpp"
+#include "util/run_report.hpp"
 
 #include <opencv2/imgproc.hpp>
 
@@ -82,7 +83,10 @@ void lightCompensation(int r, cv::Mat& dst, cv::Mat src, double eps) {
         throw std::invalid_argument("lightCompensation: expected a non-empty 8-bit three-channel image");
     const std::vector<cv::Mat> planes = splitInChunks(src);
     std::vector<cv::Mat> filtered;
-    for (int c = 0; c < 3; ++c) filtered.push_back(smoothedPlane(r, planes.at(c), eps));
+    for (int c = 0; c < 3; ++c) {
+        beginStep(0.25 * (c + 1));
+        filtered.push_back(smoothedPlane(r, planes.at(c), eps));
+    }
     const cv::Mat smoothed = mergeInChunks(filtered);
 
     const std::vector<cv::Mat> source = hsvPlanes(src);
@@ -90,6 +94,7 @@ void lightCompensation(int r, cv::Mat& dst, cv::Mat src, double eps) {
     const cv::Mat vf = convertedInChunks(hsvPlanes(smoothed).at(2), CV_64F);
 
     cv::Mat ratio = valueRatio(vs, vf);
+    beginStep(1.0);
     guidedFilterGray(r + kRatioRadiusIncrement, ratio, ratio, ratio, eps);
 
     const cv::Mat hsv = mergeInChunks({source.at(0), source.at(1), liftedValue(vs, ratio)});

@@ -19,7 +19,6 @@ using namespace nightdehaze::detail;
     static_assert(std::is_function_v<decltype(f)>, #f " must name exactly one function")
 
 EXPECT_ONE_DECLARATION(nightdehazeVersion);
-EXPECT_ONE_DECLARATION(enhance);
 EXPECT_ONE_DECLARATION(lightCompensation);
 EXPECT_ONE_DECLARATION(contrastStretch);
 EXPECT_ONE_DECLARATION(cumBoxFilter);

@@ -15,8 +15,10 @@
 // so that this program only links when the library defines them all.
 struct EveryFunction {
     decltype(&nightdehaze::nightdehazeVersion) versionQuery;
-    decltype(&nightdehaze::enhance) pipeline;
-    decltype(&nightdehaze::DehazeContext::colorCorrection) correction;
+    cv::Mat (*pipeline)(const cv::Mat&, const nightdehaze::DehazeContext&, nightdehaze::HazeMaps*,
+                        std::ostream*);
+    cv::Mat (*monitoredPipeline)(const cv::Mat&, const nightdehaze::DehazeContext&,
+                                 nightdehaze::HazeMaps*, nightdehaze::ProgressMonitor&);    decltype(&nightdehaze::DehazeContext::colorCorrection) correction;
     decltype(&nightdehaze::DehazeContext::dehaze) dehazing;
     decltype(&nightdehaze::lightCompensation) compensation;
     decltype(&nightdehaze::contrastStretch) stretch;
@@ -28,7 +30,8 @@ struct EveryFunction {
     decltype(&nightdehaze::padSymmetric) padding;
     decltype(&nightdehaze::darkChannel) dark;
 };
-EveryFunction everyFunction = {&nightdehaze::nightdehazeVersion, &nightdehaze::enhance, &nightdehaze::DehazeContext::colorCorrection,
+EveryFunction everyFunction = {&nightdehaze::nightdehazeVersion, &nightdehaze::enhance, &nightdehaze::enhance,
+                               &nightdehaze::DehazeContext::colorCorrection,
                                &nightdehaze::DehazeContext::dehaze, &nightdehaze::lightCompensation, &nightdehaze::contrastStretch,
                                &nightdehaze::cumBoxFilter, &nightdehaze::guidedFilterGray, &nightdehaze::guidedFilterColor,
                                &nightdehaze::nonLocalGuidedFilter, &nightdehaze::elementwisePower,
