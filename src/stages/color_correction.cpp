@@ -1,6 +1,7 @@
 #include "nightdehaze/nightdehaze.hpp"
 #include "util/elementwise_in_chunks.hpp"
 #include "util/run_report.hpp"
+#include "stages/airlight_grid.hpp"
 #include "stages/local_airlight.hpp"
 #include "stages/smoothing_steps.hpp"
 
