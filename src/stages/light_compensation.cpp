@@ -1,5 +1,7 @@
 #include "nightdehaze/nightdehaze.hpp"
 
+#include "stages/stage_constants.hpp"
+#include "stages/unit_scale.hpp"
 #include "util/elementwise_in_chunks.hpp"
 #include "util/run_report.hpp"
 
@@ -14,21 +16,9 @@ using namespace detail;
 
 namespace {
 
-constexpr double kUnitScale = 255.0;            // 8-bit units per unit intensity
 constexpr double kRatioGuard = 1e-8;            // keeps the ratio finite where V is 0
 constexpr double kCubeRoot = 1.0 / 3.0;         // exponent of the value lift
 constexpr int kRatioRadiusIncrement = 5;        // the ratio is smoothed wider than the planes
-
-// An 8-bit plane as double on the 0..1 scale: converted, then divided.
-cv::Mat unitPlane(const cv::Mat& plane8u) {
-    cv::Mat unit(plane8u.size(), CV_64FC1);
-    forEachChunk(unit.total(), [&](const Chunk& c) {
-        const cv::Mat chunk = elementsOf(unit, c);
-        elementsOf(plane8u, c).convertTo(chunk, CV_64F);
-        assignInto(chunk, chunk / kUnitScale);
-    });
-    return unit;
-}
 
 // A plane on the 0..1 scale back to 8 bits: multiplied, then rounded.
 cv::Mat eightBitPlane(const cv::Mat& unit) {
@@ -43,7 +33,7 @@ cv::Mat eightBitPlane(const cv::Mat& unit) {
 // One colour plane smoothed by the grey guided filter with itself as guide,
 // on the 0..1 scale, back to 8 bits.
 cv::Mat smoothedPlane(int r, const cv::Mat& plane, double eps) {
-    cv::Mat t = unitPlane(plane);
+    cv::Mat t = unitScaled(plane);
     guidedFilterGray(r, t, t, t, eps);
     return eightBitPlane(t);
 }
