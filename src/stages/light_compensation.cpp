@@ -8,6 +8,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace nightdehaze {
@@ -71,6 +72,8 @@ cv::Mat liftedValue(const cv::Mat& vs, const cv::Mat& ratio) {
 void lightCompensation(int r, cv::Mat& dst, cv::Mat src, double eps) {
     if (src.type() != CV_8UC3 || src.empty())
         throw std::invalid_argument("lightCompensation: expected a non-empty 8-bit three-channel image");
+    if (r < 0)
+        throw std::invalid_argument("lightCompensation: negative radius " + std::to_string(r));
     const std::vector<cv::Mat> planes = splitInChunks(src);
     std::vector<cv::Mat> filtered;
     for (int c = 0; c < 3; ++c) {

@@ -24,8 +24,9 @@ constexpr int kDescending = cv::SORT_EVERY_ROW + cv::SORT_DESCENDING;
 // Averaging factor of a candidate's three channel values.
 const double kThird = 1.0 / 3;
 
-// kTop: the last rank of the candidates of a full window (6 for r = 5). The
-// square is exact in double for every radius whose square fits an int.
+// kTop: the 0-based rank whose dark value bounds the candidates, the floor of
+// 5 % of a full window's pixels (6 for r = 5). The square is exact in double
+// for every radius whose square fits an int.
 int topRank(int r) {
     const double side = 2.0 * r + 1;
     const double rank = std::floor(side * side * kCandidateFraction);
