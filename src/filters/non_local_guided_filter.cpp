@@ -2,6 +2,7 @@
 #include "util/run_report.hpp"
 
 #include "nightdehaze/nightdehaze.hpp"
+#include "filters/guide_system.hpp"
 #include "filters/solve3x3.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -651,22 +652,17 @@ void accumulateModels(const FilterData& data, const std::vector<cv::Mat>& models
 
 // The 3x3 guide system of a pixel, inverted once for all inputs.
 struct GuideSystem {
-    double mean2, mean1, mean0;
+    double mean[3];  // guide channels 2, 1, 0
     double inverse[9];
 };
 
 GuideSystem guideSystem(const double* sums, double weightSum, double eps) {
+    static_assert(kG1 == kG2 + 1 && kG0 == kG2 + 2, "guide means in the order 2, 1, 0");
+    static_assert(kG00 == kG22 + 5, "guide products in the order 22, 21, 20, 11, 10, 00");
     GuideSystem sys;
-    sys.mean2 = sums[kG2] / weightSum;
-    sys.mean1 = sums[kG1] / weightSum;
-    sys.mean0 = sums[kG0] / weightSum;
-    const double c22 = sums[kG22] / weightSum - sys.mean2 * sys.mean2;
-    const double c21 = sums[kG21] / weightSum - sys.mean2 * sys.mean1;
-    const double c20 = sums[kG20] / weightSum - sys.mean2 * sys.mean0;
-    const double c11 = sums[kG11] / weightSum - sys.mean1 * sys.mean1;
-    const double c10 = sums[kG10] / weightSum - sys.mean1 * sys.mean0;
-    const double c00 = sums[kG00] / weightSum - sys.mean0 * sys.mean0;
-    const double system[9] = {c22 + eps, c21, c20, c21, c11 + eps, c10, c20, c10, c00 + eps};
+    for (int c = 0; c < 3; ++c) sys.mean[c] = sums[kG2 + c] / weightSum;
+    double system[9];
+    guideSystem3x3(sys.mean, sums + kG22, weightSum, eps, system);
     luInverse3x3(system, sys.inverse);
     return sys;
 }
@@ -674,13 +670,12 @@ GuideSystem guideSystem(const double* sums, double weightSum, double eps) {
 // Model output a2*G2 + a1*G1 + a0*G0 + b of one input at one pixel.
 double pixelModel(const GuideSystem& sys, const double* inputSums, double weightSum,
                   const double* guideValues) {
+    static_assert(kG1P == kG2P + 1 && kG0P == kG2P + 2, "guide-times-input in the order 2, 1, 0");
     const double meanP = inputSums[kP] / weightSum;
-    const double u[3] = {inputSums[kG2P] / weightSum - sys.mean2 * meanP,
-                         inputSums[kG1P] / weightSum - sys.mean1 * meanP,
-                         inputSums[kG0P] / weightSum - sys.mean0 * meanP};
-    double a[3];
+    double u[3], a[3];
+    guideInputCovariance(sys.mean, meanP, inputSums + kG2P, weightSum, u);
     rowTimesMatrix3x3(u, sys.inverse, a);
-    const double b = ((meanP - a[0] * sys.mean2) - a[1] * sys.mean1) - a[2] * sys.mean0;
+    const double b = modelOffset(meanP, a, sys.mean);
     return ((a[0] * guideValues[kG2] + a[1] * guideValues[kG1]) + a[2] * guideValues[kG0]) + b;
 }
 
