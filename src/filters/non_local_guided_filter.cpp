@@ -111,20 +111,29 @@ double pixelModel(const GuideSystem& sys, const double* inputSums, double weight
     return ((a[0] * guideValues[kG2] + a[1] * guideValues[kG1]) + a[2] * guideValues[kG0]) + b;
 }
 
-// First sweep over one tile: weighted sums of every feature, then each pixel's
-// model outputs and its weight sum.
-void modelTile(const FilterData& data, const PatchWeights& weightOf, const Tile& tile, TileScratch& scratch,
-               SweepLog& log, std::vector<cv::Mat>& models, cv::Mat& weightSums) {
+// The weighted sums of one sweep over a tile, from zero: for every search row
+// dy in order, the weights of that row, then accumulateRow(i, i + dy) for
+// every tile row i whose window reaches it.
+template <typename AccumulateRow>
+void sweepSearchRows(const FilterData& data, const PatchWeights& weightOf, const Tile& tile, WeightSource source,
+                     TileScratch& scratch, const AccumulateRow& accumulateRow) {
     const SearchGeometry& g = data.geometry;
-    const int stride = data.featureStride;
     std::fill(scratch.sums.begin(), scratch.sums.end(), 0.0);
-    WeightSource source{log, true};
     for (int dy = -g.searchRadius; dy <= g.searchRadius; ++dy) {
         int iLo, iHi;
         if (!rowsReaching(tile, dy, g.rows, iLo, iHi)) continue;
         searchRowWeights(data, weightOf, tile, dy, iLo, iHi, source, scratch);
-        for (int i = iLo; i < iHi; ++i) accumulateFeatures(data, tile, i, i + dy, scratch);
+        for (int i = iLo; i < iHi; ++i) accumulateRow(i, i + dy);
     }
+}
+
+// First sweep over one tile: weighted sums of every feature, then each pixel's
+// model outputs and its weight sum.
+void modelTile(const FilterData& data, const PatchWeights& weightOf, const Tile& tile, TileScratch& scratch,
+               SweepLog& log, std::vector<cv::Mat>& models, cv::Mat& weightSums) {
+    const int stride = data.featureStride;
+    sweepSearchRows(data, weightOf, tile, WeightSource{log, true}, scratch,
+                    [&](int i, int k) { accumulateFeatures(data, tile, i, k, scratch); });
     for (int i = tile.i0; i < tile.i1; ++i) {
         for (int j = tile.j0; j < tile.j1; ++j) {
             const double* sums =
@@ -145,15 +154,8 @@ void modelTile(const FilterData& data, const PatchWeights& weightOf, const Tile&
 void smoothTile(const FilterData& data, const PatchWeights& weightOf, const Tile& tile, TileScratch& scratch,
                 SweepLog& log, const std::vector<cv::Mat>& models, const cv::Mat& weightSums,
                 std::vector<cv::Mat>& results) {
-    const SearchGeometry& g = data.geometry;
-    std::fill(scratch.sums.begin(), scratch.sums.end(), 0.0);
-    WeightSource source{log, false};
-    for (int dy = -g.searchRadius; dy <= g.searchRadius; ++dy) {
-        int iLo, iHi;
-        if (!rowsReaching(tile, dy, g.rows, iLo, iHi)) continue;
-        searchRowWeights(data, weightOf, tile, dy, iLo, iHi, source, scratch);
-        for (int i = iLo; i < iHi; ++i) accumulateModels(data, models, tile, i, i + dy, scratch);
-    }
+    sweepSearchRows(data, weightOf, tile, WeightSource{log, false}, scratch,
+                    [&](int i, int k) { accumulateModels(data, models, tile, i, k, scratch); });
     for (int t = 0; t < data.inputCount; ++t)
         for (int i = tile.i0; i < tile.i1; ++i) {
             const double* sums =
