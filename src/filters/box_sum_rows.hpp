@@ -6,9 +6,9 @@
 
 namespace nightdehaze::detail {
 
-// Window sums of several planes at once, handed out row by row, each value
-// bit-identical to cumBoxFilter of that plane (same radius, same clipped
-// windows, same running sums down the columns and then along the rows). The
+// Window sums of several planes at once, handed out row by row: running sums
+// down the columns from row 0, then along the rows, each clipped window the
+// difference of two running sums (cumBoxFilter is this for one plane). The
 // planes are never materialised: they are produced a row at a time by
 // addPlaneRows, so products of images can be summed without forming them.
 
@@ -36,7 +36,7 @@ void streamBoxSums(int r, cv::Size size, int planes, const PlaneRowAdder& addPla
 // so cumBoxFilter forms that product without rounding.
 std::vector<double> windowCounts(int n, int r);
 
-// acc[x] = values[x] + acc[x], the order of cumBoxFilter's running sums.
+// acc[x] = values[x] + acc[x], the order of the running sums.
 void addRow(const double* __restrict values, int n, double* __restrict acc);
 
 // acc[x] = a[x] * b[x] + acc[x]: the running sum of a product image.

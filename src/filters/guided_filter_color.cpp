@@ -1,6 +1,7 @@
 #include "filters/guided_filter_color.hpp"
 
 #include "filters/box_sum_rows.hpp"
+#include "filters/guide_system.hpp"
 #include "filters/solve3x3.hpp"
 
 #include <algorithm>
@@ -115,18 +116,17 @@ void fitCoefficientsRow(const double* const* sums, double rowCount, const double
     const double* __restrict s00 = sums[kG00];
     for (int j = 0; j < cols; ++j) {
         const double n = rowCount * colCounts[j];
-        const double m2 = s2[j] / n, m1 = s1[j] / n, m0 = s0[j] / n, mp = sp[j] / n;
-        const double u[3] = {s2p[j] / n - m2 * mp, s1p[j] / n - m1 * mp, s0p[j] / n - m0 * mp};
-        const double c22 = s22[j] / n - m2 * m2, c21 = s21[j] / n - m2 * m1;
-        const double c20 = s20[j] / n - m2 * m0, c11 = s11[j] / n - m1 * m1;
-        const double c10 = s10[j] / n - m1 * m0, c00 = s00[j] / n - m0 * m0;
-        const double S[9] = {c22 + eps, c21, c20, c21, c11 + eps, c10, c20, c10, c00 + eps};
-        double a[3];
+        const double m[3] = {s2[j] / n, s1[j] / n, s0[j] / n}, mp = sp[j] / n;
+        const double guideProducts[6] = {s22[j], s21[j], s20[j], s11[j], s10[j], s00[j]};
+        const double inputProducts[3] = {s2p[j], s1p[j], s0p[j]};
+        double S[9], u[3], a[3];
+        guideSystem3x3(m, guideProducts, n, eps, S);
+        guideInputCovariance(m, mp, inputProducts, n, u);
         rowTimesLuInverse3x3(S, u, a);
         a2[j] = a[0];
         a1[j] = a[1];
         a0[j] = a[2];
-        b[j] = ((mp - a[0] * m2) - a[1] * m1) - a[2] * m0;
+        b[j] = modelOffset(mp, a, m);
     }
 }
 

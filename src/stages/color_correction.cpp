@@ -1,8 +1,11 @@
 #include "nightdehaze/nightdehaze.hpp"
 #include "util/elementwise_in_chunks.hpp"
 #include "util/run_report.hpp"
+#include "stages/airlight_grid.hpp"
 #include "stages/local_airlight.hpp"
 #include "stages/smoothing_steps.hpp"
+#include "stages/stage_constants.hpp"
+#include "stages/unit_scale.hpp"
 
 #include <opencv2/imgproc.hpp>
 
@@ -14,10 +17,8 @@ using namespace detail;
 
 namespace {
 
-constexpr int kDarkWindowExtra = 2;         // dark-channel windows are r + 2 wide
 constexpr double kBrightnessFloor = 25.5;   // 0.1 * 255: dim neighbourhoods count as this bright
 constexpr double kThird = 1.0 / 3.0;
-constexpr double kGainGuard = 1e-7;         // keeps the gain finite where the light is 0
 constexpr double kFactorOffset = 0.1;       // no channel is raised more than about tenfold
 constexpr double kFactorCeiling = 1.0;      // no channel is darkened
 
@@ -54,7 +55,7 @@ void turnLightIntoFactors(cv::Mat* const light[3], const cv::Mat& brightness, do
     elementwisePower(gain, meanLight, 1.0 / gamma);
     forEachChunk(gain.total(), [&](const Chunk& c) {
         const cv::Mat g = elementsOf(gain, c);
-        assignInto(g, g / (elementsOf(meanLight, c) + kGainGuard));
+        assignInto(g, g / (elementsOf(meanLight, c) + kLightGuard));
         for (int k = 0; k < 3; ++k) {
             const cv::Mat factor = elementsOf(*light[k], c);
             const cv::Mat e = (factor.mul(g)) / elementsOf(flooredBrightness, c);
@@ -68,7 +69,7 @@ void turnLightIntoFactors(cv::Mat* const light[3], const cv::Mat& brightness, do
 void DehazeContext::colorCorrection(int radius, cv::Mat& correctionMap, cv::Mat image,
                                     double eps) const {
     checkStageArguments("colorCorrection", *this, radius, image);
-    cv::Mat guide = unitGuide(image);
+    cv::Mat guide = unitScaled(image);
     std::vector<cv::Mat> factors(3);
     {
         beginStep(0.1);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "filters/window_extrema.hpp"
+#include "stages/plane_checks.hpp"
 
 namespace nightdehaze {
 
@@ -19,15 +20,7 @@ namespace {
 void checkPlanes(int h, const std::vector<cv::Mat>& planes) {
     if (h < 0)
         throw std::invalid_argument("darkChannel: negative window half-size " + std::to_string(h));
-    if (planes.size() != 3)
-        throw std::invalid_argument("darkChannel: expected 3 planes, got " +
-                                    std::to_string(planes.size()));
-    for (const cv::Mat& plane : planes) {
-        if (plane.type() != CV_8UC1)
-            throw std::invalid_argument("darkChannel: every plane must be CV_8UC1");
-        if (plane.size() != planes[0].size())
-            throw std::invalid_argument("darkChannel: planes differ in size");
-    }
+    checkEightBitPlanes("darkChannel", planes);
 }
 
 cv::Mat darkestOfPlanes(const std::vector<cv::Mat>& planes) {

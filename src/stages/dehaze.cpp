@@ -3,6 +3,8 @@
 #include "util/run_report.hpp"
 #include "stages/local_airlight.hpp"
 #include "stages/smoothing_steps.hpp"
+#include "stages/stage_constants.hpp"
+#include "stages/unit_scale.hpp"
 #include "filters/window_extrema.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -15,11 +17,8 @@ using namespace detail;
 
 namespace {
 
-constexpr double kUnitScale = 255.0;
-constexpr int kDarkWindowExtra = 2;           // dark-channel windows are r + 2 wide
 constexpr double kCubeRoot = 1.0 / 3.0;       // brightness lift of the light
 constexpr double kChannels = 3.0;
-constexpr double kDivisionGuard = 1e-7;       // keeps quotients finite where the light is 0
 constexpr double kAirlightFloor = 51.0;       // 0.2 * 255: the light is never darker
 constexpr double kHazeRemoval = 0.95;         // omega: leaves a trace of haze for depth
 constexpr double kTransmissionFloor = 0.1;    // keeps the recovery stable in dense haze
@@ -36,7 +35,7 @@ void liftAirlight(cv::Mat& a0, cv::Mat& a1, cv::Mat& a2) {
     elementwisePower(lift, grey, kCubeRoot);
     forEachChunk(lift.total(), [&](const Chunk& c) {
         const cv::Mat l = elementsOf(lift, c);
-        assignInto(l, l / (elementsOf(grey, c) + kDivisionGuard));
+        assignInto(l, l / (elementsOf(grey, c) + kLightGuard));
         for (cv::Mat* a : {&a0, &a1, &a2}) {
             const cv::Mat light = elementsOf(*a, c);
             assignInto(light, cv::max(light.mul(l), kAirlightFloor));
@@ -64,7 +63,7 @@ cv::Mat normalisedDarkChannel(int h, const std::vector<cv::Mat>& planes,
                 double running = kUnitScale;
                 for (int c = 0; c < 3; ++c) {
                     const double v = planeMin[c].ptr<uchar>(i)[j] /
-                                     (lightMax[c].ptr<double>(i)[j] + kDivisionGuard);
+                                     (lightMax[c].ptr<double>(i)[j] + kLightGuard);
                     if (v < running) running = v;
                 }
                 out[j] = running;
@@ -128,7 +127,7 @@ cv::Mat merged8u(const std::vector<cv::Mat*>& planes) {
 void DehazeContext::dehaze(int radius, cv::Mat& dehazed, cv::Mat& airlight, cv::Mat& transmission,
                            cv::Mat image, double eps) const {
     checkStageArguments("dehaze", *this, radius, image);
-    cv::Mat guide = unitGuide(image);
+    cv::Mat guide = unitScaled(image);
     const std::vector<cv::Mat> planes = splitInChunks(image);
 
     cv::Mat a0, a1, a2;

@@ -1,11 +1,14 @@
 #include "nightdehaze/nightdehaze.hpp"
 
+#include "stages/stage_constants.hpp"
+#include "stages/unit_scale.hpp"
 #include "util/elementwise_in_chunks.hpp"
 #include "util/run_report.hpp"
 
 #include <opencv2/imgproc.hpp>
 
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace nightdehaze {
@@ -14,21 +17,9 @@ using namespace detail;
 
 namespace {
 
-constexpr double kUnitScale = 255.0;            // 8-bit units per unit intensity
 constexpr double kRatioGuard = 1e-8;            // keeps the ratio finite where V is 0
 constexpr double kCubeRoot = 1.0 / 3.0;         // exponent of the value lift
 constexpr int kRatioRadiusIncrement = 5;        // the ratio is smoothed wider than the planes
-
-// An 8-bit plane as double on the 0..1 scale: converted, then divided.
-cv::Mat unitPlane(const cv::Mat& plane8u) {
-    cv::Mat unit(plane8u.size(), CV_64FC1);
-    forEachChunk(unit.total(), [&](const Chunk& c) {
-        const cv::Mat chunk = elementsOf(unit, c);
-        elementsOf(plane8u, c).convertTo(chunk, CV_64F);
-        assignInto(chunk, chunk / kUnitScale);
-    });
-    return unit;
-}
 
 // A plane on the 0..1 scale back to 8 bits: multiplied, then rounded.
 cv::Mat eightBitPlane(const cv::Mat& unit) {
@@ -43,7 +34,7 @@ cv::Mat eightBitPlane(const cv::Mat& unit) {
 // One colour plane smoothed by the grey guided filter with itself as guide,
 // on the 0..1 scale, back to 8 bits.
 cv::Mat smoothedPlane(int r, const cv::Mat& plane, double eps) {
-    cv::Mat t = unitPlane(plane);
+    cv::Mat t = unitScaled(plane);
     guidedFilterGray(r, t, t, t, eps);
     return eightBitPlane(t);
 }
@@ -81,6 +72,8 @@ cv::Mat liftedValue(const cv::Mat& vs, const cv::Mat& ratio) {
 void lightCompensation(int r, cv::Mat& dst, cv::Mat src, double eps) {
     if (src.type() != CV_8UC3 || src.empty())
         throw std::invalid_argument("lightCompensation: expected a non-empty 8-bit three-channel image");
+    if (r < 0)
+        throw std::invalid_argument("lightCompensation: negative radius " + std::to_string(r));
     const std::vector<cv::Mat> planes = splitInChunks(src);
     std::vector<cv::Mat> filtered;
     for (int c = 0; c < 3; ++c) {

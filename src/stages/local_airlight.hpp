@@ -1,37 +1,16 @@
 #pragma once
+#include "stages/airlight_grid.hpp"
+
 #include <opencv2/core.hpp>
 #include <vector>
 
 namespace nightdehaze::detail {
-
-// Grid windows of the local light estimate: centres (i, j) for i = 0, r, 2r, ...
-// below the height and j likewise below the width, each window the square of
-// half-size r around its centre, clipped at the border.
-struct AirlightGrid {
-    int r = 0;
-    int gridRows = 0;
-    int gridCols = 0;
-    cv::Rect window(int gridRow, int gridCol, cv::Size image) const;
-};
-
-// Throws std::invalid_argument for r < 1.
-AirlightGrid makeAirlightGrid(int r, cv::Size image);
 
 // The light of every grid window, one gridRows x gridCols CV_64FC1 matrix per
 // channel (0..255), as localAirlight below defines it. planes: three CV_8UC1,
 // dark: CV_64FC1, all of the grid's image size (std::invalid_argument if not).
 void windowAirlight(const AirlightGrid& grid, const std::vector<cv::Mat>& planes,
                     const cv::Mat& dark, cv::Mat values[3]);
-
-// Adds, in grid order (rows outer, columns inner), the value of every grid
-// window to every pixel of dst inside that window. values is gridRows x
-// gridCols CV_64FC1; dst is CV_64FC1 of the image size, updated in place, so
-// each pixel becomes ((dst + v1) + v2) + ... over the windows covering it.
-void accumulateOverWindows(const AirlightGrid& grid, const cv::Mat& values, cv::Mat& dst);
-
-// Per grid window, the maximum of an 8-bit plane over the window, as a
-// gridRows x gridCols CV_64FC1 matrix (ready for accumulateOverWindows).
-cv::Mat windowMaxima(const AirlightGrid& grid, const cv::Mat& plane8u);
 
 // Local atmospheric light. In every grid window the pixels with the highest
 // dark-channel values (the top 5 % of a full window, extended over ties; equal

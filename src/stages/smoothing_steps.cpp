@@ -2,6 +2,7 @@
 
 #include "filters/guided_filter_color.hpp"
 #include "filters/non_local_guided_filter.hpp"
+#include "stages/stage_constants.hpp"
 #include "util/elementwise_in_chunks.hpp"
 
 #include <stdexcept>
@@ -10,8 +11,6 @@
 namespace nightdehaze::detail {
 
 namespace {
-
-constexpr double kUnitScale = 255.0;
 
 // The non-local filter of every input under the guide (0..1, scaled to
 // 0..255 for the filter) with the given search radius, into the outputs.
@@ -38,17 +37,6 @@ void scaleToUnits(cv::Mat& map) {
 }
 
 }  // namespace
-
-cv::Mat unitGuide(const cv::Mat& image8u) {
-    const cv::Mat image = continuous(image8u);
-    cv::Mat guide(image.size(), CV_64FC(image.channels()));
-    forEachChunk(image.total() * image.channels(), [&](const Chunk& c) {
-        const cv::Mat chunk = elementsOf(guide, c);
-        elementsOf(image, c).convertTo(chunk, CV_64F);
-        assignInto(chunk, chunk / kUnitScale);
-    });
-    return guide;
-}
 
 void smoothLightSums(const DehazeContext& context, int radius, std::vector<cv::Mat*> sums,
                      const cv::Mat& counts, const cv::Mat& guide, double eps) {

@@ -6,9 +6,6 @@
 
 namespace nightdehaze::detail {
 
-// The colour guide of both stages: the 8-bit BGR image as CV_64FC3 on 0..1.
-cv::Mat unitGuide(const cv::Mat& image8u);
-
 // Turns light sums into smoothed light maps on the 0..255 scale, in place:
 // each plane is divided by the window counts and smoothed under the guide,
 // by the colour guided filter at `radius` (on the 0..1 scale, eps) or, when the

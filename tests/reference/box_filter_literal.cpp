@@ -13,7 +13,7 @@ void cumBoxFilter(int r, cv::Mat& dst, cv::Mat src) {
         for (int j = 0; j < W; ++j) C.at<double>(i, j) = src.at<double>(i, j) + C.at<double>(i - 1, j);
     for (int i = 0; i < H; ++i)
         for (int j = 0; j < W; ++j) {
-            if (i <= r) D.at<double>(i, j) = C.at<double>(i + r, j);
+            if (i <= r) D.at<double>(i, j) = C.at<double>(std::min(i + r, H - 1), j);
             else if (i < H - r) D.at<double>(i, j) = C.at<double>(i + r, j) - C.at<double>(i - r - 1, j);
             else D.at<double>(i, j) = C.at<double>(H - 1, j) - C.at<double>(i - r - 1, j);
         }
@@ -23,7 +23,7 @@ void cumBoxFilter(int r, cv::Mat& dst, cv::Mat src) {
     }
     for (int i = 0; i < H; ++i)
         for (int j = 0; j < W; ++j) {
-            if (j <= r) D.at<double>(i, j) = C.at<double>(i, j + r);
+            if (j <= r) D.at<double>(i, j) = C.at<double>(i, std::min(j + r, W - 1));
             else if (j < W - r) D.at<double>(i, j) = C.at<double>(i, j + r) - C.at<double>(i, j - r - 1);
             else D.at<double>(i, j) = C.at<double>(i, W - 1) - C.at<double>(i, j - r - 1);
         }

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
+#include <string>
+
 using namespace nightdehaze;
 
 TEST(LightCompensation, UniformGreyIsLiftedByTheCubeRootCurve) {
@@ -60,4 +62,11 @@ TEST(LightCompensation, RejectsWhatItCannotProcess) {
     cv::Mat out;
     EXPECT_THROW(lightCompensation(5, out, cv::Mat(), 0.01), std::invalid_argument);
     EXPECT_THROW(lightCompensation(5, out, cv::Mat(8, 8, CV_8UC1), 0.01), std::invalid_argument);
+    try {
+        lightCompensation(-1, out, cv::Mat(8, 8, CV_8UC3, cv::Scalar::all(9)), 0.01);
+        ADD_FAILURE() << "a negative radius was accepted";
+    } catch (const std::invalid_argument& e) {
+        // The message names the function the caller called, not a filter inside it.
+        EXPECT_EQ(std::string(e.what()).rfind("lightCompensation: ", 0), 0u) << e.what();
+    }
 }

@@ -1,0 +1,12 @@
+#pragma once
+#include <opencv2/core.hpp>
+
+#include <vector>
+
+namespace nightdehaze::detail {
+
+// Throws std::invalid_argument, its message starting with who, unless planes
+// holds exactly three CV_8UC1 planes of one size.
+void checkEightBitPlanes(const char* who, const std::vector<cv::Mat>& planes);
+
+}  // namespace nightdehaze::detail
