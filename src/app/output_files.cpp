@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -144,6 +145,100 @@ void removeAll(const std::vector<std::string>& paths) {
     for (const std::string& p : paths) unlink(p.c_str());
 }
 
+[[noreturn]] void refuse(const std::string& path, const std::string& reason) {
+    throw std::runtime_error("cannot write '" + path + "': " + reason);
+}
+
+// Refuses a target that a rename could not replace, or should not: a
+// directory, a file the user may not write (read-only or immutable), or a file
+// on another file system than the temporary beside it (a bind mount). A
+// symbolic link is replaced itself, not followed.
+void checkReplaceable(const std::string& target, const std::string& temporary) {
+    struct stat targetInfo {};
+    if (lstat(target.c_str(), &targetInfo) != 0) {
+        if (errno == ENOENT) return;
+        fail("cannot inspect the existing file", target, errno);
+    }
+    if (S_ISDIR(targetInfo.st_mode)) refuse(target, "it is a directory");
+    if (!S_ISLNK(targetInfo.st_mode) && access(target.c_str(), W_OK) != 0)
+        fail("the existing file may not be replaced", target, errno);
+    struct stat temporaryInfo {};
+    if (stat(temporary.c_str(), &temporaryInfo) != 0) fail("cannot inspect its temporary", target, errno);
+    if (temporaryInfo.st_dev != targetInfo.st_dev)
+        refuse(target, "it is on another file system than its directory");
+}
+
+// Blocks SIGINT and SIGTERM on the calling thread while it lives: the
+// replacements and their undoing are not interrupted half way. A signal that
+// arrives meanwhile is handled once the instance ends.
+class SignalsHeld {
+public:
+    SignalsHeld() {
+        sigset_t block;
+        sigemptyset(&block);
+        sigaddset(&block, SIGINT);
+        sigaddset(&block, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &block, &previous_);
+    }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    sigset_t previous_;
+};
+
+// One target being replaced by its finished temporary. When the target
+// existed, the two are swapped, so that the temporary's name holds the old
+// file until the whole write succeeds.
+struct Replacement {
+    std::string temporary, target;
+    bool swapped = false;   // the temporary's name now holds the old file
+    bool done = false;      // the target holds the new file
+};
+
+void replace(Replacement& r) {
+    if (renameat2(AT_FDCWD, r.temporary.c_str(), AT_FDCWD, r.target.c_str(), RENAME_EXCHANGE) == 0) {
+        r.swapped = r.done = true;
+        return;
+    }
+    // No target to swap with, or a file system that cannot swap: a plain
+    // rename, which leaves nothing to restore from.
+    if (errno != ENOENT && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        fail("cannot move the finished file into place", r.target, errno);
+    if (std::rename(r.temporary.c_str(), r.target.c_str()) != 0)
+        fail("cannot move the finished file into place", r.target, errno);
+    r.done = true;
+}
+
+// Puts back what the targets held before, newest replacement first.
+void undo(std::vector<Replacement>& replacements) {
+    for (auto r = replacements.rbegin(); r != replacements.rend(); ++r) {
+        if (!r->done) continue;
+        if (r->swapped) {
+            std::rename(r->temporary.c_str(), r->target.c_str());
+        } else {
+            unlink(r->target.c_str());
+        }
+        r->done = false;
+    }
+}
+
+// Replaces the targets from the last to the first; on a failure restores
+// every target already replaced. Temporaries left over are the caller's.
+void replaceAll(std::vector<Replacement>& replacements) {
+    SignalsHeld held;
+    try {
+        for (auto r = replacements.rbegin(); r != replacements.rend(); ++r) replace(*r);
+    } catch (...) {
+        undo(replacements);
+        throw;
+    }
+    for (const Replacement& r : replacements)
+        if (r.swapped) unlink(r.temporary.c_str());
+    g_pendingCount = 0;
+}
+
 }  // namespace
 
 bool canEncodeFor(const std::string& path) {
@@ -168,10 +263,12 @@ void writeImagesAtomically(const std::vector<OutputImage>& outputs) {
     try {
         for (size_t k = 0; k < outputs.size(); ++k)
             temporaries.push_back(writeTemporary(outputs[k], encoded[k]));
+        std::vector<Replacement> replacements;
         for (size_t k = 0; k < outputs.size(); ++k) {
-            if (std::rename(temporaries[k].c_str(), outputs[k].path.c_str()) != 0)
-                fail("cannot move the finished file into place", outputs[k].path, errno);
+            checkReplaceable(outputs[k].path, temporaries[k]);
+            replacements.push_back({temporaries[k], outputs[k].path});
         }
+        replaceAll(replacements);
     } catch (...) {
         removeAll(temporaries);
         throw;
