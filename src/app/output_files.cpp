@@ -1,9 +1,5 @@
 #include "app/output_files.hpp"
 
-#include "app/opencv_scratch_directory.hpp"
-
-#include <opencv2/imgcodecs.hpp>
-
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -13,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
@@ -58,30 +55,10 @@ private:
     void (*oldTerm_)(int);
 };
 
-std::string extensionOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    return path.substr(dot);
-}
-
 std::string directoryOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::vector<uchar> encode(const OutputImage& output) {
-    std::vector<uchar> bytes;
-    bool ok = false;
-    try {
-        ok = cv::imencode(extensionOf(output.path), output.image, bytes);
-    } catch (const cv::Exception& e) {
-        if (e.code == cv::Error::StsNoMem) throw;
-        ok = false;
-    }
-    if (!ok) throw std::runtime_error("cannot encode an image for '" + output.path + "'");
-    return bytes;
 }
 
 [[noreturn]] void fail(const std::string& what, const std::string& path, int error) {
@@ -106,7 +83,7 @@ void writeAll(int fd, const std::vector<uchar>& bytes, const std::string& path) 
 
 // Creates, fills and syncs one temporary beside its final path; registers it
 // for removal on a signal before a single byte is written.
-std::string writeTemporary(const OutputImage& output, const std::vector<uchar>& bytes) {
+std::string writeTemporary(const OutputFile& output) {
     std::string pattern = directoryOf(output.path) + "/.nightdehaze-XXXXXX";
     if (pattern.size() + 1 > kMaxPath) fail("path too long", output.path, ENAMETOOLONG);
     std::vector<char> name(pattern.begin(), pattern.end());
@@ -126,7 +103,7 @@ std::string writeTemporary(const OutputImage& output, const std::vector<uchar>& 
     if (fd < 0) fail("cannot create a file in its directory", output.path, createError);
     try {
         if (fchmod(fd, defaultFileMode()) != 0) fail("cannot set permissions", output.path, errno);
-        writeAll(fd, bytes, output.path);
+        writeAll(fd, output.bytes, output.path);
         if (fsync(fd) != 0) fail("cannot flush to disk", output.path, errno);
     } catch (...) {
         close(fd);
@@ -239,30 +216,60 @@ void replaceAll(std::vector<Replacement>& replacements) {
     g_pendingCount = 0;
 }
 
-}  // namespace
-
-bool canEncodeFor(const std::string& path) {
-    try {
-        return !extensionOf(path).empty() && cv::haveImageWriter(path);
-    } catch (const cv::Exception&) {
-        return false;
-    }
+std::string baseNameOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-void writeImagesAtomically(const std::vector<OutputImage>& outputs) {
+// A pattern for mkstemp in path's directory whose name is as long as path's
+// own, so that creating it proves the final name fits the file system.
+std::string probePattern(const std::string& path) {
+    const std::string prefix = ".nightdehaze-", unique = "XXXXXX";
+    const size_t nameLength = std::max(baseNameOf(path).size(), prefix.size() + unique.size());
+    return directoryOf(path) + "/" + prefix + std::string(nameLength - prefix.size() - unique.size(), '_') +
+           unique;
+}
+
+void checkDirectory(const std::string& path) {
+    struct stat info {};
+    if (stat(directoryOf(path).c_str(), &info) != 0)
+        fail("its directory '" + directoryOf(path) + "' cannot be used", path, errno);
+    if (!S_ISDIR(info.st_mode)) refuse(path, "'" + directoryOf(path) + "' is not a directory");
+}
+
+// Creates and removes a file of the final name's length beside target, and
+// checks that target could then be replaced by it.
+void checkTarget(const std::string& target) {
+    checkDirectory(target);
+    std::string pattern = probePattern(target);
+    SignalsHeld held;   // the probe exists for microseconds; never leave it behind
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0) fail("cannot create a file in its directory", target, errno);
+    close(fd);
+    try {
+        checkReplaceable(target, pattern);
+    } catch (...) {
+        unlink(pattern.c_str());
+        throw;
+    }
+    unlink(pattern.c_str());
+}
+
+}  // namespace
+
+void checkOutputTargets(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) checkTarget(path);
+}
+
+void writeFilesAtomically(const std::vector<OutputFile>& outputs) {
     if (static_cast<int>(outputs.size()) > kMaxPending)
         throw std::runtime_error("too many output files in one write");
-    std::vector<std::vector<uchar>> encoded;
-    {
-        OpenCvScratchDirectory scratch;
-        for (const OutputImage& output : outputs) encoded.push_back(encode(output));
-    }
 
     SignalGuard guard;
     std::vector<std::string> temporaries;
     try {
         for (size_t k = 0; k < outputs.size(); ++k)
-            temporaries.push_back(writeTemporary(outputs[k], encoded[k]));
+            temporaries.push_back(writeTemporary(outputs[k]));
         std::vector<Replacement> replacements;
         for (size_t k = 0; k < outputs.size(); ++k) {
             checkReplaceable(outputs[k].path, temporaries[k]);

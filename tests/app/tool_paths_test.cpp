@@ -137,7 +137,7 @@ TEST(ToolPaths, SpacesAndNonAsciiCharacters) {
     run = runTool({input, "-o", "dossier été/résultat final.png", "--maps"}, dir.path());
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     expectPicture(dir / "dossier été/résultat final.png");
-    expectPicture(dir / "dossier été/résultat final_A.bmp");
+    expectPicture(dir / "dossier été/résultat final_A.png");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "dossier été"), fs::directory_iterator()), 3);
 
     run = runTool({"missing – Zürich.png"}, dir.path());
