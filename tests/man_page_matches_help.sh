@@ -32,7 +32,7 @@ if ! diff -u "$work/help-options" "$work/page-options"; then
     echo "the options of --help (-) and of the manual page (+) differ"; status=1
 fi
 sed -e 's/\\-/-/g' -e 's/\\f[A-Z]//g' -e 's/\\&//g' "$page" > "$work/page-text"
-for word in flickr15.bmp 1.2 _J.bmp _A.bmp _T.bmp "pics/night_J.bmp"; do
+for word in flickr15.bmp 1.2 _J.bmp _A.bmp _T.bmp "pics/night_J.bmp" night_T.bmp out/r_A.png; do
     grep -qF -- "$word" "$work/help" || { echo "--help lacks '$word'"; status=1; }
     grep -qF -- "$word" "$work/page-text" || { echo "the manual page lacks '$word'"; status=1; }
 done

@@ -24,23 +24,6 @@ namespace {
     throw std::runtime_error("not enough memory to decode '" + path + "'");
 }
 
-std::vector<uchar> fileBytes(const std::string& path) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) cannotRead(path, std::strerror(errno));
-    if (S_ISDIR(info.st_mode)) cannotRead(path, "it is a directory");
-    if (!S_ISREG(info.st_mode)) cannotRead(path, "not a regular file");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) cannotRead(path, std::strerror(errno));
-    std::vector<uchar> bytes;
-    bytes.reserve(static_cast<size_t>(info.st_size));
-    char buffer[1 << 16];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
-        bytes.insert(bytes.end(), buffer, buffer + in.gcount());
-    if (in.bad()) cannotRead(path, "read error");
-    if (bytes.empty()) cannotRead(path, "the file is empty");
-    return bytes;
-}
-
 }  // namespace
 
 cv::Mat decodeColorImage(const std::vector<uchar>& bytes, const std::string& path) {
@@ -63,4 +46,21 @@ cv::Mat decodeColorImage(const std::vector<uchar>& bytes, const std::string& pat
     return image;
 }
 
-cv::Mat readColorImage(const std::string& path) { return decodeColorImage(fileBytes(path), path); }
+std::vector<uchar> readImageFile(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) cannotRead(path, std::strerror(errno));
+    if (S_ISDIR(info.st_mode)) cannotRead(path, "it is a directory");
+    if (!S_ISREG(info.st_mode)) cannotRead(path, "not a regular file");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) cannotRead(path, std::strerror(errno));
+    std::vector<uchar> bytes;
+    bytes.reserve(static_cast<size_t>(info.st_size));
+    char buffer[1 << 16];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
+        bytes.insert(bytes.end(), buffer, buffer + in.gcount());
+    if (in.bad()) cannotRead(path, "read error");
+    if (bytes.empty()) cannotRead(path, "the file is empty");
+    return bytes;
+}
+
+cv::Mat readColorImage(const std::string& path) { return decodeColorImage(readImageFile(path), path); }

@@ -10,6 +10,10 @@
 // opened, is not a regular file, is empty, or does not decode.
 cv::Mat readColorImage(const std::string& path);
 
+// The bytes of the image file at path, refused as readColorImage refuses a
+// file that cannot be opened, is not a regular file or is empty.
+std::vector<uchar> readImageFile(const std::string& path);
+
 // Decodes the bytes of an image file as 8-bit BGR, as readColorImage does;
 // path only names the file in messages. A JPEG stream whose data ends before
 // its picture does (cut off, or ended early by a marker) is refused rather

@@ -47,6 +47,11 @@ TEST(CommandLine, OptionsAnywhereAndDoubleDashEndsThem) {
     EXPECT_TRUE(parseCommandLine({"--version"}).showVersion);
     EXPECT_TRUE(parseCommandLine({"--non-local"}).nonLocal);
     EXPECT_EQ(*parseCommandLine({"--output=o.bmp"}).outputPath, "o.bmp");
+    const CommandLine equals = parseCommandLine({"--threads=3", "--quality=75", "--output=a=b.jpg"});
+    EXPECT_EQ(*equals.threads, 3);
+    EXPECT_EQ(*equals.quality, 75);
+    EXPECT_EQ(*equals.outputPath, "a=b.jpg");
+    EXPECT_EQ(parseCommandLine({"x", "1", "y", "z"}).ignored, (std::vector<std::string>{"y", "z"}));
 }
 
 TEST(CommandLine, MalformedOptionsAreUsageErrors) {
@@ -55,4 +60,8 @@ TEST(CommandLine, MalformedOptionsAreUsageErrors) {
     EXPECT_THROW(parseCommandLine({"--output="}), UsageError);
     EXPECT_THROW(parseCommandLine({"--threads", "0"}), UsageError);
     EXPECT_THROW(parseCommandLine({"--threads", "two"}), UsageError);
+    EXPECT_THROW(parseCommandLine({"--threads="}), UsageError);
+    EXPECT_THROW(parseCommandLine({"--maps=yes"}), UsageError);
+    EXPECT_THROW(parseCommandLine({"--quality=0"}), UsageError);
+    EXPECT_THROW(parseCommandLine({"--quality", "101"}), UsageError);
 }

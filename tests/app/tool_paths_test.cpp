@@ -9,10 +9,12 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -32,22 +34,23 @@ void expectPicture(const fs::path& path) {
     EXPECT_EQ(image.size(), cv::Size(40, 30)) << path;
 }
 
-// Makes a directory refuse new entries for as long as it lives. Permission bits
-// do not stop root, so root sets the immutable attribute (chattr +i) instead.
-class ReadOnlyDirectory {
+// Makes a directory refuse new entries, or a file refuse changes, for as long
+// as it lives. Permission bits do not stop root, so root sets the immutable
+// attribute (chattr +i) instead.
+class ReadOnlyEntry {
 public:
-    explicit ReadOnlyDirectory(const fs::path& dir) : dir_(dir) {
+    explicit ReadOnlyEntry(const fs::path& path) : path_(path) {
         if (geteuid() != 0) {
-            active_ = chmod(dir.c_str(), 0555) == 0;
+            active_ = chmod(path.c_str(), fs::is_directory(path) ? 0555 : 0444) == 0;
             return;
         }
-        fd_ = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
         int flags = 0;
         if (fd_ < 0 || ioctl(fd_, FS_IOC_GETFLAGS, &flags) != 0) return;
         flags |= FS_IMMUTABLE_FL;
         active_ = ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0;
     }
-    ~ReadOnlyDirectory() {
+    ~ReadOnlyEntry() {
         if (fd_ >= 0) {
             int flags = 0;
             if (ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0) {
@@ -56,16 +59,25 @@ public:
             }
             close(fd_);
         } else if (active_) {
-            chmod(dir_.c_str(), 0755);
+            chmod(path_.c_str(), fs::is_directory(path_) ? 0755 : 0644);
         }
     }
-    ReadOnlyDirectory(const ReadOnlyDirectory&) = delete;
-    ReadOnlyDirectory& operator=(const ReadOnlyDirectory&) = delete;
+    ReadOnlyEntry(const ReadOnlyEntry&) = delete;
+    ReadOnlyEntry& operator=(const ReadOnlyEntry&) = delete;
+
+    // True when opening the file for writing really fails.
+    bool refusesWrites() const {
+        if (!active_) return false;
+        const int fd = open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) return true;
+        close(fd);
+        return false;
+    }
 
     // True when creating a file in the directory really fails.
     bool refusesNewFiles() const {
         if (!active_) return false;
-        const fs::path probe = dir_ / "probe";
+        const fs::path probe = path_ / "probe";
         const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0) return true;
         close(fd);
@@ -74,10 +86,42 @@ public:
     }
 
 private:
-    fs::path dir_;
+    fs::path path_;
     int fd_ = -1;
     bool active_ = false;
 };
+
+// Mounts a file over another for as long as it lives (needs privileges).
+class BindMount {
+public:
+    BindMount(const fs::path& source, const fs::path& target) : target_(target) {
+        active_ = mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0;
+    }
+    ~BindMount() {
+        if (active_) umount(target_.c_str());
+    }
+    BindMount(const BindMount&) = delete;
+    BindMount& operator=(const BindMount&) = delete;
+    bool active() const { return active_; }
+
+private:
+    fs::path target_;
+    bool active_ = false;
+};
+
+// Three existing outputs of `--maps -o out.bmp`, each with its own old bytes.
+std::map<std::string, std::string> writeOldOutputs(const ScratchDir& dir) {
+    std::map<std::string, std::string> old;
+    for (const char* name : {"out.bmp", "out_A.bmp", "out_T.bmp"}) {
+        old[name] = std::string("old ") + name;
+        writeFile(dir / name, old[name]);
+    }
+    return old;
+}
+
+void expectUnchanged(const ScratchDir& dir, const std::map<std::string, std::string>& old) {
+    for (const auto& [name, bytes] : old) EXPECT_TRUE(readFile(dir / name) == bytes) << name << " was replaced";
+}
 
 }  // namespace
 
@@ -93,7 +137,7 @@ TEST(ToolPaths, SpacesAndNonAsciiCharacters) {
     run = runTool({input, "-o", "dossier été/résultat final.png", "--maps"}, dir.path());
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     expectPicture(dir / "dossier été/résultat final.png");
-    expectPicture(dir / "dossier été/résultat final_A.bmp");
+    expectPicture(dir / "dossier été/résultat final_A.png");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "dossier été"), fs::directory_iterator()), 3);
 
     run = runTool({"missing – Zürich.png"}, dir.path());
@@ -126,7 +170,7 @@ TEST(ToolPaths, ReadOnlyDirectoryIsRefusedAndLeftUnchanged) {
     fs::create_directory(dir / "locked");
     writePhoto(dir / "locked/own.png");
     const std::string original = readFile(dir / "locked/own.png");
-    ReadOnlyDirectory locked(dir / "locked");
+    ReadOnlyEntry locked(dir / "locked");
     if (!locked.refusesNewFiles())
         GTEST_SKIP() << "this file system cannot make a directory refuse new files";
 
@@ -164,4 +208,54 @@ TEST(ToolPaths, FailedEncodingLeavesNoTemporaryOfTheEncoder) {
     EXPECT_TRUE(fs::is_empty(dir / "opencv-temp"));
     EXPECT_TRUE(fs::is_empty(dir / "tmp"));
     EXPECT_EQ(dir.entries(), (std::set<std::string>{"opencv-temp", "tiny.png", "tmp"}));
+}
+
+// With --maps the tool replaces three files; when one of them cannot be
+// replaced, none is, and no temporary stays.
+TEST(ToolPaths, MapsWriteIsAllOrNothing) {
+    const std::vector<std::string> args{"in.png", "--maps", "-o", "out.bmp"};
+    {
+        SCOPED_TRACE("a directory in the place of the light map");
+        ScratchDir dir;
+        writePhoto(dir / "in.png");
+        writeFile(dir / "out.bmp", "old main");
+        fs::create_directory(dir / "out_A.bmp");
+        const auto before = dir.entries();
+        const ToolRun run = runTool(args, dir.path());
+        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+        EXPECT_NE(run.err.find("out_A.bmp"), std::string::npos) << run.err;
+        EXPECT_TRUE(readFile(dir / "out.bmp") == "old main") << "out.bmp was replaced";
+        EXPECT_EQ(dir.entries(), before);
+    }
+    {
+        SCOPED_TRACE("a read-only transmission map");
+        ScratchDir dir;
+        writePhoto(dir / "in.png");
+        const auto old = writeOldOutputs(dir);
+        const auto before = dir.entries();
+        ReadOnlyEntry locked(dir / "out_T.bmp");
+        if (locked.refusesWrites()) {
+            const ToolRun run = runTool(args, dir.path());
+            EXPECT_EQ(run.exitStatus, 1);
+            EXPECT_NE(run.err.find("out_T.bmp"), std::string::npos) << run.err;
+            expectUnchanged(dir, old);
+            EXPECT_EQ(dir.entries(), before);
+        }
+    }
+    {
+        SCOPED_TRACE("a main output that passes every check and still cannot be replaced");
+        ScratchDir dir;
+        writePhoto(dir / "in.png");
+        const auto old = writeOldOutputs(dir);
+        writeFile(dir / "other", "mounted");
+        BindMount mounted(dir / "other", dir / "out.bmp");   // rename fails with EBUSY
+        if (!mounted.active()) GTEST_SKIP() << "cannot bind-mount here";
+        const auto before = dir.entries();
+        const ToolRun run = runTool(args, dir.path());
+        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_NE(run.err.find("'out.bmp'"), std::string::npos) << run.err;
+        expectUnchanged(dir, {{"out_A.bmp", old.at("out_A.bmp")}, {"out_T.bmp", old.at("out_T.bmp")}});
+        EXPECT_EQ(dir.entries(), before);
+    }
 }

@@ -155,9 +155,10 @@ TEST(Tool, OutputOptionAndMaps) {
     ToolRun run = runTool({"--maps", "x.png", "-o", "out/result.png"}, dir.path());
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     expectImageOfSize(dir / "out/result.png", cv::Size(64, 48));
-    expectImageOfSize(dir / "out/result_A.bmp", cv::Size(64, 48));
-    expectImageOfSize(dir / "out/result_T.bmp", cv::Size(64, 48));
-    EXPECT_EQ(cv::imread((dir / "out/result_T.bmp").string(), cv::IMREAD_UNCHANGED).channels(), 1);
+    expectImageOfSize(dir / "out/result_A.png", cv::Size(64, 48));   // the maps take the result's format
+    expectImageOfSize(dir / "out/result_T.png", cv::Size(64, 48));
+    EXPECT_EQ(readFile(dir / "out/result_A.png").substr(1, 3), "PNG");
+    EXPECT_EQ(cv::imread((dir / "out/result_T.png").string(), cv::IMREAD_UNCHANGED).channels(), 1);
     EXPECT_EQ(dir.entries(), (std::set<std::string>{"out", "x.png"}));
 
     ASSERT_EQ(runTool({"x.png", "--maps"}, dir.path()).exitStatus, 0);
