@@ -13,6 +13,7 @@
 #include <pybind11/stl.h>
 
 #include <cerrno>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -81,6 +82,17 @@ py::object enhance(const py::array& image, double gamma, bool nonLocal, bool wan
     });
     if (!wantMaps) return arrayOf(dehazed);
     return py::make_tuple(arrayOf(dehazed), arrayOf(maps.airlight), arrayOf(maps.transmission));
+}
+
+// Seconds of one bare C++ enhance call on the image, timed in C++: the
+// baseline against which scripts/measure-python times the package's call.
+double bareEnhanceSeconds(const py::array& image) {
+    const cv::Mat bgr8 = matView(image, "image");
+    const nightdehaze::DehazeContext context;
+    py::gil_scoped_release released;
+    const auto start = std::chrono::steady_clock::now();
+    const cv::Mat dehazed = nightdehaze::enhance(bgr8, context);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 std::string enhanceFile(const std::string& path, std::optional<std::string> output, double gamma,
@@ -212,6 +224,7 @@ PYBIND11_MODULE(_core, m) {
 
     m.attr("__version__") = nightdehaze::nightdehazeVersion();
     m.def("enhance", &enhance, "image"_a, "gamma"_a, "non_local"_a, "maps"_a);
+    m.def("_bare_enhance_seconds", &bareEnhanceSeconds, "image"_a);
     m.def("enhance_file", &enhanceFile, "path"_a, "output"_a, "gamma"_a, "non_local"_a, "maps"_a);
     m.def("light_compensation", &lightCompensation, "image"_a, "radius"_a, "eps"_a);
     m.def("contrast_stretch", &contrastStretch, "image"_a);
