@@ -1,5 +1,7 @@
 #include "app/output_files.hpp"
 
+#include "app/file_error.hpp"
+
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -62,7 +64,7 @@ std::string directoryOf(const std::string& path) {
 }
 
 [[noreturn]] void fail(const std::string& what, const std::string& path, int error) {
-    throw std::runtime_error("cannot write '" + path + "': " + what + ": " + std::strerror(error));
+    throw FileError("cannot write '" + path + "': " + what + ": " + std::strerror(error), error);
 }
 
 mode_t defaultFileMode() {
@@ -122,8 +124,8 @@ void removeAll(const std::vector<std::string>& paths) {
     for (const std::string& p : paths) unlink(p.c_str());
 }
 
-[[noreturn]] void refuse(const std::string& path, const std::string& reason) {
-    throw std::runtime_error("cannot write '" + path + "': " + reason);
+[[noreturn]] void refuse(const std::string& path, const std::string& reason, int error) {
+    throw FileError("cannot write '" + path + "': " + reason, error);
 }
 
 // Refuses a target that a rename could not replace, or should not: a
@@ -136,13 +138,13 @@ void checkReplaceable(const std::string& target, const std::string& temporary) {
         if (errno == ENOENT) return;
         fail("cannot inspect the existing file", target, errno);
     }
-    if (S_ISDIR(targetInfo.st_mode)) refuse(target, "it is a directory");
+    if (S_ISDIR(targetInfo.st_mode)) refuse(target, "it is a directory", EISDIR);
     if (!S_ISLNK(targetInfo.st_mode) && access(target.c_str(), W_OK) != 0)
         fail("the existing file may not be replaced", target, errno);
     struct stat temporaryInfo {};
     if (stat(temporary.c_str(), &temporaryInfo) != 0) fail("cannot inspect its temporary", target, errno);
     if (temporaryInfo.st_dev != targetInfo.st_dev)
-        refuse(target, "it is on another file system than its directory");
+        refuse(target, "it is on another file system than its directory", EXDEV);
 }
 
 // Blocks SIGINT and SIGTERM on the calling thread while it lives: the
@@ -224,7 +226,7 @@ std::string baseNameOf(const std::string& path) {
 // A pattern for mkstemp in path's directory whose name is as long as path's
 // own, so that creating it proves the final name fits the file system.
 std::string probePattern(const std::string& path) {
-    const std::string prefix = ".nightdehaze-", unique = "XXXXXX";
+    const std::string prefix = ".nightdehaze-probe-", unique = "XXXXXX";
     const size_t nameLength = std::max(baseNameOf(path).size(), prefix.size() + unique.size());
     return directoryOf(path) + "/" + prefix + std::string(nameLength - prefix.size() - unique.size(), '_') +
            unique;
@@ -234,7 +236,7 @@ void checkDirectory(const std::string& path) {
     struct stat info {};
     if (stat(directoryOf(path).c_str(), &info) != 0)
         fail("its directory '" + directoryOf(path) + "' cannot be used", path, errno);
-    if (!S_ISDIR(info.st_mode)) refuse(path, "'" + directoryOf(path) + "' is not a directory");
+    if (!S_ISDIR(info.st_mode)) refuse(path, "'" + directoryOf(path) + "' is not a directory", ENOTDIR);
 }
 
 // Creates and removes a file of the final name's length beside target, and

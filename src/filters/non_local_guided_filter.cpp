@@ -236,7 +236,7 @@ void buildFeatures(FilterData& data, const std::vector<cv::Mat>& inputs) {
     const int stride = data.featureStride;
     data.features = cv::Mat::zeros(g.rows, g.cols * stride, CV_64F);
     cv::parallel_for_(cv::Range(0, g.rows), [&](const cv::Range& range) {
-        for (int i = range.start; i < range.end; ++i) {
+        for (int i = range.start; i < range.end && !stopRequested(data.run); ++i) {
             const double* g0 = data.guide[0].ptr<double>(i);
             const double* g1 = data.guide[1].ptr<double>(i);
             const double* g2 = data.guide[2].ptr<double>(i);
@@ -283,6 +283,7 @@ void detail::nonLocalGuidedFilterMany(int r, int s, std::vector<cv::Mat>& output
     RunReport* run = currentRun();
     data.run = run;
     const std::int64_t maxDistance = prepare(data, r, s, I, inputs, eps);
+    throwIfStopRequested(run);
     const double sigma2 = sigma * sigma;
     const PatchWeightRule rule{static_cast<double>((2 * r + 1) * (2 * r + 1)), 2 * sigma2,
                                sigma2 * kBandwidthFactorSquared};

@@ -1,5 +1,7 @@
 #include "filters/window_extrema.hpp"
 
+#include "util/run_report.hpp"
+
 #include <algorithm>
 #include <limits>
 #include <opencv2/core/utility.hpp>
@@ -55,8 +57,9 @@ constexpr int kMinBandRows = 64;
 void dilateInRowBands(const cv::Mat& src, const cv::Mat& shape, cv::Mat& maxima) {
     const int reach = shape.rows / 2;
     const int bands = std::max(1, std::min(cv::getNumThreads(), src.rows / kMinBandRows));
+    const detail::RunReport* run = detail::currentRun();
     cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
-        for (int b = range.start; b < range.end; ++b) {
+        for (int b = range.start; b < range.end && !detail::stopRequested(run); ++b) {
             const int first = src.rows * b / bands, end = src.rows * (b + 1) / bands;
             const int top = std::max(0, first - reach), bottom = std::min(src.rows, end + reach);
             cv::Mat band;
@@ -65,6 +68,7 @@ void dilateInRowBands(const cv::Mat& src, const cv::Mat& shape, cv::Mat& maxima)
             band.rowRange(first - top, end - top).copyTo(maxima.rowRange(first, end));
         }
     });
+    detail::throwIfStopRequested(run);
 }
 
 }  // namespace

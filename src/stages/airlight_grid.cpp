@@ -1,4 +1,5 @@
 #include "stages/airlight_grid.hpp"
+#include "util/run_report.hpp"
 
 #include <opencv2/core/utility.hpp>
 
@@ -99,23 +100,27 @@ void accumulateOverWindows(const AirlightGrid& grid, const cv::Mat& values, cv::
     std::vector<WindowSpan> columnWindows(dst.cols);
     for (int x = 0; x < dst.cols; ++x) columnWindows[x] = coveringWindows(x, grid.r, grid.gridCols);
     cv::Mat slots(grid.gridRows * kSlots, dst.cols, CV_64FC1);
+    const RunReport* run = currentRun();
     cv::parallel_for_(cv::Range(0, grid.gridRows), [&](const cv::Range& gridRows) {
-        for (int gr = gridRows.start; gr < gridRows.end; ++gr)
+        for (int gr = gridRows.start; gr < gridRows.end && !stopRequested(run); ++gr)
             spreadGridRow(values.ptr<double>(gr), columnWindows, slots, gr);
     });
+    throwIfStopRequested(run);
     cv::parallel_for_(cv::Range(0, dst.rows), [&](const cv::Range& rows) {
-        for (int y = rows.start; y < rows.end; ++y)
+        for (int y = rows.start; y < rows.end && !stopRequested(run); ++y)
             addCoveringWindows(slots, coveringWindows(y, grid.r, grid.gridRows),
                                dst.ptr<double>(y));
     });
+    throwIfStopRequested(run);
 }
 
 cv::Mat windowMaxima(const AirlightGrid& grid, const cv::Mat& plane8u) {
     require(plane8u.type() == CV_8UC1, "windowMaxima: plane must be CV_8UC1");
     checkGridMatches("windowMaxima", grid, plane8u.size());
     cv::Mat maxima(grid.gridRows, grid.gridCols, CV_64FC1);
+    const RunReport* run = currentRun();
     cv::parallel_for_(cv::Range(0, grid.gridRows), [&](const cv::Range& gridRows) {
-        for (int gr = gridRows.start; gr < gridRows.end; ++gr) {
+        for (int gr = gridRows.start; gr < gridRows.end && !stopRequested(run); ++gr) {
             for (int gc = 0; gc < grid.gridCols; ++gc) {
                 const cv::Rect w = grid.window(gr, gc, plane8u.size());
                 uchar brightest = 0;
@@ -127,6 +132,7 @@ cv::Mat windowMaxima(const AirlightGrid& grid, const cv::Mat& plane8u) {
             }
         }
     });
+    throwIfStopRequested(run);
     return maxima;
 }
 

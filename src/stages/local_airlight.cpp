@@ -1,6 +1,7 @@
 #include "stages/local_airlight.hpp"
 
 #include "stages/plane_checks.hpp"
+#include "util/run_report.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -132,16 +133,18 @@ void windowAirlight(const AirlightGrid& grid, const std::vector<cv::Mat>& planes
         static_cast<int>(std::min(side, 1LL * image.height) * std::min(side, 1LL * image.width));
     cv::Mat light[3];
     for (cv::Mat& plane : light) plane.create(grid.gridRows, grid.gridCols, CV_64FC1);
+    const RunReport* run = currentRun();
     cv::parallel_for_(cv::Range(0, grid.gridRows), [&](const cv::Range& gridRows) {
         WindowWorkspace ws(capacity);
         double windowLight[3];
-        for (int gr = gridRows.start; gr < gridRows.end; ++gr) {
+        for (int gr = gridRows.start; gr < gridRows.end && !stopRequested(run); ++gr) {
             for (int gc = 0; gc < grid.gridCols; ++gc) {
                 estimateWindow(grid.window(gr, gc, image), planes, dark, r, kTop, ws, windowLight);
                 for (int c = 0; c < 3; ++c) light[c].at<double>(gr, gc) = windowLight[c];
             }
         }
     });
+    throwIfStopRequested(run);
     for (int c = 0; c < 3; ++c) values[c] = light[c];
 }
 

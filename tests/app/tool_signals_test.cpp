@@ -34,6 +34,11 @@ constexpr int kHeight = 180;
 
 bool isTemporary(const std::string& name) { return name.rfind(".nightdehaze-", 0) == 0; }
 
+// A temporary of the write itself, not the probe of the checks before the work.
+bool isWriteTemporary(const std::string& name) {
+    return isTemporary(name) && name.rfind(".nightdehaze-probe-", 0) != 0;
+}
+
 // Reports files created in, or moved into, one directory.
 class DirectoryWatch {
 public:
@@ -105,7 +110,7 @@ Interruption interruptWhileWriting(const ScratchDir& dir, const std::vector<std:
     Interruption result;
     DirectoryWatch watch(dir.path());
     RunningTool tool = startTool(args, dir.path());
-    const bool created = watch.waitFor(isTemporary, kWaitMs);
+    const bool created = watch.waitFor(isWriteTemporary, kWaitMs);
     const bool stopped = stopTool(tool);
     result.caughtWriting = created && stopped && hasTemporary(dir.entries());
     if (result.caughtWriting) kill(tool.pid, signal);
