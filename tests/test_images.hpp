@@ -60,6 +60,21 @@ private:
     int saved_;
 };
 
+// Switches OpenCV's run-time CPU dispatch off for the lifetime of the object:
+// literal references then compute the value every machine must give (no
+// fused multiply-add, the baseline vector width). Tests only: the switch is
+// process-wide.
+class DispatchOff {
+public:
+    DispatchOff() : saved_(cv::useOptimized()) { cv::setUseOptimized(false); }
+    ~DispatchOff() { cv::setUseOptimized(saved_); }
+    DispatchOff(const DispatchOff&) = delete;
+    DispatchOff& operator=(const DispatchOff&) = delete;
+
+private:
+    bool saved_;
+};
+
 inline std::string describe(const cv::Mat& m) {
     return std::to_string(m.rows) + "x" + std::to_string(m.cols) + " type " +
            std::to_string(m.type());

@@ -1,5 +1,6 @@
 #include "filters/box_sum_rows.hpp"
 #include "util/run_report.hpp"
+#include "util/vector_kernels.hpp"
 
 #include <opencv2/core/utility.hpp>
 
@@ -102,7 +103,7 @@ void runningSumsAtBandStarts(const PlaneRowAdder& addPlaneRows, int c0, int c1,
 // Window sums down the columns of every plane: the vertical running sums at the
 // window's last row, minus those just above its first row when that row is
 // inside the image.
-void verticalWindowSums(const BandStart& s, bool trailInside, PlaneRows& out) {
+NIGHTDEHAZE_KERNEL_INLINE void verticalWindowSums(const BandStart& s, bool trailInside, PlaneRows& out) {
     const double* lead = s.lead.data();
     const double* trail = s.trail.data();
     double* o = out.data();
@@ -116,7 +117,7 @@ void verticalWindowSums(const BandStart& s, bool trailInside, PlaneRows& out) {
 
 // In place: row[j] = row[j] + row[j-1] for every plane, four planes at a time so
 // that four independent chains of additions overlap.
-void runningSumsAlongRows(PlaneRows& rows) {
+NIGHTDEHAZE_KERNEL_INLINE void runningSumsAlongRows(PlaneRows& rows) {
     const int planes = rows.planes(), cols = rows.cols();
     double* const* row = rows.rows();
     int k = 0;
@@ -143,7 +144,7 @@ void runningSumsAlongRows(PlaneRows& rows) {
 
 // Difference of running sums over the clipped window [j-r, j+r]: the running sum
 // at min(j+r, cols-1), minus the one at j-r-1 where that column exists.
-void windowSumsAlongRow(const double* running, int r, int cols, double* out) {
+NIGHTDEHAZE_KERNEL_INLINE void windowSumsAlongRow(const double* running, int r, int cols, double* out) {
     const int head = std::min(cols, r + 1);
     const int middleEnd = std::max(head, cols - r);
     for (int j = 0; j < head; ++j) out[j] = running[std::min(j + r, cols - 1)];
@@ -151,15 +152,33 @@ void windowSumsAlongRow(const double* running, int r, int cols, double* out) {
     for (int j = middleEnd; j < cols; ++j) out[j] = running[cols - 1] - running[j - r - 1];
 }
 
+// The window sums of one row of every plane from the band's running sums down
+// the columns, through `running` into `windowSums`.
+NIGHTDEHAZE_KERNEL_INLINE void rowWindowSums(const BandStart& start, bool trailInside, int r,
+                                             PlaneRows& running, PlaneRows& windowSums) {
+    verticalWindowSums(start, trailInside, running);
+    runningSumsAlongRows(running);
+    for (int k = 0; k < running.planes(); ++k)
+        windowSumsAlongRow(running.rows()[k], r, running.cols(), windowSums.rows()[k]);
+}
+
+NIGHTDEHAZE_AVX2_TARGET void rowWindowSumsAvx2(const BandStart& start, bool trailInside, int r,
+                                               PlaneRows& running, PlaneRows& windowSums) {
+    rowWindowSums(start, trailInside, r, running, windowSums);
+}
+
+void rowWindowSumsBaseline(const BandStart& start, bool trailInside, int r, PlaneRows& running,
+                           PlaneRows& windowSums) {
+    rowWindowSums(start, trailInside, r, running, windowSums);
+}
+
 void sweepBand(const PlaneRowAdder& addPlaneRows, const BoxSumRowConsumer& consumeRow, int r,
                cv::Size size, RowBand band, BandStart& start) {
     const int planes = start.lead.planes(), cols = size.width;
     PlaneRows running(planes, cols), windowSums(planes, cols);
+    const auto windowSumsOfRow = avx2Kernels() ? rowWindowSumsAvx2 : rowWindowSumsBaseline;
     for (int i = band.first; i < band.end; ++i) {
-        verticalWindowSums(start, i - r - 1 >= 0, running);
-        runningSumsAlongRows(running);
-        for (int k = 0; k < planes; ++k)
-            windowSumsAlongRow(running.rows()[k], r, cols, windowSums.rows()[k]);
+        windowSumsOfRow(start, i - r - 1 >= 0, r, running, windowSums);
         consumeRow(i, windowSums.rows());
         if (i + 1 == band.end) break;
         if (i + 1 + r < size.height) addPlaneRows(i + 1 + r, 0, cols, start.lead.rows());
@@ -199,13 +218,37 @@ std::vector<double> windowCounts(int n, int r) {
     return counts;
 }
 
-void addRow(const double* __restrict values, int n, double* __restrict acc) {
+namespace {
+
+NIGHTDEHAZE_AVX2_TARGET void addRowAvx2(const double* __restrict values, int n,
+                                        double* __restrict acc) {
     for (int x = 0; x < n; ++x) acc[x] = values[x] + acc[x];
+}
+
+void addRowBaseline(const double* __restrict values, int n, double* __restrict acc) {
+    for (int x = 0; x < n; ++x) acc[x] = values[x] + acc[x];
+}
+
+NIGHTDEHAZE_AVX2_TARGET void addProductRowAvx2(const double* __restrict a,
+                                               const double* __restrict b, int n,
+                                               double* __restrict acc) {
+    for (int x = 0; x < n; ++x) acc[x] = a[x] * b[x] + acc[x];
+}
+
+void addProductRowBaseline(const double* __restrict a, const double* __restrict b, int n,
+                           double* __restrict acc) {
+    for (int x = 0; x < n; ++x) acc[x] = a[x] * b[x] + acc[x];
+}
+
+}  // namespace
+
+void addRow(const double* __restrict values, int n, double* __restrict acc) {
+    (avx2Kernels() ? addRowAvx2 : addRowBaseline)(values, n, acc);
 }
 
 void addProductRow(const double* __restrict a, const double* __restrict b, int n,
                    double* __restrict acc) {
-    for (int x = 0; x < n; ++x) acc[x] = a[x] * b[x] + acc[x];
+    (avx2Kernels() ? addProductRowAvx2 : addProductRowBaseline)(a, b, n, acc);
 }
 
 cv::Mat inDouble(const cv::Mat& m) {

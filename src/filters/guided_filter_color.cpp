@@ -3,6 +3,7 @@
 #include "filters/box_sum_rows.hpp"
 #include "filters/guide_system.hpp"
 #include "filters/solve3x3.hpp"
+#include "util/vector_kernels.hpp"
 
 #include <algorithm>
 #include <stdexcept>
@@ -104,9 +105,9 @@ void addCoefficients(const cv::Mat (&coefficients)[kCoefficients], int row, int 
 
 // Per pixel of one row: the window means and covariances, the least-squares
 // coefficients a = u * inverse(S) and the offset b.
-void fitCoefficientsRow(const double* const* sums, double rowCount, const double* colCounts,
-                        int cols, double eps, double* __restrict a2, double* __restrict a1,
-                        double* __restrict a0, double* __restrict b) {
+NIGHTDEHAZE_KERNEL_INLINE void fitCoefficientsRowBody(
+    const double* const* sums, double rowCount, const double* colCounts, int cols, double eps,
+    double* __restrict a2, double* __restrict a1, double* __restrict a0, double* __restrict b) {
     const double *__restrict s2 = sums[kG2], *__restrict s1 = sums[kG1];
     const double *__restrict s0 = sums[kG0], *__restrict sp = sums[kP];
     const double *__restrict s2p = sums[kG2P], *__restrict s1p = sums[kG1P];
@@ -128,6 +129,24 @@ void fitCoefficientsRow(const double* const* sums, double rowCount, const double
         a0[j] = a[2];
         b[j] = modelOffset(mp, a, m);
     }
+}
+
+NIGHTDEHAZE_AVX2_TARGET void fitCoefficientsRowAvx2(const double* const* sums, double rowCount,
+                                                    const double* colCounts, int cols, double eps,
+                                                    double* a2, double* a1, double* a0, double* b) {
+    fitCoefficientsRowBody(sums, rowCount, colCounts, cols, eps, a2, a1, a0, b);
+}
+
+void fitCoefficientsRowBaseline(const double* const* sums, double rowCount,
+                                const double* colCounts, int cols, double eps, double* a2,
+                                double* a1, double* a0, double* b) {
+    fitCoefficientsRowBody(sums, rowCount, colCounts, cols, eps, a2, a1, a0, b);
+}
+
+void fitCoefficientsRow(const double* const* sums, double rowCount, const double* colCounts,
+                        int cols, double eps, double* a2, double* a1, double* a0, double* b) {
+    (avx2Kernels() ? fitCoefficientsRowAvx2 : fitCoefficientsRowBaseline)(
+        sums, rowCount, colCounts, cols, eps, a2, a1, a0, b);
 }
 
 // Per pixel of one row: the window sums of the coefficients applied to the

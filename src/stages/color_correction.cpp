@@ -1,5 +1,6 @@
 #include "nightdehaze/nightdehaze.hpp"
 #include "util/elementwise_in_chunks.hpp"
+#include "util/exact_arithmetic.hpp"
 #include "util/run_report.hpp"
 #include "stages/airlight_grid.hpp"
 #include "stages/local_airlight.hpp"
@@ -29,18 +30,23 @@ cv::Mat valuePlane(const cv::Mat& image) {
 }
 
 // The local brightness floored, and the mean over the channels of the light
-// relative to it, chunk by chunk.
+// relative to it: ((0 + q0) + q1) + q2, then scaled by 1/3.
 void relativeMeanLight(cv::Mat* const light[3], const cv::Mat& brightness,
                        cv::Mat& flooredBrightness, cv::Mat& meanLight) {
     flooredBrightness.create(brightness.size(), CV_64FC1);
     meanLight.create(brightness.size(), CV_64FC1);
     forEachChunk(brightness.total(), [&](const Chunk& c) {
-        const cv::Mat floored = elementsOf(flooredBrightness, c);
-        assignInto(floored, cv::max(elementsOf(brightness, c), kBrightnessFloor));
-        cv::Mat mean = elementsOf(meanLight, c);
-        mean.setTo(0.0);
-        for (int k = 0; k < 3; ++k) mean += elementsOf(*light[k], c) / floored;
-        mean.convertTo(mean, -1, kThird, 0);
+        const double* b = chunkData<double>(brightness, c);
+        const double* a[3];
+        for (int k = 0; k < 3; ++k) a[k] = chunkData<double>(*light[k], c);
+        double* floored = chunkData<double>(flooredBrightness, c);
+        double* mean = chunkData<double>(meanLight, c);
+        for (int x = 0; x < c.length(); ++x) {
+            floored[x] = maxWith(b[x], kBrightnessFloor);
+            double sum = 0.0;
+            for (int k = 0; k < 3; ++k) sum = sum + a[k][x] / floored[x];
+            mean[x] = scaled(sum, kThird);
+        }
     });
 }
 
@@ -54,12 +60,17 @@ void turnLightIntoFactors(cv::Mat* const light[3], const cv::Mat& brightness, do
     cv::Mat gain;
     elementwisePower(gain, meanLight, 1.0 / gamma);
     forEachChunk(gain.total(), [&](const Chunk& c) {
-        const cv::Mat g = elementsOf(gain, c);
-        assignInto(g, g / (elementsOf(meanLight, c) + kLightGuard));
-        for (int k = 0; k < 3; ++k) {
-            const cv::Mat factor = elementsOf(*light[k], c);
-            const cv::Mat e = (factor.mul(g)) / elementsOf(flooredBrightness, c);
-            assignInto(factor, cv::min(e + kFactorOffset, kFactorCeiling));
+        double* g = chunkData<double>(gain, c);
+        const double* z = chunkData<double>(meanLight, c);
+        const double* floored = chunkData<double>(flooredBrightness, c);
+        double* factor[3];
+        for (int k = 0; k < 3; ++k) factor[k] = chunkData<double>(*light[k], c);
+        for (int x = 0; x < c.length(); ++x) {
+            g[x] = g[x] / (z[x] + kLightGuard);
+            for (int k = 0; k < 3; ++k) {
+                const double e = (factor[k][x] * g[x]) / floored[x];
+                factor[k][x] = minWith(e + kFactorOffset, kFactorCeiling);
+            }
         }
     });
 }

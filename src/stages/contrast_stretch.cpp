@@ -1,5 +1,7 @@
 #include "nightdehaze/nightdehaze.hpp"
 
+#include "util/exact_arithmetic.hpp"
+
 #include <opencv2/core.hpp>
 
 #include <array>
@@ -40,14 +42,18 @@ double tailSum(const Histogram& counts, long long count, bool fromTop) {
     return sum;
 }
 
-// 8-bit image of the stretch of every grey level, computed with the same
-// matrix expression as a whole plane would be, so the rounding is identical.
+// 8-bit image of the stretch of every grey level. (v - mLow) / (mHigh - mLow)
+// * 255 is folded as OpenCV folds the matrix expression: one factor
+// (1 / (mHigh - mLow)) * 255 and one offset (-mLow * (1 / (mHigh - mLow))) * 255,
+// applied as v * factor + offset.
 cv::Mat stretchTable(double mLow, double mHigh) {
-    cv::Mat levels(1, 256, CV_64F);
-    for (int v = 0; v < 256; ++v) levels.at<double>(0, v) = v;
-    levels = (levels - cv::Scalar(mLow)) / (mHigh - mLow) * kOutputScale;
-    levels.convertTo(levels, CV_8U);
-    return levels;
+    const double inverseRange = 1.0 / (mHigh - mLow);
+    const double factor = inverseRange * kOutputScale;
+    const double offset = (-mLow * inverseRange) * kOutputScale;
+    cv::Mat table(1, 256, CV_8U);
+    for (int v = 0; v < 256; ++v)
+        table.at<uchar>(0, v) = detail::roundToByte(detail::scaledShifted(v, factor, offset));
+    return table;
 }
 
 cv::Mat stretchPlane(const cv::Mat& plane) {

@@ -1,5 +1,6 @@
 #include "nightdehaze/nightdehaze.hpp"
 #include "util/elementwise_in_chunks.hpp"
+#include "util/exact_arithmetic.hpp"
 #include "util/run_report.hpp"
 #include "stages/local_airlight.hpp"
 #include "stages/smoothing_steps.hpp"
@@ -24,21 +25,30 @@ constexpr double kHazeRemoval = 0.95;         // omega: leaves a trace of haze f
 constexpr double kTransmissionFloor = 0.1;    // keeps the recovery stable in dense haze
 
 // Maps the grey level of the light to its cube root, keeping channel ratios;
-// the light planes are rewritten in place.
+// the light planes are rewritten in place. ((a0 + a1) + a2) / 3 / 255 is
+// folded as OpenCV folds it: both divisors into one factor applied to the
+// partial sum a0 + a1 and to a2.
 void liftAirlight(cv::Mat& a0, cv::Mat& a1, cv::Mat& a2) {
+    constexpr double kGreyFactor = (1.0 / kChannels) * kInverseUnitScale;
     cv::Mat grey(a0.size(), CV_64FC1);
-    evaluateInChunks(grey, [&](const Chunk& c) {
-        return ((elementsOf(a0, c) + elementsOf(a1, c)) + elementsOf(a2, c)) / kChannels /
-               kUnitScale;
+    forEachChunk(grey.total(), [&](const Chunk& c) {
+        const double* l0 = chunkData<double>(a0, c);
+        const double* l1 = chunkData<double>(a1, c);
+        const double* l2 = chunkData<double>(a2, c);
+        double* out = chunkData<double>(grey, c);
+        for (int x = 0; x < c.length(); ++x)
+            out[x] = weightedSum(l0[x] + l1[x], kGreyFactor, l2[x], kGreyFactor);
     });
     cv::Mat lift;
     elementwisePower(lift, grey, kCubeRoot);
     forEachChunk(lift.total(), [&](const Chunk& c) {
-        const cv::Mat l = elementsOf(lift, c);
-        assignInto(l, l / (elementsOf(grey, c) + kLightGuard));
-        for (cv::Mat* a : {&a0, &a1, &a2}) {
-            const cv::Mat light = elementsOf(*a, c);
-            assignInto(light, cv::max(light.mul(l), kAirlightFloor));
+        double* l = chunkData<double>(lift, c);
+        const double* g = chunkData<double>(grey, c);
+        double* light[3] = {chunkData<double>(a0, c), chunkData<double>(a1, c),
+                            chunkData<double>(a2, c)};
+        for (int x = 0; x < c.length(); ++x) {
+            l[x] = l[x] / (g[x] + kLightGuard);
+            for (double* a : light) a[x] = maxWith(a[x] * l[x], kAirlightFloor);
         }
     });
 }
@@ -73,10 +83,15 @@ cv::Mat normalisedDarkChannel(int h, const std::vector<cv::Mat>& planes,
     return dark;
 }
 
-// The transmission estimate 1 - omega * dark.
+// The transmission estimate 1 - omega * dark, as OpenCV evaluates it:
+// dark * (-omega) + 1.
 cv::Mat transmissionOf(const cv::Mat& dark) {
     cv::Mat t(dark.size(), CV_64FC1);
-    evaluateInChunks(t, [&](const Chunk& c) { return 1 - kHazeRemoval * elementsOf(dark, c); });
+    forEachChunk(t.total(), [&](const Chunk& c) {
+        const double* d = chunkData<double>(dark, c);
+        double* out = chunkData<double>(t, c);
+        for (int x = 0; x < c.length(); ++x) out[x] = scaledShifted(d[x], -kHazeRemoval, 1.0);
+    });
     return t;
 }
 
@@ -85,41 +100,47 @@ cv::Mat transmissionOf(const cv::Mat& dark) {
 cv::Mat clampTransmission(cv::Mat& t) {
     cv::Mat floored(t.size(), CV_64FC1);
     forEachChunk(t.total(), [&](const Chunk& c) {
-        const cv::Mat chunk = elementsOf(t, c);
-        assignInto(chunk, cv::min(cv::max(chunk, 0.0), 1.0));
-        assignInto(elementsOf(floored, c), cv::max(chunk, kTransmissionFloor));
+        double* v = chunkData<double>(t, c);
+        double* out = chunkData<double>(floored, c);
+        for (int x = 0; x < c.length(); ++x) {
+            v[x] = minWith(maxWith(v[x], 0.0), 1.0);
+            out[x] = maxWith(v[x], kTransmissionFloor);
+        }
     });
     return floored;
 }
 
-// One chunk of one channel of the restored image, in 8 bits:
-// (I - A) / max(t, 0.1) + A, clamped to 0..255, then rounded.
-cv::Mat recoveredChunk(const cv::Mat& plane8u, const cv::Mat& light, const cv::Mat& flooredT) {
-    cv::Mat x;
-    plane8u.convertTo(x, CV_64F);
-    cv::Mat j = (x - light) / flooredT + light;
-    j = cv::min(cv::max(j, 0.0), kUnitScale);
-    j.convertTo(j, CV_8U);
-    return j;
-}
-
-// The restored image: its channels recovered chunk by chunk, merged.
+// The restored image in 8 bits: per channel (I - A) / max(t, 0.1) + A,
+// clamped to 0..255, then rounded.
 cv::Mat recoveredImage(const std::vector<cv::Mat>& planes, const std::vector<cv::Mat*>& light,
                        const cv::Mat& flooredT) {
-    return mergedInChunks(flooredT.size(), CV_8UC3, [&](int k, const Chunk& c) {
-        return recoveredChunk(elementsOf(planes.at(k), c), elementsOf(*light[k], c),
-                              elementsOf(flooredT, c));
+    cv::Mat image(flooredT.size(), CV_8UC3);
+    forEachChunk(image.total(), [&](const Chunk& c) {
+        const double* t = chunkData<double>(flooredT, c);
+        uchar* out = image.ptr<uchar>() + 3 * c.start;
+        for (int k = 0; k < 3; ++k) {
+            const uchar* in = chunkData<const uchar>(planes.at(k), c);
+            const double* a = chunkData<double>(*light[k], c);
+            for (int x = 0; x < c.length(); ++x) {
+                const double j = (static_cast<double>(in[x]) - a[x]) / t[x] + a[x];
+                out[3 * x + k] = roundToByte(minWith(maxWith(j, 0.0), kUnitScale));
+            }
+        }
     });
+    return image;
 }
 
-// The light planes rounded to 8 bits and merged. Rounding is per element, so
-// this is the merged image rounded.
+// The light planes rounded to 8 bits and merged.
 cv::Mat merged8u(const std::vector<cv::Mat*>& planes) {
-    return mergedInChunks(planes[0]->size(), CV_8UC3, [&](int k, const Chunk& c) {
-        cv::Mat rounded;
-        elementsOf(*planes[k], c).convertTo(rounded, CV_8U);
-        return rounded;
+    cv::Mat image(planes[0]->size(), CV_8UC3);
+    forEachChunk(image.total(), [&](const Chunk& c) {
+        uchar* out = image.ptr<uchar>() + 3 * c.start;
+        for (int k = 0; k < 3; ++k) {
+            const double* a = chunkData<double>(*planes[k], c);
+            for (int x = 0; x < c.length(); ++x) out[3 * x + k] = roundToByte(a[x]);
+        }
     });
+    return image;
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include "stages/stage_constants.hpp"
 #include "stages/unit_scale.hpp"
 #include "util/elementwise_in_chunks.hpp"
+#include "util/exact_arithmetic.hpp"
+#include "util/hsv_to_bgr.hpp"
 #include "util/run_report.hpp"
 
 #include <opencv2/imgproc.hpp>
@@ -25,8 +27,9 @@ constexpr int kRatioRadiusIncrement = 5;        // the ratio is smoothed wider t
 cv::Mat eightBitPlane(const cv::Mat& unit) {
     cv::Mat plane(unit.size(), CV_8UC1);
     forEachChunk(unit.total(), [&](const Chunk& c) {
-        const cv::Mat scaled = elementsOf(unit, c) * kUnitScale;
-        scaled.convertTo(elementsOf(plane, c), CV_8U);
+        const double* in = chunkData<double>(unit, c);
+        uchar* out = chunkData<uchar>(plane, c);
+        for (int k = 0; k < c.length(); ++k) out[k] = roundToByte(scaled(in[k], kUnitScale));
     });
     return plane;
 }
@@ -41,28 +44,44 @@ cv::Mat smoothedPlane(int r, const cv::Mat& plane, double eps) {
 
 std::vector<cv::Mat> hsvPlanes(const cv::Mat& bgr) {
     cv::Mat hsv;
-    cv::cvtColor(bgr, hsv, cv::COLOR_BGR2HSV);
+    cv::cvtColor(bgr, hsv, cv::COLOR_BGR2HSV);  // integer arithmetic: the same on every CPU
     return splitInChunks(hsv);
 }
 
-// The ratio of the value of the image to the value of its smoothed copy.
-cv::Mat valueRatio(const cv::Mat& vs, const cv::Mat& vf) {
-    cv::Mat ratio(vs.size(), CV_64FC1);
-    evaluateInChunks(ratio, [&](const Chunk& c) {
-        return elementsOf(vs, c) / (elementsOf(vf, c) + kRatioGuard);
+// The value planes of the image (vs) and of its smoothed copy (vf) in double,
+// and the ratio vs / (vf + guard).
+cv::Mat valueRatio(const cv::Mat& value8u, const cv::Mat& smoothedValue8u, cv::Mat& vs) {
+    vs.create(value8u.size(), CV_64FC1);
+    cv::Mat ratio(value8u.size(), CV_64FC1);
+    forEachChunk(ratio.total(), [&](const Chunk& c) {
+        const uchar* s = chunkData<uchar>(value8u, c);
+        const uchar* f = chunkData<uchar>(smoothedValue8u, c);
+        double* v = chunkData<double>(vs, c);
+        double* out = chunkData<double>(ratio, c);
+        for (int k = 0; k < c.length(); ++k) {
+            v[k] = s[k];
+            out[k] = v[k] / (static_cast<double>(f[k]) + kRatioGuard);
+        }
     });
     return ratio;
 }
 
-// The new value plane in 8 bits: 255 * (V/255)^(1/3) * ratio, rounded.
+// The new value plane in 8 bits: 255 * (V/255)^(1/3) * ratio, rounded. The
+// factor 255 is folded into the product as OpenCV folds it: (255 * lift) * ratio.
 cv::Mat liftedValue(const cv::Mat& vs, const cv::Mat& ratio) {
     cv::Mat value(vs.size(), CV_64FC1);
-    evaluateInChunks(value, [&](const Chunk& c) { return elementsOf(vs, c) / kUnitScale; });
+    forEachChunk(value.total(), [&](const Chunk& c) {
+        const double* in = chunkData<double>(vs, c);
+        double* out = chunkData<double>(value, c);
+        for (int k = 0; k < c.length(); ++k) out[k] = scaled(in[k], kInverseUnitScale);
+    });
     elementwisePower(value, value, kCubeRoot);
     cv::Mat lifted(vs.size(), CV_8UC1);
     forEachChunk(value.total(), [&](const Chunk& c) {
-        const cv::Mat scaled = kUnitScale * elementsOf(value, c).mul(elementsOf(ratio, c));
-        scaled.convertTo(elementsOf(lifted, c), CV_8U);
+        const double* l = chunkData<double>(value, c);
+        const double* q = chunkData<double>(ratio, c);
+        uchar* out = chunkData<uchar>(lifted, c);
+        for (int k = 0; k < c.length(); ++k) out[k] = roundToByte(kUnitScale * l[k] * q[k]);
     });
     return lifted;
 }
@@ -83,15 +102,13 @@ void lightCompensation(int r, cv::Mat& dst, cv::Mat src, double eps) {
     const cv::Mat smoothed = mergeInChunks(filtered);
 
     const std::vector<cv::Mat> source = hsvPlanes(src);
-    const cv::Mat vs = convertedInChunks(source.at(2), CV_64F);
-    const cv::Mat vf = convertedInChunks(hsvPlanes(smoothed).at(2), CV_64F);
-
-    cv::Mat ratio = valueRatio(vs, vf);
+    cv::Mat vs;
+    cv::Mat ratio = valueRatio(source.at(2), hsvPlanes(smoothed).at(2), vs);
     beginStep(1.0);
     guidedFilterGray(r + kRatioRadiusIncrement, ratio, ratio, ratio, eps);
 
     const cv::Mat hsv = mergeInChunks({source.at(0), source.at(1), liftedValue(vs, ratio)});
-    cv::cvtColor(hsv, dst, cv::COLOR_HSV2BGR);
+    dst = hsvToBgr(hsv);
 }
 
 }  // namespace nightdehaze

@@ -4,6 +4,7 @@
 #include "filters/non_local_guided_filter.hpp"
 #include "stages/stage_constants.hpp"
 #include "util/elementwise_in_chunks.hpp"
+#include "util/exact_arithmetic.hpp"
 
 #include <stdexcept>
 #include <string>
@@ -12,28 +13,58 @@ namespace nightdehaze::detail {
 
 namespace {
 
+// Light sums turned into their window means on the 0..1 scale, in place: no
+// second plane is held while the filter runs. (sums / counts) / 255 is folded
+// as OpenCV folds it: (sums * (1/255)) / counts.
+void toUnitMeans(cv::Mat& sums, const cv::Mat& counts) {
+    forEachChunk(sums.total(), [&](const Chunk& c) {
+        double* s = chunkData<double>(sums, c);
+        const double* n = chunkData<const double>(counts, c);
+        for (int x = 0; x < c.length(); ++x) s[x] = (s[x] * kInverseUnitScale) / n[x];
+    });
+}
+
+// map * factor + 0 (a matrix times a number), into a new matrix or in place.
+cv::Mat scaledCopy(const cv::Mat& map, double factor) {
+    const cv::Mat source = continuous(map);
+    cv::Mat out(source.size(), source.type());
+    forEachChunk(source.total() * source.channels(), [&](const Chunk& c) {
+        const double* in = chunkData<const double>(source, c);
+        double* o = chunkData<double>(out, c);
+        for (int x = 0; x < c.length(); ++x) o[x] = scaled(in[x], factor);
+    });
+    return out;
+}
+
+void scaleInPlace(cv::Mat& map, double factor) {
+    forEachChunk(map.total(), [&](const Chunk& c) {
+        double* v = chunkData<double>(map, c);
+        for (int x = 0; x < c.length(); ++x) v[x] = scaled(v[x], factor);
+    });
+}
+
+// Light sums divided by the window counts, into a new matrix.
+cv::Mat meansOf(const cv::Mat& sums, const cv::Mat& counts) {
+    cv::Mat out(sums.size(), CV_64FC1);
+    forEachChunk(sums.total(), [&](const Chunk& c) {
+        const double* s = chunkData<const double>(sums, c);
+        const double* n = chunkData<const double>(counts, c);
+        double* o = chunkData<double>(out, c);
+        for (int x = 0; x < c.length(); ++x) o[x] = s[x] / n[x];
+    });
+    return out;
+}
+
 // The non-local filter of every input under the guide (0..1, scaled to
 // 0..255 for the filter) with the given search radius, into the outputs.
 void filterNonLocally(const DehazeContext& context, int searchRadius,
                       const std::vector<cv::Mat*>& outputs, const cv::Mat& guide,
                       const std::vector<cv::Mat>& inputs) {
     std::vector<cv::Mat> results;
-    nonLocalGuidedFilterMany(context.patchRadius, searchRadius, results, guide * kUnitScale,
-                             inputs, context.noiseSigma, context.nonLocalEps);
+    nonLocalGuidedFilterMany(context.patchRadius, searchRadius, results,
+                             scaledCopy(guide, kUnitScale), inputs, context.noiseSigma,
+                             context.nonLocalEps);
     for (size_t k = 0; k < outputs.size(); ++k) *outputs[k] = results[k];
-}
-
-// Light sums turned into their window means on the 0..1 scale, in place: no
-// second plane is held while the filter runs.
-void toUnitMeans(cv::Mat& sums, const cv::Mat& counts) {
-    evaluateInChunks(sums, [&](const Chunk& c) {
-        return (elementsOf(sums, c) / elementsOf(counts, c)) / kUnitScale;
-    });
-}
-
-// A map on the 0..1 scale brought to 0..255, in place.
-void scaleToUnits(cv::Mat& map) {
-    evaluateInChunks(map, [&](const Chunk& c) { return elementsOf(map, c) * kUnitScale; });
 }
 
 }  // namespace
@@ -44,14 +75,14 @@ void smoothLightSums(const DehazeContext& context, int radius, std::vector<cv::M
         for (cv::Mat* plane : sums) {
             toUnitMeans(*plane, counts);
             guidedFilterColorInPlace(radius, *plane, guide, eps);
-            scaleToUnits(*plane);
+            scaleInPlace(*plane, kUnitScale);
         }
         return;
     }
     // Planes under one guide and search radius share one sweep of the filter;
     // each result is what its own call would give.
     std::vector<cv::Mat> means;
-    for (cv::Mat* plane : sums) means.push_back(*plane / counts);
+    for (cv::Mat* plane : sums) means.push_back(meansOf(*plane, counts));
     filterNonLocally(context, radius, sums, guide, means);
 }
 
@@ -61,10 +92,10 @@ void refineMaps(const DehazeContext& context, std::vector<cv::Mat*> maps, const 
         for (cv::Mat* map : maps) guidedFilterColorInPlace(context.refineRadius, *map, guide, eps);
         return;
     }
-    std::vector<cv::Mat> scaled;
-    for (cv::Mat* map : maps) scaled.push_back(*map * kUnitScale);
-    filterNonLocally(context, context.searchRadius, maps, guide, scaled);
-    for (cv::Mat* map : maps) *map = *map / kUnitScale;
+    std::vector<cv::Mat> scaledMaps;
+    for (cv::Mat* map : maps) scaledMaps.push_back(scaledCopy(*map, kUnitScale));
+    filterNonLocally(context, context.searchRadius, maps, guide, scaledMaps);
+    for (cv::Mat* map : maps) scaleInPlace(*map, kInverseUnitScale);
 }
 
 void checkStageArguments(const char* stage, const DehazeContext& context, int radius,

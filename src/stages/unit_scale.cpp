@@ -1,7 +1,7 @@
 #include "stages/unit_scale.hpp"
 
-#include "stages/stage_constants.hpp"
 #include "util/elementwise_in_chunks.hpp"
+#include "util/exact_arithmetic.hpp"
 
 namespace nightdehaze::detail {
 
@@ -9,9 +9,9 @@ cv::Mat unitScaled(const cv::Mat& image8u) {
     const cv::Mat image = continuous(image8u);
     cv::Mat unit(image.size(), CV_64FC(image.channels()));
     forEachChunk(image.total() * image.channels(), [&](const Chunk& c) {
-        const cv::Mat chunk = elementsOf(unit, c);
-        elementsOf(image, c).convertTo(chunk, CV_64F);
-        assignInto(chunk, chunk / kUnitScale);
+        const uchar* in = chunkData<const uchar>(image, c);
+        double* out = chunkData<double>(unit, c);
+        for (int x = 0; x < c.length(); ++x) out[x] = scaled(in[x], kInverseUnitScale);
     });
     return unit;
 }

@@ -1,5 +1,7 @@
 #include "util/elementwise_in_chunks.hpp"
 
+#include "util/exact_arithmetic.hpp"
+
 #include <opencv2/core/utility.hpp>
 
 #include <algorithm>
@@ -78,8 +80,15 @@ cv::Mat continuous(const cv::Mat& m) { return m.isContinuous() ? m : m.clone(); 
 cv::Mat convertedInChunks(const cv::Mat& src, int depth) {
     const cv::Mat source = continuous(src);
     cv::Mat dst(source.size(), CV_MAKETYPE(depth, source.channels()));
+    const bool doublesToBytes = source.depth() == CV_64F && depth == CV_8U;
     forEachChunk(source.total() * source.channels(), [&](const Chunk& chunk) {
-        elementsOf(source, chunk).convertTo(elementsOf(dst, chunk), depth);
+        if (!doublesToBytes) {
+            elementsOf(source, chunk).convertTo(elementsOf(dst, chunk), depth);
+            return;
+        }
+        const double* in = chunkData<const double>(source, chunk);
+        uchar* out = chunkData<uchar>(dst, chunk);
+        for (int k = 0; k < chunk.length(); ++k) out[k] = roundToByte(in[k]);
     });
     return dst;
 }

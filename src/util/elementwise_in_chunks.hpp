@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <stdexcept>
 #include <vector>
 
 namespace nightdehaze::detail {
@@ -40,9 +41,24 @@ void forEachChunk(size_t count, const std::function<void(const Chunk&)>& step);
 // beyond its elements.
 cv::Mat elementsOf(const cv::Mat& m, const Chunk& chunk);
 
+// Pointer to element chunk.start of a continuous matrix whose elements are of
+// type T (channels counted as elements). Throws as elementsOf does, and when
+// T is not the size of the matrix's elements.
+template <typename T>
+T* chunkData(const cv::Mat& m, const Chunk& chunk) {
+    if (m.elemSize1() != sizeof(T))
+        throw std::invalid_argument("chunkData: element type differs from the matrix's depth");
+    return reinterpret_cast<T*>(elementsOf(m, chunk).data);
+}
+
 // Pixels [chunk.start, chunk.end) of a continuous matrix as a one-row view with
 // the matrix's channels (no copy). Throws as elementsOf does.
 cv::Mat pixelsOf(const cv::Mat& m, const Chunk& chunk);
+
+// The two expression helpers below evaluate OpenCV matrix expressions, whose
+// bits depend on the instructions OpenCV picks at run time (fused multiply-add
+// where the CPU has it). The stages compute their values with plain loops
+// instead (exact_arithmetic.hpp); these are for work whose bits do not matter.
 
 // Evaluates an OpenCV matrix expression into the pixels of view, which must
 // have the expression's size and type (std::invalid_argument otherwise). The
@@ -61,7 +77,9 @@ cv::Mat continuous(const cv::Mat& m);
 
 // src converted to the given depth as cv::Mat::convertTo with scale 1 and
 // offset 0 converts it (rounded and saturated for integer depths), as a new
-// continuous matrix. src may be a view.
+// continuous matrix. src may be a view. Doubles to 8 bits round as
+// roundToByte does (exact_arithmetic.hpp): values beyond the int range
+// saturate rather than wrap as OpenCV's x86 conversion does.
 cv::Mat convertedInChunks(const cv::Mat& src, int depth);
 
 // The planes of a multi-channel image (cv::split), as new continuous matrices.

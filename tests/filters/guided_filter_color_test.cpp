@@ -1,6 +1,7 @@
 #include "nightdehaze/nightdehaze.hpp"
 #include "filters/guided_filter_color.hpp"
 #include "reference/guided_filter_color_literal.hpp"
+#include "filters/kernel_paths.hpp"
 #include "test_images.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -49,18 +50,20 @@ cv::Mat meanOfMean(int r, const cv::Mat& p) {
 }  // namespace
 
 TEST(GuidedFilterColor, MatchesLiteralOnRandomUnitImages) {
-    std::uint64_t seed = 1;
-    for (const cv::Size& size : kSizes) {
-        for (int r : kRadii) {
-            for (double eps : {0.01, 0.0}) {
-                cv::Mat I = randomImage(size.height, size.width, CV_64FC3, 0, 1, ++seed);
-                cv::Mat p = randomImage(size.height, size.width, CV_64FC1, 0, 1, ++seed);
-                SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height) +
-                             " r=" + std::to_string(r) + " eps=" + std::to_string(eps));
-                EXPECT_BIT_EQUAL(fastFilter(r, I, p, eps), literalFilter(r, I, p, eps));
+    onBothKernelPaths([] {
+        std::uint64_t seed = 1;
+        for (const cv::Size& size : kSizes) {
+            for (int r : kRadii) {
+                for (double eps : {0.01, 0.0}) {
+                    cv::Mat I = randomImage(size.height, size.width, CV_64FC3, 0, 1, ++seed);
+                    cv::Mat p = randomImage(size.height, size.width, CV_64FC1, 0, 1, ++seed);
+                    SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height) +
+                                 " r=" + std::to_string(r) + " eps=" + std::to_string(eps));
+                    EXPECT_BIT_EQUAL(fastFilter(r, I, p, eps), literalFilter(r, I, p, eps));
+                }
             }
         }
-    }
+    });
 }
 
 TEST(GuidedFilterColor, MatchesLiteralOnEightBitAndOtherDepths) {
@@ -112,11 +115,13 @@ TEST(GuidedFilterColor, SingularSystemsGiveZeroCoefficients) {
     planes[1].copyTo(planes[2]);
     cv::merge(planes, I);
     const cv::Mat p = randomImage(40, 50, CV_64FC1, 0.1, 1, 42);
-    for (int r : {0, 2, 10}) {
-        const cv::Mat q = fastFilter(r, I, p, 0.0);
-        EXPECT_BIT_EQUAL(q, literalFilter(r, I, p, 0.0));
-        EXPECT_BIT_EQUAL(q, meanOfMean(r, p));
-    }
+    onBothKernelPaths([&] {
+        for (int r : {0, 2, 10}) {
+            const cv::Mat q = fastFilter(r, I, p, 0.0);
+            EXPECT_BIT_EQUAL(q, literalFilter(r, I, p, 0.0));
+            EXPECT_BIT_EQUAL(q, meanOfMean(r, p));
+        }
+    });
 }
 
 TEST(GuidedFilterColor, ConstantInputStaysConstant) {

@@ -1,6 +1,7 @@
 #include "reference/contrast_stretch_literal.hpp"
 
 #include "nightdehaze/nightdehaze.hpp"
+#include "test_images.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -11,6 +12,7 @@ using namespace nightdehaze;
 namespace literal {
 
 void contrastStretch(cv::Mat& dst, cv::Mat src) {
+    const testing_support::DispatchOff dispatchOff;
     std::vector<cv::Mat> planes;
     cv::split(src, planes);
     for (int i = 0; i < 3; ++i) {

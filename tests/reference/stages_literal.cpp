@@ -6,6 +6,7 @@
 #include "filters/quotient_or_zero.hpp"
 #include "stages/local_airlight.hpp"
 #include "filters/window_extrema.hpp"
+#include "test_images.hpp"
 
 #include <opencv2/imgproc.hpp>
 
@@ -159,6 +160,7 @@ cv::Mat merged8u(const std::vector<cv::Mat>& planes) {
 }  // namespace
 
 void lightCompensationLiteral(int r, cv::Mat& dst, cv::Mat src, double eps) {
+    const testing_support::DispatchOff dispatchOff;
     std::vector<cv::Mat> planes;
     cv::split(src, planes);
     std::vector<cv::Mat> filtered;
@@ -187,6 +189,7 @@ void lightCompensationLiteral(int r, cv::Mat& dst, cv::Mat src, double eps) {
 
 void colorCorrectionLiteral(const DehazeContext& context, int radius, cv::Mat& correctionMap,
                             cv::Mat image, double eps) {
+    const testing_support::DispatchOff dispatchOff;
     cv::Mat guide = unitGuide(image);
     std::vector<cv::Mat> factors(3);
     std::vector<cv::Mat> planes;
@@ -208,6 +211,7 @@ void colorCorrectionLiteral(const DehazeContext& context, int radius, cv::Mat& c
 
 void dehazeLiteral(const DehazeContext& context, int radius, cv::Mat& dehazed, cv::Mat& airlight,
                    cv::Mat& transmission, cv::Mat image, double eps) {
+    const testing_support::DispatchOff dispatchOff;
     cv::Mat guide = unitGuide(image);
     std::vector<cv::Mat> planes;
     cv::split(image, planes);
@@ -234,6 +238,7 @@ void dehazeLiteral(const DehazeContext& context, int radius, cv::Mat& dehazed, c
 }
 
 cv::Mat dividedByMapLiteral(const cv::Mat& image, const cv::Mat& map) {
+    const testing_support::DispatchOff dispatchOff;
     cv::Mat working;
     image.convertTo(working, CV_64F);
     working = quotientOrZero(working, map);

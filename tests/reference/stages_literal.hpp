@@ -1,6 +1,7 @@
 #pragma once
 // The glue of the stages as plain whole-matrix OpenCV expressions, evaluated
-// on one thread: light compensation, colour correction, dehazing and the
+// on one thread with OpenCV's run-time dispatch off (the value every machine
+// must give): light compensation, colour correction, dehazing and the
 // division by the correction map. The filters they call are the library's own
 // (tested against their own references); only the arithmetic between them is
 // written out here.

@@ -1,0 +1,30 @@
+#pragma once
+// Kernels compiled twice, for AVX2 and for the baseline, chosen at run time.
+// Both versions perform the same IEEE operations lane by lane (AVX2 without
+// FMA, and -ffp-contract=off everywhere), so they give the same bits; AVX2
+// only handles four doubles per instruction instead of two.
+//
+//   NIGHTDEHAZE_KERNEL_INLINE void body(...) { plain loop }
+//   NIGHTDEHAZE_AVX2_TARGET void bodyAvx2(...) { body(...); }
+//   void bodyBaseline(...) { body(...); }
+//   void kernel(...) { avx2Kernels() ? bodyAvx2(...) : bodyBaseline(...); }
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#define NIGHTDEHAZE_AVX2_TARGET __attribute__((target("avx2")))
+#define NIGHTDEHAZE_KERNEL_INLINE inline __attribute__((always_inline))
+#else
+#define NIGHTDEHAZE_AVX2_TARGET
+#define NIGHTDEHAZE_KERNEL_INLINE inline
+#endif
+
+namespace nightdehaze::detail {
+
+// True where the CPU has AVX2 (and the build targets x86-64), unless a test
+// forced the baseline kernels.
+bool avx2Kernels();
+
+// For tests: runs the baseline kernels even where AVX2 is present (true), or
+// the CPU's choice again (false). Not thread-safe against running kernels.
+void forceBaselineKernels(bool force);
+
+}  // namespace nightdehaze::detail
