@@ -32,6 +32,7 @@ class Progress:
         self._start = time.monotonic()
         self._shown = 0.0
         self._bar_visible = False
+        self._first_processed = None  # when the first picture was processed
 
     @property
     def finished(self) -> int:
@@ -40,6 +41,8 @@ class Progress:
     def record(self, record: Dict) -> None:
         """Counts one picture's record; a failure is also printed at once."""
         status = record["status"]
+        if status != "skipped" and self._first_processed is None:
+            self._first_processed = time.monotonic()
         if status == "done":
             self.done += 1
             self.megapixels += record.get("megapixels") or 0.0
@@ -83,11 +86,18 @@ class Progress:
             self._stream.write("\r\x1b[K")
             self._bar_visible = False
 
-    def _state(self, elapsed: float) -> str:
+    def _time_left(self) -> str:
+        """From the pace since the first picture was processed: the start of
+        the cluster before it is no guide to what is left."""
         processed = self.done + self.failed
+        if processed < 2:
+            return "--:--"
+        pace = (time.monotonic() - self._first_processed) / (processed - 1)
+        return _duration(pace * (self.total - self.finished))
+
+    def _state(self, elapsed: float) -> str:
         rate = f"{self.megapixels / elapsed:.2f} MP/s" if elapsed > 0 else "- MP/s"
-        remaining = self.total - self.finished
-        left = (_duration(elapsed / processed * remaining) if processed else "--:--")
+        left = self._time_left()
         counts = f"{self.finished}/{self.total} ({self.done} done, {self.failed} failed"
         counts += f", {self.skipped} skipped)" if self.skipped else ")"
         text = f"{counts}, {rate}, {_duration(elapsed)} elapsed, {left} left"

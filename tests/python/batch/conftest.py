@@ -19,6 +19,7 @@ import pytest
 ROOT = Path(__file__).resolve().parents[3]
 TOOL = os.environ.get("NIGHTDEHAZE_TOOL", str(ROOT / "build" / "nightdehaze"))
 PACKAGE_PATH = os.environ.get("NIGHTDEHAZE_PYTHONPATH", str(ROOT / "build" / "python"))
+sys.path.insert(0, PACKAGE_PATH)
 # Every process a test starts is given this long before it is taken as hung.
 TIMEOUT = 60
 

@@ -55,17 +55,25 @@ def test_local_batch_writes_the_tools_bytes_and_reports_failures(tmp_path):
     assert f"failed: {corrupt}" in run.stderr
 
 
-def test_clashing_or_missing_inputs_are_usage_errors_before_anything_runs(tmp_path):
+def test_clashing_or_missing_inputs_are_usage_errors_before_anything_runs(tmp_path, capsys):
+    from nightdehaze import batch
     png = write_picture(tmp_path / "night.png", 8, 8, 1)
     jpg = write_picture(tmp_path / "night.jpg", 8, 8, 2)
     other = write_picture(tmp_path / "other" / "night.png", 8, 8, 3)
     clear = tmp_path / "clear"
-    for args in ([png, jpg], [png, other], [tmp_path / "missing.png"],
-                 [png, "--gamma", "0"], [png, "--workers", "2", "--scheduler", "tcp://x:1"]):
-        run = run_batch(*args, "--output-dir", clear)
-        assert run.returncode == 2, (args, run.stderr)
-        assert run.stderr.count("\n") == 1 and run.stderr.startswith("nightdehaze-batch: ")
-    assert "would both be written to" in run_batch(png, jpg, "--output-dir", clear).stderr
+    for args, problem in (([png, jpg], "would both be written to"),
+                          ([png, other], "would both be written to"),
+                          ([tmp_path], "would both be written to"),
+                          ([tmp_path / "missing.png"], "no such file"),
+                          ([str(tmp_path / "*.gif")], "no file matches"),
+                          ([png, "--gamma", "0"], "gamma must be a number greater than 0"),
+                          ([png, "--report", tmp_path / "r.txt"], "must be a .json or .csv"),
+                          ([png, "--workers", "2", "--scheduler", "tcp://h:1"], "not allowed")):
+        with pytest.raises(SystemExit) as exit_:
+            batch.main([*map(str, args), "--output-dir", str(clear)])
+        error = capsys.readouterr().err
+        assert exit_.value.code == 2, args
+        assert problem in error and error.count("\n") == 1, error
     assert not clear.exists()
 
 
@@ -97,7 +105,7 @@ def test_cluster_of_separate_processes_runs_a_batch_and_resumes_it(tmp_path, clu
 
 def test_a_worker_killed_mid_batch_loses_no_picture(tmp_path, cluster):
     photos = tmp_path / "photos"
-    sources = [write_picture(photos / f"p{k:02d}.png", 320, 240, k) for k in range(16)]
+    sources = [write_picture(photos / f"p{k:02d}.png", 256, 192, k) for k in range(12)]
     clear = tmp_path / "clear"
     report = tmp_path / "report.json"
     batch = start_batch(photos, "--output-dir", clear, "--scheduler", cluster.address,
@@ -125,7 +133,7 @@ def test_a_worker_killed_mid_batch_loses_no_picture(tmp_path, cluster):
 
 def test_ctrl_c_stops_promptly_and_leaves_only_whole_results(tmp_path):
     photos = tmp_path / "photos"
-    sources = {write_picture(photos / f"p{k:02d}.png", 320, 240, k).stem: k for k in range(40)}
+    sources = [write_picture(photos / f"p{k:02d}.png", 256, 192, k) for k in range(30)]
     clear = tmp_path / "clear"
     batch = start_batch(photos, "--output-dir", clear, "--workers", "2",
                         "--report", tmp_path / "report.json")
