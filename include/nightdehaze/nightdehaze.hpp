@@ -22,6 +22,7 @@
 //   identical, bit for bit, whatever the number of threads.
 #include <opencv2/core.hpp>
 
+#include <functional>
 #include <iosfwd>
 #include <stdexcept>
 #include <vector>
@@ -117,6 +118,15 @@ cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* map
 // the work done, and stopping with Cancelled when the monitor asks for it.
 cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* maps,
                 ProgressMonitor& monitor);
+
+// Runs work, which may call any function of this library, with monitor
+// polled for stop requests by the kernels work runs (between rows, bands or
+// tiles), so that a long stage or kernel call outside enhance can be stopped
+// too; no progress is reported. Once the monitor asks to stop, the running
+// kernels cut their work short, and runMonitored throws Cancelled when work
+// returns: whatever work computed is then incomplete and must be discarded.
+// Exceptions from work propagate unchanged.
+void runMonitored(ProgressMonitor& monitor, const std::function<void()>& work);
 
 // ---------------------------------------------------------------------------
 // Stages.

@@ -1,5 +1,6 @@
 #include "app/input_image.hpp"
 
+#include "app/file_error.hpp"
 #include "app/jpeg_completeness.hpp"
 #include "app/opencv_scratch_directory.hpp"
 #include "app/quiet_stderr.hpp"
@@ -16,27 +17,27 @@
 
 namespace {
 
-[[noreturn]] void cannotRead(const std::string& path, const std::string& reason) {
-    throw std::runtime_error("cannot read '" + path + "': " + reason);
+[[noreturn]] void cannotRead(const std::string& path, const std::string& reason, int error = 0) {
+    throw FileError("cannot read '" + path + "': " + reason, error);
 }
 
 [[noreturn]] void outOfMemory(const std::string& path) {
-    throw std::runtime_error("not enough memory to decode '" + path + "'");
+    throw FileError("not enough memory to decode '" + path + "'", ENOMEM);
 }
 
 std::vector<uchar> fileBytes(const std::string& path) {
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0) cannotRead(path, std::strerror(errno));
-    if (S_ISDIR(info.st_mode)) cannotRead(path, "it is a directory");
+    if (stat(path.c_str(), &info) != 0) cannotRead(path, std::strerror(errno), errno);
+    if (S_ISDIR(info.st_mode)) cannotRead(path, "it is a directory", EISDIR);
     if (!S_ISREG(info.st_mode)) cannotRead(path, "not a regular file");
     std::ifstream in(path, std::ios::binary);
-    if (!in) cannotRead(path, std::strerror(errno));
+    if (!in) cannotRead(path, std::strerror(errno), errno);
     std::vector<uchar> bytes;
     bytes.reserve(static_cast<size_t>(info.st_size));
     char buffer[1 << 16];
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
         bytes.insert(bytes.end(), buffer, buffer + in.gcount());
-    if (in.bad()) cannotRead(path, "read error");
+    if (in.bad()) cannotRead(path, "read error", EIO);
     if (bytes.empty()) cannotRead(path, "the file is empty");
     return bytes;
 }

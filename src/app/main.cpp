@@ -4,7 +4,7 @@
 #include "app/input_image.hpp"
 #include "app/memory_budget.hpp"
 #include "app/output_files.hpp"
-#include "app/output_name.hpp"
+#include "app/tool_outputs.hpp"
 #include "nightdehaze/nightdehaze.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -34,20 +34,6 @@ int report(int status, const std::string& message) {
     return status;
 }
 
-std::vector<OutputImage> outputsOf(const CommandLine& line, const cv::Mat& dehazed,
-                                   const nightdehaze::HazeMaps& maps) {
-    const std::string output = line.outputPath ? *line.outputPath : derivedOutputPath(line.inputPath);
-    std::vector<OutputImage> outputs{{output, dehazed}};
-    if (line.writeMaps) {
-        cv::Mat transmission;
-        maps.transmission.convertTo(transmission, CV_8U, 255.0);
-        const std::string base = line.outputPath ? *line.outputPath : line.inputPath;
-        outputs.push_back({derivedOutputPath(base, "_A.bmp"), maps.airlight});
-        outputs.push_back({derivedOutputPath(base, "_T.bmp"), transmission});
-    }
-    return outputs;
-}
-
 int reportOutOfMemory(const std::string& inputPath, const cv::Mat& image) {
     return report(kExitFailure, "not enough memory to process '" + inputPath + "' (" +
                                     std::to_string(image.cols) + "x" + std::to_string(image.rows) +
@@ -65,7 +51,8 @@ int run(const CommandLine& line) {
     try {
         nightdehaze::HazeMaps maps;
         const cv::Mat dehazed = nightdehaze::enhance(image, context, line.writeMaps ? &maps : nullptr, &std::cout);
-        writeImagesAtomically(outputsOf(line, dehazed, maps));
+        writeImagesAtomically(toolOutputs(line.inputPath, line.outputPath, dehazed,
+                                          line.writeMaps ? &maps : nullptr));
     } catch (const std::bad_alloc&) {
         return reportOutOfMemory(line.inputPath, image);
     } catch (const cv::Exception& e) {

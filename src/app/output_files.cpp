@@ -1,5 +1,6 @@
 #include "app/output_files.hpp"
 
+#include "app/file_error.hpp"
 #include "app/opencv_scratch_directory.hpp"
 
 #include <opencv2/imgcodecs.hpp>
@@ -84,7 +85,7 @@ std::vector<uchar> encode(const OutputImage& output) {
 }
 
 [[noreturn]] void fail(const std::string& what, const std::string& path, int error) {
-    throw std::runtime_error("cannot write '" + path + "': " + what + ": " + std::strerror(error));
+    throw FileError("cannot write '" + path + "': " + what + ": " + std::strerror(error), error);
 }
 
 mode_t defaultFileMode() {

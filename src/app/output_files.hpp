@@ -16,7 +16,7 @@ bool canEncodeFor(const std::string& path);
 // its extension, written to a temporary file in its directory and synced;
 // only when all temporaries are complete are they renamed into place. On any
 // failure the temporaries are removed, existing files are untouched, and a
-// std::runtime_error names the path and the reason (running out of memory
+// FileError (a std::runtime_error) names the path and the reason (running out of memory
 // throws std::bad_alloc or OpenCV's cv::Error::StsNoMem instead). SIGINT and
 // SIGTERM during the write also remove the temporaries before the process
 // ends, on whichever thread they land. Call from one thread at a time.

@@ -1,0 +1,228 @@
+// nightdehaze._core: the library's entry points on numpy arrays. The package
+// (nightdehaze/__init__.py) checks and converts arguments and documents them;
+// this layer takes C-contiguous uint8/float64 arrays only, releases the GIL
+// while the library runs and lets Ctrl-C stop it.
+#include "app/file_error.hpp"
+#include "arrays.hpp"
+#include "file_job.hpp"
+#include "interruption.hpp"
+#include "memory/buffer_reuse.hpp"
+#include "nightdehaze/nightdehaze.hpp"
+
+#include <opencv2/core/utility.hpp>
+#include <pybind11/stl.h>
+
+#include <cerrno>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace py = pybind11;
+using namespace py::literals;
+using nightdehaze::ProgressMonitor;
+using nightdehaze_python::arrayOf;
+using nightdehaze_python::matView;
+using nightdehaze_python::runWithoutGil;
+
+namespace {
+
+// Library messages may span lines; Python reports each failure on one line.
+std::string oneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+// FileError as the exception a Python caller expects: ValueError when the
+// content or the request is at fault, MemoryError, else the OSError subclass of
+// its errno (FileNotFoundError, PermissionError, ...), whose str() is the message.
+void raiseFileError(const FileError& error) {
+    const std::string message = oneLine(error.what());
+    if (error.systemError() == 0) throw py::value_error(message);
+    if (error.systemError() == ENOMEM) {
+        PyErr_SetString(PyExc_MemoryError, message.c_str());
+        throw py::error_already_set();
+    }
+    const py::object osError = py::reinterpret_borrow<py::object>(PyExc_OSError);
+    const py::object kind = py::type::of(osError(error.systemError(), ""));
+    const py::object exception = kind(message);
+    exception.attr("errno") = error.systemError();
+    PyErr_SetObject(kind.ptr(), exception.ptr());
+    throw py::error_already_set();
+}
+
+void translateExceptions(std::exception_ptr thrown) {
+    try {
+        std::rethrow_exception(thrown);
+    } catch (const FileError& error) {
+        try {
+            raiseFileError(error);
+        } catch (py::error_already_set& raised) {
+            raised.restore();
+        } catch (const py::builtin_exception& raised) {
+            raised.set_error();
+        }
+    } catch (const cv::Exception& error) {
+        PyErr_SetString(error.code == cv::Error::StsNoMem ? PyExc_MemoryError : PyExc_RuntimeError,
+                        oneLine(error.what()).c_str());
+    }
+}
+
+py::object enhance(const py::array& image, double gamma, bool nonLocal, bool wantMaps) {
+    const cv::Mat bgr8 = matView(image, "image");
+    nightdehaze::DehazeContext context;
+    context.gamma = gamma;
+    context.useNonLocalFilter = nonLocal ? 1 : 0;
+    cv::Mat dehazed;
+    nightdehaze::HazeMaps maps;
+    runWithoutGil([&](ProgressMonitor& monitor) {
+        dehazed = nightdehaze::enhance(bgr8, context, wantMaps ? &maps : nullptr, monitor);
+    });
+    if (!wantMaps) return arrayOf(dehazed);
+    return py::make_tuple(arrayOf(dehazed), arrayOf(maps.airlight), arrayOf(maps.transmission));
+}
+
+std::string enhanceFile(const std::string& path, std::optional<std::string> output, double gamma,
+                        bool nonLocal, bool writeMaps) {
+    return nightdehaze_python::enhanceFile({path, std::move(output), gamma, nonLocal, writeMaps});
+}
+
+py::array lightCompensation(const py::array& image, int radius, double eps) {
+    const cv::Mat src = matView(image, "image");
+    cv::Mat dst;
+    runWithoutGil([&](ProgressMonitor&) { nightdehaze::lightCompensation(radius, dst, src, eps); });
+    return arrayOf(dst);
+}
+
+py::array contrastStretch(const py::array& image) {
+    const cv::Mat src = matView(image, "image");
+    cv::Mat dst;
+    runWithoutGil([&](ProgressMonitor&) { nightdehaze::contrastStretch(dst, src); });
+    return arrayOf(dst);
+}
+
+py::array colorCorrection(const nightdehaze::DehazeContext& context, const py::array& image,
+                          int radius, double eps) {
+    const cv::Mat src = matView(image, "image");
+    cv::Mat map;
+    runWithoutGil([&](ProgressMonitor&) { context.colorCorrection(radius, map, src, eps); });
+    return arrayOf(map);
+}
+
+py::tuple dehaze(const nightdehaze::DehazeContext& context, const py::array& image, int radius,
+                 double eps) {
+    const cv::Mat src = matView(image, "image");
+    cv::Mat dehazed, airlight, transmission;
+    runWithoutGil([&](ProgressMonitor&) {
+        context.dehaze(radius, dehazed, airlight, transmission, src, eps);
+    });
+    return py::make_tuple(arrayOf(dehazed), arrayOf(airlight), arrayOf(transmission));
+}
+
+py::array boxFilter(const py::array& image, int radius) {
+    const cv::Mat src = matView(image, "image");
+    cv::Mat sums;
+    runWithoutGil([&](ProgressMonitor&) { nightdehaze::cumBoxFilter(radius, sums, src); });
+    return arrayOf(sums);
+}
+
+py::array guidedFilterGray(const py::array& guide, const py::array& image, int radius, double eps) {
+    const cv::Mat I = matView(guide, "guide"), p = matView(image, "image");
+    cv::Mat q;
+    runWithoutGil([&](ProgressMonitor&) { nightdehaze::guidedFilterGray(radius, q, I, p, eps); });
+    return arrayOf(q);
+}
+
+py::array guidedFilterColor(const py::array& guide, const py::array& image, int radius, double eps) {
+    const cv::Mat I = matView(guide, "guide"), p = matView(image, "image");
+    cv::Mat q;
+    runWithoutGil([&](ProgressMonitor&) { nightdehaze::guidedFilterColor(radius, q, I, p, eps); });
+    return arrayOf(q);
+}
+
+py::array nonLocalGuidedFilter(const py::array& guide, const py::array& image, int patchRadius,
+                               int searchRadius, double sigma, double eps) {
+    const cv::Mat I = matView(guide, "guide"), p = matView(image, "image");
+    cv::Mat q;
+    runWithoutGil([&](ProgressMonitor&) {
+        nightdehaze::nonLocalGuidedFilter(patchRadius, searchRadius, q, I, p, sigma, eps);
+    });
+    return arrayOf(q);
+}
+
+py::array padSymmetric(const py::array& image, int radius) {
+    const cv::Mat src = matView(image, "image");
+    cv::Mat padded;
+    runWithoutGil([&](ProgressMonitor&) { nightdehaze::padSymmetric(radius, padded, src); });
+    return arrayOf(padded);
+}
+
+py::array darkChannel(const py::array& image, int radius) {
+    const cv::Mat bgr = matView(image, "image");
+    cv::Mat dark;
+    runWithoutGil([&](ProgressMonitor&) {
+        std::vector<cv::Mat> planes;
+        cv::split(bgr, planes);
+        nightdehaze::darkChannel(radius, dark, planes);
+    });
+    return arrayOf(dark);
+}
+
+void bindContext(py::module_& m) {
+    using nightdehaze::DehazeContext;
+    py::class_<DehazeContext>(m, "Context")
+        .def(py::init([](int refineRadius, int patchRadius, int searchRadius, double noiseSigma,
+                         double nonLocalEps, bool nonLocal, double gamma) {
+                 DehazeContext context;
+                 context.refineRadius = refineRadius;
+                 context.patchRadius = patchRadius;
+                 context.searchRadius = searchRadius;
+                 context.noiseSigma = noiseSigma;
+                 context.nonLocalEps = nonLocalEps;
+                 context.useNonLocalFilter = nonLocal ? 1 : 0;
+                 context.gamma = gamma;
+                 return context;
+             }),
+             py::kw_only(), "refine_radius"_a = 32, "patch_radius"_a = 1, "search_radius"_a = 16,
+             "noise_sigma"_a = 25.0, "non_local_eps"_a = 100.0, "non_local"_a = false,
+             "gamma"_a = 1.2)
+        .def_readwrite("refine_radius", &DehazeContext::refineRadius)
+        .def_readwrite("patch_radius", &DehazeContext::patchRadius)
+        .def_readwrite("search_radius", &DehazeContext::searchRadius)
+        .def_readwrite("noise_sigma", &DehazeContext::noiseSigma)
+        .def_readwrite("non_local_eps", &DehazeContext::nonLocalEps)
+        .def_property(
+            "non_local", [](const DehazeContext& c) { return c.useNonLocalFilter != 0; },
+            [](DehazeContext& c, bool nonLocal) { c.useNonLocalFilter = nonLocal ? 1 : 0; })
+        .def_readwrite("gamma", &DehazeContext::gamma)
+        .def("color_correction", &colorCorrection, "image"_a, "radius"_a, "eps"_a)
+        .def("dehaze", &dehaze, "image"_a, "radius"_a, "eps"_a);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+    m.doc() = "The compiled core of the nightdehaze package; use the nightdehaze package.";
+    // Freed large buffers are kept for the next call, as in the tool: the
+    // pipeline's many planes of one size then do not fault in fresh pages.
+    nightdehaze::detail::installBufferReuse();
+    nightdehaze_python::rememberMainThread();
+    py::register_exception_translator(&translateExceptions);
+
+    m.attr("__version__") = nightdehaze::nightdehazeVersion();
+    m.def("enhance", &enhance, "image"_a, "gamma"_a, "non_local"_a, "maps"_a);
+    m.def("enhance_file", &enhanceFile, "path"_a, "output"_a, "gamma"_a, "non_local"_a, "maps"_a);
+    m.def("light_compensation", &lightCompensation, "image"_a, "radius"_a, "eps"_a);
+    m.def("contrast_stretch", &contrastStretch, "image"_a);
+    m.def("box_filter", &boxFilter, "image"_a, "radius"_a);
+    m.def("guided_filter_gray", &guidedFilterGray, "guide"_a, "image"_a, "radius"_a, "eps"_a);
+    m.def("guided_filter_color", &guidedFilterColor, "guide"_a, "image"_a, "radius"_a, "eps"_a);
+    m.def("non_local_guided_filter", &nonLocalGuidedFilter, "guide"_a, "image"_a,
+          "patch_radius"_a, "search_radius"_a, "sigma"_a, "eps"_a);
+    m.def("pad_symmetric", &padSymmetric, "image"_a, "radius"_a);
+    m.def("dark_channel", &darkChannel, "image"_a, "radius"_a);
+    m.def("set_num_threads", [](int n) { cv::setNumThreads(n); }, "n"_a);
+    m.def("get_num_threads", [] { return cv::getNumThreads(); });
+    bindContext(m);
+}
