@@ -16,7 +16,7 @@ from ._batch_task import process_picture
 from ._batch_worker_setup import IgnoreInterrupts
 
 # Seconds to wait for an existing scheduler to answer before giving up.
-_CONNECT_TIMEOUT = 30
+_CONNECT_TIMEOUT = 10
 # Seconds the dashboard may take to answer before it is taken as absent.
 _DASHBOARD_TIMEOUT = 2
 # Seconds between two looks at the finished tasks: short beside a picture.
@@ -65,6 +65,9 @@ class BatchCluster:
             self.close()
             where = f"the scheduler at {self._scheduler}" if self._scheduler else "a local cluster"
             raise ClusterError(f"cannot start or reach {where}: {error}") from error
+        except BaseException:  # Ctrl-C while starting: stop what has started
+            self.close()
+            raise
         return self
 
     def __exit__(self, *exc_info) -> None:

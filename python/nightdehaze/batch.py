@@ -22,7 +22,6 @@ from ._batch_report import report_kind, summary_of, write_report
 EXIT_OK = 0
 EXIT_FAILED = 1
 EXIT_USAGE = 2
-EXIT_INTERRUPTED = 128 + signal.SIGINT
 
 _DESCRIPTION = """\
 Enhances night-time hazy pictures, many at a time, on a Dask cluster: by
@@ -34,7 +33,7 @@ names them: night.jpg gives DIR/night_J.bmp."""
 _EPILOG = """\
 Exit status: 0 when every picture was enhanced (or skipped by --resume), 1
 when any failed or the cluster could not be reached, 2 on a usage error, 130
-when interrupted. A failed picture is reported with its reason and the batch
+when interrupted by Ctrl-C (143 by SIGTERM). A failed picture is reported with its reason and the batch
 goes on. Results are written atomically: an interrupted batch leaves no
 partial file, and --resume continues it."""
 
@@ -97,6 +96,13 @@ def _parser() -> argparse.ArgumentParser:
     return parser
 
 
+def _check_report_path(path: str) -> None:
+    report_kind(path)
+    folder = os.path.dirname(os.path.abspath(path))
+    if not os.path.isdir(folder):
+        raise UsageError(f"the report's folder '{folder}' does not exist")
+
+
 def _job(picture: Picture, options: argparse.Namespace) -> Dict:
     """What a worker needs for one picture: absolute paths (workers have their
     own working directories) and the options."""
@@ -136,13 +142,25 @@ def _run(pictures: List[Picture], options: argparse.Namespace, progress: Progres
         link = cluster.dashboard_link()
         if link:
             progress.message(f"dashboard at {link}")
-        run_jobs(cluster.client, [_job(pictures[i], options) for i in todo], on_record,
-                 progress.tick)
+        try:
+            run_jobs(cluster.client, [_job(pictures[i], options) for i in todo], on_record,
+                     progress.tick)
+        except KeyboardInterrupt:
+            # A second Ctrl-C must not cut the closing of the cluster short.
+            signal.signal(signal.SIGINT, signal.SIG_IGN)
+            signal.signal(signal.SIGTERM, signal.SIG_IGN)
+            raise
 
 
-def _close_quietly() -> None:
-    """A second Ctrl-C must not cut the clean stop short."""
-    signal.signal(signal.SIGINT, signal.SIG_IGN)
+class _Stopped:
+    """SIGTERM stops the batch as Ctrl-C does; remembers which one came."""
+
+    number = signal.SIGINT
+
+    @classmethod
+    def on_terminate(cls, number, frame) -> None:
+        cls.number = number
+        raise KeyboardInterrupt
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
@@ -151,7 +169,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         pictures = pictures_to_enhance(options.inputs, options.output_dir, options.format,
                                        options.maps, options.recursive)
         if options.report:
-            report_kind(options.report)
+            _check_report_path(options.report)
     except (UsageError, ValueError) as error:
         _usage_error(str(error))
 
@@ -163,15 +181,15 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             if all(os.path.exists(p) for p in picture.outputs):
                 records[i] = _skipped(picture)
                 progress.record(records[i])
-    # Dask takes a while to load: not before the command line is known good.
-    from ._batch_engine import ClusterError
-
-    status = EXIT_OK
+    status, interrupted = EXIT_OK, False
+    signal.signal(signal.SIGTERM, _Stopped.on_terminate)
     try:
+        # Dask takes a while to load: not before the command line is known good.
+        from ._batch_engine import ClusterError
         _run(pictures, options, progress, records)
     except KeyboardInterrupt:
-        _close_quietly()
-        status = EXIT_INTERRUPTED
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        status, interrupted = 128 + _Stopped.number, True
     except ClusterError as error:
         progress.message(str(error))
         status = EXIT_FAILED
@@ -179,12 +197,16 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     progress.close()
     wall = time.monotonic() - start
     if options.report:
-        write_report(options.report, finished, wall)
+        try:
+            write_report(options.report, finished, wall)
+        except OSError as error:
+            progress.message(f"cannot write the report '{options.report}': {error.strerror}")
+            status = status or EXIT_FAILED
     summary = summary_of(finished, wall)
     line = (f"{summary['total']} pictures in {wall:.1f} s: {summary['done']} done, "
             f"{summary['failed']} failed")
     line += "".join(f", {summary[k]} {k}" for k in ("skipped", "cancelled") if summary[k])
-    progress.message(line + (" (interrupted)" if status == EXIT_INTERRUPTED else ""))
+    progress.message(line + (" (interrupted)" if interrupted else ""))
     if status == EXIT_OK and summary["failed"]:
         status = EXIT_FAILED
     return status
