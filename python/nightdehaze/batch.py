@@ -33,9 +33,9 @@ names them: night.jpg gives DIR/night_J.bmp."""
 _EPILOG = """\
 Exit status: 0 when every picture was enhanced (or skipped by --resume), 1
 when any failed or the cluster could not be reached, 2 on a usage error, 130
-when interrupted by Ctrl-C (143 by SIGTERM). A failed picture is reported with its reason and the batch
-goes on. Results are written atomically: an interrupted batch leaves no
-partial file, and --resume continues it."""
+when stopped by Ctrl-C (143 by SIGTERM). A failed picture is reported with
+its reason and the batch goes on. Results are written atomically: a stopped
+batch leaves no partial file, and --resume continues it."""
 
 
 class _Parser(argparse.ArgumentParser):
