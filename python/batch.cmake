@@ -37,7 +37,7 @@ install(PROGRAMS ${PROJECT_BINARY_DIR}/nightdehaze-batch
 if(NIGHTDEHAZE_BUILD_TESTS)
   add_test(NAME Python.Batch
     COMMAND ${NIGHTDEHAZE_BATCH_PYTHON} -m pytest -q -p no:cacheprovider
-            ${PROJECT_SOURCE_DIR}/tests/python/batch)
+            ${PROJECT_SOURCE_DIR}/tests/batch)
   set_tests_properties(Python.Batch PROPERTIES
     TIMEOUT 600
     ENVIRONMENT "NIGHTDEHAZE_TOOL=$<TARGET_FILE:nightdehaze>;NIGHTDEHAZE_PYTHONPATH=${PROJECT_BINARY_DIR}/python")

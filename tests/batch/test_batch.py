@@ -9,7 +9,7 @@ import subprocess
 
 import pytest
 
-from conftest import (TIMEOUT, run_batch, start_batch, stop_group, tool_bytes,
+from batch_helpers import (TIMEOUT, run_batch, start_batch, stop_group, tool_bytes,
                       tool_failure, wait_for, write_picture)
 
 

@@ -7,7 +7,7 @@ import cv2
 import numpy as np
 import pytest
 
-from conftest import write_picture
+from batch_helpers import write_picture
 from nightdehaze._batch_inputs import UsageError, pictures_to_enhance
 from nightdehaze._batch_picture_size import picture_size
 

@@ -1,10 +1,11 @@
 """Shared pieces of the batch tests: the tool, the command, pictures and a
-Dask cluster of separate processes on 127.0.0.1.
+Dask cluster of separate processes on 127.0.0.1 (the fixture is in conftest).
 
 NIGHTDEHAZE_TOOL and NIGHTDEHAZE_PYTHONPATH (set by CTest) name the tool and
 the folder holding the built package; by default both come from ./build.
 """
 
+import json
 import os
 import signal
 import subprocess
@@ -14,9 +15,8 @@ from pathlib import Path
 
 import cv2
 import numpy as np
-import pytest
 
-ROOT = Path(__file__).resolve().parents[3]
+ROOT = Path(__file__).resolve().parents[2]
 TOOL = os.environ.get("NIGHTDEHAZE_TOOL", str(ROOT / "build" / "nightdehaze"))
 PACKAGE_PATH = os.environ.get("NIGHTDEHAZE_PYTHONPATH", str(ROOT / "build" / "python"))
 sys.path.insert(0, PACKAGE_PATH)
@@ -119,7 +119,6 @@ class Cluster:
         self._start("scheduler", "--host", "127.0.0.1", "--port", "0", "--no-dashboard",
                     "--scheduler-file", str(scheduler_file))
         wait_for(scheduler_file.exists, what="the scheduler")
-        import json
         self.address = wait_for(lambda: json.loads(scheduler_file.read_text() or "{}")
                                 .get("address"), what="the scheduler's address")
         for k in range(workers):
@@ -139,13 +138,3 @@ class Cluster:
     def stop(self) -> None:
         for process in reversed(self.processes):
             stop_group(process)
-
-
-@pytest.fixture
-def cluster(tmp_path_factory):
-    """A scheduler and two single-threaded workers, stopped after the test."""
-    cluster = Cluster(tmp_path_factory.mktemp("cluster"))
-    try:
-        yield cluster.start(workers=2)
-    finally:
-        cluster.stop()
