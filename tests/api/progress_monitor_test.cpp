@@ -84,3 +84,28 @@ TEST(ProgressMonitor, StopRequestEndsTheCallWithCancelledAndTheNextCallRuns) {
         EXPECT_EQ(firstBitDifference(again, enhance(photo, contextFor(nonLocal))), -1);
     }
 }
+
+// A kernel run under runMonitored: untouched without a stop; with one, the
+// call ends with Cancelled once the kernel returns, also when the monitor
+// asks only once.
+TEST(ProgressMonitor, RunMonitoredStopsKernelCallsOutsideEnhance) {
+    const cv::Mat guide = randomPhoto(60, 80, 7);
+    cv::Mat plane;
+    cv::extractChannel(guide, plane, 1);
+    cv::Mat plain, monitored;
+    nonLocalGuidedFilter(1, 8, plain, guide, plane, 25.0, 100.0);
+    RecordingMonitor quiet;
+    runMonitored(quiet, [&] { nonLocalGuidedFilter(1, 8, monitored, guide, plane, 25.0, 100.0); });
+    EXPECT_GT(quiet.polls.load(), 0);
+    EXPECT_EQ(firstBitDifference(monitored, plain), -1);
+
+    class AsksOnce : public ProgressMonitor {
+    public:
+        bool stopRequested() override { return !asked_.exchange(true); }
+
+    private:
+        std::atomic<bool> asked_{false};
+    } once;
+    EXPECT_THROW(runMonitored(once, [&] { nonLocalGuidedFilter(1, 8, monitored, guide, plane, 25.0, 100.0); }),
+                 Cancelled);
+}
