@@ -1,7 +1,7 @@
 # The batch command: the pure-Python modules of nightdehaze.batch, copied into
 # the package in <build>/python beside the extension module, and the console
 # command nightdehaze-batch, installed with the package (component python).
-set(NIGHTDEHAZE_BATCH_PYTHON /usr/bin/python3)
+set(NIGHTDEHAZE_BATCH_PYTHON ${NIGHTDEHAZE_PYTHON_EXECUTABLE})
 set(NIGHTDEHAZE_BATCH_PACKAGE_DIR ${PROJECT_BINARY_DIR}/python/nightdehaze)
 file(GLOB NIGHTDEHAZE_BATCH_MODULES CONFIGURE_DEPENDS
      RELATIVE ${PROJECT_SOURCE_DIR}/python/nightdehaze
@@ -17,15 +17,11 @@ configure_file(${PROJECT_SOURCE_DIR}/python/nightdehaze-batch.in
 # The package directory follows Debian's layout, decided at install time
 # when the prefix is known: lib/python3/dist-packages for /usr,
 # lib/python3.X/dist-packages for any other prefix.
-execute_process(COMMAND ${NIGHTDEHAZE_BATCH_PYTHON} -c
-                  "import sys; print('%d.%d' % sys.version_info[:2])"
-                OUTPUT_VARIABLE NIGHTDEHAZE_BATCH_PYTHON_VERSION
-                OUTPUT_STRIP_TRAILING_WHITESPACE)
 install(CODE "
   if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
     set(NIGHTDEHAZE_BATCH_DESTINATION lib/python3/dist-packages)
   else()
-    set(NIGHTDEHAZE_BATCH_DESTINATION lib/python${NIGHTDEHAZE_BATCH_PYTHON_VERSION}/dist-packages)
+    set(NIGHTDEHAZE_BATCH_DESTINATION lib/python${NIGHTDEHAZE_PYTHON_MAJOR}.${NIGHTDEHAZE_PYTHON_MINOR}/dist-packages)
   endif()" COMPONENT python)
 foreach(module ${NIGHTDEHAZE_BATCH_MODULES})
   install(FILES python/nightdehaze/${module}
@@ -34,11 +30,5 @@ endforeach()
 install(PROGRAMS ${PROJECT_BINARY_DIR}/nightdehaze-batch
         DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT python)
 
-if(NIGHTDEHAZE_BUILD_TESTS)
-  add_test(NAME Python.Batch
-    COMMAND ${NIGHTDEHAZE_BATCH_PYTHON} -m pytest -q -p no:cacheprovider
-            ${PROJECT_SOURCE_DIR}/tests/batch)
-  set_tests_properties(Python.Batch PROPERTIES
-    TIMEOUT 600
-    ENVIRONMENT "NIGHTDEHAZE_TOOL=$<TARGET_FILE:nightdehaze>;NIGHTDEHAZE_PYTHONPATH=${PROJECT_BINARY_DIR}/python")
-endif()
+# The Debian package holds the command too; it runs on Dask.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS python3-distributed)

@@ -193,6 +193,10 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except ClusterError as error:
         progress.message(str(error))
         status = EXIT_FAILED
+    except ModuleNotFoundError as error:
+        progress.message(f"needs Dask, which is missing ({error}): "
+                         "install python3-distributed")
+        status = EXIT_FAILED
     finished = [r if r is not None else _cancelled(p) for r, p in zip(records, pictures)]
     progress.close()
     wall = time.monotonic() - start
