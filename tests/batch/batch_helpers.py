@@ -42,12 +42,13 @@ def start_batch(*args) -> subprocess.Popen:
                             text=True, start_new_session=True)
 
 
-def tool_bytes(source: Path, output_name: str, tmp: Path, *options) -> dict:
+def tool_bytes(source: Path, output_name: str, tmp: Path, *options, gamma=None) -> dict:
     """{file name: bytes} of what the tool writes for source with -o output_name."""
     folder = tmp / f"tool-{source.parent.name}-{source.name}"
     folder.mkdir(parents=True, exist_ok=True)
     subprocess.run([TOOL, "--threads", "1", "-o", str(folder / output_name), *options,
-                    str(source)], check=True, capture_output=True, timeout=TIMEOUT)
+                    str(source), *([gamma] if gamma else [])],
+                   check=True, capture_output=True, timeout=TIMEOUT)
     return {p.name: p.read_bytes() for p in folder.iterdir()}
 
 

@@ -10,7 +10,7 @@ import subprocess
 import pytest
 
 from batch_helpers import (TIMEOUT, run_batch, start_batch, stop_group, tool_bytes,
-                      tool_failure, wait_for, write_picture)
+                           tool_failure, wait_for, write_picture)
 
 
 def outputs_under(folder):
@@ -39,7 +39,7 @@ def test_local_batch_writes_the_tools_bytes_and_reports_failures(tmp_path):
     expected = {}
     for source, name in zip(sources, ["a_J.png", "night._J.png", "b_J.png"]):
         folder = source.parent.relative_to(photos)
-        for file, data in tool_bytes(source, name, tmp_path, "--maps", source, "1.5").items():
+        for file, data in tool_bytes(source, name, tmp_path, "--maps", gamma="1.5").items():
             expected[str(folder / file)] = data
     assert outputs_under(clear) == expected
     with open(report) as f:
@@ -105,30 +105,36 @@ def test_cluster_of_separate_processes_runs_a_batch_and_resumes_it(tmp_path, clu
 
 def test_a_worker_killed_mid_batch_loses_no_picture(tmp_path, cluster):
     photos = tmp_path / "photos"
-    sources = [write_picture(photos / f"p{k:02d}.png", 256, 192, k) for k in range(12)]
+    # The first picture takes long enough that its worker is surely killed
+    # while enhancing it.
+    sources = [write_picture(photos / "p00.png", 1024, 768, 0)]
+    sources += [write_picture(photos / f"p{k:02d}.png", 192, 144, k) for k in range(1, 10)]
     clear = tmp_path / "clear"
     report = tmp_path / "report.json"
     batch = start_batch(photos, "--output-dir", clear, "--scheduler", cluster.address,
                         "--report", report)
     try:
-        victim = cluster.workers["worker-0"]
         with cluster.client() as client:
-            address = {info["name"]: a for a, info in client.scheduler_info()["workers"].items()}
-            busy = wait_for(lambda: client.processing(workers=[address["worker-0"]])
-                            [address["worker-0"]], what="worker-0 to take a picture")
-            victim.send_signal(signal.SIGKILL)
-            victim.wait(timeout=TIMEOUT)
+            name = {a: info["name"] for a, info in client.scheduler_info()["workers"].items()}
+
+            def worker_of_first_picture():
+                return next((a for a, keys in client.processing().items()
+                             if any(k.rsplit("-", 1)[1] == "0" for k in keys)), None)
+
+            doomed = name[wait_for(worker_of_first_picture, what="the first picture to start")]
+            cluster.workers[doomed].send_signal(signal.SIGKILL)
+            cluster.workers[doomed].wait(timeout=TIMEOUT)
         _, errors = batch.communicate(timeout=TIMEOUT)
     finally:
         stop_group(batch)
     assert batch.returncode == 0, errors
     records = json.loads(report.read_text())["records"]
     assert [r["status"] for r in records] == ["done"] * len(sources)
-    lost = [int(key.rsplit("-", 1)[1]) for key in busy]
-    assert all(records[k]["worker"] == address["worker-1"] for k in lost)
+    survivor = next(a for a, n in name.items() if n != doomed)
+    assert records[0]["worker"] == survivor
     for source in sources:
-        name = source.stem + "_J.bmp"
-        assert (clear / name).read_bytes() == tool_bytes(source, name, tmp_path)[name]
+        result = source.stem + "_J.bmp"
+        assert (clear / result).read_bytes() == tool_bytes(source, result, tmp_path)[result]
 
 
 def test_ctrl_c_stops_promptly_and_leaves_only_whole_results(tmp_path):
