@@ -207,7 +207,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             progress.message(f"cannot write the report '{options.report}': {error.strerror}")
             status = status or EXIT_FAILED
     summary = summary_of(finished, wall)
-    line = (f"{summary['total']} pictures in {wall:.1f} s: {summary['done']} done, "
+    pictures_word = "picture" if summary["total"] == 1 else "pictures"
+    line = (f"{summary['total']} {pictures_word} in {wall:.1f} s: {summary['done']} done, "
             f"{summary['failed']} failed")
     line += "".join(f", {summary[k]} {k}" for k in ("skipped", "cancelled") if summary[k])
     progress.message(line + (" (interrupted)" if interrupted else ""))
