@@ -1,0 +1,144 @@
+"""The Dask side of a batch: the cluster, the tasks and their records.
+
+Dask schedules the pictures, moves tasks to other workers when one dies and
+reports what finished; this module only starts or joins the cluster, maps the
+picture task over the jobs and turns every finished future into a record.
+"""
+
+import importlib.util
+import logging
+import os
+import time
+import urllib.request
+from typing import Callable, Dict, List, Optional
+
+from ._batch_task import process_picture
+from ._batch_worker_setup import IgnoreInterrupts
+
+# Seconds to wait for an existing scheduler to answer before giving up.
+_CONNECT_TIMEOUT = 10
+# Seconds the dashboard may take to answer before it is taken as absent.
+_DASHBOARD_TIMEOUT = 2
+# Seconds between two looks at the finished tasks: short beside a picture.
+_POLL_INTERVAL = 0.05
+# Seconds the client and the local cluster may take to close.
+_CLOSE_TIMEOUT = 10
+
+
+class ClusterError(Exception):
+    """The cluster could not be reached or started; no picture ran."""
+
+
+def local_core_count() -> int:
+    """The cores this process may run on."""
+    try:
+        return len(os.sched_getaffinity(0))
+    except AttributeError:
+        return os.cpu_count() or 1
+
+
+class BatchCluster:
+    """A Dask client on an existing scheduler (scheduler="tcp://HOST:PORT"),
+    or on a local cluster of `workers` processes of one thread each."""
+
+    def __init__(self, scheduler: Optional[str] = None, workers: Optional[int] = None):
+        self._scheduler = scheduler
+        self._workers = workers or local_core_count()
+        self._cluster = None
+        self._start_method = None
+        self.client = None
+
+    def __enter__(self) -> "BatchCluster":
+        from distributed import Client, LocalCluster
+        try:
+            if self._scheduler:
+                self.client = Client(self._scheduler, timeout=_CONNECT_TIMEOUT)
+            else:
+                self._fork_workers()
+                self._cluster = LocalCluster(
+                    n_workers=self._workers, threads_per_worker=1, processes=True,
+                    dashboard_address=":0" if importlib.util.find_spec("bokeh") else None,
+                    silence_logs=logging.ERROR)
+                self.client = Client(self._cluster)
+                self.client.register_worker_plugin(IgnoreInterrupts())
+        except (OSError, TimeoutError) as error:
+            self.close()
+            where = f"the scheduler at {self._scheduler}" if self._scheduler else "a local cluster"
+            raise ClusterError(f"cannot start or reach {where}: {error}") from error
+        except BaseException:  # Ctrl-C while starting: stop what has started
+            self.close()
+            raise
+        return self
+
+    def __exit__(self, *exc_info) -> None:
+        self.close()
+
+    def close(self) -> None:
+        if self.client is not None:
+            self.client.close(timeout=_CLOSE_TIMEOUT)
+            self.client = None
+        if self._cluster is not None:
+            self._cluster.close(timeout=_CLOSE_TIMEOUT)
+            self._cluster = None
+        if self._start_method is not None:
+            self._start_method.__exit__(None, None, None)
+            self._start_method = None
+
+    def _fork_workers(self) -> None:
+        """Local workers are forked from this process, which has loaded Dask
+        and the package already: seconds sooner than fresh interpreters that
+        load them again, on every core at once. Nothing here has started a
+        thread pool of its own that a fork could copy halfway."""
+        import dask
+        self._start_method = dask.config.set({"distributed.worker.multiprocessing-method": "fork"})
+        self._start_method.__enter__()
+
+    def dashboard_link(self) -> Optional[str]:
+        """The dashboard's address when it answers (it needs Bokeh), else None."""
+        link = self.client.dashboard_link if self.client else None
+        if not link:
+            return None
+        try:
+            with urllib.request.urlopen(link, timeout=_DASHBOARD_TIMEOUT) as answer:
+                return link if answer.status == 200 else None
+        except (OSError, ValueError):
+            return None
+
+
+def _record_of_lost(future, job: Dict) -> Dict:
+    """The record of a task that ended without a record of its own."""
+    from distributed import KilledWorker
+    if future.status == "error":
+        error = future.exception()
+        reason = ("the worker processes running it died repeatedly (killed or out of memory)"
+                  if isinstance(error, KilledWorker) else f"{type(error).__name__}: {error}")
+    else:
+        reason = "the cluster dropped the task (scheduler restarted or connection lost)"
+    return {"input": job["input"], "output": job["output"], "status": "failed",
+            "reason": " ".join(reason.split()), "seconds": None, "megapixels": None,
+            "worker": ""}
+
+
+def run_jobs(client, jobs: List[Dict], on_record: Callable[[int, Dict], None],
+             on_wait: Callable[[], None]) -> None:
+    """Runs every job on the cluster; calls on_record(index, record) as each
+    finishes and on_wait() between looks. On KeyboardInterrupt, cancels every
+    task that has not finished and re-raises."""
+    from distributed import as_completed
+    keys = [f"nightdehaze-{os.getpid()}-{time.time_ns()}-{i}" for i in range(len(jobs))]
+    futures = client.map(process_picture, jobs, key=keys, pure=False)
+    index = {future.key: i for i, future in enumerate(futures)}
+    finished = as_completed(futures)
+    try:
+        while not finished.is_empty():
+            for future in finished.next_batch(block=False):
+                i = index[future.key]
+                record = future.result() if future.status == "finished" \
+                    else _record_of_lost(future, jobs[i])
+                future.release()
+                on_record(i, record)
+            on_wait()
+            time.sleep(_POLL_INTERVAL)
+    except KeyboardInterrupt:
+        client.cancel(futures)
+        raise

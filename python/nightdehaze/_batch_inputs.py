@@ -1,0 +1,157 @@
+"""Which pictures a batch enhances and where each result goes.
+
+Inputs are files, directories and glob patterns. Every picture keeps its
+path relative to the place it was found (the directory given, the parent of a
+file given, the fixed leading part of a pattern), and its results are written
+under the output directory at that relative path, named by the tool's rule.
+"""
+
+import glob
+import os
+from dataclasses import dataclass
+from typing import List, Sequence, Tuple
+
+# Extensions OpenCV decodes; a directory's other files are not pictures.
+PICTURE_EXTENSIONS = frozenset({
+    ".bmp", ".dib", ".jpg", ".jpeg", ".jpe", ".jp2", ".png", ".webp", ".pbm",
+    ".pgm", ".ppm", ".pxm", ".pnm", ".sr", ".ras", ".tif", ".tiff", ".exr",
+    ".hdr", ".pic",
+})
+
+# The formats the results can be written in, by the extension they get.
+OUTPUT_FORMATS = ("bmp", "png", "jpg", "tif")
+
+
+class UsageError(Exception):
+    """The command line names no pictures, or pictures that cannot all be
+    written as asked; nothing has run."""
+
+
+@dataclass(frozen=True)
+class Picture:
+    """One input and the files its enhancement writes.
+
+    source: the input path as found (relative to the working directory when
+    the user gave a relative one); outputs: the enhanced picture first, then
+    the airlight and transmission maps when they are asked for.
+    """
+
+    source: str
+    outputs: Tuple[str, ...]
+
+    @property
+    def output(self) -> str:
+        return self.outputs[0]
+
+
+def derived_name(name: str, suffix: str) -> str:
+    """The tool's output name rule: the name without its last four characters
+    (all of it when shorter than four) followed by suffix, so "night.png" ->
+    "night_J.bmp" and "night.jpeg" -> "night._J.bmp"."""
+    return (name[:len(name) - 4] if len(name) >= 4 else name) + suffix
+
+
+def outputs_for(relative: str, output_dir: str, fmt: str, maps: bool) -> Tuple[str, ...]:
+    """The result paths of the picture found at relative (a path relative to
+    its base): the file name follows the tool's rule, the folders mirror
+    relative's. With maps, the maps are named from the result as the tool
+    names them from an explicit output path, in the result's format."""
+    folder, name = os.path.split(relative)
+    result = os.path.join(output_dir, folder, derived_name(name, "_J." + fmt))
+    if not maps:
+        return (result,)
+    return (result, derived_name(result, "_A." + fmt), derived_name(result, "_T." + fmt))
+
+
+def _is_picture(name: str) -> bool:
+    return not name.startswith(".") and os.path.splitext(name)[1].lower() in PICTURE_EXTENSIONS
+
+
+def _inside(path: str, directory: str) -> bool:
+    path, directory = os.path.realpath(path), os.path.realpath(directory)
+    return path == directory or path.startswith(directory.rstrip(os.sep) + os.sep)
+
+
+def _directory_pictures(directory: str, recursive: bool, output_dir: str) -> List[str]:
+    """The pictures in directory (and its subfolders when recursive, except the
+    output directory's own tree), sorted by path."""
+    found = []
+    for root, folders, files in os.walk(directory):
+        if not recursive:
+            folders.clear()
+        folders[:] = sorted(f for f in folders if not f.startswith(".")
+                            and not _inside(os.path.join(root, f), output_dir))
+        found += [os.path.join(root, f) for f in sorted(files)
+                  if _is_picture(f) and os.path.isfile(os.path.join(root, f))]
+    return found
+
+
+def _pattern_base(pattern: str) -> str:
+    """The leading folders of a glob pattern that hold no wildcard."""
+    parts = pattern.split(os.sep)
+    fixed = []
+    for part in parts[:-1]:
+        if glob.has_magic(part):
+            break
+        fixed.append(part)
+    return os.sep.join(fixed) if fixed != [""] else os.sep
+
+
+def _found(argument: str, recursive: bool, output_dir: str) -> List[Tuple[str, str]]:
+    """(path, base) of every picture an argument names."""
+    if os.path.isdir(argument):
+        return [(p, argument) for p in _directory_pictures(argument, recursive, output_dir)]
+    if os.path.exists(argument) or os.path.islink(argument):
+        return [(argument, os.path.dirname(argument))]
+    if not glob.has_magic(argument):
+        raise UsageError(f"no such file or directory: '{argument}'")
+    matches = sorted(glob.glob(argument, recursive=recursive))
+    if not matches:
+        raise UsageError(f"no file matches '{argument}'")
+    base = _pattern_base(argument)
+    found = []
+    for match in matches:
+        if os.path.isdir(match):
+            found += [(p, base) for p in _directory_pictures(match, recursive, output_dir)]
+        else:
+            found.append((match, base))
+    return found
+
+
+def _reject_clashes(pictures: Sequence[Picture]) -> None:
+    """Two pictures writing one path, or a result overwriting an input, are
+    a usage error: one result would silently replace another."""
+    writer = {}
+    sources = {os.path.realpath(p.source): p.source for p in pictures}
+    for picture in pictures:
+        for output in picture.outputs:
+            key = os.path.realpath(output)
+            if key in writer:
+                raise UsageError(f"'{writer[key]}' and '{picture.source}' would both be "
+                                 f"written to '{output}'")
+            if key in sources:
+                raise UsageError(f"'{picture.source}' would be written over the input "
+                                 f"'{sources[key]}'")
+            writer[key] = picture.source
+
+
+def pictures_to_enhance(arguments: Sequence[str], output_dir: str, fmt: str = "bmp",
+                        maps: bool = False, recursive: bool = False) -> List[Picture]:
+    """Every picture the arguments name, each once, in the order given, with
+    its result paths. Raises UsageError for an argument that names nothing,
+    when no picture is found, and for clashing result paths."""
+    if fmt not in OUTPUT_FORMATS:
+        raise UsageError(f"--format must be one of {', '.join(OUTPUT_FORMATS)}, not '{fmt}'")
+    pictures, seen = [], set()
+    for argument in arguments:
+        for path, base in _found(argument, recursive, output_dir):
+            key = os.path.realpath(path)
+            if key in seen:
+                continue
+            seen.add(key)
+            relative = os.path.relpath(path, base or os.curdir)
+            pictures.append(Picture(path, outputs_for(relative, output_dir, fmt, maps)))
+    if not pictures:
+        raise UsageError("no pictures found in " + ", ".join(f"'{a}'" for a in arguments))
+    _reject_clashes(pictures)
+    return pictures

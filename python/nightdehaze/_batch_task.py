@@ -1,0 +1,71 @@
+"""The work of one picture, run on a Dask worker.
+
+A task reads its input and writes its results on the worker itself (every
+worker sees the same paths) and sends back only a small record.
+"""
+
+import os
+import time
+from typing import Dict, Optional
+
+from ._batch_picture_size import picture_size
+
+# Each task runs on one thread: a worker runs as many tasks at once as it has
+# threads, and whole pictures side by side scale better than one picture's
+# bands split among threads.
+_THREADS_PER_TASK = 1
+
+
+def _worker_address() -> str:
+    try:
+        from distributed import get_worker
+        return get_worker().address
+    except (ImportError, ValueError):
+        return ""
+
+
+def _one_line(text: str) -> str:
+    return " ".join(text.split())
+
+
+def _reason(error: BaseException) -> str:
+    """The library's message for the errors it raises with the tool's text;
+    the kind of error as well for anything unexpected."""
+    if isinstance(error, (OSError, ValueError, MemoryError)) and str(error):
+        return _one_line(str(error))
+    return _one_line(f"{type(error).__name__}: {error}".rstrip(": "))
+
+
+def _megapixels(path: str) -> Optional[float]:
+    size = picture_size(path)
+    return None if size is None else size[0] * size[1] / 1e6
+
+
+def _make_folder(path: str) -> None:
+    folder = os.path.dirname(path)
+    try:
+        os.makedirs(folder, exist_ok=True)
+    except OSError as error:
+        raise OSError(f"cannot create the folder '{folder}': {error.strerror}") from error
+
+
+def process_picture(job: Dict) -> Dict:
+    """Enhances job["input_path"] into job["output_path"] with the job's
+    options, as the tool would; returns the picture's record (status "done"
+    or "failed" with the reason). Never raises for a picture's own fault."""
+    import nightdehaze
+
+    nightdehaze.set_num_threads(_THREADS_PER_TASK)
+    record = {"input": job["input"], "output": job["output"], "status": "done",
+              "reason": "", "seconds": 0.0, "megapixels": None,
+              "worker": _worker_address()}
+    start = time.perf_counter()
+    try:
+        _make_folder(job["output_path"])
+        nightdehaze.enhance_file(job["input_path"], job["output_path"], gamma=job["gamma"],
+                                 non_local=job["non_local"], maps=job["maps"])
+        record["megapixels"] = _megapixels(job["output_path"])
+    except Exception as error:  # a picture's failure is recorded, the batch goes on
+        record["status"], record["reason"] = "failed", _reason(error)
+    record["seconds"] = time.perf_counter() - start
+    return record

@@ -1,0 +1,221 @@
+"""nightdehaze-batch: enhances many pictures on a Dask cluster.
+
+    nightdehaze-batch [OPTIONS] INPUT... --output-dir DIR
+
+Runs a local cluster of one single-threaded worker process per core, or
+joins an existing cluster with --scheduler. Every result is byte for byte
+what `nightdehaze` writes for that input with the same options.
+"""
+
+import argparse
+import math
+import os
+import signal
+import sys
+import time
+from typing import Dict, List, Optional, Sequence
+
+from ._batch_inputs import OUTPUT_FORMATS, Picture, UsageError, pictures_to_enhance
+from ._batch_progress import Progress
+from ._batch_report import report_kind, summary_of, write_report
+
+EXIT_OK = 0
+EXIT_FAILED = 1
+EXIT_USAGE = 2
+
+_DESCRIPTION = """\
+Enhances night-time hazy pictures, many at a time, on a Dask cluster: by
+default one worker process per core of this machine, or an existing cluster
+of many machines with --scheduler (every worker must see the input and output
+paths). Results mirror the inputs' folders under DIR and are named as the tool
+names them: night.jpg gives DIR/night_J.bmp."""
+
+_EPILOG = """\
+Exit status: 0 when every picture was enhanced (or skipped by --resume), 1
+when any failed or the cluster could not be reached, 2 on a usage error, 130
+when stopped by Ctrl-C (143 by SIGTERM). A failed picture is reported with
+its reason and the batch goes on. Results are written atomically: a stopped
+batch leaves no partial file, and --resume continues it."""
+
+
+class _Parser(argparse.ArgumentParser):
+    """argparse with errors on one line and exit status 2."""
+
+    def error(self, message: str) -> None:
+        _usage_error(message)
+
+
+def _usage_error(message: str) -> None:
+    sys.stderr.write(f"nightdehaze-batch: {message} (see nightdehaze-batch --help)\n")
+    sys.exit(EXIT_USAGE)
+
+
+def _gamma(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = math.nan
+    if not (math.isfinite(value) and value > 0):
+        raise argparse.ArgumentTypeError(f"gamma must be a number greater than 0, not '{text}'")
+    return value
+
+
+def _worker_count(text: str) -> int:
+    if not text.isdigit() or not 1 <= int(text) <= 1024:
+        raise argparse.ArgumentTypeError(f"--workers needs a whole number from 1 to 1024, not '{text}'")
+    return int(text)
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = _Parser(prog="nightdehaze-batch", description=_DESCRIPTION, epilog=_EPILOG,
+                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("inputs", nargs="+", metavar="INPUT",
+                        help="picture files, folders of pictures and glob patterns")
+    parser.add_argument("--output-dir", "-O", required=True, metavar="DIR",
+                        help="where the results go, in the inputs' relative folders")
+    parser.add_argument("--recursive", "-r", action="store_true",
+                        help="also take the pictures in the folders' subfolders (and ** in patterns)")
+    parser.add_argument("--format", default="bmp", choices=OUTPUT_FORMATS,
+                        help="file format of the results (default: bmp, as the tool)")
+    parser.add_argument("--gamma", type=_gamma, default=1.2,
+                        help="colour-correction exponent, greater than 0 (default: 1.2)")
+    parser.add_argument("--non-local", action="store_true",
+                        help="smooth with the non-local guided filter (much slower)")
+    parser.add_argument("--maps", action="store_true",
+                        help="also write the airlight and transmission maps, <result stem>_A.bmp "
+                             "and <result stem>_T.bmp")
+    parser.add_argument("--resume", action="store_true",
+                        help="skip the pictures whose results all exist already")
+    parser.add_argument("--report", metavar="FILE",
+                        help="write one record per picture and a summary to FILE (.json or .csv)")
+    engine = parser.add_mutually_exclusive_group()
+    engine.add_argument("--workers", type=_worker_count, metavar="N",
+                        help="size of the local cluster (default: one worker per core)")
+    engine.add_argument("--scheduler", metavar="tcp://HOST:PORT",
+                        help="use the running Dask cluster of this scheduler")
+    return parser
+
+
+def _check_report_path(path: str) -> None:
+    report_kind(path)
+    folder = os.path.dirname(os.path.abspath(path))
+    if not os.path.isdir(folder):
+        raise UsageError(f"the report's folder '{folder}' does not exist")
+
+
+def _job(picture: Picture, options: argparse.Namespace) -> Dict:
+    """What a worker needs for one picture: absolute paths (workers have their
+    own working directories) and the options."""
+    return {"input": picture.source, "output": picture.output,
+            "input_path": os.path.abspath(picture.source),
+            "output_path": os.path.abspath(picture.output),
+            "gamma": options.gamma, "non_local": options.non_local, "maps": options.maps}
+
+
+def _skipped(picture: Picture) -> Dict:
+    return {"input": picture.source, "output": picture.output, "status": "skipped",
+            "reason": "the result exists", "seconds": None, "megapixels": None, "worker": ""}
+
+
+def _cancelled(picture: Picture) -> Dict:
+    return {"input": picture.source, "output": picture.output, "status": "cancelled",
+            "reason": "the batch was interrupted", "seconds": None, "megapixels": None,
+            "worker": ""}
+
+
+def _run(pictures: List[Picture], options: argparse.Namespace, progress: Progress,
+         records: List[Optional[Dict]]) -> None:
+    """Fills records with the outcome of every picture that is not yet
+    recorded, running them on the cluster."""
+    from ._batch_engine import BatchCluster, run_jobs
+
+    todo = [i for i, record in enumerate(records) if record is None]
+    if not todo:
+        return
+
+    def on_record(k: int, record: Dict) -> None:
+        records[todo[k]] = record
+        progress.record(record)
+        progress.tick()
+
+    with BatchCluster(options.scheduler, options.workers) as cluster:
+        link = cluster.dashboard_link()
+        if link:
+            progress.message(f"dashboard at {link}")
+        try:
+            run_jobs(cluster.client, [_job(pictures[i], options) for i in todo], on_record,
+                     progress.tick)
+        except KeyboardInterrupt:
+            # A second Ctrl-C must not cut the closing of the cluster short.
+            signal.signal(signal.SIGINT, signal.SIG_IGN)
+            signal.signal(signal.SIGTERM, signal.SIG_IGN)
+            raise
+
+
+class _Stopped:
+    """SIGTERM stops the batch as Ctrl-C does; remembers which one came."""
+
+    number = signal.SIGINT
+
+    @classmethod
+    def on_terminate(cls, number, frame) -> None:
+        cls.number = number
+        raise KeyboardInterrupt
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    options = _parser().parse_args(argv)
+    try:
+        pictures = pictures_to_enhance(options.inputs, options.output_dir, options.format,
+                                       options.maps, options.recursive)
+        if options.report:
+            _check_report_path(options.report)
+    except (UsageError, ValueError) as error:
+        _usage_error(str(error))
+
+    start = time.monotonic()
+    progress = Progress(len(pictures), sys.stderr, sys.stderr.isatty())
+    records: List[Optional[Dict]] = [None] * len(pictures)
+    if options.resume:
+        for i, picture in enumerate(pictures):
+            if all(os.path.exists(p) for p in picture.outputs):
+                records[i] = _skipped(picture)
+                progress.record(records[i])
+    status, interrupted = EXIT_OK, False
+    signal.signal(signal.SIGTERM, _Stopped.on_terminate)
+    try:
+        # Dask takes a while to load: not before the command line is known good.
+        from ._batch_engine import ClusterError
+        _run(pictures, options, progress, records)
+    except KeyboardInterrupt:
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        status, interrupted = 128 + _Stopped.number, True
+    except ClusterError as error:
+        progress.message(str(error))
+        status = EXIT_FAILED
+    except ModuleNotFoundError as error:
+        progress.message(f"needs Dask, which is missing ({error}): "
+                         "install python3-distributed")
+        status = EXIT_FAILED
+    finished = [r if r is not None else _cancelled(p) for r, p in zip(records, pictures)]
+    progress.close()
+    wall = time.monotonic() - start
+    if options.report:
+        try:
+            write_report(options.report, finished, wall)
+        except OSError as error:
+            progress.message(f"cannot write the report '{options.report}': {error.strerror}")
+            status = status or EXIT_FAILED
+    summary = summary_of(finished, wall)
+    pictures_word = "picture" if summary["total"] == 1 else "pictures"
+    line = (f"{summary['total']} {pictures_word} in {wall:.1f} s: {summary['done']} done, "
+            f"{summary['failed']} failed")
+    line += "".join(f", {summary[k]} {k}" for k in ("skipped", "cancelled") if summary[k])
+    progress.message(line + (" (interrupted)" if interrupted else ""))
+    if status == EXIT_OK and summary["failed"]:
+        status = EXIT_FAILED
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main())

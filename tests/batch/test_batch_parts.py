@@ -1,0 +1,50 @@
+"""The parts of the batch that need no cluster: which pictures, which result
+paths, and the sizes read back from the results' headers."""
+
+import os
+
+import cv2
+import numpy as np
+import pytest
+
+from batch_helpers import write_picture
+from nightdehaze._batch_inputs import UsageError, pictures_to_enhance
+from nightdehaze._batch_picture_size import picture_size
+
+
+def test_results_mirror_the_inputs_and_follow_the_tools_name_rule(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    for name in ["shoot/night.jpeg", "shoot/a.png", "shoot/day/c.tif",
+                 "shoot/day/deep/d.bmp", "shoot/clear/old_J.bmp", "loose/e.png"]:
+        write_picture(tmp_path / name, 8, 8, len(name))
+    (tmp_path / "shoot" / "readme.txt").write_text("no picture")
+    (tmp_path / "loose" / "abc").write_bytes((tmp_path / "loose" / "e.png").read_bytes())
+
+    def results(*args, **options):
+        return {p.source: p.outputs for p in pictures_to_enhance(args, "shoot/clear", **options)}
+
+    assert results("shoot") == {"shoot/night.jpeg": ("shoot/clear/night._J.bmp",),
+                                "shoot/a.png": ("shoot/clear/a_J.bmp",)}
+    recursive = results("shoot", recursive=True, fmt="png")
+    assert recursive["shoot/day/deep/d.bmp"] == ("shoot/clear/day/deep/d_J.png",)
+    assert "shoot/clear/old_J.bmp" not in recursive  # earlier results are not inputs
+    assert results("loose/abc") == {"loose/abc": ("shoot/clear/abc_J.bmp",)}
+    assert results("shoot/*/c.tif", "loose/e.png", maps=True) == {
+        "shoot/day/c.tif": ("shoot/clear/day/c_J.bmp", "shoot/clear/day/c_J_A.bmp",
+                            "shoot/clear/day/c_J_T.bmp"),
+        "loose/e.png": ("shoot/clear/e_J.bmp", "shoot/clear/e_J_A.bmp", "shoot/clear/e_J_T.bmp")}
+    a = os.path.abspath("shoot/a.png")  # named twice: enhanced once
+    assert list(results(a, "shoot")) == [a, "shoot/night.jpeg"]
+    write_picture(tmp_path / "loose" / "e_J.bmp", 8, 8, 0)
+    with pytest.raises(UsageError, match="over the input 'loose/e_J.bmp'"):
+        pictures_to_enhance(["loose"], "loose")
+
+
+@pytest.mark.parametrize("extension", ["bmp", "png", "jpg", "tif"])
+def test_result_sizes_are_read_from_the_headers(tmp_path, extension):
+    path = str(tmp_path / f"x.{extension}")
+    assert cv2.imwrite(path, np.zeros((37, 53, 3), np.uint8))
+    assert picture_size(path) == (53, 37)
+    with open(path, "r+b") as f:
+        f.truncate(6)
+    assert picture_size(path) is None
