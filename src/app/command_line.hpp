@@ -12,6 +12,7 @@ struct CommandLine {
     std::optional<int> threads;               // --threads, else all cores
     bool writeMaps = false;                   // --maps
     bool nonLocal = false;                    // --non-local
+    bool clean = false;                       // --clean
     bool showHelp = false;
     bool showVersion = false;
 };

@@ -57,6 +57,7 @@ int reportOutOfMemory(const std::string& inputPath, const cv::Mat& image) {
 int run(const CommandLine& line) {
     nightdehaze::DehazeContext context;
     context.useNonLocalFilter = line.nonLocal ? 1 : 0;
+    context.clean = line.clean;
     if (line.gamma) context.gamma = *line.gamma;
     if (line.threads) cv::setNumThreads(*line.threads);
 
