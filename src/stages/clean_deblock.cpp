@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace nightdehaze::detail {
@@ -13,7 +14,11 @@ constexpr int kBlock = 8;           // JPEG block side
 constexpr int kRampHalf = 4;        // pixels on each side of a boundary that share its excess
 // An excess up to this many times the grid's typical step is taken for an
 // artefact: quantisation errors of a block's mean spread around that step.
-constexpr double kThresholdFactor = 7.0;
+constexpr double kThresholdFactor = 8.0;
+// Excesses are counted up to this many levels when the grid is measured:
+// block steps are a few levels, and a few strong edges on one phase would
+// otherwise outweigh them.
+constexpr double kExcessCap = 8.0;
 
 // Jump across the boundary in front of index x of a line, beyond the mean of
 // the slopes just before and just after it.
@@ -44,7 +49,8 @@ void gridAcrossColumns(const cv::Mat& plane, int& phase, double& step) {
     for (int y = 0; y < plane.rows; ++y) {
         const double* v = plane.ptr<double>(y);
         for (int x = 2; x + 1 < plane.cols; ++x) {
-            sums[x % kBlock] += std::abs(boundaryExcess(v[x - 2], v[x - 1], v[x], v[x + 1]));
+            const double excess = std::abs(boundaryExcess(v[x - 2], v[x - 1], v[x], v[x + 1]));
+            sums[x % kBlock] += std::min(excess, kExcessCap);
             counts[x % kBlock] += 1.0;
         }
     }
@@ -81,6 +87,34 @@ void deblockAcrossColumns(cv::Mat& image, int phase, double threshold) {
     }
 }
 
+// A fixed threshold in [0, 1) per pixel and channel, spread like white noise:
+// rounding a spread step against it keeps the ramp's mean level in 8 bits,
+// where plain rounding would pile the whole step up on one pixel.
+double ditherThreshold(int y, int x, int c) {
+    std::uint32_t h = static_cast<std::uint32_t>(y) * 0x9E3779B1u ^
+                      static_cast<std::uint32_t>(x) * 0x85EBCA77u ^
+                      static_cast<std::uint32_t>(c) * 0xC2B2AE3Du;
+    h ^= h >> 15;
+    h *= 0x2C1B3C6Du;
+    h ^= h >> 12;
+    return (h >> 8) * (1.0 / 16777216.0);
+}
+
+// Pixels the ramps changed are rounded against the dither, the others kept.
+cv::Mat roundedWithDither(const cv::Mat& deblocked, const cv::Mat& bgr8) {
+    cv::Mat result = bgr8.clone();
+    for (int y = 0; y < result.rows; ++y) {
+        const cv::Vec3d* v = deblocked.ptr<cv::Vec3d>(y);
+        cv::Vec3b* out = result.ptr<cv::Vec3b>(y);
+        for (int x = 0; x < result.cols; ++x)
+            for (int c = 0; c < 3; ++c)
+                if (v[x][c] != out[x][c])
+                    out[x][c] = cv::saturate_cast<uchar>(
+                        std::floor(v[x][c] + ditherThreshold(y, x, c)));
+    }
+    return result;
+}
+
 }  // namespace
 
 BlockGrid findBlockGrid(const cv::Mat& bgr8) {
@@ -97,9 +131,7 @@ cv::Mat deblockGrid(const cv::Mat& bgr8, const BlockGrid& grid, double threshold
     deblockAcrossColumns(image, grid.columnPhase, thresholdFactor * grid.columnStep);
     cv::Mat transposed = image.t();
     deblockAcrossColumns(transposed, grid.rowPhase, thresholdFactor * grid.rowStep);
-    cv::Mat result;
-    cv::Mat(transposed.t()).convertTo(result, CV_8U);
-    return result;
+    return roundedWithDither(transposed.t(), bgr8);
 }
 
 cv::Mat deblockJpegGrid(const cv::Mat& bgr8) {

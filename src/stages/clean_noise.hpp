@@ -7,7 +7,8 @@ namespace nightdehaze::detail {
 // the mean absolute response of the mask [1 -2 1; -2 4 -2; 1 -2 1] over 8x8
 // tiles that hold neither 0 nor 255, scaled to a Gaussian noise's standard
 // deviation, and the 5th percentile over all tiles and channels (the flattest
-// tiles hold noise alone). 0 when no tile qualifies.
+// tiles hold noise alone), corrected for the percentile's own bias on pure
+// noise. 0 when no tile qualifies.
 double estimateNoiseLevel(const cv::Mat& bgr8);
 
 // Smooths away what the enhancement amplified below the input's noise level.
@@ -16,8 +17,8 @@ double estimateNoiseLevel(const cv::Mat& bgr8);
 // windows of radius 16; dividing the output by gain * noiseLevel + 1/2 (the
 // noise level floored at 1/2) leaves
 // its noise at about one level, and a grey guided filter of radius 4 with
-// that plane as its own guide and eps 2.5^2 flattens what varies less than
-// that before the division is undone. input and output are CV_8UC3 of one
+// that plane as its own guide and eps 2^2 flattens what varies less than
+// that (twice a noise deviation) before the division is undone. input and output are CV_8UC3 of one
 // size; returns a new CV_8UC3 image (rounded, saturated).
 cv::Mat suppressAmplifiedNoise(const cv::Mat& input, const cv::Mat& output, double noiseLevel);
 
