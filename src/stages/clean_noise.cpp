@@ -26,7 +26,7 @@ constexpr double kDetailFloor = 1e-3;  // keeps the gain finite where the input 
 constexpr double kNoiseFloor = 0.5;   // levels: even a clean 8-bit picture is rounded
 constexpr double kScaleOffset = 0.5;   // half a level: rounding noise of the 8-bit output
 constexpr int kSmoothingRadius = 4;    // 9x9 windows cover a JPEG block's boundary ramps
-constexpr double kSmoothingEps = 2.0 * 2.0;  // flattens below about 2 noise deviations
+constexpr double kSmoothingEps = 2.5 * 2.5;  // flattens below about 2.5 noise deviations
 
 // Mean of the 3x3 mask's absolute response over the tile at (ty, tx) of one
 // 8-bit channel, or -1 when the tile touches 0 or 255 (clipped, not noisy).
