@@ -9,6 +9,7 @@
 #include "test_images.hpp"
 
 #include <gtest/gtest.h>
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -133,4 +134,14 @@ TEST(CleanMode, LowersBlockinessOfAJpegAndLeavesTheDefaultAlone) {
     DehazeContext explicitlyPlain;
     explicitlyPlain.clean = false;
     EXPECT_BIT_EQUAL(enhance(jpeg, explicitlyPlain), plainResult);
+
+    const int threads = cv::getNumThreads();
+    cv::setNumThreads(1);
+    const cv::Mat oneThread = enhance(jpeg, clean);
+    cv::setNumThreads(threads);
+    EXPECT_BIT_EQUAL(oneThread, cleanResult);
+    for (const cv::Size size : {cv::Size(1, 1), cv::Size(3, 2), cv::Size(9, 17)}) {
+        const cv::Mat tiny = testing_support::randomPhoto(size.height, size.width, 5);
+        EXPECT_EQ(enhance(tiny, clean).size(), size);
+    }
 }
