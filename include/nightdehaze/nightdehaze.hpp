@@ -47,7 +47,7 @@ public:
     // compression and noise. The 8x8 block steps of JPEG compression are
     // smoothed out of the input, and in the result every variation smaller
     // than the input's noise level times the local gain is flattened. Costs
-    // about a fifth more time; false gives the plain pipeline, bit for bit.
+    // about 15 % more time; false gives the plain pipeline, bit for bit.
     bool clean = false;
 
     // Both stages take a non-empty 8-bit BGR image (CV_8UC3), the window

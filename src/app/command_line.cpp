@@ -103,7 +103,7 @@ Options:
       --clean        suppress what the enhancement would amplify from JPEG
                      compression and sensor noise: smooth the 8x8 block steps
                      of JPEG input and flatten variations below the picture's
-                     noise level in the result (about a fifth slower)
+                     noise level in the result (about 15 % slower)
       --threads N    use N threads (default: all cores)
   -h, --help         show this help and exit
       --version      show the version and exit
