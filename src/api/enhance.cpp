@@ -1,6 +1,8 @@
 #include "nightdehaze/nightdehaze.hpp"
 
 #include "filters/quotient_or_zero.hpp"
+#include "stages/clean_deblock.hpp"
+#include "stages/clean_noise.hpp"
 #include "util/elementwise_in_chunks.hpp"
 #include "util/run_report.hpp"
 
@@ -63,7 +65,8 @@ cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* map
     checkEnhanceArguments(bgr8, context);
     RunReport run(monitor);
     const StageEnds ends = context.useNonLocalFilter ? kNonLocalStageEnds : kGuidedStageEnds;
-    cv::Mat working = bgr8.clone();
+    const cv::Mat input = context.clean ? deblockJpegGrid(bgr8) : bgr8;
+    cv::Mat working = input.clone();
 
     run.beginStage("Light Compensation", ends.lightCompensation);
     lightCompensation(kStageRadius, working, working, kStageEps);
@@ -84,6 +87,7 @@ cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* map
     HazeMaps& out = maps ? *maps : discarded;
     out = HazeMaps();  // fresh matrices: the caller's old ones may share pixels with bgr8
     context.dehaze(kStageRadius, dehazed, out.airlight, out.transmission, working, kStageEps);
+    if (context.clean) dehazed = suppressAmplifiedNoise(input, dehazed, estimateNoiseLevel(input));
     run.finish();
     return dehazed;
 }

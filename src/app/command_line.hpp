@@ -15,6 +15,7 @@ struct CommandLine {
     std::optional<int> quality;               // --quality, JPEG and WebP outputs
     bool writeMaps = false;                   // --maps
     bool nonLocal = false;                    // --non-local
+    bool clean = false;                       // --clean
     bool showHelp = false;
     bool showVersion = false;
 };

@@ -44,6 +44,7 @@ PictureJob jobOf(const CommandLine& line) {
     job.writeMaps = line.writeMaps;
     job.quality = line.quality;
     job.context.useNonLocalFilter = line.nonLocal ? 1 : 0;
+    job.context.clean = line.clean;
     if (line.gamma) job.context.gamma = *line.gamma;
     job.warn = warn;
     return job;

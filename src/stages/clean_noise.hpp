@@ -1,0 +1,25 @@
+#pragma once
+#include <opencv2/core.hpp>
+
+namespace nightdehaze::detail {
+
+// Noise level of an 8-bit BGR image (CV_8UC3), in 0..255 levels: per channel,
+// the mean absolute response of the mask [1 -2 1; -2 4 -2; 1 -2 1] over 8x8
+// tiles that hold neither 0 nor 255, scaled to a Gaussian noise's standard
+// deviation, and the 5th percentile over all tiles and channels (the flattest
+// tiles hold noise alone), corrected for the percentile's own bias on pure
+// noise. 0 when no tile qualifies.
+double estimateNoiseLevel(const cv::Mat& bgr8);
+
+// Smooths away what the enhancement amplified below the input's noise level.
+// Per channel, the local gain of the enhancement is the ratio of the fine
+// detail (the plane minus its 3x3 mean) of output and input, in RMS over
+// windows of radius 16. Dividing the output by gain * noiseLevel + 1/2 (the
+// noise level floored at 1/2) leaves its noise at about one level; a grey
+// guided filter of radius 4, the plane its own guide, eps 2.5^2, flattens what
+// varies less than 2.5 of those levels, and the division is undone. input
+// and output are CV_8UC3 of one size; returns a new CV_8UC3 image (rounded,
+// saturated). input is the enhancement's input, output its result.
+cv::Mat suppressAmplifiedNoise(const cv::Mat& input, const cv::Mat& output, double noiseLevel);
+
+}  // namespace nightdehaze::detail
