@@ -65,6 +65,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             line.writeMaps = true;
         } else if (arg == "--non-local") {
             line.nonLocal = true;
+        } else if (arg == "--per-frame") {
+            line.perFrame = true;
         } else if (arg == "--threads") {
             line.threads = parseThreadCount(optionValue(args, i));
         } else {
@@ -81,23 +83,29 @@ std::string usageText() {
 Enhances a colour photograph taken at night in haze: light compensation,
 colour correction and dehazing. Prints one line as each stage begins.
 
-  INPUT   image to read (any format OpenCV decodes; default "flickr15.bmp")
+  INPUT   image to read (any format OpenCV decodes; default "flickr15.bmp"),
+          or a video (any format FFmpeg decodes), recognised by its content
   GAMMA   colour-correction exponent, a number greater than 0 (default 1.2);
           larger values brighten dim neighbourhoods more. Further positional
           arguments are ignored.
 
 The result is written as a BMP named after INPUT without its last four
-characters plus "_J.bmp" (pics/night.png -> pics/night_J.bmp).
+characters plus "_J.bmp" (pics/night.png -> pics/night_J.bmp). A video is
+written beside its input with "_J" before the extension (clip.mp4 ->
+clip_J.mp4), H.264 at constant rate factor 18, audio and subtitles copied.
 
 Options:
   -o, --output PATH  write the result to PATH instead; the format follows
-                     PATH's extension (.bmp, .png, .jpg, .tif, ...)
+                     PATH's extension (.bmp, .png, .jpg, .tif, ...; for a
+                     video .mp4, .mkv, .mov, .avi, ...)
       --maps         also write the local atmospheric light as <stem>_A.bmp
                      and the transmission (0..1 as 0..255) as <stem>_T.bmp,
                      where <stem> is the output path without its last four
                      characters
       --non-local    smooth colour correction and dehazing with the non-local
                      guided filter instead of the colour guided filter (slower)
+      --per-frame    video: enhance every frame on its own, exactly as a
+                     picture, without smoothing brightness and colour over time
       --threads N    use N threads (default: all cores)
   -h, --help         show this help and exit
       --version      show the version and exit

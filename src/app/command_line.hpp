@@ -12,6 +12,7 @@ struct CommandLine {
     std::optional<int> threads;               // --threads, else all cores
     bool writeMaps = false;                   // --maps
     bool nonLocal = false;                    // --non-local
+    bool perFrame = false;                    // --per-frame: video frames without temporal smoothing
     bool showHelp = false;
     bool showVersion = false;
 };

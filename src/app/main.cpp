@@ -5,6 +5,9 @@
 #include "app/memory_budget.hpp"
 #include "app/output_files.hpp"
 #include "app/output_name.hpp"
+#include "app/video_input.hpp"
+#include "app/video_mode.hpp"
+#include "app/video_output.hpp"
 #include "nightdehaze/nightdehaze.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -59,6 +62,7 @@ int run(const CommandLine& line) {
     context.useNonLocalFilter = line.nonLocal ? 1 : 0;
     if (line.gamma) context.gamma = *line.gamma;
     if (line.threads) cv::setNumThreads(*line.threads);
+    if (isVideoFile(line.inputPath)) return runVideo(line, context);
 
     const cv::Mat image = readColorImage(line.inputPath);
     if (exceedsMachineMemory(image.size())) return reportOutOfMemory(line.inputPath, image);
@@ -83,7 +87,7 @@ int main(int argc, char** argv) {
     CommandLine line;
     try {
         line = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
-        if (line.outputPath && !canEncodeFor(*line.outputPath))
+        if (line.outputPath && !canEncodeFor(*line.outputPath) && !canWriteVideoTo(*line.outputPath))
             throw UsageError("cannot write images of the kind named by '" + *line.outputPath + "'");
     } catch (const UsageError& e) {
         return report(kExitUsage, std::string(e.what()) + " (see nightdehaze --help)");
@@ -98,6 +102,8 @@ int main(int argc, char** argv) {
     }
     try {
         return run(line);
+    } catch (const UsageError& e) {
+        return report(kExitUsage, std::string(e.what()) + " (see nightdehaze --help)");
     } catch (const std::bad_alloc&) {
         return report(kExitFailure, "not enough memory to process '" + line.inputPath + "'");
     } catch (const std::exception& e) {
