@@ -4,6 +4,8 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include <algorithm>
+#include <climits>
 #include <sstream>
 #include <stdexcept>
 
@@ -115,67 +117,99 @@ AVRational VideoInput::frameRate() const {
 long long VideoInput::expectedFrames() const { return videoStream()->nb_frames; }
 
 bool VideoInput::next(DecodedFrame& frame, const std::function<void(AVPacket*)>& otherPacket) {
-    while (!finished_) {
-        if (receive(frame)) return true;
-        if (draining_) {
-            finished_ = true;
-            reportGap();
-            reportEnd();
-            break;
-        }
-        const int status = av_read_frame(format_, packet_.get());
-        if (status < 0) {
-            if (status != AVERROR_EOF) {
-                readFailed_ = true;
-                readError_ = libavError(status);
-            }
-            avcodec_send_packet(decoder_.get(), nullptr);
-            draining_ = true;
-            continue;
-        }
-        if (packet_->stream_index == videoIndex_)
-            feed(packet_.get());
-        else
-            otherPacket(packet_.get());
-        av_packet_unref(packet_.get());
-    }
-    return false;
+    while (ready_.empty() && !finished_) pump(otherPacket);
+    if (ready_.empty()) return false;
+    frame = std::move(ready_.front());
+    ready_.pop_front();
+    return true;
 }
 
-bool VideoInput::receive(DecodedFrame& frame) {
+void VideoInput::pump(const std::function<void(AVPacket*)>& otherPacket) {
+    if (receive()) return;
+    if (draining_) {
+        finished_ = true;
+        repeatMissingBefore(INT64_MAX);
+        reportGap();
+        reportEnd();
+        return;
+    }
+    const int status = av_read_frame(format_, packet_.get());
+    if (status < 0) {
+        if (status != AVERROR_EOF) {
+            readFailed_ = true;
+            readError_ = libavError(status);
+        }
+        avcodec_send_packet(decoder_.get(), nullptr);
+        draining_ = true;
+        return;
+    }
+    if (packet_->stream_index == videoIndex_)
+        feed(packet_.get());
+    else
+        otherPacket(packet_.get());
+    av_packet_unref(packet_.get());
+}
+
+// Takes the frames the decoder has ready; true once a good one was delivered.
+bool VideoInput::receive() {
     for (;;) {
         const int status = avcodec_receive_frame(decoder_.get(), frame_.get());
         if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) return false;
         if (status < 0) {
-            noteCorrupt();
+            noteCorrupt(AV_NOPTS_VALUE);
             continue;
         }
+        const std::int64_t pts = frame_->best_effort_timestamp;
         if (isCorrupt(frame_.get())) {
-            noteCorrupt();
+            noteCorrupt(pts);
             av_frame_unref(frame_.get());
             continue;
         }
-        std::int64_t pts = frame_->best_effort_timestamp;
-        if (pts == AV_NOPTS_VALUE || (lastPts_ != AV_NOPTS_VALUE && pts <= lastPts_))
-            pts = lastPts_ == AV_NOPTS_VALUE ? 0
-                                             : lastPts_ + std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(frameRate()),
-                                                                                                 videoStream()->time_base));
-        frame.bgr = toBgr(frame_.get());
-        frame.pts = pts;
+        cv::Mat bgr = toBgr(frame_.get());
         av_frame_unref(frame_.get());
-        reportGap();
-        lastPts_ = pts;
-        ++decoded_;
+        deliver(std::move(bgr), pts);
         return true;
     }
 }
 
 void VideoInput::feed(AVPacket* packet) {
     const int status = avcodec_send_packet(decoder_.get(), packet);
-    if (status < 0 && status != AVERROR(EAGAIN)) noteCorrupt();
+    if (status < 0 && status != AVERROR(EAGAIN))
+        noteCorrupt(packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts);
 }
 
-void VideoInput::noteCorrupt() { ++corruptInGap_; }
+void VideoInput::deliver(cv::Mat bgr, std::int64_t pts) {
+    if (pts == AV_NOPTS_VALUE || (lastPts_ != AV_NOPTS_VALUE && pts <= lastPts_)) {
+        const std::int64_t frameTicks =
+            std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(frameRate()), videoStream()->time_base));
+        pts = lastPts_ == AV_NOPTS_VALUE ? 0 : lastPts_ + frameTicks;
+    }
+    repeatMissingBefore(pts);
+    reportGap();
+    ready_.push_back({bgr, pts});
+    lastGood_ = std::move(bgr);
+    lastPts_ = pts;
+    ++decoded_;
+}
+
+// Every corrupt frame timed before pts becomes a repeat of the last good frame.
+void VideoInput::repeatMissingBefore(std::int64_t pts) {
+    std::sort(missing_.begin(), missing_.end());
+    auto taken = missing_.begin();
+    for (; taken != missing_.end() && *taken < pts; ++taken) {
+        if (lastGood_.empty() || (lastPts_ != AV_NOPTS_VALUE && *taken <= lastPts_)) continue;
+        ready_.push_back({lastGood_, *taken});
+        lastPts_ = *taken;
+        ++repeatedInGap_;
+    }
+    missing_.erase(missing_.begin(), taken);
+}
+
+void VideoInput::noteCorrupt(std::int64_t pts) {
+    if (corruptInGap_ == 0) gapAfter_ = lastPts_;
+    ++corruptInGap_;
+    if (pts != AV_NOPTS_VALUE) missing_.push_back(pts);
+}
 
 double VideoInput::secondsAt(std::int64_t pts) const {
     const AVStream* stream = videoStream();
@@ -185,10 +219,15 @@ double VideoInput::secondsAt(std::int64_t pts) const {
 
 void VideoInput::reportGap() {
     if (corruptInGap_ == 0) return;
-    warn_("'" + path_ + "': skipped " + std::to_string(corruptInGap_) + " corrupt frame(s) after " +
-          seconds(secondsAt(lastPts_)) + "; the frame before stays on screen in their place");
+    std::string what = "'" + path_ + "': " + std::to_string(corruptInGap_) + " corrupt frame(s) after " +
+                       seconds(secondsAt(gapAfter_)) + ", ";
+    if (repeatedInGap_ == corruptInGap_)
+        what += "replaced by the frame before";
+    else
+        what += std::to_string(repeatedInGap_) + " replaced by the frame before, the others left out";
+    warn_(what);
     corruptTotal_ += corruptInGap_;
-    corruptInGap_ = 0;
+    corruptInGap_ = repeatedInGap_ = 0;
 }
 
 void VideoInput::reportEnd() {

@@ -6,8 +6,10 @@
 #include <opencv2/core.hpp>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
+#include <vector>
 
 // True when the file's content (not its name) is a container or stream that
 // FFmpeg can demultiplex, other than a single picture, holding a video stream
@@ -37,17 +39,23 @@ public:
     long long expectedFrames() const;     // from the container's header, or 0 when unknown
     AVColorSpace colorSpace() const { return colorSpace_; }
 
-    // Reads on to the next decodable frame, handing the packets of every other
-    // stream met on the way to otherPacket (in the stream's own time base).
-    // Corrupt frames are skipped. False once no frame is left.
+    // Reads on to the next frame, handing the packets of every other stream
+    // met on the way to otherPacket (in the stream's own time base). A corrupt
+    // frame whose timestamp is known comes back as a repeat of the good frame
+    // before it at that timestamp, so the clip keeps its length and frame
+    // count; others (no timestamp, or no good frame yet) are left out. False
+    // once no frame is left.
     bool next(DecodedFrame& frame, const std::function<void(AVPacket*)>& otherPacket);
 
     long long framesDecoded() const { return decoded_; }
 
 private:
-    bool receive(DecodedFrame& frame);
+    void pump(const std::function<void(AVPacket*)>& otherPacket);
+    bool receive();
     void feed(AVPacket* packet);
-    void noteCorrupt();
+    void deliver(cv::Mat bgr, std::int64_t pts);
+    void repeatMissingBefore(std::int64_t pts);
+    void noteCorrupt(std::int64_t pts);
     void reportGap();
     void reportEnd();
     cv::Mat toBgr(const AVFrame* frame);
@@ -68,6 +76,11 @@ private:
     std::string readError_;
     long long decoded_ = 0;
     long long corruptInGap_ = 0;
+    long long repeatedInGap_ = 0;
     long long corruptTotal_ = 0;
-    std::int64_t lastPts_ = AV_NOPTS_VALUE;
+    std::vector<std::int64_t> missing_;   // timestamps of corrupt frames not yet repeated
+    std::deque<DecodedFrame> ready_;
+    cv::Mat lastGood_;
+    std::int64_t lastPts_ = AV_NOPTS_VALUE;   // of the last frame delivered
+    std::int64_t gapAfter_ = AV_NOPTS_VALUE;  // of the last frame before the current gap
 };

@@ -5,6 +5,8 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <cstdarg>
+
 std::string libavError(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
@@ -30,4 +32,11 @@ const int* scaleCoefficients(AVColorSpace space) {
     }
 }
 
-void silenceLibav() { av_log_set_level(AV_LOG_QUIET); }
+namespace {
+extern "C" void dropLogLine(void*, int, const char*, va_list) {}
+}  // namespace
+
+void silenceLibav() {
+    av_log_set_level(AV_LOG_QUIET);
+    av_log_set_callback(dropLogLine);
+}
