@@ -125,8 +125,12 @@ cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* map
 // How a VideoEnhancer treats a stream of frames.
 struct VideoOptions {
     // The stream's frame rate (finite, above 0): the smoothing spans a fixed
-    // time, half a second, whatever the rate.
+    // time whatever the rate.
     double framesPerSecond = 30.0;
+    // Steady mode: the seconds over which the smoothed limits close 63 % of a
+    // change (finite, above 0). Longer evens out more of a light that passes
+    // in and out, and takes longer to follow a real change of the scene.
+    double smoothingSeconds = 2.0;
     // true: the limits of both contrast stretches are smoothed over time, so
     // that the output keeps its brightness and colour when a light enters or
     // the noise changes, and a scene that holds still comes to exactly the

@@ -8,19 +8,19 @@ namespace {
 
 constexpr double kOutputScale = 255.0;
 
-double stepToward(double smoothed, double measured, double alpha, double stepsPerLevel) {
+double stepToward(double smoothed, double measured, bool stable, double alpha, double stepsPerLevel) {
     const double moved = smoothed + alpha * (measured - smoothed);
-    return std::abs(measured - moved) * stepsPerLevel <= kSnapOutputSteps ? measured : moved;
+    return stable && std::abs(measured - moved) * stepsPerLevel <= kSnapOutputSteps ? measured : moved;
 }
 
 }  // namespace
 
-SteadyLimits::SteadyLimits(double framesPerSecond)
-    : alpha_(-std::expm1(-1.0 / (framesPerSecond * kLimitTimeConstantSeconds))) {}
+SteadyLimits::SteadyLimits(double framesPerSecond, double timeConstantSeconds)
+    : alpha_(-std::expm1(-1.0 / (framesPerSecond * timeConstantSeconds))) {}
 
 StretchLimits SteadyLimits::next(const StretchLimits& measured) {
     if (!smoothed_) {
-        smoothed_ = measured;
+        smoothed_ = previousMeasured_ = measured;
         return measured;
     }
     StretchLimits& s = *smoothed_;
@@ -32,9 +32,12 @@ StretchLimits SteadyLimits::next(const StretchLimits& measured) {
             continue;
         }
         const double stepsPerLevel = kOutputScale / range;
-        s.low[c] = stepToward(s.low[c], measured.low[c], alpha_, stepsPerLevel);
-        s.high[c] = stepToward(s.high[c], measured.high[c], alpha_, stepsPerLevel);
+        s.low[c] = stepToward(s.low[c], measured.low[c], measured.low[c] == previousMeasured_.low[c], alpha_,
+                              stepsPerLevel);
+        s.high[c] = stepToward(s.high[c], measured.high[c], measured.high[c] == previousMeasured_.high[c], alpha_,
+                               stepsPerLevel);
     }
+    previousMeasured_ = measured;
     return s;
 }
 

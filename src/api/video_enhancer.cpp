@@ -34,6 +34,9 @@ void checkOptions(const VideoOptions& options) {
     if (!std::isfinite(options.framesPerSecond) || !(options.framesPerSecond > 0.0))
         throw std::invalid_argument("VideoEnhancer: framesPerSecond must be a finite number above 0, not " +
                                     std::to_string(options.framesPerSecond));
+    if (!std::isfinite(options.smoothingSeconds) || !(options.smoothingSeconds > 0.0))
+        throw std::invalid_argument("VideoEnhancer: smoothingSeconds must be a finite number above 0, not " +
+                                    std::to_string(options.smoothingSeconds));
     if (options.parallelFrames < 0)
         throw std::invalid_argument("VideoEnhancer: parallelFrames must be 0 or more, not " +
                                     std::to_string(options.parallelFrames));
@@ -63,7 +66,8 @@ void checkFrame(const cv::Mat& frame) {
 struct VideoEnhancer::Pipeline {
     Pipeline(const DehazeContext& context, const VideoOptions& options, std::ostream* stageLines)
         : context(context), steady(options.steady), stageLines(stageLines),
-          limits{SteadyLimits(options.framesPerSecond), SteadyLimits(options.framesPerSecond)} {
+          limits{SteadyLimits(options.framesPerSecond, options.smoothingSeconds),
+                 SteadyLimits(options.framesPerSecond, options.smoothingSeconds)} {
         const int workerCount = options.parallelFrames > 0 ? options.parallelFrames
                                                            : std::max(1, cv::getNumThreads());
         capacity = workerCount + 1;

@@ -4,6 +4,8 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <climits>
 #include <sstream>
@@ -76,6 +78,9 @@ std::string seconds(double value) {
 }  // namespace
 
 bool isVideoFile(const std::string& path) {
+    struct stat info {};
+    // Only regular files: reading a FIFO or a device could block or never end.
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
     silenceLibav();
     AVFormatContext* format = openVideoContainer(path);
     if (!format) return false;

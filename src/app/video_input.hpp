@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-// True when the file's content (not its name) is a container or stream that
-// FFmpeg can demultiplex, other than a single picture, holding a video stream
-// with a decoder. Reads only the first bytes of the file; never throws.
+// True when path is a regular file whose content (not its name) is a
+// container or stream that FFmpeg can demultiplex, other than a single
+// picture, holding a video stream with a decoder. Reads only the first bytes
+// of the file; never throws.
 bool isVideoFile(const std::string& path);
 
 struct DecodedFrame {

@@ -16,9 +16,9 @@ extern "C" {
 
 namespace {
 
-// x264's constant rate factor: 18 is the level its documentation and common
-// practice call visually lossless (17-18) for 8-bit video, at a fraction of
-// the size of a lossless encode.
+// x264's constant rate factor: FFmpeg's H.264 guide calls 17 or 18 visually
+// lossless or nearly so for 8-bit video, at a fraction of the size of a
+// lossless encode.
 constexpr const char* kH264Quality = "18";
 // x264's preset: its default balance of speed and size; encoding stays a small
 // share of the time next to the enhancement.

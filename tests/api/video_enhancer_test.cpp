@@ -18,7 +18,8 @@ namespace {
 
 constexpr int kChangingFrames = 5;
 constexpr int kStillFrames = 30;
-constexpr double kFramesPerSecond = 5.0;   // few frames per time constant: quick to settle
+constexpr double kFramesPerSecond = 5.0;
+constexpr double kSmoothingSeconds = 0.5;  // with the rate: few frames per time constant, quick to settle
 
 // A scene with per-frame noise and a bright light crossing it, then the last
 // of those frames held still.
@@ -49,6 +50,7 @@ std::vector<cv::Mat> runThrough(VideoEnhancer& enhancer, const std::vector<cv::M
 std::vector<cv::Mat> enhanced(const std::vector<cv::Mat>& frames, bool steady, int parallelFrames) {
     VideoOptions options;
     options.framesPerSecond = kFramesPerSecond;
+    options.smoothingSeconds = kSmoothingSeconds;
     options.steady = steady;
     options.parallelFrames = parallelFrames;
     VideoEnhancer enhancer(DehazeContext(), options);
