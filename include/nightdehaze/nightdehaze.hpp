@@ -24,6 +24,7 @@
 
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -133,6 +134,68 @@ cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* map
 // returns: whatever work computed is then incomplete and must be discarded.
 // Exceptions from work propagate unchanged.
 void runMonitored(ProgressMonitor& monitor, const std::function<void()>& work);
+
+// ---------------------------------------------------------------------------
+// Video.
+
+// How a VideoEnhancer treats a stream of frames.
+struct VideoOptions {
+    // The stream's frame rate (finite, above 0): the smoothing spans a fixed
+    // time whatever the rate.
+    double framesPerSecond = 30.0;
+    // Steady mode: the seconds over which the smoothed limits close 63 % of a
+    // change (finite, above 0). Longer evens out more of a light that passes
+    // in and out, and takes longer to follow a real change of the scene.
+    double smoothingSeconds = 2.0;
+    // true: the limits of both contrast stretches are smoothed over time, so
+    // that the output keeps its brightness and colour when a light enters or
+    // the noise changes, and a scene that holds still comes to exactly the
+    // result of enhance on each frame (every limit moves a fixed share of the
+    // way towards the frame's own limits per frame, and takes them outright
+    // once what is left would move no output level by more than a quarter).
+    // false: every frame is exactly enhance of that frame.
+    bool steady = true;
+    // Frames enhanced at the same time (each also spread over OpenCV's
+    // threads); 0: cv::getNumThreads(). Memory grows with it: about 125 bytes
+    // per pixel per frame.
+    int parallelFrames = 0;
+};
+
+// Enhances a stream of 8-bit BGR frames (CV_8UC3) as enhance does, carrying
+// the temporal state from frame to frame and working on several frames at a
+// time. Frames come out in the order they went in. Use from one thread.
+class VideoEnhancer {
+public:
+    // context is copied. When stageLines is given, the three stage lines of
+    // enhance are written to it once, for the first frame. Throws
+    // std::invalid_argument for options out of range or a context enhance
+    // would reject.
+    explicit VideoEnhancer(const DehazeContext& context, const VideoOptions& options = {},
+                           std::ostream* stageLines = nullptr);
+    // Stops the frames in flight soon and discards them.
+    ~VideoEnhancer();
+    VideoEnhancer(const VideoEnhancer&) = delete;
+    VideoEnhancer& operator=(const VideoEnhancer&) = delete;
+
+    // Takes a copy of a non-empty CV_8UC3 frame. Returns the oldest enhanced
+    // frame (a new matrix of its size) once parallelFrames + 1 frames are in
+    // flight, waiting for it, and an empty matrix while fewer are. Throws
+    // std::invalid_argument for another frame type, before taking it; when
+    // the oldest frame failed, throws what enhance threw for it (that frame
+    // is dropped, the others stay in flight).
+    cv::Mat push(const cv::Mat& frame);
+
+    // Waits for every frame in flight and returns them, oldest first. More
+    // frames may follow; the temporal state is kept. Throws as push does.
+    std::vector<cv::Mat> flush();
+
+    // Frames taken and not yet returned.
+    int framesInFlight() const;
+
+private:
+    struct Pipeline;
+    std::unique_ptr<Pipeline> pipeline_;
+};
 
 // ---------------------------------------------------------------------------
 // Stages.

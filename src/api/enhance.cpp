@@ -1,4 +1,4 @@
-#include "nightdehaze/nightdehaze.hpp"
+#include "api/enhance_with_limits.hpp"
 
 #include "filters/quotient_or_zero.hpp"
 #include "stages/clean_deblock.hpp"
@@ -58,10 +58,22 @@ cv::Mat dividedByMap(const cv::Mat& image, const cv::Mat& map) {
     return convertedInChunks(quotientOrZero(convertedInChunks(image, CV_64F), map), CV_8U);
 }
 
+// Stretches with the limits measured on the image itself.
+class MeasuredLimits : public StretchLimitChooser {
+public:
+    StretchLimits choose(Stretch, const StretchLimits& measured) override { return measured; }
+};
+
+void stretchWithChosenLimits(cv::Mat& working, Stretch stretch, StretchLimitChooser& chooser) {
+    applyStretchLimits(working, working, chooser.choose(stretch, measureStretchLimits(working)));
+}
+
 }  // namespace
 
-cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* maps,
-                ProgressMonitor& monitor) {
+namespace detail {
+
+cv::Mat enhanceChoosingLimits(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* maps,
+                              ProgressMonitor& monitor, StretchLimitChooser& chooser) {
     checkEnhanceArguments(bgr8, context);
     RunReport run(monitor);
     const StageEnds ends = context.useNonLocalFilter ? kNonLocalStageEnds : kGuidedStageEnds;
@@ -70,7 +82,7 @@ cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* map
 
     run.beginStage("Light Compensation", ends.lightCompensation);
     lightCompensation(kStageRadius, working, working, kStageEps);
-    contrastStretch(working, working);
+    stretchWithChosenLimits(working, Stretch::afterLightCompensation, chooser);
     throwIfStopRequested(&run);
 
     run.beginStage("Color Correction", ends.colorCorrection);
@@ -78,7 +90,7 @@ cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* map
     context.colorCorrection(kStageRadius, correctionMap, working, kStageEps);
     working = dividedByMap(working, correctionMap);
     correctionMap.release();
-    contrastStretch(working, working);
+    stretchWithChosenLimits(working, Stretch::afterColorCorrection, chooser);
     throwIfStopRequested(&run);
 
     run.beginStage("Dehazing", 1.0);
@@ -90,6 +102,14 @@ cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* map
     if (context.clean) dehazed = suppressAmplifiedNoise(input, dehazed, estimateNoiseLevel(input));
     run.finish();
     return dehazed;
+}
+
+}  // namespace detail
+
+cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* maps,
+                ProgressMonitor& monitor) {
+    MeasuredLimits measured;
+    return enhanceChoosingLimits(bgr8, context, maps, monitor, measured);
 }
 
 cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* maps,

@@ -33,7 +33,8 @@ struct Option {
 const Option kOptions[] = {
     {"-o", "--output", "PATH",
      "write the result to PATH instead; the format follows\n"
-     "PATH's extension (.bmp, .png, .jpg, .tif, .webp, ...)",
+     "PATH's extension (.bmp, .png, .jpg, .tif, .webp, ...;\n"
+     "for a video .mp4, .mkv, .mov, .avi, ...)",
      [](CommandLine& l, const std::string& v) {
          if (v.empty()) throw UsageError("the output path is empty");
          l.outputPath = v;
@@ -60,6 +61,10 @@ const Option kOptions[] = {
      "of JPEG input and flatten variations below the picture's\n"
      "noise level in the result (about 15 % slower)",
      [](CommandLine& l, const std::string&) { l.clean = true; }},
+    {nullptr, "--per-frame", nullptr,
+     "video: enhance every frame on its own, exactly as a\n"
+     "picture, without smoothing brightness and colour over time",
+     [](CommandLine& l, const std::string&) { l.perFrame = true; }},
     {nullptr, "--threads", "N", "use N threads (default: all cores)",
      [](CommandLine& l, const std::string& v) { l.threads = parseWholeNumber("--threads", v, 1, 1024); }},
     {"-h", "--help", nullptr, "show this help and exit",
@@ -177,7 +182,8 @@ Enhances a colour photograph taken at night in haze: light compensation,
 colour correction and dehazing. Prints one line on standard output as each
 stage begins, and a progress bar on standard error when it is a terminal.
 
-  INPUT   image to read (any format OpenCV decodes; default "flickr15.bmp")
+  INPUT   image to read (any format OpenCV decodes; default "flickr15.bmp"),
+          or a video (any format FFmpeg decodes), recognised by its content
   GAMMA   colour-correction exponent, a number greater than 0 (default 1.2).
           A larger GAMMA darkens dim neighbourhoods, a smaller one brightens
           them; useful values lie from about 0.5 to 2. At 0.3 and below the
@@ -188,7 +194,9 @@ The result is written as a BMP named after INPUT without its last four
 characters plus "_J.bmp" (pics/night.png -> pics/night_J.bmp). BMP holds no
 metadata; JPEG, PNG, TIFF and WebP outputs (see -o) keep the input's EXIF,
 XMP and ICC colour profile, with the orientation set to normal (the pixels
-are turned upright) and without the EXIF thumbnail.
+are turned upright) and without the EXIF thumbnail. A video is written
+beside its input with "_J" before the extension (clip.mp4 -> clip_J.mp4),
+H.264 at constant rate factor 18, audio and subtitles copied.
 
 Options:
 )" + optionLines() + R"(

@@ -16,6 +16,7 @@ struct CommandLine {
     bool writeMaps = false;                   // --maps
     bool nonLocal = false;                    // --non-local
     bool clean = false;                       // --clean
+    bool perFrame = false;                    // --per-frame: video frames without temporal smoothing
     bool showHelp = false;
     bool showVersion = false;
 };

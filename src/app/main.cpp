@@ -6,6 +6,8 @@
 #include "app/photo_metadata.hpp"
 #include "app/picture_job.hpp"
 #include "app/stage_progress.hpp"
+#include "app/video_input.hpp"
+#include "app/video_mode.hpp"
 #include "nightdehaze/nightdehaze.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -81,6 +83,26 @@ int run(const CommandLine& line, const PictureJob& job, const OutputPlan& plan) 
     return 0;
 }
 
+// The tool on a video input: the pipeline frame by frame, FFmpeg around it.
+int runOnVideo(const CommandLine& line) {
+    try {
+        if (line.threads) cv::setNumThreads(*line.threads);
+        return runVideo(line, jobOf(line).context);
+    } catch (const UsageError& e) {
+        return report(kExitUsage, std::string(e.what()) + " (see nightdehaze --help)");
+    } catch (const std::bad_alloc&) {
+        return report(kExitFailure, "not enough memory to process '" + line.inputPath + "'");
+    } catch (const std::exception& e) {
+        return report(kExitFailure, e.what());
+    }
+}
+
+void warnOfIgnoredArguments(const CommandLine& line) {
+    if (line.ignored.empty()) return;
+    warn("ignoring '" + line.ignored.front() + "'" + (line.ignored.size() > 1 ? " and what follows" : "") +
+         ": only INPUT and GAMMA are read (for several pictures, run nightdehaze-batch or a shell loop)");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,6 +118,10 @@ int main(int argc, char** argv) {
                                         : "nightdehaze " + std::string(nightdehaze::nightdehazeVersion()) + "\n");
             return 0;
         }
+        if (isVideoFile(line.inputPath)) {
+            warnOfIgnoredArguments(line);
+            return runOnVideo(line);
+        }
         job = jobOf(line);
         plan = planOutputs(job);
         checkOutputKind(job, plan);
@@ -105,9 +131,7 @@ int main(int argc, char** argv) {
     } catch (const std::runtime_error& e) {
         return report(kExitUsage, e.what());
     }
-    if (!line.ignored.empty())
-        warn("ignoring '" + line.ignored.front() + "'" + (line.ignored.size() > 1 ? " and what follows" : "") +
-             ": only INPUT and GAMMA are read (for several pictures, run nightdehaze-batch or a shell loop)");
+    warnOfIgnoredArguments(line);
     initializeMetadataLibrary();
     try {
         return run(line, job, plan);

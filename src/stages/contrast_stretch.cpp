@@ -1,4 +1,4 @@
-#include "nightdehaze/nightdehaze.hpp"
+#include "stages/contrast_stretch_limits.hpp"
 
 #include "util/exact_arithmetic.hpp"
 
@@ -56,22 +56,52 @@ cv::Mat stretchTable(double mLow, double mHigh) {
     return table;
 }
 
-cv::Mat stretchPlane(const cv::Mat& plane) {
+struct PlaneLimits {
+    double low, high;
+};
+
+PlaneLimits measurePlane(const cv::Mat& plane) {
     const long long n = static_cast<long long>(plane.total());
     const double size = static_cast<double>(n);
     // Each tail keeps at least one pixel, so tiny planes still have two means.
     const long long lo = std::max(1LL, static_cast<long long>(std::floor(size * kTailFraction + 0.5)));
     const long long hi = std::min(n - 1, static_cast<long long>(std::floor(size * kHeadFraction + 0.5)));
     const Histogram counts = histogramOf(plane);
-    const double mLow = tailSum(counts, lo, false) / static_cast<double>(lo);
-    const double mHigh = tailSum(counts, n - hi, true) / static_cast<double>(n - hi);
-    if (mHigh == mLow) return plane.clone();
+    return {tailSum(counts, lo, false) / static_cast<double>(lo),
+            tailSum(counts, n - hi, true) / static_cast<double>(n - hi)};
+}
+
+cv::Mat stretchPlane(const cv::Mat& plane, double mLow, double mHigh) {
+    if (!(mHigh > mLow)) return plane.clone();
     cv::Mat stretched;
     cv::LUT(plane, stretchTable(mLow, mHigh), stretched);
     return stretched;
 }
 
 }  // namespace
+
+namespace detail {
+
+StretchLimits measureStretchLimits(const cv::Mat& bgr8) {
+    std::vector<cv::Mat> planes;
+    cv::split(bgr8, planes);
+    StretchLimits limits;
+    for (int c = 0; c < 3; ++c) {
+        const PlaneLimits plane = measurePlane(planes[c]);
+        limits.low[c] = plane.low;
+        limits.high[c] = plane.high;
+    }
+    return limits;
+}
+
+void applyStretchLimits(cv::Mat& dst, const cv::Mat& src, const StretchLimits& limits) {
+    std::vector<cv::Mat> planes;
+    cv::split(src, planes);
+    for (int c = 0; c < 3; ++c) planes[c] = stretchPlane(planes[c], limits.low[c], limits.high[c]);
+    cv::merge(planes, dst);
+}
+
+}  // namespace detail
 
 void contrastStretch(cv::Mat& dst, cv::Mat src) {
     if (src.type() != CV_8UC3)
@@ -80,10 +110,7 @@ void contrastStretch(cv::Mat& dst, cv::Mat src) {
         dst = src.clone();
         return;
     }
-    std::vector<cv::Mat> planes;
-    cv::split(src, planes);
-    for (cv::Mat& plane : planes) plane = stretchPlane(plane);
-    cv::merge(planes, dst);
+    detail::applyStretchLimits(dst, src, detail::measureStretchLimits(src));
 }
 
 }  // namespace nightdehaze

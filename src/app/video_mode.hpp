@@ -1,0 +1,19 @@
+#pragma once
+// The tool on a video: decode, enhance frame by frame with temporal
+// steadiness, encode, copy the other streams.
+#include "app/command_line.hpp"
+#include "nightdehaze/nightdehaze.hpp"
+
+#include <string>
+
+// The output path of a video input: the input without its extension, then
+// "_J" and the same extension ("clip.mp4" -> "clip_J.mp4"); "_J.mp4" is
+// appended to a name without an extension.
+std::string derivedVideoOutputPath(const std::string& inputPath);
+
+// Enhances the video at line.inputPath with context and writes it, all or
+// nothing. Prints the stage lines once, progress on a terminal, one warning
+// line per gap of corrupt frames and one when the input ends early. Returns
+// the exit status; throws UsageError for options that do not apply to video
+// and std::runtime_error naming the problem on failure.
+int runVideo(const CommandLine& line, const nightdehaze::DehazeContext& context);
