@@ -1,6 +1,7 @@
 #include "app/output_files.hpp"
 
 #include "app/file_error.hpp"
+#include "app/signals_held.hpp"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -146,26 +147,6 @@ void checkReplaceable(const std::string& target, const std::string& temporary) {
     if (temporaryInfo.st_dev != targetInfo.st_dev)
         refuse(target, "it is on another file system than its directory", EXDEV);
 }
-
-// Blocks SIGINT and SIGTERM on the calling thread while it lives: the
-// replacements and their undoing are not interrupted half way. A signal that
-// arrives meanwhile is handled once the instance ends.
-class SignalsHeld {
-public:
-    SignalsHeld() {
-        sigset_t block;
-        sigemptyset(&block);
-        sigaddset(&block, SIGINT);
-        sigaddset(&block, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &block, &previous_);
-    }
-    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-private:
-    sigset_t previous_;
-};
 
 // One target being replaced by its finished temporary. When the target
 // existed, the two are swapped, so that the temporary's name holds the old

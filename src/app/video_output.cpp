@@ -1,5 +1,7 @@
 #include "app/video_output.hpp"
 
+#include "app/signals_held.hpp"
+
 extern "C" {
 #include <libavutil/display.h>
 #include <libavutil/opt.h>
@@ -41,23 +43,6 @@ extern "C" void removeTemporaryAndExit(int signal) {
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
-
-class SignalsBlocked {
-public:
-    SignalsBlocked() {
-        sigset_t block;
-        sigemptyset(&block);
-        sigaddset(&block, SIGINT);
-        sigaddset(&block, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &block, &previous_);
-    }
-    ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-    SignalsBlocked(const SignalsBlocked&) = delete;
-    SignalsBlocked& operator=(const SignalsBlocked&) = delete;
-
-private:
-    sigset_t previous_;
-};
 
 std::string directoryOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -160,7 +145,7 @@ VideoOutput::~VideoOutput() {
         avformat_free_context(format_);
     }
     if (!temporary_.empty()) {
-        SignalsBlocked blocked;
+        SignalsHeld blocked;
         if (!finished_) unlink(temporary_.c_str());
         g_hasTemporary = 0;
         std::signal(SIGINT, g_previousInt);
@@ -251,7 +236,7 @@ void VideoOutput::createTemporary() {
     int fd = -1;
     int createError = 0;
     {
-        SignalsBlocked blocked;
+        SignalsHeld blocked;
         fd = mkstemp(name.data());
         createError = errno;
         if (fd >= 0) {
@@ -336,7 +321,7 @@ void VideoOutput::finish() {
         fail("cannot flush to disk", AVERROR(error));
     }
     close(fd);
-    SignalsBlocked blocked;
+    SignalsHeld blocked;
     if (std::rename(temporary_.c_str(), path_.c_str()) != 0)
         fail("cannot move the finished file into place", AVERROR(errno));
     finished_ = true;
