@@ -1,7 +1,7 @@
 """The compiled core of the nightdehaze package: strict arguments (C-contiguous
 uint8 or float64 arrays, B, G, R order); the package checks and converts them."""
 
-from typing import Optional, Tuple
+from typing import List, Optional, Tuple
 
 import numpy as np
 
@@ -31,7 +31,9 @@ class Context:
         self, image: np.ndarray, radius: int, eps: float
     ) -> Tuple[np.ndarray, np.ndarray, np.ndarray]: ...
 
-def enhance(image: np.ndarray, gamma: float, non_local: bool, maps: bool) -> object: ...
+def enhance(
+    image: np.ndarray, gamma: float, non_local: bool, maps: bool, clean: bool = False
+) -> object: ...
 def enhance_file(
     path: str,
     output: Optional[str],
@@ -39,6 +41,7 @@ def enhance_file(
     non_local: bool,
     maps: bool,
     quality: Optional[int],
+    clean: bool = False,
 ) -> str: ...
 def light_compensation(image: np.ndarray, radius: int, eps: float) -> np.ndarray: ...
 def contrast_stretch(image: np.ndarray) -> np.ndarray: ...
@@ -57,3 +60,20 @@ def pad_symmetric(image: np.ndarray, radius: int) -> np.ndarray: ...
 def dark_channel(image: np.ndarray, radius: int) -> np.ndarray: ...
 def set_num_threads(n: int) -> None: ...
 def get_num_threads() -> int: ...
+
+class VideoEnhancer:
+    def __init__(
+        self,
+        *,
+        gamma: float,
+        non_local: bool,
+        clean: bool,
+        frames_per_second: float,
+        steady: bool,
+        smoothing_seconds: float,
+        parallel_frames: int,
+    ) -> None: ...
+    def push(self, frame: np.ndarray) -> Optional[np.ndarray]: ...
+    def flush(self) -> List[np.ndarray]: ...
+    @property
+    def frames_in_flight(self) -> int: ...

@@ -84,6 +84,7 @@ PictureJob pictureJobOf(const FileJob& job) {
     picture.quality = job.quality;
     picture.context.gamma = job.gamma;
     picture.context.useNonLocalFilter = job.nonLocal ? 1 : 0;
+    picture.context.clean = job.clean;
     return picture;
 }
 

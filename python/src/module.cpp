@@ -8,6 +8,7 @@
 #include "interruption.hpp"
 #include "memory/buffer_reuse.hpp"
 #include "nightdehaze/nightdehaze.hpp"
+#include "video.hpp"
 
 #include <opencv2/core/utility.hpp>
 #include <pybind11/stl.h>
@@ -70,11 +71,12 @@ void translateExceptions(std::exception_ptr thrown) {
     }
 }
 
-py::object enhance(const py::array& image, double gamma, bool nonLocal, bool wantMaps) {
+py::object enhance(const py::array& image, double gamma, bool nonLocal, bool wantMaps, bool clean) {
     const cv::Mat bgr8 = matView(image, "image");
     nightdehaze::DehazeContext context;
     context.gamma = gamma;
     context.useNonLocalFilter = nonLocal ? 1 : 0;
+    context.clean = clean;
     cv::Mat dehazed;
     nightdehaze::HazeMaps maps;
     runWithoutGil([&](ProgressMonitor& monitor) {
@@ -96,8 +98,9 @@ double bareEnhanceSeconds(const py::array& image) {
 }
 
 std::string enhanceFile(const std::string& path, std::optional<std::string> output, double gamma,
-                        bool nonLocal, bool writeMaps, std::optional<int> quality) {
-    return nightdehaze_python::enhanceFile({path, std::move(output), gamma, nonLocal, writeMaps, quality});
+                        bool nonLocal, bool writeMaps, std::optional<int> quality, bool clean) {
+    return nightdehaze_python::enhanceFile(
+        {path, std::move(output), gamma, nonLocal, clean, writeMaps, quality});
 }
 
 py::array lightCompensation(const py::array& image, int radius, double eps) {
@@ -223,10 +226,10 @@ PYBIND11_MODULE(_core, m) {
     py::register_exception_translator(&translateExceptions);
 
     m.attr("__version__") = nightdehaze::nightdehazeVersion();
-    m.def("enhance", &enhance, "image"_a, "gamma"_a, "non_local"_a, "maps"_a);
+    m.def("enhance", &enhance, "image"_a, "gamma"_a, "non_local"_a, "maps"_a, "clean"_a = false);
     m.def("_bare_enhance_seconds", &bareEnhanceSeconds, "image"_a);
     m.def("enhance_file", &enhanceFile, "path"_a, "output"_a, "gamma"_a, "non_local"_a, "maps"_a,
-          "quality"_a);
+          "quality"_a, "clean"_a = false);
     m.def("light_compensation", &lightCompensation, "image"_a, "radius"_a, "eps"_a);
     m.def("contrast_stretch", &contrastStretch, "image"_a);
     m.def("box_filter", &boxFilter, "image"_a, "radius"_a);
@@ -239,4 +242,5 @@ PYBIND11_MODULE(_core, m) {
     m.def("set_num_threads", [](int n) { cv::setNumThreads(n); }, "n"_a);
     m.def("get_num_threads", [] { return cv::getNumThreads(); });
     bindContext(m);
+    nightdehaze_python::bindVideoEnhancer(m);
 }

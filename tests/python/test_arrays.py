@@ -82,6 +82,13 @@ BAD_CALLS = [
     (lambda: nd._core.enhance(np.zeros((4, 4, 3), np.uint8)[:, ::2], 1.2, False, False), ValueError,
      "C-contiguous"),
     (lambda: nd._core.box_filter(np.zeros((4, 4), np.float32), 1), TypeError, "float32"),
+    (lambda: nd.VideoEnhancer().push(np.zeros((4, 4, 3), np.float32)), TypeError, "frame: expected dtype uint8"),
+    (lambda: nd.VideoEnhancer().push(np.zeros((4, 4), np.uint8)), ValueError, "(H, W, 3), got (4, 4)"),
+    (lambda: nd.VideoEnhancer(frames_per_second=0), ValueError, "frames_per_second"),
+    (lambda: nd.VideoEnhancer(parallel_frames=0), ValueError, "parallel_frames"),
+    (lambda: nd._core.VideoEnhancer(gamma=1.2, non_local=False, clean=False, frames_per_second=30.0,
+                                    steady=True, smoothing_seconds=-1.0, parallel_frames=0),
+     ValueError, "smoothingSeconds must be a finite number above 0"),
 ]
 
 

@@ -1,0 +1,91 @@
+#include "video.hpp"
+
+#include "arrays.hpp"
+#include "nightdehaze/nightdehaze.hpp"
+
+#include <mutex>
+#include <vector>
+
+namespace py = pybind11;
+using namespace py::literals;
+
+namespace nightdehaze_python {
+
+namespace {
+
+nightdehaze::DehazeContext videoContext(double gamma, bool nonLocal, bool clean) {
+    nightdehaze::DehazeContext context;
+    context.gamma = gamma;
+    context.useNonLocalFilter = nonLocal ? 1 : 0;
+    context.clean = clean;
+    return context;
+}
+
+nightdehaze::VideoOptions videoOptions(double framesPerSecond, bool steady, double smoothingSeconds,
+                                       int parallelFrames) {
+    nightdehaze::VideoOptions options;
+    options.framesPerSecond = framesPerSecond;
+    options.steady = steady;
+    options.smoothingSeconds = smoothingSeconds;
+    options.parallelFrames = parallelFrames;
+    return options;
+}
+
+// The library's enhancer is for one thread at a time; Python threads sharing
+// one take turns here, waiting without the GIL.
+class SharedVideoEnhancer {
+public:
+    SharedVideoEnhancer(double gamma, bool nonLocal, bool clean, double framesPerSecond, bool steady,
+                        double smoothingSeconds, int parallelFrames)
+        : enhancer_(videoContext(gamma, nonLocal, clean),
+                    videoOptions(framesPerSecond, steady, smoothingSeconds, parallelFrames)) {}
+
+    // The oldest enhanced frame once the pipeline is full, else None.
+    py::object push(const py::array& frame) {
+        const cv::Mat bgr8 = matView(frame, "frame");
+        cv::Mat out;
+        {
+            py::gil_scoped_release released;
+            std::lock_guard<std::mutex> turn(turn_);
+            out = enhancer_.push(bgr8);
+        }
+        if (out.empty()) return py::none();
+        return arrayOf(out);
+    }
+
+    py::list flush() {
+        std::vector<cv::Mat> frames;
+        {
+            py::gil_scoped_release released;
+            std::lock_guard<std::mutex> turn(turn_);
+            frames = enhancer_.flush();
+        }
+        py::list arrays;
+        for (const cv::Mat& frame : frames) arrays.append(arrayOf(frame));
+        return arrays;
+    }
+
+    int framesInFlight() {
+        py::gil_scoped_release released;
+        std::lock_guard<std::mutex> turn(turn_);
+        return enhancer_.framesInFlight();
+    }
+
+private:
+    std::mutex turn_;
+    nightdehaze::VideoEnhancer enhancer_;
+};
+
+}  // namespace
+
+void bindVideoEnhancer(py::module_& module) {
+    py::class_<SharedVideoEnhancer>(module, "VideoEnhancer")
+        .def(py::init<double, bool, bool, double, bool, double, int>(), py::kw_only(), "gamma"_a,
+             "non_local"_a, "clean"_a, "frames_per_second"_a, "steady"_a, "smoothing_seconds"_a,
+             "parallel_frames"_a)
+        .def("push", &SharedVideoEnhancer::push, "frame"_a)
+        .def("flush", &SharedVideoEnhancer::flush)
+        .def_property_readonly("frames_in_flight", &SharedVideoEnhancer::framesInFlight);
+}
+
+}  // namespace nightdehaze_python
