@@ -53,18 +53,25 @@ void* mapLarge(std::size_t bytes) {
     return static_cast<uchar*>(base) + nextCacheColour();
 }
 
+std::uintptr_t pageStart(std::uintptr_t a) { return a - a % kPageBytes; }
+std::uintptr_t pageEnd(std::uintptr_t a) { return (a + kPageBytes - 1) / kPageBytes * kPageBytes; }
+
+// End of the pages a large buffer of the given bytes at the given address
+// holds: a fresh mapping ends here, and a cut-down one is kept to the same
+// end, so that unmapping it later never reaches pages mapped since the cut.
+std::uintptr_t mappingEnd(void* address, std::size_t bytes) {
+    return pageEnd(pageStart(reinterpret_cast<std::uintptr_t>(address)) + bytes + kPageBytes);
+}
+
 void unmapLarge(void* address, std::size_t bytes) {
-    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(address);
-    munmap(reinterpret_cast<void*>(start - start % kPageBytes), bytes + kPageBytes);
+    const std::uintptr_t base = pageStart(reinterpret_cast<std::uintptr_t>(address));
+    munmap(reinterpret_cast<void*>(base), mappingEnd(address, bytes) - base);
 }
 
 // Gives back the pages of a large buffer beyond its first bytes, so that it
-// holds no more than a fresh buffer of that size would.
+// holds just the pages a fresh buffer of that size would.
 void unmapTail(void* address, std::size_t bytes, std::size_t oldBytes) {
-    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(address);
-    const std::uintptr_t base = start - start % kPageBytes;
-    const auto pageEnd = [](std::uintptr_t a) { return (a + kPageBytes - 1) / kPageBytes * kPageBytes; };
-    const std::uintptr_t keepEnd = pageEnd(start + bytes), mapEnd = pageEnd(base + oldBytes + kPageBytes);
+    const std::uintptr_t keepEnd = mappingEnd(address, bytes), mapEnd = mappingEnd(address, oldBytes);
     if (keepEnd < mapEnd) munmap(reinterpret_cast<void*>(keepEnd), mapEnd - keepEnd);
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <opencv2/core/utility.hpp>
+#include <sys/mman.h>
 
 #include <cstdint>
 #include <vector>
@@ -70,6 +71,56 @@ TEST(BufferReuse, KeptBuffersNeverLiftMemoryAboveThePeak) {
     e.release();
     EXPECT_EQ(allocator.counters().keptBytes, 5 * kMiB);
     expectWithinPeak(allocator.counters());
+}
+
+// A page of our own mapped at the first free page past the end of m's data,
+// holding a marker; stands in for whatever the system maps there next.
+uchar* neighbourPageAfter(const cv::Mat& m) {
+    constexpr std::uintptr_t kPage = 4096;
+    std::uintptr_t page = (reinterpret_cast<std::uintptr_t>(m.dataend) + kPage - 1) / kPage * kPage;
+    for (int tries = 0; tries < 4; ++tries, page += kPage) {
+        void* got = mmap(reinterpret_cast<void*>(page), kPage, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+        if (got == reinterpret_cast<void*>(page)) {
+            *static_cast<uchar*>(got) = 0x5a;
+            return static_cast<uchar*>(got);
+        }
+        if (got != MAP_FAILED) munmap(got, kPage);
+    }
+    return nullptr;
+}
+
+bool stillMappedWithMarker(uchar* page) {
+    unsigned char resident;
+    return mincore(page, 4096, &resident) == 0 && *page == 0x5a;
+}
+
+// Sizes just past a page boundary, where a cut-down buffer ends a page short
+// of a fresh one; mapping the neighbour there is what a crash needs.
+TEST(BufferReuse, ACutDownBufferGivesBackOnlyItsOwnPages) {
+    ReusingMatAllocator allocator(0);
+    { cv::Mat spike = bufferOf(allocator, 4 * kMiB); }
+    cv::Mat cut = bufferOf(allocator, 2 * kMiB + 8);  // the kept 4, cut to 2
+    ASSERT_EQ(allocator.counters().reusedBlocks, 1u);
+    uchar* const first = neighbourPageAfter(cut);
+    ASSERT_NE(first, nullptr);
+
+    cv::Mat other = bufferOf(allocator, kMiB + 8);
+    cut.release();
+    cv::Mat recut = bufferOf(allocator, kMiB + 8);  // cut again, down to 1
+    ASSERT_EQ(allocator.counters().reusedBlocks, 2u);
+    EXPECT_TRUE(stillMappedWithMarker(first));
+    uchar* const second = neighbourPageAfter(recut);
+    ASSERT_NE(second, nullptr);
+
+    recut.release();
+    other.release();
+    cv::Mat fresh = bufferOf(allocator, 5 * kMiB);  // both kept buffers go back
+    EXPECT_EQ(allocator.counters().keptBytes, 0u);
+    EXPECT_TRUE(stillMappedWithMarker(second));
+    fresh.setTo(3);
+    for (uchar* page : {first, second})
+        if (stillMappedWithMarker(page)) munmap(page, 4096);
 }
 
 TEST(BufferReuse, SmallAndForeignBuffersAreLeftToTheirOwners) {
