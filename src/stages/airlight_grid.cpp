@@ -91,6 +91,32 @@ AirlightGrid makeAirlightGrid(int r, cv::Size image) {
     return grid;
 }
 
+namespace {
+
+std::vector<double> coverageAlong(int length, int r, int gridCount) {
+    std::vector<double> counts(length);
+    for (int x = 0; x < length; ++x) {
+        const WindowSpan span = coveringWindows(x, r, gridCount);
+        counts[x] = span.last - span.first + 1;
+    }
+    return counts;
+}
+
+}  // namespace
+
+WindowCoverage windowCoverage(const AirlightGrid& grid, cv::Size image) {
+    checkGridMatches("windowCoverage", grid, image);
+    return {coverageAlong(image.height, grid.r, grid.gridRows),
+            coverageAlong(image.width, grid.r, grid.gridCols)};
+}
+
+cv::Mat WindowCoverage::plane() const {
+    cv::Mat counts(static_cast<int>(rows.size()), static_cast<int>(cols.size()), CV_64FC1);
+    for (int y = 0; y < counts.rows; ++y)
+        for (int x = 0; x < counts.cols; ++x) counts.at<double>(y, x) = at(y, x);
+    return counts;
+}
+
 void accumulateOverWindows(const AirlightGrid& grid, const cv::Mat& values, cv::Mat& dst) {
     require(dst.type() == CV_64FC1, "accumulateOverWindows: destination must be CV_64FC1");
     checkGridMatches("accumulateOverWindows", grid, dst.size());

@@ -1,6 +1,8 @@
 #pragma once
 #include <opencv2/core.hpp>
 
+#include <vector>
+
 namespace nightdehaze::detail {
 
 // Grid windows of the local light estimate: centres (i, j) for i = 0, r, 2r, ...
@@ -15,6 +17,22 @@ struct AirlightGrid {
 
 // Throws std::invalid_argument for r < 1.
 AirlightGrid makeAirlightGrid(int r, cv::Size image);
+
+// How many grid windows cover each pixel, kept as two lines: the windows of a
+// grid row cover whole rows of pixels and those of a grid column whole
+// columns, so pixel (y, x) lies in rows[y] * cols[x] windows. Every count is a
+// small integer and so is their product: at(y, x) is exact, and equals the
+// sum of ones over the covering windows in any order.
+struct WindowCoverage {
+    std::vector<double> rows, cols;
+    double at(int y, int x) const { return rows[y] * cols[x]; }
+    // The counts of every pixel as a CV_64FC1 matrix of the image's size.
+    cv::Mat plane() const;
+};
+
+// The coverage of the grid of an image of this size (std::invalid_argument
+// when the grid is not that image's).
+WindowCoverage windowCoverage(const AirlightGrid& grid, cv::Size image);
 
 // Throws std::invalid_argument, its message starting with who, for r < 1.
 void checkGridRadius(const char* who, int r);

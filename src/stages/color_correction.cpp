@@ -85,9 +85,10 @@ void DehazeContext::colorCorrection(int radius, cv::Mat& correctionMap, cv::Mat 
     {
         beginStep(0.1);
         const std::vector<cv::Mat> planes = splitInChunks(image);
-        cv::Mat dark, counts;
+        cv::Mat dark;
         darkChannel(radius + kDarkWindowExtra, dark, planes);
-        localAirlight(radius, planes, dark, factors[0], factors[1], factors[2], counts);
+        const WindowCoverage counts =
+            localAirlightSums(radius, planes, dark, factors[0], factors[1], factors[2]);
         dark.release();
         const AirlightGrid grid = makeAirlightGrid(radius, image.size());
         cv::Mat brightness = cv::Mat::zeros(image.size(), CV_64F);
@@ -96,7 +97,6 @@ void DehazeContext::colorCorrection(int radius, cv::Mat& correctionMap, cv::Mat 
         beginStep(0.6);
         smoothLightSums(*this, radius, {&factors[0], &factors[1], &factors[2], &brightness},
                         counts, guide, eps);
-        counts.release();
         cv::Mat* light[3] = {&factors[0], &factors[1], &factors[2]};
         turnLightIntoFactors(light, brightness, gamma);
     }

@@ -154,9 +154,9 @@ void DehazeContext::dehaze(int radius, cv::Mat& dehazed, cv::Mat& airlight, cv::
     cv::Mat a0, a1, a2;
     {
         beginStep(0.1);
-        cv::Mat dark, counts;
+        cv::Mat dark;
         darkChannel(radius + kDarkWindowExtra, dark, planes);
-        localAirlight(radius, planes, dark, a0, a1, a2, counts);
+        const WindowCoverage counts = localAirlightSums(radius, planes, dark, a0, a1, a2);
         dark.release();
         beginStep(0.45);
         smoothLightSums(*this, 2 * radius, {&a0, &a1, &a2}, counts, guide, eps);

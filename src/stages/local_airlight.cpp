@@ -148,23 +148,27 @@ void windowAirlight(const AirlightGrid& grid, const std::vector<cv::Mat>& planes
     for (int c = 0; c < 3; ++c) values[c] = light[c];
 }
 
-void localAirlight(int r, const std::vector<cv::Mat>& planes, const cv::Mat& dark, cv::Mat& S0,
-                   cv::Mat& S1, cv::Mat& S2, cv::Mat& N) {
+WindowCoverage localAirlightSums(int r, const std::vector<cv::Mat>& planes, const cv::Mat& dark,
+                                 cv::Mat& S0, cv::Mat& S1, cv::Mat& S2) {
     checkGridRadius("localAirlight", r);
     checkLightInputs("localAirlight", planes, dark);
     const AirlightGrid grid = makeAirlightGrid(r, dark.size());
     cv::Mat values[3];
     windowAirlight(grid, planes, dark, values);
-    cv::Mat sums[3], count = cv::Mat::zeros(dark.size(), CV_64FC1);
+    cv::Mat sums[3];
     for (int c = 0; c < 3; ++c) {
         sums[c] = cv::Mat::zeros(dark.size(), CV_64FC1);
         accumulateOverWindows(grid, values[c], sums[c]);
     }
-    accumulateOverWindows(grid, cv::Mat::ones(grid.gridRows, grid.gridCols, CV_64FC1), count);
     S0 = sums[0];
     S1 = sums[1];
     S2 = sums[2];
-    N = count;
+    return windowCoverage(grid, dark.size());
+}
+
+void localAirlight(int r, const std::vector<cv::Mat>& planes, const cv::Mat& dark, cv::Mat& S0,
+                   cv::Mat& S1, cv::Mat& S2, cv::Mat& N) {
+    N = localAirlightSums(r, planes, dark, S0, S1, S2).plane();
 }
 
 }  // namespace nightdehaze::detail

@@ -25,4 +25,9 @@ void windowAirlight(const AirlightGrid& grid, const std::vector<cv::Mat>& planes
 void localAirlight(int r, const std::vector<cv::Mat>& planes, const cv::Mat& dark,
                    cv::Mat& S0, cv::Mat& S1, cv::Mat& S2, cv::Mat& N);
 
+// localAirlight without the count plane N, which the stages do not hold: its
+// values are the returned coverage's, at(y, x) = N(y, x).
+WindowCoverage localAirlightSums(int r, const std::vector<cv::Mat>& planes, const cv::Mat& dark,
+                                 cv::Mat& S0, cv::Mat& S1, cv::Mat& S2);
+
 }  // namespace nightdehaze::detail

@@ -6,6 +6,8 @@
 #include "util/elementwise_in_chunks.hpp"
 #include "util/exact_arithmetic.hpp"
 
+#include <opencv2/core/utility.hpp>
+
 #include <stdexcept>
 #include <string>
 
@@ -16,11 +18,12 @@ namespace {
 // Light sums turned into their window means on the 0..1 scale, in place: no
 // second plane is held while the filter runs. (sums / counts) / 255 is folded
 // as OpenCV folds it: (sums * (1/255)) / counts.
-void toUnitMeans(cv::Mat& sums, const cv::Mat& counts) {
-    forEachChunk(sums.total(), [&](const Chunk& c) {
-        double* s = chunkData<double>(sums, c);
-        const double* n = chunkData<const double>(counts, c);
-        for (int x = 0; x < c.length(); ++x) s[x] = (s[x] * kInverseUnitScale) / n[x];
+void toUnitMeans(cv::Mat& sums, const WindowCoverage& counts) {
+    cv::parallel_for_(cv::Range(0, sums.rows), [&](const cv::Range& rows) {
+        for (int y = rows.start; y < rows.end; ++y) {
+            double* s = sums.ptr<double>(y);
+            for (int x = 0; x < sums.cols; ++x) s[x] = (s[x] * kInverseUnitScale) / counts.at(y, x);
+        }
     });
 }
 
@@ -44,13 +47,14 @@ void scaleInPlace(cv::Mat& map, double factor) {
 }
 
 // Light sums divided by the window counts, into a new matrix.
-cv::Mat meansOf(const cv::Mat& sums, const cv::Mat& counts) {
+cv::Mat meansOf(const cv::Mat& sums, const WindowCoverage& counts) {
     cv::Mat out(sums.size(), CV_64FC1);
-    forEachChunk(sums.total(), [&](const Chunk& c) {
-        const double* s = chunkData<const double>(sums, c);
-        const double* n = chunkData<const double>(counts, c);
-        double* o = chunkData<double>(out, c);
-        for (int x = 0; x < c.length(); ++x) o[x] = s[x] / n[x];
+    cv::parallel_for_(cv::Range(0, sums.rows), [&](const cv::Range& rows) {
+        for (int y = rows.start; y < rows.end; ++y) {
+            const double* s = sums.ptr<double>(y);
+            double* o = out.ptr<double>(y);
+            for (int x = 0; x < sums.cols; ++x) o[x] = s[x] / counts.at(y, x);
+        }
     });
     return out;
 }
@@ -70,7 +74,7 @@ void filterNonLocally(const DehazeContext& context, int searchRadius,
 }  // namespace
 
 void smoothLightSums(const DehazeContext& context, int radius, std::vector<cv::Mat*> sums,
-                     const cv::Mat& counts, const cv::Mat& guide, double eps) {
+                     const WindowCoverage& counts, const cv::Mat& guide, double eps) {
     if (context.useNonLocalFilter == 0) {
         for (cv::Mat* plane : sums) {
             toUnitMeans(*plane, counts);

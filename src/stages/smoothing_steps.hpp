@@ -1,5 +1,6 @@
 #pragma once
 #include "nightdehaze/nightdehaze.hpp"
+#include "stages/airlight_grid.hpp"
 
 #include <opencv2/core.hpp>
 #include <vector>
@@ -7,11 +8,11 @@
 namespace nightdehaze::detail {
 
 // Turns light sums into smoothed light maps on the 0..255 scale, in place:
-// each plane is divided by the window counts and smoothed under the guide,
+// each plane is divided by its pixels' window counts and smoothed under the guide,
 // by the colour guided filter at `radius` (on the 0..1 scale, eps) or, when the
 // context selects it, by the non-local filter with search radius `radius`.
 void smoothLightSums(const DehazeContext& context, int radius, std::vector<cv::Mat*> sums,
-                     const cv::Mat& counts, const cv::Mat& guide, double eps);
+                     const WindowCoverage& counts, const cv::Mat& guide, double eps);
 
 // Refines final maps on the 0..1 scale in place: colour guided filter at the
 // context's refineRadius, or the non-local filter at its searchRadius.
