@@ -42,25 +42,50 @@ std::size_t nextCacheColour() {
     return (count.fetch_add(1, std::memory_order_relaxed) % (kPageBytes / kCacheLine)) * kCacheLine;
 }
 
-void* mapLarge(std::size_t bytes) {
-    void* base = mmap(nullptr, bytes + kPageBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                      -1, 0);
-    if (base == MAP_FAILED)
-        CV_Error(cv::Error::StsNoMem, "Failed to allocate " + std::to_string(bytes) + " bytes");
-#ifdef MADV_HUGEPAGE
-    madvise(base, bytes + kPageBytes, MADV_HUGEPAGE);  // fewer page faults; a refusal costs nothing
-#endif
-    return static_cast<uchar*>(base) + nextCacheColour();
+std::uintptr_t pageStart(std::uintptr_t a) { return a - a % kPageBytes; }
+std::uintptr_t roundUp(std::uintptr_t a, std::size_t unit) { return (a + unit - 1) / unit * unit; }
+
+// Buffers of a megabyte and more are laid out on whole huge pages, so that
+// every page of them is a huge one: a small page faulted in costs as much as
+// a huge one on some virtual machines. The rounding adds under 2 MiB to a
+// buffer, never more than its own size.
+constexpr std::size_t kHugePageBytes = std::size_t(2) << 20;
+constexpr std::size_t kHugeLayoutBytes = std::size_t(1) << 20;
+
+// Bytes from the start of a large buffer's first page to the end of its
+// mapping: its colour offset and bytes, on whole pages, or on whole huge pages.
+std::size_t mappedSpan(std::size_t bytes) {
+    return roundUp(bytes + kPageBytes, bytes >= kHugeLayoutBytes ? kHugePageBytes : kPageBytes);
 }
 
-std::uintptr_t pageStart(std::uintptr_t a) { return a - a % kPageBytes; }
-std::uintptr_t pageEnd(std::uintptr_t a) { return (a + kPageBytes - 1) / kPageBytes * kPageBytes; }
+// A fresh anonymous mapping of span bytes; one of a whole number of huge pages
+// starts on a huge page boundary (the surplus of a larger mapping is cut off).
+std::uintptr_t mapSpan(std::size_t span) {
+    const bool huge = span % kHugePageBytes == 0;
+    const std::size_t asked = huge ? span + kHugePageBytes : span;
+    void* mapped = mmap(nullptr, asked, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return 0;
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(mapped);
+    const std::uintptr_t base = huge ? roundUp(start, kHugePageBytes) : start;
+    if (base > start) munmap(mapped, base - start);
+    if (start + asked > base + span) munmap(reinterpret_cast<void*>(base + span), start + asked - base - span);
+#ifdef MADV_HUGEPAGE
+    madvise(reinterpret_cast<void*>(base), span, MADV_HUGEPAGE);  // a refusal costs nothing
+#endif
+    return base;
+}
+
+void* mapLarge(std::size_t bytes) {
+    const std::uintptr_t base = mapSpan(mappedSpan(bytes));
+    if (base == 0) CV_Error(cv::Error::StsNoMem, "Failed to allocate " + std::to_string(bytes) + " bytes");
+    return reinterpret_cast<uchar*>(base) + nextCacheColour();
+}
 
 // End of the pages a large buffer of the given bytes at the given address
 // holds: a fresh mapping ends here, and a cut-down one is kept to the same
 // end, so that unmapping it later never reaches pages mapped since the cut.
 std::uintptr_t mappingEnd(void* address, std::size_t bytes) {
-    return pageEnd(pageStart(reinterpret_cast<std::uintptr_t>(address)) + bytes + kPageBytes);
+    return pageStart(reinterpret_cast<std::uintptr_t>(address)) + mappedSpan(bytes);
 }
 
 void unmapLarge(void* address, std::size_t bytes) {

@@ -78,7 +78,8 @@ TEST(BufferReuse, KeptBuffersNeverLiftMemoryAboveThePeak) {
 uchar* neighbourPageAfter(const cv::Mat& m) {
     constexpr std::uintptr_t kPage = 4096;
     std::uintptr_t page = (reinterpret_cast<std::uintptr_t>(m.dataend) + kPage - 1) / kPage * kPage;
-    for (int tries = 0; tries < 4; ++tries, page += kPage) {
+    constexpr int kTries = (2 << 20) / kPage + 4;  // buffers may end on a whole huge page
+    for (int tries = 0; tries < kTries; ++tries, page += kPage) {
         void* got = mmap(reinterpret_cast<void*>(page), kPage, PROT_READ | PROT_WRITE,
                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
         if (got == reinterpret_cast<void*>(page)) {
