@@ -1,6 +1,7 @@
 #include "bench_pictures.hpp"
 
 #include "memory/buffer_reuse.hpp"
+#include "memory/heap_retention.hpp"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -14,9 +15,9 @@ using namespace nightdehaze::detail;
 
 namespace {
 
-// Every benchmark, ours and the anchors alike, allocates its matrices as the
+// Every benchmark, ours and the anchors alike, allocates its memory as the
 // tool does.
-const bool kToolAllocator = (installBufferReuse(), true);
+const bool kToolAllocator = (installBufferReuse(), retainFreedHeapMemory(), true);
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 // nightdehaze: enhances one night-time hazy photograph and writes the result.
 #include "memory/buffer_reuse.hpp"
+#include "memory/heap_retention.hpp"
 #include "app/command_line.hpp"
 #include "app/file_error.hpp"
 #include "app/output_files.hpp"
@@ -108,6 +109,7 @@ void warnOfIgnoredArguments(const CommandLine& line) {
 int main(int argc, char** argv) {
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     nightdehaze::detail::installBufferReuse();
+    nightdehaze::detail::retainFreedHeapMemory();
     CommandLine line;
     PictureJob job;
     OutputPlan plan;
