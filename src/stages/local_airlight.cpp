@@ -1,6 +1,7 @@
 #include "stages/local_airlight.hpp"
 
 #include "stages/plane_checks.hpp"
+#include "util/descending_ranks.hpp"
 #include "util/run_report.hpp"
 
 #include <algorithm>
@@ -21,7 +22,6 @@ namespace {
 
 // Share of a full (2r+1) x (2r+1) window taken as the brightest-haze candidates.
 constexpr double kCandidateFraction = 0.05;
-constexpr int kDescending = cv::SORT_EVERY_ROW + cv::SORT_DESCENDING;
 // Averaging factor of a candidate's three channel values.
 const double kThird = 1.0 / 3;
 
@@ -51,11 +51,10 @@ struct WindowWorkspace {
     explicit WindowWorkspace(int capacity)
         : channel(3, capacity, CV_8UC1),
           dark(1, capacity, CV_64FC1),
-          order(1, capacity, CV_32SC1),
           candidate(3, capacity, CV_64FC1),
-          brightness(1, capacity, CV_64FC1),
-          brightOrder(1, capacity, CV_32SC1) {}
-    cv::Mat channel, dark, order, candidate, brightness, brightOrder;
+          brightness(1, capacity, CV_64FC1) {}
+    cv::Mat channel, dark, candidate, brightness;
+    DescendingRanks darkRanks, brightRanks;
 };
 
 int gatherWindow(const cv::Rect& window, const std::vector<cv::Mat>& planes, const cv::Mat& dark,
@@ -73,27 +72,26 @@ int gatherWindow(const cv::Rect& window, const std::vector<cv::Mat>& planes, con
 // k of the tie extension: one less than the first rank whose dark value is
 // strictly below the value at rank kTop, or n - 1 when no rank before the last
 // is; the candidates are ranks 0 .. k-1, so ties at rank kTop extend them.
-// Two guards keep tiny windows sound: a window of at most kTop pixels ranks all
-// of them (the boundary rank is clamped to n - 1), and at least one candidate
-// is taken (r = 1 has kTop = 0, a one-pixel window ends at n - 1 = 0).
-int candidateCount(const double* d, const int* order, int n, int kTop) {
-    const double boundary = d[order[std::min(kTop, n - 1)]];
-    int k = n - 1;
-    for (int m = 0; m < n - 1; ++m) {
-        if (boundary > d[order[m]]) {
-            k = m - 1;
-            break;
-        }
-    }
+// Ranked from the largest down, the first rank below that value is the count
+// of values at or above it. Two guards keep tiny windows sound: a window of at
+// most kTop pixels ranks all of them (the boundary rank is clamped to n - 1),
+// and at least one candidate is taken (r = 1 has kTop = 0, a one-pixel window
+// ends at n - 1 = 0).
+int candidateCount(const double* d, DescendingRanks& ranks, int n, int kTop) {
+    const int boundaryRank = std::min(kTop, n - 1);
+    ranks.settleTop(boundaryRank + 1);
+    const double boundary = d[ranks.indexAt(boundaryRank)];
+    const int atOrAbove = static_cast<int>(std::count_if(d, d + n, [boundary](double v) { return !(boundary > v); }));
+    const int k = atOrAbove <= n - 2 ? atOrAbove - 1 : n - 1;
     return std::max(k, 1);
 }
 
-void gatherCandidates(const int* order, int k, WindowWorkspace& ws) {
+void gatherCandidates(const DescendingRanks& order, int k, WindowWorkspace& ws) {
     double* s = ws.brightness.ptr<double>();
     for (int m = 0; m < k; ++m) {
         double sum = 0.0;
         for (int c = 0; c < 3; ++c) {
-            const double q = ws.channel.ptr<uchar>(c)[order[m]];
+            const double q = ws.channel.ptr<uchar>(c)[order.indexAt(m)];
             ws.candidate.ptr<double>(c)[m] = q;
             sum += q;
         }
@@ -104,18 +102,17 @@ void gatherCandidates(const int* order, int k, WindowWorkspace& ws) {
 void estimateWindow(const cv::Rect& window, const std::vector<cv::Mat>& planes, const cv::Mat& dark,
                     int r, int kTop, WindowWorkspace& ws, double light[3]) {
     const int n = gatherWindow(window, planes, dark, ws);
-    cv::Mat order = ws.order.colRange(0, n);
-    cv::sortIdx(ws.dark.colRange(0, n), order, kDescending);
-    const int k = candidateCount(ws.dark.ptr<double>(), order.ptr<int>(), n, kTop);
-    gatherCandidates(order.ptr<int>(), k, ws);
-    cv::Mat brightOrder = ws.brightOrder.colRange(0, k);
-    cv::sortIdx(ws.brightness.colRange(0, k), brightOrder, kDescending);
-    const int* rank = brightOrder.ptr<int>();
+    ws.darkRanks.reset(ws.dark.ptr<double>(), n);
+    const int k = candidateCount(ws.dark.ptr<double>(), ws.darkRanks, n, kTop);
+    ws.darkRanks.settleTop(k);
+    gatherCandidates(ws.darkRanks, k, ws);
     const int mAvg = std::min(k, r);
+    ws.brightRanks.reset(ws.brightness.ptr<double>(), k);
+    ws.brightRanks.settleTop(mAvg);
     for (int c = 0; c < 3; ++c) {
         const double* q = ws.candidate.ptr<double>(c);
         double sum = 0.0;
-        for (int m = 0; m < mAvg; ++m) sum += q[rank[m]];
+        for (int m = 0; m < mAvg; ++m) sum += q[ws.brightRanks.indexAt(m)];
         light[c] = sum / mAvg;
     }
 }
