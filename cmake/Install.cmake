@@ -1,5 +1,6 @@
 # cmake --install puts two components in place:
-#   tool: bin/nightdehaze and its manual page (the Debian package holds these);
+#   tool: bin/nightdehaze, its video module (lib/nightdehaze/nightdehaze-video.so)
+#         and its manual page (the Debian package holds these);
 #   dev:  the static library, include/nightdehaze/nightdehaze.hpp and the
 #         CMake package, so that find_package(nightdehaze) gives the target
 #         nightdehaze::nightdehaze with its OpenCV dependency.
@@ -8,6 +9,7 @@ include(CMakePackageConfigHelpers)
 set(NIGHTDEHAZE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/nightdehaze)
 
 install(TARGETS nightdehaze RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+install(TARGETS nightdehaze_video LIBRARY DESTINATION ${NIGHTDEHAZE_VIDEO_MODULE_DIR} COMPONENT tool)
 
 # Installed manual pages are compressed, without a time stamp so that the
 # package is the same from one build to the next.

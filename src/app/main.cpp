@@ -7,8 +7,7 @@
 #include "app/photo_metadata.hpp"
 #include "app/picture_job.hpp"
 #include "app/stage_progress.hpp"
-#include "app/video_input.hpp"
-#include "app/video_mode.hpp"
+#include "app/video_module_loader.hpp"
 #include "nightdehaze/nightdehaze.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -84,18 +83,39 @@ int run(const CommandLine& line, const PictureJob& job, const OutputPlan& plan) 
     return 0;
 }
 
-// The tool on a video input: the pipeline frame by frame, FFmpeg around it.
-int runOnVideo(const CommandLine& line) {
+// The tool on a video input: the pipeline frame by frame in the video module.
+int runOnVideo(const NightdehazeVideoModule& video, const CommandLine& line) {
+    if (line.threads) cv::setNumThreads(*line.threads);
+    const nightdehaze::DehazeContext context = jobOf(line).context;
+    NightdehazeVideoJob job{};
+    job.inputPath = line.inputPath.c_str();
+    job.outputPath = line.outputPath ? line.outputPath->c_str() : nullptr;
+    job.gamma = context.gamma;
+    job.nonLocal = context.useNonLocalFilter != 0;
+    job.clean = context.clean;
+    job.perFrame = line.perFrame;
+    job.writeMaps = line.writeMaps;
+    std::string failure;
+    const auto keep = [](void* receiver, const char* message) { *static_cast<std::string*>(receiver) = message; };
+    const int status = video.run(&job, keep, &failure);
+    if (status == kExitUsage) return report(kExitUsage, failure + " (see nightdehaze --help)");
+    if (status != 0) return report(kExitFailure, failure);
+    return 0;
+}
+
+// The video module for an input that may be a video, or nullptr when the
+// input is a picture or something else the picture path reports on. Throws
+// std::runtime_error when the input is no picture and the module cannot load.
+const NightdehazeVideoModule* videoModuleFor(const std::string& inputPath) {
+    if (!mayBeVideo(inputPath)) return nullptr;
+    const NightdehazeVideoModule* video = nullptr;
     try {
-        if (line.threads) cv::setNumThreads(*line.threads);
-        return runVideo(line, jobOf(line).context);
-    } catch (const UsageError& e) {
-        return report(kExitUsage, std::string(e.what()) + " (see nightdehaze --help)");
-    } catch (const std::bad_alloc&) {
-        return report(kExitFailure, "not enough memory to process '" + line.inputPath + "'");
-    } catch (const std::exception& e) {
-        return report(kExitFailure, e.what());
+        video = &loadVideoModule();
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error("cannot read '" + inputPath + "': no picture decoder reads it, and videos cannot be read: " +
+                                 e.what());
     }
+    return video->isVideo(inputPath.c_str()) ? video : nullptr;
 }
 
 void warnOfIgnoredArguments(const CommandLine& line) {
@@ -120,9 +140,15 @@ int main(int argc, char** argv) {
                                         : "nightdehaze " + std::string(nightdehaze::nightdehazeVersion()) + "\n");
             return 0;
         }
-        if (isVideoFile(line.inputPath)) {
+        const NightdehazeVideoModule* video = nullptr;
+        try {
+            video = videoModuleFor(line.inputPath);
+        } catch (const std::runtime_error& e) {
+            return report(kExitFailure, e.what());
+        }
+        if (video) {
             warnOfIgnoredArguments(line);
-            return runOnVideo(line);
+            return runOnVideo(*video, line);
         }
         job = jobOf(line);
         plan = planOutputs(job);

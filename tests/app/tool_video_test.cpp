@@ -1,9 +1,12 @@
 // The built tool on video clips that the ffmpeg command makes for each test:
-// what the output keeps, a clip cut short, a file that is no video, and an
+// what the output keeps, a clip cut short, a file that is no video, pictures
+// that FFmpeg would also read, the tool without its video module, and an
 // interruption.
 #include "app/tool_runner.hpp"
+#include "test_images.hpp"
 
 #include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
 
 #include <signal.h>
 #include <unistd.h>
@@ -103,6 +106,48 @@ TEST(ToolVideo, TextFileNamedLikeAVideoIsRefused) {
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_EQ(lineCount(run.err), 1u) << run.err;
     EXPECT_EQ(dir.entries(), std::set<std::string>{"clip.mp4"});
+}
+
+// Cameras store further pictures after the first JPEG's end; FFmpeg reads
+// such a file as a motion-JPEG stream, but it is one photograph.
+TEST(ToolVideo, JpegFollowedByAnotherJpegIsAPicture) {
+    ScratchDir dir;
+    std::vector<uchar> first, second;
+    ASSERT_TRUE(cv::imencode(".jpg", testing_support::randomPhoto(24, 32, 5), first));
+    ASSERT_TRUE(cv::imencode(".jpg", testing_support::randomPhoto(12, 16, 6), second));
+    writeFile(dir / "photo.jpg", std::string(first.begin(), first.end()) + std::string(second.begin(), second.end()));
+    const ToolRun run = runTool({"photo.jpg"}, dir.path());
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out, kStageLines);
+    EXPECT_EQ(cv::imread((dir / "photo_J.bmp").string()).size(), cv::Size(32, 24));
+}
+
+// A copy of the tool without its video module: a video fails with one line
+// that names the module, a picture is enhanced as ever; likewise with a file
+// in the module's place that is no module.
+TEST(ToolVideo, WithoutItsModuleRefusesVideosClearlyAndStillEnhancesPictures) {
+    ScratchDir dir;
+    fs::create_directory(dir / "bin");
+    fs::copy_file(NIGHTDEHAZE_TOOL, dir / "bin/nightdehaze");
+    makeClip(dir.path(), "clip.mp4", "32x24", 5, 0.6);
+    ASSERT_TRUE(cv::imwrite((dir / "night.png").string(), testing_support::randomPhoto(24, 32, 7)));
+    const auto run = [&](const std::string& input) {
+        return shell(dir.path(), "bin/nightdehaze " + input + " 2>&1; echo status=$?");
+    };
+    const auto expectRefused = [&](const std::string& reason) {
+        const std::string output = run("clip.mp4");
+        EXPECT_EQ(output.rfind("nightdehaze: cannot read 'clip.mp4': ", 0), 0u) << output;
+        EXPECT_NE(output.find(reason), std::string::npos) << output;
+        EXPECT_NE(output.find("nightdehaze-video.so"), std::string::npos) << output;
+        EXPECT_EQ(lineCount(output), 2u) << output;
+        EXPECT_EQ(output.substr(output.size() - 9), "status=1\n") << output;
+    };
+
+    expectRefused("is missing");
+    EXPECT_EQ(run("night.png"), kStageLines + "status=0\n");
+    writeFile(dir / "bin/nightdehaze-video.so", "not a shared object\n");
+    expectRefused("cannot load");
+    EXPECT_EQ(dir.entries(), (std::set<std::string>{"bin", "clip.mp4", "night.png", "night_J.bmp"}));
 }
 
 TEST(ToolVideo, InterruptLeavesNoOutputAndNoTemporary) {

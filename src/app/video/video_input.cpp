@@ -1,4 +1,4 @@
-#include "app/video_input.hpp"
+#include "app/video/video_input.hpp"
 
 extern "C" {
 #include <libavutil/imgutils.h>

@@ -1,7 +1,7 @@
 #pragma once
 // Reading a video file: its first video stream decoded to BGR frames, the
 // packets of its other streams handed on unchanged.
-#include "app/video_libav.hpp"
+#include "app/video/video_libav.hpp"
 
 #include <opencv2/core.hpp>
 

@@ -2,7 +2,7 @@
 // Writing the enhanced video: its frames encoded, the other streams of the
 // input copied, all into a temporary beside the target that replaces it only
 // once complete.
-#include "app/video_input.hpp"
+#include "app/video/video_input.hpp"
 
 #include <opencv2/core.hpp>
 

@@ -1,4 +1,4 @@
-#include "app/video_progress.hpp"
+#include "app/video/video_progress.hpp"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "app/video_libav.hpp"
+#include "app/video/video_libav.hpp"
 
 extern "C" {
 #include <libavutil/error.h>

@@ -1,4 +1,4 @@
-#include "app/video_output.hpp"
+#include "app/video/video_output.hpp"
 
 #include "app/signals_held.hpp"
 

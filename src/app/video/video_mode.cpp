@@ -1,9 +1,9 @@
-#include "app/video_mode.hpp"
+#include "app/video/video_mode.hpp"
 
 #include "app/memory_budget.hpp"
-#include "app/video_input.hpp"
-#include "app/video_output.hpp"
-#include "app/video_progress.hpp"
+#include "app/video/video_input.hpp"
+#include "app/video/video_output.hpp"
+#include "app/video/video_progress.hpp"
 
 #include <opencv2/core/utility.hpp>
 
@@ -15,8 +15,8 @@
 
 namespace {
 
-std::string outputPathOf(const CommandLine& line) {
-    return line.outputPath ? *line.outputPath : derivedVideoOutputPath(line.inputPath);
+std::string outputPathOf(const VideoJob& job) {
+    return job.outputPath ? *job.outputPath : derivedVideoOutputPath(job.inputPath);
 }
 
 // Frames in flight at once, each holding the pipeline's memory; refuses a
@@ -39,21 +39,21 @@ std::string derivedVideoOutputPath(const std::string& inputPath) {
     return inputPath.substr(0, dot) + "_J" + inputPath.substr(dot);
 }
 
-int runVideo(const CommandLine& line, const nightdehaze::DehazeContext& context) {
-    if (line.writeMaps) throw UsageError("--maps writes pictures of one picture's maps; it does not apply to video");
+int runVideo(const VideoJob& job) {
+    if (job.writeMaps) throw UsageError("--maps writes pictures of one picture's maps; it does not apply to video");
     VideoProgress progress;
     const auto warn = [&progress](const std::string& text) { progress.warn(text); };
-    VideoInput input(line.inputPath, warn);
+    VideoInput input(job.inputPath, warn);
     progress.expect(input.expectedFrames());
 
     nightdehaze::VideoOptions options;
     options.framesPerSecond = av_q2d(input.frameRate());
-    options.steady = !line.perFrame;
+    options.steady = !job.perFrame;
     options.parallelFrames = std::max(1, cv::getNumThreads());
-    checkMemory(input, line.inputPath, options.parallelFrames + 1);
+    checkMemory(input, job.inputPath, options.parallelFrames + 1);
 
-    VideoOutput output(outputPathOf(line), input, warn);
-    nightdehaze::VideoEnhancer enhancer(context, options, &std::cout);
+    VideoOutput output(outputPathOf(job), input, warn);
+    nightdehaze::VideoEnhancer enhancer(job.context, options, &std::cout);
     std::deque<std::int64_t> timestamps;  // of the frames in flight, oldest first
     const auto write = [&](const cv::Mat& enhanced) {
         output.writeFrame(enhanced, timestamps.front());
@@ -69,7 +69,7 @@ int runVideo(const CommandLine& line, const nightdehaze::DehazeContext& context)
     for (const cv::Mat& enhanced : enhancer.flush()) write(enhanced);
     progress.finish();
     if (progress.framesDone() == 0)
-        throw std::runtime_error("cannot read '" + line.inputPath + "': no frame of its video could be decoded");
+        throw std::runtime_error("cannot read '" + job.inputPath + "': no frame of its video could be decoded");
     output.finish();
     return 0;
 }
