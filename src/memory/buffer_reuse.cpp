@@ -45,12 +45,13 @@ std::size_t nextCacheColour() {
 std::uintptr_t pageStart(std::uintptr_t a) { return a - a % kPageBytes; }
 std::uintptr_t roundUp(std::uintptr_t a, std::size_t unit) { return (a + unit - 1) / unit * unit; }
 
-// Buffers of a megabyte and more are laid out on whole huge pages, so that
-// every page of them is a huge one: a small page faulted in costs as much as
-// a huge one on some virtual machines. The rounding adds under 2 MiB to a
-// buffer, never more than its own size.
+// Buffers of half a megabyte and more are laid out on whole huge pages, so
+// that every page of them is a huge one: a small page faulted in costs about
+// as much as a huge one on some virtual machines. The rounding adds under
+// 2 MiB to a buffer, at most three times its size (the 8-bit planes of
+// pictures under a megapixel).
 constexpr std::size_t kHugePageBytes = std::size_t(2) << 20;
-constexpr std::size_t kHugeLayoutBytes = std::size_t(1) << 20;
+constexpr std::size_t kHugeLayoutBytes = std::size_t(512) << 10;
 
 // Bytes from the start of a large buffer's first page to the end of its
 // mapping: its colour offset and bytes, on whole pages, or on whole huge pages.
