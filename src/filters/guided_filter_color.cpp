@@ -3,9 +3,11 @@
 #include "filters/box_sum_rows.hpp"
 #include "filters/guide_system.hpp"
 #include "filters/solve3x3.hpp"
+#include "util/exact_arithmetic.hpp"
 #include "util/vector_kernels.hpp"
 
 #include <algorithm>
+#include <array>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -16,11 +18,13 @@ using namespace detail;
 
 namespace {
 
-// The guide (three interleaved CV_64F channels) and the input (CV_64F). The
-// guide is not split into planes: each row is de-interleaved into a per-thread
-// buffer when it is read, which saves three image-sized planes.
+// The guide (three interleaved channels: CV_64F, or CV_8U standing for the
+// doubles byteValues gives) and the input (CV_64F). The guide is not split
+// into planes: each row is de-interleaved into a per-thread buffer when it is
+// read, which saves three image-sized planes.
 struct FilterPlanes {
     cv::Mat guide, p;
+    std::array<double, 256> byteValues{};  // an 8-bit guide's doubles, by byte
 };
 
 // Row `row`, columns [c0, c1), of the guide's channels 2, 1 and 0.
@@ -30,18 +34,28 @@ struct GuideRow {
     const double* g0;
 };
 
-GuideRow guideRow(const cv::Mat& guide, int row, int c0, int c1) {
+template <typename T, typename ToDouble>
+void deinterleave(const T* pixel, int n, const ToDouble& value, double* g2, double* g1, double* g0) {
+    for (int x = 0; x < n; ++x) {
+        g0[x] = value(pixel[3 * x]);
+        g1[x] = value(pixel[3 * x + 1]);
+        g2[x] = value(pixel[3 * x + 2]);
+    }
+}
+
+GuideRow guideRow(const FilterPlanes& in, int row, int c0, int c1) {
     thread_local std::vector<double> buffer;
     const int n = c1 - c0;
     if (buffer.size() < 3 * static_cast<size_t>(n)) buffer.resize(3 * static_cast<size_t>(n));
     double* g2 = buffer.data();
     double* g1 = g2 + n;
     double* g0 = g1 + n;
-    const double* pixel = guide.ptr<double>(row) + 3 * c0;
-    for (int x = 0; x < n; ++x) {
-        g0[x] = pixel[3 * x];
-        g1[x] = pixel[3 * x + 1];
-        g2[x] = pixel[3 * x + 2];
+    if (in.guide.depth() == CV_8U) {
+        const double* byteValue = in.byteValues.data();
+        deinterleave(in.guide.ptr<uchar>(row) + 3 * c0, n, [byteValue](uchar v) { return byteValue[v]; }, g2, g1,
+                     g0);
+    } else {
+        deinterleave(in.guide.ptr<double>(row) + 3 * c0, n, [](double v) { return v; }, g2, g1, g0);
     }
     return {g2, g1, g0};
 }
@@ -77,8 +91,14 @@ FilterPlanes planesInDouble(const cv::Mat& I, const cv::Mat& p) {
     return {inDouble(I), inDouble(p)};
 }
 
+FilterPlanes planesOf(const ByteGuide& guide, const cv::Mat& p) {
+    FilterPlanes planes{guide.image, p};
+    for (int v = 0; v < 256; ++v) planes.byteValues[v] = scaled(v, guide.scale);
+    return planes;
+}
+
 void addGuideStats(const FilterPlanes& in, int row, int c0, int c1, double* const* acc) {
-    const GuideRow g = guideRow(in.guide, row, c0, c1);
+    const GuideRow g = guideRow(in, row, c0, c1);
     const double *g2 = g.g2, *g1 = g.g1, *g0 = g.g0;
     const double* p = in.p.ptr<double>(row) + c0;
     const int n = c1 - c0;
@@ -156,7 +176,7 @@ void applyCoefficientsRow(const double* const* sums, const FilterPlanes& in, int
                           double* __restrict q) {
     const double *__restrict A2 = sums[kA2], *__restrict A1 = sums[kA1];
     const double *__restrict A0 = sums[kA0], *__restrict B = sums[kB];
-    const GuideRow g = guideRow(in.guide, row, 0, cols);
+    const GuideRow g = guideRow(in, row, 0, cols);
     const double* __restrict g2 = g.g2;
     const double* __restrict g1 = g.g1;
     const double* __restrict g0 = g.g0;
@@ -209,13 +229,29 @@ void guidedFilterColor(int r, cv::Mat& q, cv::Mat I, cv::Mat p, double eps) {
     q = result;
 }
 
-void detail::guidedFilterColorInPlace(int r, cv::Mat& plane, const cv::Mat& I, double eps) {
-    checkArguments(r, I, plane);
+namespace {
+
+void checkInPlace(const cv::Mat& plane, const cv::Mat& guide) {
     if (plane.type() != CV_64FC1)
         throw std::invalid_argument("guidedFilterColorInPlace: plane must be CV_64FC1");
-    if (overlaps(plane, I))
+    if (overlaps(plane, guide))
         throw std::invalid_argument("guidedFilterColorInPlace: plane and guide share pixels");
+}
+
+}  // namespace
+
+void detail::guidedFilterColorInPlace(int r, cv::Mat& plane, const cv::Mat& I, double eps) {
+    checkArguments(r, I, plane);
+    checkInPlace(plane, I);
     if (!plane.empty()) filterInto(r, planesInDouble(I, plane), eps, plane);
+}
+
+void detail::guidedFilterColorInPlace(int r, cv::Mat& plane, const ByteGuide& guide, double eps) {
+    checkArguments(r, guide.image, plane);
+    if (guide.image.type() != CV_8UC3)
+        throw std::invalid_argument("guidedFilterColorInPlace: a byte guide must be CV_8UC3");
+    checkInPlace(plane, guide.image);
+    if (!plane.empty()) filterInto(r, planesOf(guide, plane), eps, plane);
 }
 
 }  // namespace nightdehaze

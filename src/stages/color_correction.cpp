@@ -6,7 +6,6 @@
 #include "stages/local_airlight.hpp"
 #include "stages/smoothing_steps.hpp"
 #include "stages/stage_constants.hpp"
-#include "stages/unit_scale.hpp"
 
 #include <opencv2/imgproc.hpp>
 
@@ -80,7 +79,6 @@ void turnLightIntoFactors(cv::Mat* const light[3], const cv::Mat& brightness, do
 void DehazeContext::colorCorrection(int radius, cv::Mat& correctionMap, cv::Mat image,
                                     double eps) const {
     checkStageArguments("colorCorrection", *this, radius, image);
-    cv::Mat guide = unitScaled(image);
     std::vector<cv::Mat> factors(3);
     {
         beginStep(0.1);
@@ -96,13 +94,12 @@ void DehazeContext::colorCorrection(int radius, cv::Mat& correctionMap, cv::Mat 
 
         beginStep(0.6);
         smoothLightSums(*this, radius, {&factors[0], &factors[1], &factors[2], &brightness},
-                        counts, guide, eps);
+                        counts, image, eps);
         cv::Mat* light[3] = {&factors[0], &factors[1], &factors[2]};
         turnLightIntoFactors(light, brightness, gamma);
     }
     beginStep(1.0);
-    refineMaps(*this, {&factors[0], &factors[1], &factors[2]}, guide, eps);
-    guide.release();
+    refineMaps(*this, {&factors[0], &factors[1], &factors[2]}, image, eps);
     correctionMap = mergeInChunks(factors);
 }
 

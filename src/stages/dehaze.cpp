@@ -5,7 +5,6 @@
 #include "stages/local_airlight.hpp"
 #include "stages/smoothing_steps.hpp"
 #include "stages/stage_constants.hpp"
-#include "stages/unit_scale.hpp"
 #include "filters/window_extrema.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -148,7 +147,6 @@ cv::Mat merged8u(const std::vector<cv::Mat*>& planes) {
 void DehazeContext::dehaze(int radius, cv::Mat& dehazed, cv::Mat& airlight, cv::Mat& transmission,
                            cv::Mat image, double eps) const {
     checkStageArguments("dehaze", *this, radius, image);
-    cv::Mat guide = unitScaled(image);
     const std::vector<cv::Mat> planes = splitInChunks(image);
 
     cv::Mat a0, a1, a2;
@@ -159,16 +157,15 @@ void DehazeContext::dehaze(int radius, cv::Mat& dehazed, cv::Mat& airlight, cv::
         const WindowCoverage counts = localAirlightSums(radius, planes, dark, a0, a1, a2);
         dark.release();
         beginStep(0.45);
-        smoothLightSums(*this, 2 * radius, {&a0, &a1, &a2}, counts, guide, eps);
+        smoothLightSums(*this, 2 * radius, {&a0, &a1, &a2}, counts, image, eps);
     }
     liftAirlight(a0, a1, a2);
 
     const std::vector<cv::Mat*> light{&a0, &a1, &a2};
     cv::Mat t = transmissionOf(normalisedDarkChannel(radius + kDarkWindowExtra, planes, light));
     beginStep(0.95);
-    refineMaps(*this, {&t}, guide, eps);
+    refineMaps(*this, {&t}, image, eps);
     beginStep(1.0);
-    guide.release();
     const cv::Mat flooredT = clampTransmission(t);
 
     const cv::Mat light8u = merged8u(light);

@@ -3,6 +3,7 @@
 #include "filters/guided_filter_color.hpp"
 #include "filters/non_local_guided_filter.hpp"
 #include "stages/stage_constants.hpp"
+#include "stages/unit_scale.hpp"
 #include "util/elementwise_in_chunks.hpp"
 #include "util/exact_arithmetic.hpp"
 
@@ -26,6 +27,9 @@ void toUnitMeans(cv::Mat& sums, const WindowCoverage& counts) {
         }
     });
 }
+
+// The image on the 0..1 scale as the colour filter's guide, read from its bytes.
+ByteGuide unitGuide(const cv::Mat& image) { return {image, kInverseUnitScale}; }
 
 // map * factor + 0 (a matrix times a number), into a new matrix or in place.
 cv::Mat scaledCopy(const cv::Mat& map, double factor) {
@@ -59,14 +63,15 @@ cv::Mat meansOf(const cv::Mat& sums, const WindowCoverage& counts) {
     return out;
 }
 
-// The non-local filter of every input under the guide (0..1, scaled to
-// 0..255 for the filter) with the given search radius, into the outputs.
+// The non-local filter of every input under the image's guide (on the 0..1
+// scale, then scaled to 0..255 for the filter) with the given search radius,
+// into the outputs.
 void filterNonLocally(const DehazeContext& context, int searchRadius,
-                      const std::vector<cv::Mat*>& outputs, const cv::Mat& guide,
+                      const std::vector<cv::Mat*>& outputs, const cv::Mat& image,
                       const std::vector<cv::Mat>& inputs) {
     std::vector<cv::Mat> results;
     nonLocalGuidedFilterMany(context.patchRadius, searchRadius, results,
-                             scaledCopy(guide, kUnitScale), inputs, context.noiseSigma,
+                             scaledCopy(unitScaled(image), kUnitScale), inputs, context.noiseSigma,
                              context.nonLocalEps);
     for (size_t k = 0; k < outputs.size(); ++k) *outputs[k] = results[k];
 }
@@ -74,11 +79,11 @@ void filterNonLocally(const DehazeContext& context, int searchRadius,
 }  // namespace
 
 void smoothLightSums(const DehazeContext& context, int radius, std::vector<cv::Mat*> sums,
-                     const WindowCoverage& counts, const cv::Mat& guide, double eps) {
+                     const WindowCoverage& counts, const cv::Mat& image, double eps) {
     if (context.useNonLocalFilter == 0) {
         for (cv::Mat* plane : sums) {
             toUnitMeans(*plane, counts);
-            guidedFilterColorInPlace(radius, *plane, guide, eps);
+            guidedFilterColorInPlace(radius, *plane, unitGuide(image), eps);
             scaleInPlace(*plane, kUnitScale);
         }
         return;
@@ -87,18 +92,18 @@ void smoothLightSums(const DehazeContext& context, int radius, std::vector<cv::M
     // each result is what its own call would give.
     std::vector<cv::Mat> means;
     for (cv::Mat* plane : sums) means.push_back(meansOf(*plane, counts));
-    filterNonLocally(context, radius, sums, guide, means);
+    filterNonLocally(context, radius, sums, image, means);
 }
 
-void refineMaps(const DehazeContext& context, std::vector<cv::Mat*> maps, const cv::Mat& guide,
+void refineMaps(const DehazeContext& context, std::vector<cv::Mat*> maps, const cv::Mat& image,
                 double eps) {
     if (context.useNonLocalFilter == 0) {
-        for (cv::Mat* map : maps) guidedFilterColorInPlace(context.refineRadius, *map, guide, eps);
+        for (cv::Mat* map : maps) guidedFilterColorInPlace(context.refineRadius, *map, unitGuide(image), eps);
         return;
     }
     std::vector<cv::Mat> scaledMaps;
     for (cv::Mat* map : maps) scaledMaps.push_back(scaledCopy(*map, kUnitScale));
-    filterNonLocally(context, context.searchRadius, maps, guide, scaledMaps);
+    filterNonLocally(context, context.searchRadius, maps, image, scaledMaps);
     for (cv::Mat* map : maps) scaleInPlace(*map, kInverseUnitScale);
 }
 

@@ -226,3 +226,32 @@ TEST(GuidedFilterColor, InPlaceRefusesPlanesItCannotOverwrite) {
     cv::Mat shared = I.reshape(1, 6).colRange(0, 5);
     EXPECT_THROW(guidedFilterColorInPlace(2, shared, I, 0.01), std::invalid_argument);
 }
+
+// A byte guide stands for the doubles v * scale + 0.0 of its bytes: the filter
+// under it must give the bits of the filter under those doubles, the literal
+// form included, views and tiny pictures too.
+TEST(GuidedFilterColor, AByteGuideGivesTheBitsOfTheDoublesItStandsFor) {
+    const double scale = 1.0 / 255;
+    onBothKernelPaths([scale] {
+        std::uint64_t seed = 90;
+        for (const cv::Size& size : kSizes) {
+            const cv::Mat whole = randomImage(size.height + 3, size.width + 5, CV_8UC3, 0, 256, ++seed);
+            const cv::Mat bytes = whole(cv::Rect(2, 1, size.width, size.height));
+            cv::Mat doubles(bytes.size(), CV_64FC3);
+            for (int y = 0; y < bytes.rows; ++y)
+                for (int x = 0; x < 3 * bytes.cols; ++x)
+                    doubles.ptr<double>(y)[x] = bytes.ptr<uchar>(y)[x] * scale + 0.0;
+            const cv::Mat p = randomImage(size.height, size.width, CV_64FC1, 0, 1, ++seed);
+            for (int r : kRadii) {
+                cv::Mat underBytes = p.clone(), underDoubles = p.clone();
+                guidedFilterColorInPlace(r, underBytes, ByteGuide{bytes, scale}, 0.01);
+                guidedFilterColorInPlace(r, underDoubles, doubles, 0.01);
+                EXPECT_BIT_EQUAL(underBytes, underDoubles);
+                EXPECT_BIT_EQUAL(underBytes, literalFilter(r, doubles, p, 0.01));
+            }
+        }
+    });
+    cv::Mat plane(4, 4, CV_64FC1, cv::Scalar(0.5));
+    EXPECT_THROW(guidedFilterColorInPlace(1, plane, ByteGuide{cv::Mat(4, 4, CV_16UC3), scale}, 0.01),
+                 std::invalid_argument);
+}
