@@ -3,7 +3,6 @@
 #include "filters/quotient_or_zero.hpp"
 #include "stages/clean_deblock.hpp"
 #include "stages/clean_noise.hpp"
-#include "util/elementwise_in_chunks.hpp"
 #include "util/run_report.hpp"
 
 #include <cmath>
@@ -52,12 +51,6 @@ private:
     std::ostream* out_;
 };
 
-// Divides the image by the correction map; a zero factor yields 0 rather
-// than an infinite value, and the quotient is rounded and saturated to 8 bits.
-cv::Mat dividedByMap(const cv::Mat& image, const cv::Mat& map) {
-    return convertedInChunks(quotientOrZero(convertedInChunks(image, CV_64F), map), CV_8U);
-}
-
 // Stretches with the limits measured on the image itself.
 class MeasuredLimits : public StretchLimitChooser {
 public:
@@ -88,7 +81,7 @@ cv::Mat enhanceChoosingLimits(const cv::Mat& bgr8, const DehazeContext& context,
     run.beginStage("Color Correction", ends.colorCorrection);
     cv::Mat correctionMap;
     context.colorCorrection(kStageRadius, correctionMap, working, kStageEps);
-    working = dividedByMap(working, correctionMap);
+    working = bytesDividedByMap(working, correctionMap);
     correctionMap.release();
     stretchWithChosenLimits(working, Stretch::afterColorCorrection, chooser);
     throwIfStopRequested(&run);
