@@ -52,8 +52,8 @@ GuideRow guideRow(const FilterPlanes& in, int row, int c0, int c1) {
     double* g0 = g1 + n;
     if (in.guide.depth() == CV_8U) {
         const double* byteValue = in.byteValues.data();
-        deinterleave(in.guide.ptr<uchar>(row) + 3 * c0, n, [byteValue](uchar v) { return byteValue[v]; }, g2, g1,
-                     g0);
+        const auto value = [byteValue](uchar v) { return byteValue[v]; };
+        deinterleave(in.guide.ptr<uchar>(row) + 3 * c0, n, value, g2, g1, g0);
     } else {
         deinterleave(in.guide.ptr<double>(row) + 3 * c0, n, [](double v) { return v; }, g2, g1, g0);
     }

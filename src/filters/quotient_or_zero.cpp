@@ -26,9 +26,10 @@ cv::Mat quotientOrZero(const cv::Mat& numerator, const cv::Mat& denominator) {
 }
 
 cv::Mat bytesDividedByMap(const cv::Mat& image8u, const cv::Mat& map) {
-    if (image8u.size() != map.size() || image8u.channels() != map.channels() || image8u.depth() != CV_8U ||
-        map.depth() != CV_64F)
-        throw std::invalid_argument("bytesDividedByMap: expected an 8-bit image and a CV_64F map of its shape");
+    if (image8u.size() != map.size() || image8u.channels() != map.channels() ||
+        image8u.depth() != CV_8U || map.depth() != CV_64F)
+        throw std::invalid_argument(
+            "bytesDividedByMap: expected an 8-bit image and a CV_64F map of its shape");
     cv::Mat result(image8u.size(), image8u.type());
     const int width = image8u.cols * image8u.channels();
     cv::parallel_for_(cv::Range(0, image8u.rows), [&](const cv::Range& range) {

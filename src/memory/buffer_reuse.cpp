@@ -69,7 +69,8 @@ std::uintptr_t mapSpan(std::size_t span) {
     const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(mapped);
     const std::uintptr_t base = huge ? roundUp(start, kHugePageBytes) : start;
     if (base > start) munmap(mapped, base - start);
-    if (start + asked > base + span) munmap(reinterpret_cast<void*>(base + span), start + asked - base - span);
+    const std::uintptr_t end = base + span;
+    if (start + asked > end) munmap(reinterpret_cast<void*>(end), start + asked - end);
 #ifdef MADV_HUGEPAGE
     madvise(reinterpret_cast<void*>(base), span, MADV_HUGEPAGE);  // a refusal costs nothing
 #endif

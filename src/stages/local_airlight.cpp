@@ -81,7 +81,8 @@ int candidateCount(const double* d, DescendingRanks& ranks, int n, int kTop) {
     const int boundaryRank = std::min(kTop, n - 1);
     ranks.settleTop(boundaryRank + 1);
     const double boundary = d[ranks.indexAt(boundaryRank)];
-    const int atOrAbove = static_cast<int>(std::count_if(d, d + n, [boundary](double v) { return !(boundary > v); }));
+    const auto atOrAboveBoundary = [boundary](double v) { return !(boundary > v); };
+    const int atOrAbove = static_cast<int>(std::count_if(d, d + n, atOrAboveBoundary));
     const int k = atOrAbove <= n - 2 ? atOrAbove - 1 : n - 1;
     return std::max(k, 1);
 }
