@@ -63,7 +63,7 @@ def process_picture(job: Dict) -> Dict:
     try:
         _make_folder(job["output_path"])
         nightdehaze.enhance_file(job["input_path"], job["output_path"], gamma=job["gamma"],
-                                 non_local=job["non_local"], maps=job["maps"])
+                                 non_local=job["non_local"], clean=job["clean"], maps=job["maps"])
         record["megapixels"] = _megapixels(job["output_path"])
     except Exception as error:  # a picture's failure is recorded, the batch goes on
         record["status"], record["reason"] = "failed", _reason(error)

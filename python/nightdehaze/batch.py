@@ -81,6 +81,9 @@ def _parser() -> argparse.ArgumentParser:
                         help="colour-correction exponent, greater than 0 (default: 1.2)")
     parser.add_argument("--non-local", action="store_true",
                         help="smooth with the non-local guided filter (much slower)")
+    parser.add_argument("--clean", action="store_true",
+                        help="suppress the JPEG blocks and sensor noise that the enhancement would "
+                             "amplify, as the tool's --clean")
     parser.add_argument("--maps", action="store_true",
                         help="also write the airlight and transmission maps, <result stem>_A.bmp "
                              "and <result stem>_T.bmp")
@@ -109,7 +112,8 @@ def _job(picture: Picture, options: argparse.Namespace) -> Dict:
     return {"input": picture.source, "output": picture.output,
             "input_path": os.path.abspath(picture.source),
             "output_path": os.path.abspath(picture.output),
-            "gamma": options.gamma, "non_local": options.non_local, "maps": options.maps}
+            "gamma": options.gamma, "non_local": options.non_local, "clean": options.clean,
+            "maps": options.maps}
 
 
 def _skipped(picture: Picture) -> Dict:

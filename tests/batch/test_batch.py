@@ -81,25 +81,26 @@ def test_cluster_of_separate_processes_runs_a_batch_and_resumes_it(tmp_path, clu
     photos = tmp_path / "photos"
     sources = [write_picture(photos / f"p{k}.png", 40 + k, 30, k) for k in range(6)]
     clear = tmp_path / "clear"
-    first = run_batch(photos, "--output-dir", clear, "--scheduler", cluster.address,
+    first = run_batch(photos, "--output-dir", clear, "--scheduler", cluster.address, "--clean",
                       "--report", tmp_path / "first.json")
     assert first.returncode == 0, first.stderr
     for source in sources:
         name = source.stem + "_J.bmp"
-        assert (clear / name).read_bytes() == tool_bytes(source, name, tmp_path)[name]
+        assert (clear / name).read_bytes() == tool_bytes(source, name, tmp_path, "--clean")[name]
     workers = {r["worker"] for r in json.loads((tmp_path / "first.json").read_text())["records"]}
     with cluster.client() as client:
         assert workers <= set(client.scheduler_info()["workers"])
 
     (clear / "p0_J.bmp").unlink()
     (clear / "p1_J.bmp").write_bytes(b"kept as it is")
-    second = run_batch(photos, "--output-dir", clear, "--scheduler", cluster.address,
+    second = run_batch(photos, "--output-dir", clear, "--scheduler", cluster.address, "--clean",
                        "--resume", "--report", tmp_path / "second.json")
     assert second.returncode == 0, second.stderr
     report = json.loads((tmp_path / "second.json").read_text())
     assert [r["status"] for r in report["records"]] == ["done"] + ["skipped"] * 5
     assert report["summary"]["skipped"] == 5 and report["summary"]["done"] == 1
-    assert (clear / "p0_J.bmp").read_bytes() == tool_bytes(sources[0], "p0_J.bmp", tmp_path)["p0_J.bmp"]
+    assert ((clear / "p0_J.bmp").read_bytes() ==
+            tool_bytes(sources[0], "p0_J.bmp", tmp_path, "--clean")["p0_J.bmp"])
     assert (clear / "p1_J.bmp").read_bytes() == b"kept as it is"
 
 
