@@ -1,6 +1,6 @@
 #include "api/enhance_with_limits.hpp"
 
-#include "filters/quotient_or_zero.hpp"
+#include "filters/bytes_divided_by_map.hpp"
 #include "stages/clean_deblock.hpp"
 #include "stages/clean_noise.hpp"
 #include "util/run_report.hpp"

@@ -3,7 +3,6 @@
 #include "nightdehaze/nightdehaze.hpp"
 #include "filters/guided_filter_color.hpp"
 #include "filters/non_local_guided_filter.hpp"
-#include "filters/quotient_or_zero.hpp"
 #include "stages/local_airlight.hpp"
 #include "filters/window_extrema.hpp"
 #include "test_images.hpp"
@@ -241,7 +240,13 @@ cv::Mat dividedByMapLiteral(const cv::Mat& image, const cv::Mat& map) {
     const testing_support::DispatchOff dispatchOff;
     cv::Mat working;
     image.convertTo(working, CV_64F);
-    working = quotientOrZero(working, map);
+    cv::Mat quotient(working.size(), working.type());
+    for (int i = 0; i < working.rows; ++i)
+        for (int j = 0; j < working.cols * working.channels(); ++j) {
+            const double d = map.ptr<double>(i)[j];
+            quotient.ptr<double>(i)[j] = d != 0.0 ? working.ptr<double>(i)[j] / d : 0.0;
+        }
+    working = quotient;
     working.convertTo(working, CV_8U);
     return working;
 }

@@ -1,4 +1,4 @@
-#include "filters/quotient_or_zero.hpp"
+#include "filters/bytes_divided_by_map.hpp"
 
 #include "util/exact_arithmetic.hpp"
 
@@ -7,23 +7,6 @@
 #include <stdexcept>
 
 namespace nightdehaze::detail {
-
-cv::Mat quotientOrZero(const cv::Mat& numerator, const cv::Mat& denominator) {
-    if (numerator.size() != denominator.size() || numerator.type() != denominator.type() ||
-        numerator.depth() != CV_64F)
-        throw std::invalid_argument("quotientOrZero: operands must be CV_64F of one size and type");
-    cv::Mat result(numerator.size(), numerator.type());
-    const int width = numerator.cols * numerator.channels();
-    cv::parallel_for_(cv::Range(0, numerator.rows), [&](const cv::Range& range) {
-        for (int i = range.start; i < range.end; ++i) {
-            const double* a = numerator.ptr<double>(i);
-            const double* b = denominator.ptr<double>(i);
-            double* out = result.ptr<double>(i);
-            for (int j = 0; j < width; ++j) out[j] = b[j] != 0.0 ? a[j] / b[j] : 0.0;
-        }
-    });
-    return result;
-}
 
 cv::Mat bytesDividedByMap(const cv::Mat& image8u, const cv::Mat& map) {
     if (image8u.size() != map.size() || image8u.channels() != map.channels() ||
