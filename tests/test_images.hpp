@@ -32,6 +32,17 @@ inline cv::Mat randomPhoto(int rows, int cols, std::uint64_t seed) {
     return out;
 }
 
+// A black picture with a grey band on the right and a 2x3 speck of value 1
+// at kFaintSpeck: light compensation brightens the speck far beyond the int
+// range, which must give black, never white.
+const cv::Rect kFaintSpeck(20, 40, 3, 2);
+inline cv::Mat blackWithFaintSpeck() {
+    cv::Mat picture(120, 160, CV_8UC3, cv::Scalar::all(0));
+    picture.colRange(100, 160).setTo(cv::Scalar::all(180));
+    picture(kFaintSpeck).setTo(cv::Scalar::all(1));
+    return picture;
+}
+
 // Index of the first element whose bytes differ, or -1 when the two matrices
 // have the same size, type and bytes (so -0.0 differs from 0.0 and a NaN
 // matches only the same NaN).

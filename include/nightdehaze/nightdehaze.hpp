@@ -258,7 +258,8 @@ void nonLocalGuidedFilter(int r, int s, cv::Mat& q, cv::Mat I, cv::Mat p, double
 
 // Pads a single-channel image by r on every side, mirroring across each edge
 // with the edge itself repeated (c b a | a b c d | d c b). The result is always
-// CV_8UC1: other depths are rounded and saturated to 0..255 on the way in.
+// CV_8UC1: other depths are rounded and saturated to 0..255 on the way in (as
+// convertTo on x86-64: a double beyond the int range, or NaN, gives 0).
 // A border wider than the image keeps reflecting (b b a | a b | b a a), so an
 // image smaller than a patch still pads. dst becomes a new (R+2r) x (C+2r)
 // matrix, never sharing storage with src (dst may be the same object as src).

@@ -6,6 +6,7 @@
 #include "app/input_image.hpp"
 #include "app/memory_budget.hpp"
 #include "app/output_name.hpp"
+#include "util/rounded_to_bytes.hpp"
 
 #include <iostream>
 #include <stdexcept>
@@ -88,8 +89,7 @@ std::vector<OutputFile> encodeOutputs(const PictureJob& job, const OutputPlan& p
     }
     std::vector<OutputFile> files{{plan.result, std::move(result)}};
     if (!plan.airlight.empty()) {
-        cv::Mat transmission;
-        maps.transmission.convertTo(transmission, CV_8U, 255.0);
+        const cv::Mat transmission = nightdehaze::detail::scaledToBytes(maps.transmission, 255.0);
         files.push_back({plan.airlight, encodeImage(plan.airlight, maps.airlight, plan.encoderParameters)});
         files.push_back({plan.transmission, encodeImage(plan.transmission, transmission, plan.encoderParameters)});
     }

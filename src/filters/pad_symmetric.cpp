@@ -1,4 +1,5 @@
 #include "nightdehaze/nightdehaze.hpp"
+#include "util/rounded_to_bytes.hpp"
 
 #include <opencv2/core.hpp>
 
@@ -16,7 +17,10 @@ void padSymmetric(int r, cv::Mat& dst, cv::Mat src) {
         throw std::invalid_argument("padSymmetric: source must have one channel, got " +
                                     std::to_string(src.channels()));
     cv::Mat grey;
-    src.convertTo(grey, CV_8U);
+    if (src.depth() == CV_64F)
+        grey = detail::roundedToBytes(src);
+    else
+        src.convertTo(grey, CV_8U);
     // BORDER_REFLECT repeats the edge and, for a border wider than the image,
     // reflects again at the far side: exactly the mirror rule above.
     cv::Mat padded;

@@ -1,5 +1,7 @@
 #include "stages/clean_deblock.hpp"
 
+#include "util/exact_arithmetic.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -109,8 +111,7 @@ cv::Mat roundedWithDither(const cv::Mat& deblocked, const cv::Mat& bgr8) {
         for (int x = 0; x < result.cols; ++x)
             for (int c = 0; c < 3; ++c)
                 if (v[x][c] != out[x][c])
-                    out[x][c] = cv::saturate_cast<uchar>(
-                        std::floor(v[x][c] + ditherThreshold(y, x, c)));
+                    out[x][c] = roundToByte(std::floor(v[x][c] + ditherThreshold(y, x, c)));
     }
     return result;
 }

@@ -1,6 +1,7 @@
 #include "stages/clean_noise.hpp"
 
 #include "filters/box_sum_rows.hpp"
+#include "util/rounded_to_bytes.hpp"
 #include "nightdehaze/nightdehaze.hpp"
 
 #include <algorithm>
@@ -105,7 +106,7 @@ cv::Mat suppressAmplifiedNoise(const cv::Mat& input, const cv::Mat& output, doub
         cv::Mat normalised = out / scale;
         guidedFilterGray(kSmoothingRadius, normalised, normalised, normalised, kSmoothingEps);
         cv::Mat restored = normalised.mul(scale);
-        restored.convertTo(cleaned[c], CV_8U);
+        cleaned[c] = roundedToBytes(restored);
     }
     cv::Mat result;
     cv::merge(cleaned, result);

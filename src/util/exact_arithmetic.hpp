@@ -28,20 +28,27 @@ inline double weightedSum(double a, double alpha, double b, double beta) {
 inline double maxWith(double x, double bound) { return x > bound ? x : bound; }
 inline double minWith(double x, double bound) { return x < bound ? x : bound; }
 
-// Rounds to the nearest integer, halves to even, and saturates to 0..255; NaN
-// gives 0. Equals cv::saturate_cast<uchar> wherever |x| < 2^31 (beyond that
-// OpenCV's x86 conversion wraps to 0; here large values saturate to 255).
+// cv::saturate_cast<uchar> as x86-64 computes it, on every CPU: the nearest
+// integer, halves to even, saturated to 0..255. NaN and values whose rounding
+// leaves the int range give 0, since x86's conversion returns INT_MIN for them
+// (the "integer indefinite"), which saturates to 0: a huge quotient over a
+// black neighbourhood stays black instead of turning white.
 // Adding and subtracting 2^52 rounds a double in [0, 255] to an integer in the
 // current (nearest-even) rounding mode without a library call.
+constexpr double kFirstDoubleBeyondInt = 2147483647.5;  // rounds (to even) to 2^31
 inline uchar roundToByte(double x) {
     const double clamped = x > 0.0 ? (x < 255.0 ? x : 255.0) : 0.0;
-    return static_cast<uchar>((clamped + 0x1p52) - 0x1p52);
+    const uchar rounded = static_cast<uchar>((clamped + 0x1p52) - 0x1p52);
+    return x < kFirstDoubleBeyondInt ? rounded : 0;
 }
 
-// The same for a float (cv::saturate_cast<uchar> of a float).
+// The same for a float (cv::saturate_cast<uchar> of a float); the largest
+// float below 2^31 still rounds into the int range.
+constexpr float kFirstFloatBeyondInt = 0x1p31f;
 inline uchar roundToByte(float x) {
     const float clamped = x > 0.0f ? (x < 255.0f ? x : 255.0f) : 0.0f;
-    return static_cast<uchar>((clamped + 0x1p23f) - 0x1p23f);
+    const uchar rounded = static_cast<uchar>((clamped + 0x1p23f) - 0x1p23f);
+    return x < kFirstFloatBeyondInt ? rounded : 0;
 }
 
 }  // namespace nightdehaze::detail

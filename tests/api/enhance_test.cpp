@@ -185,3 +185,11 @@ TEST(Enhance, BlackStaysBlackAndUniformGreyStaysGrey) {
     EXPECT_EQ(cv::norm(planes[0], planes[1], cv::NORM_INF), 0.0);
     EXPECT_EQ(cv::norm(planes[1], planes[2], cv::NORM_INF), 0.0);
 }
+
+// Regression: the faint speck came out white (255) after the own conversion
+// loops saturated values beyond the int range; OpenCV's x86 value is 0.
+TEST(Enhance, FaintPixelsInABlackAreaStayBlack) {
+    const cv::Mat out = enhance(testing_support::blackWithFaintSpeck(), DehazeContext());
+    EXPECT_EQ(cv::countNonZero(out(testing_support::kFaintSpeck).reshape(1)), 0)
+        << out(testing_support::kFaintSpeck);
+}

@@ -110,3 +110,12 @@ TEST(VideoEnhancer, StageLinesOnceAndBadArgumentsRefused) {
     badGamma.gamma = -1.0;
     EXPECT_THROW(VideoEnhancer(badGamma, VideoOptions()), std::invalid_argument);
 }
+
+// Regression (see Enhance.FaintPixelsInABlackAreaStayBlack), steady and per frame.
+TEST(VideoEnhancer, FaintPixelsInABlackAreaStayBlack) {
+    const std::vector<cv::Mat> frames(4, testing_support::blackWithFaintSpeck());
+    for (bool steady : {true, false})
+        for (const cv::Mat& out : enhanced(frames, steady, 2))
+            EXPECT_EQ(cv::countNonZero(out(testing_support::kFaintSpeck).reshape(1)), 0)
+                << "steady " << steady << ": " << out(testing_support::kFaintSpeck);
+}

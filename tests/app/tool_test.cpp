@@ -208,3 +208,14 @@ TEST(Tool, NonLocalOptionSwitchesTheFilter) {
     expectImageOfSize(dir / "nl.bmp", cv::Size(64, 48));
     EXPECT_NE(readFile(dir / "nl.bmp"), readFile(dir / "gf.bmp"));
 }
+
+// Regression (see Enhance.FaintPixelsInABlackAreaStayBlack), through the tool.
+TEST(Tool, FaintPixelsInABlackAreaStayBlack) {
+    ScratchDir dir;
+    ASSERT_TRUE(cv::imwrite((dir / "black.png").string(), testing_support::blackWithFaintSpeck()));
+    ToolRun run = runTool({"black.png"}, dir.path());
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    const cv::Mat out = cv::imread((dir / "black_J.bmp").string());
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(cv::countNonZero(out(testing_support::kFaintSpeck).reshape(1)), 0);
+}

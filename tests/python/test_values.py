@@ -169,3 +169,16 @@ def test_kernels_equal_their_literal_definitions(rows, cols):
     np.testing.assert_allclose(
         nd.non_local_guided_filter(image8, unit * 255, patch_radius=1, search_radius=0),
         unit * 255, rtol=1e-12)
+
+
+def test_faint_pixels_in_a_black_area_stay_black():
+    """Regression: a faint speck in black came out white (255) from enhance."""
+    image = np.zeros((120, 160, 3), np.uint8)
+    image[:, 100:] = 180
+    image[40:42, 20:23] = 1
+    assert not nd.enhance(image)[40:42, 20:23].any()
+    enhancers = [nd.VideoEnhancer(steady=steady) for steady in (True, False)]
+    for enhancer in enhancers:
+        out = [enhancer.push(image) for _ in range(3)] + enhancer.flush()
+        done = [frame for frame in out if frame is not None]
+        assert done and not any(frame[40:42, 20:23].any() for frame in done)

@@ -5,6 +5,7 @@
 // over every colour.
 #include "util/exact_arithmetic.hpp"
 #include "util/hsv_to_bgr.hpp"
+#include "util/rounded_to_bytes.hpp"
 #include "test_images.hpp"
 
 #include <gtest/gtest.h>
@@ -105,13 +106,16 @@ TEST(ExactArithmetic, NanAndEqualZerosTakeTheBoundAsOpenCVsVectorLanesDo) {
     EXPECT_EQ(roundToByte(nan), 0);
 }
 
-TEST(ExactArithmetic, RoundToByteIsConvertToWithinTheIntRange) {
-    // Ties at every level and beyond, signed zeros, NaN, then random values.
+TEST(ExactArithmetic, RoundToByteIsConvertTo) {
+    // Ties at every level and beyond, signed zeros, NaN, the ends of the int
+    // range, then random values.
+    const double inf = std::numeric_limits<double>::infinity();
     std::vector<double> v{-0.0, 0.0, std::numeric_limits<double>::quiet_NaN(), 255.49999999999997,
-                          -2147483000.0, 2147483000.0};
+                          -2147483000.0, 2147483000.0, 2147483647.4999998, 2147483647.5,
+                          2147483648.0, -2147483648.5, -2147483649.0, 4e9, 1e300, inf, -inf};
     for (int k = -3; k < 259; ++k) v.insert(v.end(), {k + 0.5, k + 0.49999999999999994, double(k)});
     cv::RNG rng(3);
-    for (int k = 0; k < 3000; ++k) v.push_back(k % 2 ? rng.uniform(-3.0, 300.0) : rng.uniform(-2e9, 2e9));
+    for (int k = 0; k < 3000; ++k) v.push_back(k % 2 ? rng.uniform(-3.0, 300.0) : rng.uniform(-3e9, 3e9));
     for (int n : lengths()) {
         const cv::Mat in = cv::Mat(v).reshape(1, 1).colRange(0, std::min<int>(n, int(v.size())));
         cv::Mat expected;
@@ -125,12 +129,18 @@ TEST(ExactArithmetic, RoundToByteIsConvertToWithinTheIntRange) {
     }
 }
 
-TEST(ExactArithmetic, ValuesBeyondTheIntRangeSaturate) {
-    // OpenCV's x86 conversion wraps these to 0; saturation is what 8 bits mean.
-    for (double huge : {2147483648.0, 4e9, 1e300, std::numeric_limits<double>::infinity()}) {
-        EXPECT_EQ(roundToByte(huge), 255) << huge;
+// Regression: values whose rounding leaves the int range gave 255 (a white
+// speck in a black area) where x86's conversion gives 0.
+TEST(ExactArithmetic, ValuesBeyondTheIntRangeGiveZeroAsOnX86) {
+    EXPECT_EQ(roundToByte(2147483647.4999998), 255);
+    for (double huge : {2147483647.5, 2147483648.0, 4e9, 1e300, std::numeric_limits<double>::infinity()}) {
+        EXPECT_EQ(roundToByte(huge), 0) << huge;
         EXPECT_EQ(roundToByte(-huge), 0) << huge;
     }
+    EXPECT_EQ(roundToByte(2147483520.0f), 255);  // the largest float below 2^31
+    for (float huge : {0x1p31f, 1e30f, std::numeric_limits<float>::infinity(),
+                       std::numeric_limits<float>::quiet_NaN()})
+        EXPECT_EQ(roundToByte(huge), 0) << huge;
     EXPECT_EQ(roundToByte(255.49999999999997f), 255);
     EXPECT_EQ(roundToByte(0.5f), 0);
     EXPECT_EQ(roundToByte(1.5f), 2);
@@ -177,5 +187,29 @@ TEST(ExactArithmetic, BgrToHsvIsTheSameWithAndWithoutDispatch) {
             cv::cvtColor(bgr, off, cv::COLOR_BGR2HSV);
         }
         EXPECT_BIT_EQUAL(native, off);
+    }
+}
+
+// Whole images to bytes against convertTo, plain and scaled (the
+// transmission map's bytes), on views, tiny rows and several channel counts,
+// with values whose scaled product is a half in floats and not in doubles.
+TEST(ExactArithmetic, ImagesToBytesAreConvertTo) {
+    std::vector<double> special{0.0, -0.0, 1.0, 1e10, -1e10, 0.9980392462183403,
+                                std::numeric_limits<double>::quiet_NaN()};
+    for (int k = 0; k < 255; ++k) special.insert(special.end(), {(k + 0.5) / 255, (k + 0.5) / 255 * (1 + 3e-8)});
+    for (int type : {CV_64FC1, CV_64FC3}) {
+        cv::Mat m = testing_support::randomImage(37, 41, type, -0.1, 1.1, 9 + type);
+        for (size_t k = 0; k < m.total() * m.channels(); k += 2) m.ptr<double>()[k] = special[k / 2 % special.size()];
+        for (const cv::Mat& in : {m, m(cv::Rect(3, 2, 31, 30)), m(cv::Rect(5, 1, 2, 3)), m.row(4).colRange(0, 5)}) {
+            SCOPED_TRACE(testing::Message() << in.size() << " channels " << in.channels());
+            cv::Mat plain, scaled;
+            {
+                const DispatchOff off;
+                in.convertTo(plain, CV_8U);
+                in.convertTo(scaled, CV_8U, 255.0);
+            }
+            EXPECT_BIT_EQUAL(roundedToBytes(in), plain);
+            EXPECT_BIT_EQUAL(scaledToBytes(in, 255.0), scaled);
+        }
     }
 }
