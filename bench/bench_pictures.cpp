@@ -1,7 +1,7 @@
 #include "bench_pictures.hpp"
 
-#include "memory/buffer_reuse.hpp"
-#include "memory/heap_retention.hpp"
+#include "core/memory/buffer_reuse.hpp"
+#include "core/memory/heap_retention.hpp"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>

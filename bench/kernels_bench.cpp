@@ -2,7 +2,7 @@
 // comparable work, on the same picture, in the same iteration, on one thread,
 // and reports both times and their ratio (ours / anchor).
 #include "bench_pictures.hpp"
-#include "filters/guided_filter_color.hpp"
+#include "core/filters/guided_filter_color.hpp"
 #include "nightdehaze/nightdehaze.hpp"
 
 #include <benchmark/benchmark.h>

@@ -2,7 +2,7 @@
 // eps = 100) against OpenCV's non-local means denoiser on the same picture.
 // The anchor always runs single-threaded; the filter with the thread count
 // given as the first argument. Counters: seconds of each and their ratio.
-#include "filters/non_local_guided_filter.hpp"
+#include "core/filters/non_local_guided_filter.hpp"
 
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>

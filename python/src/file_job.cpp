@@ -1,14 +1,14 @@
 #include "file_job.hpp"
 
-#include "app/file_error.hpp"
-#include "app/output_files.hpp"
-#include "app/photo_metadata.hpp"
-#include "app/picture_job.hpp"
+#include "files/file_error.hpp"
+#include "files/output_files.hpp"
+#include "files/photo_metadata.hpp"
+#include "files/picture_job.hpp"
+#include "files/signals_held.hpp"
 #include "interruption.hpp"
 #include "nightdehaze/nightdehaze.hpp"
 
 #include <cerrno>
-#include <csignal>
 #include <mutex>
 #include <new>
 
@@ -19,35 +19,6 @@ namespace {
 // Decoding and writing redirect standard error, point OpenCV's scratch
 // directory elsewhere and install signal handlers: one thread at a time.
 std::mutex fileAccess;
-
-// While writing, the tool's writer replaces the SIGINT and SIGTERM handlers
-// with its own, which remove the temporaries and end the process. Here the
-// signals stay blocked on the writing thread and wait until the write is done
-// and the interpreter's handlers are back: Ctrl-C then raises KeyboardInterrupt
-// as usual and the process lives on.
-class SignalsWaitForTheWrite {
-public:
-    SignalsWaitForTheWrite() {
-        sigaction(SIGINT, nullptr, &interrupt_);
-        sigaction(SIGTERM, nullptr, &terminate_);
-        sigset_t both;
-        sigemptyset(&both);
-        sigaddset(&both, SIGINT);
-        sigaddset(&both, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &both, &previousMask_);
-    }
-    ~SignalsWaitForTheWrite() {
-        sigaction(SIGINT, &interrupt_, nullptr);
-        sigaction(SIGTERM, &terminate_, nullptr);
-        pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
-    }
-    SignalsWaitForTheWrite(const SignalsWaitForTheWrite&) = delete;
-    SignalsWaitForTheWrite& operator=(const SignalsWaitForTheWrite&) = delete;
-
-private:
-    struct sigaction interrupt_ {}, terminate_ {};
-    sigset_t previousMask_{};
-};
 
 // The tool's checks that a run would fail, as FileError: a usage error of the
 // tool is a request the file cannot satisfy (errno 0).
@@ -72,7 +43,10 @@ PictureInput readPicture(const PictureJob& job, const OutputPlan& plan) {
 
 void writeOutputs(const std::vector<OutputFile>& outputs) {
     std::lock_guard<std::mutex> lock(fileAccess);
-    SignalsWaitForTheWrite signalsWait;
+    // The writer's own handlers stand in for the interpreter's meanwhile; a
+    // signal waits on this thread until the write is done and the
+    // interpreter's handlers are back, then raises KeyboardInterrupt as usual.
+    const SignalsHeld held;
     writeFilesAtomically(outputs);
 }
 

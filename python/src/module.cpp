@@ -2,11 +2,11 @@
 // (nightdehaze/__init__.py) checks and converts arguments and documents them;
 // this layer takes C-contiguous uint8/float64 arrays only, releases the GIL
 // while the library runs and lets Ctrl-C stop it.
-#include "app/file_error.hpp"
+#include "files/one_line.hpp"
+#include "files/file_error.hpp"
 #include "arrays.hpp"
 #include "file_job.hpp"
 #include "interruption.hpp"
-#include "memory/buffer_reuse.hpp"
 #include "nightdehaze/nightdehaze.hpp"
 #include "video.hpp"
 
@@ -27,14 +27,6 @@ using nightdehaze_python::matView;
 using nightdehaze_python::runWithoutGil;
 
 namespace {
-
-// Library messages may span lines; Python reports each failure on one line.
-std::string oneLine(std::string text) {
-    for (char& c : text)
-        if (c == '\n' || c == '\r') c = ' ';
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    return text;
-}
 
 // FileError as the exception a Python caller expects: ValueError when the
 // content or the request is at fault, MemoryError, else the OSError subclass of
@@ -219,9 +211,6 @@ void bindContext(py::module_& m) {
 
 PYBIND11_MODULE(_core, m) {
     m.doc() = "The compiled core of the nightdehaze package; use the nightdehaze package.";
-    // Freed large buffers are kept for the next call, as in the tool: the
-    // pipeline's many planes of one size then do not fault in fresh pages.
-    nightdehaze::detail::installBufferReuse();
     nightdehaze_python::rememberMainThread();
     py::register_exception_translator(&translateExceptions);
 

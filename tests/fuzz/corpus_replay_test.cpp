@@ -3,7 +3,7 @@
 // the fuzzer starts from.
 #include "fuzz/fuzz_one_input.hpp"
 
-#include "app/input_image.hpp"
+#include "files/input_image.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "fuzz/fuzz_one_input.hpp"
 
-#include "app/input_image.hpp"
+#include "files/input_image.hpp"
 #include "nightdehaze/nightdehaze.hpp"
 
 #include <opencv2/imgproc.hpp>

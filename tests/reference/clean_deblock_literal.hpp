@@ -1,6 +1,6 @@
 #pragma once
 // Slow, literal JPEG grid deblocking, written pixel by pixel from its rule.
-#include "stages/clean_deblock.hpp"
+#include "core/stages/clean_deblock.hpp"
 
 #include <opencv2/core.hpp>
 

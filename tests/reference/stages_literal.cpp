@@ -1,10 +1,10 @@
 #include "reference/stages_literal.hpp"
 
 #include "nightdehaze/nightdehaze.hpp"
-#include "filters/guided_filter_color.hpp"
-#include "filters/non_local_guided_filter.hpp"
-#include "stages/local_airlight.hpp"
-#include "filters/window_extrema.hpp"
+#include "core/filters/guided_filter_color.hpp"
+#include "core/filters/non_local_guided_filter.hpp"
+#include "core/stages/local_airlight.hpp"
+#include "core/filters/window_extrema.hpp"
 #include "test_images.hpp"
 
 #include <opencv2/imgproc.hpp>

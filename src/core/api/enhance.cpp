@@ -1,0 +1,119 @@
+#include "core/api/enhance_with_limits.hpp"
+
+#include "core/stages/bytes_divided_by_map.hpp"
+#include "core/stages/clean_deblock.hpp"
+#include "core/stages/clean_noise.hpp"
+#include "core/memory/buffer_reuse.hpp"
+#include "core/runtime/run_report.hpp"
+
+#include <cmath>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+
+namespace nightdehaze {
+
+using namespace detail;
+
+namespace {
+
+constexpr int kStageRadius = 5;        // window radius of every stage
+constexpr double kStageEps = 0.01;     // guided-filter regularisation, 0..1 scale
+
+// Shares of the whole call at which each stage ends, from the stages' times
+// on one thread: the non-local filter makes the last two stages far longer.
+struct StageEnds {
+    double lightCompensation, colorCorrection;
+};
+constexpr StageEnds kGuidedStageEnds{0.12, 0.62};
+constexpr StageEnds kNonLocalStageEnds{0.02, 0.52};
+
+// Writes the tool's line as each stage begins.
+class StageLines : public ProgressMonitor {
+public:
+    explicit StageLines(std::ostream* out) : out_(out) {}
+    void stageBegins(const char* stage) override {
+        if (out_) writeStageLine(*out_, stage);
+    }
+
+private:
+    std::ostream* out_;
+};
+
+// Stretches with the limits measured on the image itself.
+class MeasuredLimits : public StretchLimitChooser {
+public:
+    StretchLimits choose(Stretch, const StretchLimits& measured) override { return measured; }
+};
+
+void stretchWithChosenLimits(cv::Mat& working, Stretch stretch, StretchLimitChooser& chooser) {
+    applyStretchLimits(working, working, chooser.choose(stretch, measureStretchLimits(working)));
+}
+
+}  // namespace
+
+namespace detail {
+
+void checkPicture(const char* caller, const char* noun, const cv::Mat& bgr8) {
+    if (bgr8.empty()) throw std::invalid_argument(std::string(caller) + ": the " + noun + " is empty");
+    if (bgr8.type() != CV_8UC3)
+        throw std::invalid_argument(std::string(caller) + ": expected an 8-bit three-channel " + noun +
+                                    " (CV_8UC3), got " + std::to_string(bgr8.channels()) +
+                                    " channel(s) of depth " + std::to_string(bgr8.depth()));
+}
+
+void checkGamma(const char* caller, double gamma) {
+    if (!std::isfinite(gamma) || !(gamma > 0.0))
+        throw std::invalid_argument(std::string(caller) + ": gamma must be a finite number greater than 0, not " +
+                                    std::to_string(gamma));
+}
+
+cv::Mat enhanceChoosingLimits(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* maps,
+                              ProgressMonitor& monitor, StretchLimitChooser& chooser) {
+    checkPicture("enhance", "image", bgr8);
+    checkGamma("enhance", context.gamma);
+    const BufferReuseDuringCall reuse;
+    RunReport run(monitor);
+    const StageEnds ends = context.useNonLocalFilter ? kNonLocalStageEnds : kGuidedStageEnds;
+    const cv::Mat input = context.clean ? deblockJpegGrid(bgr8) : bgr8;
+    cv::Mat working = input.clone();
+
+    run.beginStage("Light Compensation", ends.lightCompensation);
+    lightCompensation(kStageRadius, working, working, kStageEps);
+    stretchWithChosenLimits(working, Stretch::afterLightCompensation, chooser);
+    throwIfStopRequested(&run);
+
+    run.beginStage("Color Correction", ends.colorCorrection);
+    cv::Mat correctionMap;
+    context.colorCorrection(kStageRadius, correctionMap, working, kStageEps);
+    working = bytesDividedByMap(working, correctionMap);
+    correctionMap.release();
+    stretchWithChosenLimits(working, Stretch::afterColorCorrection, chooser);
+    throwIfStopRequested(&run);
+
+    run.beginStage("Dehazing", 1.0);
+    cv::Mat dehazed;
+    HazeMaps discarded;
+    HazeMaps& out = maps ? *maps : discarded;
+    out = HazeMaps();  // fresh matrices: the caller's old ones may share pixels with bgr8
+    context.dehaze(kStageRadius, dehazed, out.airlight, out.transmission, working, kStageEps);
+    if (context.clean) dehazed = suppressAmplifiedNoise(input, dehazed, estimateNoiseLevel(input));
+    run.finish();
+    return dehazed;
+}
+
+}  // namespace detail
+
+cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* maps,
+                ProgressMonitor& monitor) {
+    MeasuredLimits measured;
+    return enhanceChoosingLimits(bgr8, context, maps, monitor, measured);
+}
+
+cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* maps,
+                std::ostream* progress) {
+    StageLines lines(progress);
+    return enhance(bgr8, context, maps, lines);
+}
+
+}  // namespace nightdehaze

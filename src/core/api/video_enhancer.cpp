@@ -1,0 +1,222 @@
+#include "core/api/enhance_with_limits.hpp"
+#include "core/api/steady_limits.hpp"
+#include "core/memory/buffer_reuse.hpp"
+#include "core/runtime/run_report.hpp"
+
+#include <opencv2/core/utility.hpp>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <thread>
+
+namespace nightdehaze {
+
+using namespace detail;
+
+namespace {
+
+struct Frame {
+    long long index;
+    cv::Mat input;
+    cv::Mat output;
+    std::exception_ptr failure;
+    bool done = false;
+};
+
+void checkOptions(const VideoOptions& options) {
+    if (!std::isfinite(options.framesPerSecond) || !(options.framesPerSecond > 0.0))
+        throw std::invalid_argument("VideoEnhancer: framesPerSecond must be a finite number above 0, not " +
+                                    std::to_string(options.framesPerSecond));
+    if (!std::isfinite(options.smoothingSeconds) || !(options.smoothingSeconds > 0.0))
+        throw std::invalid_argument("VideoEnhancer: smoothingSeconds must be a finite number above 0, not " +
+                                    std::to_string(options.smoothingSeconds));
+    if (options.parallelFrames < 0)
+        throw std::invalid_argument("VideoEnhancer: parallelFrames must be 0 or more, not " +
+                                    std::to_string(options.parallelFrames));
+}
+
+}  // namespace
+
+// Frames wait in a queue for one of the workers. The two stretches of frame n
+// take their limits only after frame n - 1 has taken its own, in turn, so the
+// smoothing sees the frames in order while the filters of several frames run
+// at once: a frame waits only for the short light-compensation and
+// colour-correction steps of the one before.
+struct VideoEnhancer::Pipeline {
+    Pipeline(const DehazeContext& context, const VideoOptions& options, std::ostream* stageLines)
+        : context(context), steady(options.steady), stageLines(stageLines),
+          limits{SteadyLimits(options.framesPerSecond, options.smoothingSeconds),
+                 SteadyLimits(options.framesPerSecond, options.smoothingSeconds)} {
+        const int workerCount = options.parallelFrames > 0 ? options.parallelFrames
+                                                           : std::max(1, cv::getNumThreads());
+        capacity = workerCount + 1;
+        for (int k = 0; k < workerCount; ++k) workers.emplace_back([this] { work(); });
+    }
+
+    ~Pipeline() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            closing = true;
+        }
+        changed.notify_all();
+        for (std::thread& worker : workers) worker.join();
+    }
+
+    void work() {
+        for (;;) {
+            std::shared_ptr<Frame> frame;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [this] { return closing || !waiting.empty(); });
+                if (closing) return;
+                frame = waiting.front();
+                waiting.pop_front();
+            }
+            enhanceFrame(*frame);
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                frame->done = true;
+                frame->input.release();
+            }
+            changed.notify_all();
+        }
+    }
+
+    void enhanceFrame(Frame& frame);
+    StretchLimits takeTurn(Stretch stretch, long long index, const StretchLimits* measured);
+
+    cv::Mat collectOldest() {
+        std::shared_ptr<Frame> oldest;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            oldest = inFlight.front();
+            changed.wait(lock, [&] { return oldest->done; });
+            inFlight.pop_front();
+        }
+        if (oldest->failure) std::rethrow_exception(oldest->failure);
+        return oldest->output;
+    }
+
+    const detail::BufferReuseDuringCall reuse;  // for the enhancer's whole life, between frames too
+    const DehazeContext context;
+    const bool steady;
+    std::ostream* const stageLines;
+    int capacity = 1;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::shared_ptr<Frame>> inFlight;  // oldest first: taken, not yet returned
+    std::deque<std::shared_ptr<Frame>> waiting;   // taken, not yet started
+    long long nextIndex = 0;
+    std::array<SteadyLimits, kStretchCount> limits;
+    std::array<long long, kStretchCount> turn{};  // the frame whose stretch takes its limits next
+    bool closing = false;
+    std::atomic<bool> stopping{false};
+    std::vector<std::thread> workers;
+};
+
+namespace {
+
+// The limits and reports of one frame's enhance call.
+class FrameRun : public StretchLimitChooser, public ProgressMonitor {
+public:
+    using TakeTurn = std::function<StretchLimits(Stretch, const StretchLimits*)>;
+    FrameRun(TakeTurn takeTurn, std::ostream* stageLines, const std::atomic<bool>& stopping)
+        : takeTurn_(std::move(takeTurn)), stageLines_(stageLines), stopping_(stopping) {}
+
+    // A frame that failed before its stretches still passes their turns on.
+    ~FrameRun() override {
+        for (int k = 0; k < kStretchCount; ++k)
+            if (!taken_[k]) takeTurn_(static_cast<Stretch>(k), nullptr);
+    }
+
+    StretchLimits choose(Stretch stretch, const StretchLimits& measured) override {
+        taken_[static_cast<int>(stretch)] = true;
+        return takeTurn_(stretch, &measured);
+    }
+
+    void stageBegins(const char* stage) override {
+        if (stageLines_) writeStageLine(*stageLines_, stage);
+    }
+
+    bool stopRequested() override { return stopping_.load(std::memory_order_relaxed); }
+
+private:
+    TakeTurn takeTurn_;
+    std::ostream* stageLines_;
+    const std::atomic<bool>& stopping_;
+    std::array<bool, kStretchCount> taken_{};
+};
+
+}  // namespace
+
+StretchLimits VideoEnhancer::Pipeline::takeTurn(Stretch stretch, long long index,
+                                                const StretchLimits* measured) {
+    const int k = static_cast<int>(stretch);
+    StretchLimits chosen;
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return turn[k] == index; });
+        if (measured) chosen = steady ? limits[k].next(*measured) : *measured;
+        ++turn[k];
+    }
+    changed.notify_all();
+    return chosen;
+}
+
+void VideoEnhancer::Pipeline::enhanceFrame(Frame& frame) {
+    try {
+        const long long index = frame.index;
+        FrameRun run([this, index](Stretch s, const StretchLimits* m) { return takeTurn(s, index, m); },
+                     index == 0 ? stageLines : nullptr, stopping);
+        frame.output = enhanceChoosingLimits(frame.input, context, nullptr, run, run);
+    } catch (...) {
+        frame.failure = std::current_exception();
+    }
+}
+
+VideoEnhancer::VideoEnhancer(const DehazeContext& context, const VideoOptions& options,
+                             std::ostream* stageLines) {
+    checkOptions(options);
+    checkGamma("VideoEnhancer", context.gamma);
+    pipeline_ = std::make_unique<Pipeline>(context, options, stageLines);
+}
+
+VideoEnhancer::~VideoEnhancer() {
+    pipeline_->stopping = true;
+}
+
+cv::Mat VideoEnhancer::push(const cv::Mat& frame) {
+    checkPicture("VideoEnhancer::push", "frame", frame);
+    Pipeline& p = *pipeline_;
+    auto taken = std::make_shared<Frame>();
+    taken->input = frame.clone();
+    {
+        std::lock_guard<std::mutex> lock(p.mutex);
+        taken->index = p.nextIndex++;
+        p.inFlight.push_back(taken);
+        p.waiting.push_back(taken);
+    }
+    p.changed.notify_all();
+    if (static_cast<int>(p.inFlight.size()) < p.capacity) return cv::Mat();
+    return p.collectOldest();
+}
+
+std::vector<cv::Mat> VideoEnhancer::flush() {
+    std::vector<cv::Mat> frames;
+    while (!pipeline_->inFlight.empty()) frames.push_back(pipeline_->collectOldest());
+    return frames;
+}
+
+int VideoEnhancer::framesInFlight() const { return static_cast<int>(pipeline_->inFlight.size()); }
+
+}  // namespace nightdehaze

@@ -1,0 +1,79 @@
+#include "core/exact/hsv_to_bgr.hpp"
+
+#include "core/exact/exact_arithmetic.hpp"
+
+#include <opencv2/core/utility.hpp>
+
+#include <cmath>
+#include <stdexcept>
+
+namespace nightdehaze::detail {
+
+namespace {
+
+constexpr float kHueScale = 6.0f / 180;          // sectors per unit of 8-bit hue
+constexpr float kInverseByte = 1.0f / 255.0f;
+constexpr float kByte = 255.0f;
+constexpr int kVectorBlock = 16;                 // pixels per block of OpenCV's baseline loop
+
+// Which of (v, v(1-s), v(1-sh), v(1-s(1-h))) each of b, g, r takes, per sector.
+constexpr int kSectorTable[6][3] = {{1, 3, 0}, {1, 0, 2}, {3, 0, 1}, {0, 2, 1}, {0, 1, 3}, {2, 1, 0}};
+
+void fromTable(const float tab[4], int sector, float bgr[3]) {
+    for (int c = 0; c < 3; ++c) bgr[c] = tab[kSectorTable[sector][c]];
+}
+
+// The vector formula: sector from the truncated hue, 8 bits by truncation.
+void vectorPixel(const uchar* hsv, uchar* bgr) {
+    const float s = static_cast<float>(hsv[1]) * kInverseByte;
+    const float v = static_cast<float>(hsv[2]) * kInverseByte;
+    float h = static_cast<float>(hsv[0]) * kHueScale;
+    const float whole = static_cast<float>(static_cast<int>(h));
+    h = h - whole;
+    const float tab[4] = {v, v * (1.0f - s), v * (1.0f - s * h), v * (1.0f - s * (1.0f - h))};
+    const float turns = static_cast<float>(static_cast<int>(whole * (1.0f / 6.0f)));
+    const int sector = static_cast<int>(whole - turns * 6.0f);
+    float out[3];
+    fromTable(tab, sector, out);
+    for (int c = 0; c < 3; ++c) {
+        const float scaledValue = out[c] * kByte;
+        bgr[c] = static_cast<uchar>(static_cast<int>(scaledValue));  // 0 <= value <= 255
+    }
+}
+
+// The scalar formula: hue reduced below 6 by repeated subtraction, 8 bits by
+// rounding.
+void scalarPixel(const uchar* hsv, uchar* bgr) {
+    const float s = static_cast<float>(hsv[1]) * kInverseByte;
+    const float v = static_cast<float>(hsv[2]) * kInverseByte;
+    float out[3] = {v, v, v};
+    if (s != 0) {
+        float h = static_cast<float>(hsv[0]) * kHueScale;
+        while (h >= 6) h -= 6;
+        int sector = static_cast<int>(std::floor(h));
+        h -= static_cast<float>(sector);
+        if (sector >= 6) sector = 0, h = 0.0f;
+        const float tab[4] = {v, v * (1.0f - s), v * (1.0f - s * h), v * (1.0f - s * (1.0f - h))};
+        fromTable(tab, sector, out);
+    }
+    for (int c = 0; c < 3; ++c) bgr[c] = roundToByte(out[c] * kByte);
+}
+
+}  // namespace
+
+cv::Mat hsvToBgr(const cv::Mat& hsv) {
+    if (hsv.type() != CV_8UC3) throw std::invalid_argument("hsvToBgr: expected a CV_8UC3 image");
+    cv::Mat bgr(hsv.size(), CV_8UC3);
+    cv::parallel_for_(cv::Range(0, hsv.rows), [&](const cv::Range& range) {
+        for (int i = range.start; i < range.end; ++i) {
+            const uchar* in = hsv.ptr<uchar>(i);
+            uchar* out = bgr.ptr<uchar>(i);
+            const int blocked = hsv.cols / kVectorBlock * kVectorBlock;
+            for (int j = 0; j < blocked; ++j) vectorPixel(in + 3 * j, out + 3 * j);
+            for (int j = blocked; j < hsv.cols; ++j) scalarPixel(in + 3 * j, out + 3 * j);
+        }
+    });
+    return bgr;
+}
+
+}  // namespace nightdehaze::detail

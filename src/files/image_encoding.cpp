@@ -1,0 +1,79 @@
+#include "files/image_encoding.hpp"
+
+#include "files/opencv_scratch_directory.hpp"
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+namespace {
+
+// Side of the test picture: small enough to take microseconds, large enough
+// for every encoder (JPEG 2000 refuses pictures under 32 pixels a side).
+constexpr int kTestSide = 64;
+
+std::string extensionOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    return path.substr(dot);
+}
+
+std::string lowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool isJpeg(const std::string& extension) {
+    return extension == ".jpg" || extension == ".jpeg" || extension == ".jpe";
+}
+
+}  // namespace
+
+bool canEncodeFor(const std::string& path) {
+    try {
+        return !extensionOf(path).empty() && cv::haveImageWriter(path);
+    } catch (const cv::Exception&) {
+        return false;
+    }
+}
+
+bool takesQuality(const std::string& path) {
+    const std::string extension = lowerCase(extensionOf(path));
+    return isJpeg(extension) || extension == ".webp";
+}
+
+std::vector<int> encoderParameters(const std::string& path, std::optional<int> quality) {
+    if (!quality || !takesQuality(path)) return {};
+    const bool jpeg = isJpeg(lowerCase(extensionOf(path)));
+    return {jpeg ? cv::IMWRITE_JPEG_QUALITY : cv::IMWRITE_WEBP_QUALITY, *quality};
+}
+
+std::vector<uchar> encodeImage(const std::string& path, const cv::Mat& image,
+                               const std::vector<int>& parameters) {
+    std::vector<uchar> bytes;
+    bool ok = false;
+    try {
+        OpenCvScratchDirectory scratch;
+        ok = cv::imencode(extensionOf(path), image, bytes, parameters);
+    } catch (const cv::Exception& e) {
+        if (e.code == cv::Error::StsNoMem) throw;
+        ok = false;
+    }
+    if (!ok) throw std::runtime_error("cannot encode an image for '" + path + "'");
+    return bytes;
+}
+
+void checkEncoderWorks(const std::string& path, int type, const std::vector<int>& parameters) {
+    cv::Mat picture(kTestSide, kTestSide, type);
+    cv::randu(picture, 0, 256);
+    try {
+        encodeImage(path, picture, parameters);
+    } catch (const std::runtime_error&) {
+        throw std::runtime_error("cannot write images of the kind named by '" + path +
+                                 "': its encoder does not work in this build");
+    }
+}

@@ -1,0 +1,67 @@
+#include "files/input_image.hpp"
+
+#include "files/file_error.hpp"
+#include "files/jpeg_completeness.hpp"
+#include "files/opencv_scratch_directory.hpp"
+#include "files/quiet_stderr.hpp"
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <new>
+#include <stdexcept>
+
+namespace {
+
+[[noreturn]] void cannotRead(const std::string& path, const std::string& reason, int error = 0) {
+    throw FileError("cannot read '" + path + "': " + reason, error);
+}
+
+[[noreturn]] void outOfMemory(const std::string& path) {
+    throw FileError("not enough memory to decode '" + path + "'", ENOMEM);
+}
+
+}  // namespace
+
+cv::Mat decodeColorImage(const std::vector<uchar>& bytes, const std::string& path) {
+    if (looksLikeJpeg(bytes.data(), bytes.size()) &&
+        jpegEnding(bytes.data(), bytes.size()) == JpegEnding::cutShort)
+        cannotRead(path, "the JPEG data ends before the end of the picture (truncated file?)");
+    cv::Mat image;
+    try {
+        QuietStderr quiet;
+        OpenCvScratchDirectory scratch;
+        image = cv::imdecode(bytes, cv::IMREAD_COLOR);
+    } catch (const cv::Exception& e) {
+        if (e.code == cv::Error::StsNoMem) outOfMemory(path);
+        image.release();
+    } catch (const std::bad_alloc&) {
+        outOfMemory(path);
+    }
+    if (image.empty() || image.type() != CV_8UC3)
+        cannotRead(path, "not an image that can be decoded");
+    return image;
+}
+
+std::vector<uchar> readImageFile(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) cannotRead(path, std::strerror(errno), errno);
+    if (S_ISDIR(info.st_mode)) cannotRead(path, "it is a directory", EISDIR);
+    if (!S_ISREG(info.st_mode)) cannotRead(path, "not a regular file");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) cannotRead(path, std::strerror(errno), errno);
+    std::vector<uchar> bytes;
+    bytes.reserve(static_cast<size_t>(info.st_size));
+    char buffer[1 << 16];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
+        bytes.insert(bytes.end(), buffer, buffer + in.gcount());
+    if (in.bad()) cannotRead(path, "read error", EIO);
+    if (bytes.empty()) cannotRead(path, "the file is empty");
+    return bytes;
+}
+
+cv::Mat readColorImage(const std::string& path) { return decodeColorImage(readImageFile(path), path); }

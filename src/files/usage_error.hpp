@@ -1,0 +1,9 @@
+#pragma once
+#include <stdexcept>
+
+// A request the tool cannot act on (exit status 2); the message names the
+// problem, and the command line adds where to read more.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};

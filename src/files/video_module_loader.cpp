@@ -1,0 +1,75 @@
+#include "files/video_module_loader.hpp"
+
+#include "nightdehaze/nightdehaze.hpp"
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Set by the build: the module's file name, and the installed library
+// directory that holds it, relative to the installed executable's directory.
+constexpr const char* kModuleName = NIGHTDEHAZE_VIDEO_MODULE_NAME;
+constexpr const char* kInstalledFromBinDir = NIGHTDEHAZE_VIDEO_MODULE_FROM_BINDIR;
+
+fs::path executableDirectory() {
+    std::error_code error;
+    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
+    if (error) throw std::runtime_error("cannot find the video module: /proc/self/exe: " + error.message());
+    return executable.parent_path();
+}
+
+fs::path findModule() {
+    const fs::path directory = executableDirectory();
+    const fs::path besideExecutable = directory / kModuleName;
+    const fs::path installed = (directory / kInstalledFromBinDir / kModuleName).lexically_normal();
+    std::error_code error;
+    if (fs::exists(besideExecutable, error)) return besideExecutable;
+    if (fs::exists(installed, error)) return installed;
+    throw std::runtime_error("the video module " + std::string(kModuleName) + " is missing (looked in " +
+                             directory.string() + " and " + installed.parent_path().string() + ")");
+}
+
+const NightdehazeVideoModule& openModule() {
+    const fs::path path = findModule();
+    // Never closed: the module's code runs until the process ends.
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) throw std::runtime_error("cannot load the video module: " + std::string(dlerror()));
+    using Entry = const NightdehazeVideoModule* (*)();
+    const auto entry = reinterpret_cast<Entry>(dlsym(handle, NIGHTDEHAZE_VIDEO_MODULE_ENTRY));
+    const NightdehazeVideoModule* module = entry ? entry() : nullptr;
+    if (!module || !module->libraryVersion || !module->isVideo || !module->run)
+        throw std::runtime_error("the video module '" + path.string() +
+                                 "' belongs to another version of nightdehaze; reinstall nightdehaze");
+    const std::string version = nightdehaze::nightdehazeVersion();
+    if (version != module->libraryVersion)
+        throw std::runtime_error("the video module '" + path.string() + "' belongs to nightdehaze " +
+                                 module->libraryVersion + ", not " + version + "; reinstall nightdehaze");
+    return *module;
+}
+
+}  // namespace
+
+bool mayBeVideo(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) return false;
+    try {
+        return !cv::haveImageReader(path);
+    } catch (...) {
+        return true;
+    }
+}
+
+const NightdehazeVideoModule& loadVideoModule() {
+    static const NightdehazeVideoModule& module = openModule();
+    return module;
+}

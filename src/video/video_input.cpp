@@ -1,0 +1,266 @@
+#include "video/video_input.hpp"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <climits>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+// The rate assumed for a stream that states none (PAL's, the commonest).
+constexpr AVRational kFallbackFrameRate{25, 1};
+
+// Opens path through FFmpeg's file protocol whatever characters it holds.
+std::string fileUrl(const std::string& path) { return "file:" + path; }
+
+// The demuxer the file's first bytes name, without looking at its name;
+// nullptr when none does.
+const AVInputFormat* demuxerByContent(const std::string& path) {
+    AVIOContext* io = nullptr;
+    if (avio_open(&io, fileUrl(path).c_str(), AVIO_FLAG_READ) < 0) return nullptr;
+    const AVInputFormat* format = nullptr;
+    const int score = av_probe_input_buffer2(io, &format, "", nullptr, 0, 0);
+    avio_closep(&io);
+    return score < 0 ? nullptr : format;
+}
+
+// FFmpeg's demuxers of single pictures: "image2" and "png_pipe", "jpeg_pipe", ...
+bool isPictureDemuxer(const AVInputFormat* format) {
+    const std::string name = format->name;
+    const std::string pipe = "_pipe";
+    return name == "image2" ||
+           (name.size() > pipe.size() && name.compare(name.size() - pipe.size(), pipe.size(), pipe) == 0);
+}
+
+// The first video stream with a decoder that is a stream of frames, not a
+// cover picture; -1 when there is none.
+int firstVideoStream(const AVFormatContext* format) {
+    for (unsigned k = 0; k < format->nb_streams; ++k) {
+        const AVStream* stream = format->streams[k];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
+            avcodec_find_decoder(stream->codecpar->codec_id) != nullptr)
+            return static_cast<int>(k);
+    }
+    return -1;
+}
+
+// Opens the container the content names; nullptr unless it holds a video stream.
+AVFormatContext* openVideoContainer(const std::string& path) {
+    const AVInputFormat* demuxer = demuxerByContent(path);
+    if (!demuxer || isPictureDemuxer(demuxer)) return nullptr;
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, fileUrl(path).c_str(), demuxer, nullptr) < 0) return nullptr;
+    if (avformat_find_stream_info(format, nullptr) < 0 || firstVideoStream(format) < 0) {
+        avformat_close_input(&format);
+        return nullptr;
+    }
+    return format;
+}
+
+bool isCorrupt(const AVFrame* frame) {
+    return (frame->flags & AV_FRAME_FLAG_CORRUPT) || frame->decode_error_flags != 0;
+}
+
+std::string seconds(double value) {
+    std::ostringstream text;
+    text.precision(2);
+    text << std::fixed << value << " s";
+    return text.str();
+}
+
+}  // namespace
+
+bool isVideoFile(const std::string& path) {
+    struct stat info {};
+    // Only regular files: reading a FIFO or a device could block or never end.
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    silenceLibav();
+    AVFormatContext* format = openVideoContainer(path);
+    if (!format) return false;
+    avformat_close_input(&format);
+    return true;
+}
+
+VideoInput::VideoInput(const std::string& path, Warn warn) : path_(path), warn_(std::move(warn)) {
+    silenceLibav();
+    format_ = openVideoContainer(path);
+    if (!format_) throw std::runtime_error("cannot read '" + path + "': not a video that can be decoded");
+    videoIndex_ = firstVideoStream(format_);
+    AVStream* stream = format_->streams[videoIndex_];
+    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+    decoder_.reset(avcodec_alloc_context3(codec));
+    packet_.reset(av_packet_alloc());
+    frame_.reset(av_frame_alloc());
+    if (!decoder_ || !packet_ || !frame_) throw std::bad_alloc();
+    int status = avcodec_parameters_to_context(decoder_.get(), stream->codecpar);
+    if (status >= 0) {
+        decoder_->pkt_timebase = stream->time_base;
+        decoder_->thread_count = 1;  // frames are enhanced on every core; decoding is a small share
+        status = avcodec_open2(decoder_.get(), codec, nullptr);
+    }
+    if (status < 0) {
+        avformat_close_input(&format_);
+        throw std::runtime_error("cannot read '" + path + "': cannot open its video decoder: " + libavError(status));
+    }
+    colorSpace_ = effectiveColorSpace(stream->codecpar->color_space, stream->codecpar->height);
+}
+
+VideoInput::~VideoInput() { avformat_close_input(&format_); }
+
+AVRational VideoInput::frameRate() const {
+    const AVRational rate = av_guess_frame_rate(format_, format_->streams[videoIndex_], nullptr);
+    return rate.num > 0 && rate.den > 0 ? rate : kFallbackFrameRate;
+}
+
+long long VideoInput::expectedFrames() const { return videoStream()->nb_frames; }
+
+bool VideoInput::next(DecodedFrame& frame, const std::function<void(AVPacket*)>& otherPacket) {
+    while (ready_.empty() && !finished_) pump(otherPacket);
+    if (ready_.empty()) return false;
+    frame = std::move(ready_.front());
+    ready_.pop_front();
+    return true;
+}
+
+void VideoInput::pump(const std::function<void(AVPacket*)>& otherPacket) {
+    if (receive()) return;
+    if (draining_) {
+        finished_ = true;
+        repeatMissingBefore(INT64_MAX);
+        reportGap();
+        reportEnd();
+        return;
+    }
+    const int status = av_read_frame(format_, packet_.get());
+    if (status < 0) {
+        if (status != AVERROR_EOF) {
+            readFailed_ = true;
+            readError_ = libavError(status);
+        }
+        avcodec_send_packet(decoder_.get(), nullptr);
+        draining_ = true;
+        return;
+    }
+    if (packet_->stream_index == videoIndex_)
+        feed(packet_.get());
+    else
+        otherPacket(packet_.get());
+    av_packet_unref(packet_.get());
+}
+
+// Takes the frames the decoder has ready; true once a good one was delivered.
+bool VideoInput::receive() {
+    for (;;) {
+        const int status = avcodec_receive_frame(decoder_.get(), frame_.get());
+        if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) return false;
+        if (status < 0) {
+            noteCorrupt(AV_NOPTS_VALUE);
+            continue;
+        }
+        const std::int64_t pts = frame_->best_effort_timestamp;
+        if (isCorrupt(frame_.get())) {
+            noteCorrupt(pts);
+            av_frame_unref(frame_.get());
+            continue;
+        }
+        cv::Mat bgr = toBgr(frame_.get());
+        av_frame_unref(frame_.get());
+        deliver(std::move(bgr), pts);
+        return true;
+    }
+}
+
+void VideoInput::feed(AVPacket* packet) {
+    const int status = avcodec_send_packet(decoder_.get(), packet);
+    if (status < 0 && status != AVERROR(EAGAIN))
+        noteCorrupt(packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts);
+}
+
+void VideoInput::deliver(cv::Mat bgr, std::int64_t pts) {
+    if (pts == AV_NOPTS_VALUE || (lastPts_ != AV_NOPTS_VALUE && pts <= lastPts_)) {
+        const std::int64_t frameTicks =
+            std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(frameRate()), videoStream()->time_base));
+        pts = lastPts_ == AV_NOPTS_VALUE ? 0 : lastPts_ + frameTicks;
+    }
+    repeatMissingBefore(pts);
+    reportGap();
+    ready_.push_back({bgr, pts});
+    lastGood_ = std::move(bgr);
+    lastPts_ = pts;
+    ++decoded_;
+}
+
+// Every corrupt frame timed before pts becomes a repeat of the last good frame.
+void VideoInput::repeatMissingBefore(std::int64_t pts) {
+    std::sort(missing_.begin(), missing_.end());
+    auto taken = missing_.begin();
+    for (; taken != missing_.end() && *taken < pts; ++taken) {
+        if (lastGood_.empty() || (lastPts_ != AV_NOPTS_VALUE && *taken <= lastPts_)) continue;
+        ready_.push_back({lastGood_, *taken});
+        lastPts_ = *taken;
+        ++repeatedInGap_;
+    }
+    missing_.erase(missing_.begin(), taken);
+}
+
+void VideoInput::noteCorrupt(std::int64_t pts) {
+    if (corruptInGap_ == 0) gapAfter_ = lastPts_;
+    ++corruptInGap_;
+    if (pts != AV_NOPTS_VALUE) missing_.push_back(pts);
+}
+
+double VideoInput::secondsAt(std::int64_t pts) const {
+    const AVStream* stream = videoStream();
+    const std::int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    return pts == AV_NOPTS_VALUE ? 0.0 : static_cast<double>(pts - start) * av_q2d(stream->time_base);
+}
+
+void VideoInput::reportGap() {
+    if (corruptInGap_ == 0) return;
+    std::string what = "'" + path_ + "': " + std::to_string(corruptInGap_) + " corrupt frame(s) after " +
+                       seconds(secondsAt(gapAfter_)) + ", ";
+    if (repeatedInGap_ == corruptInGap_)
+        what += "replaced by the frame before";
+    else
+        what += std::to_string(repeatedInGap_) + " replaced by the frame before, the others left out";
+    warn_(what);
+    corruptTotal_ += corruptInGap_;
+    corruptInGap_ = repeatedInGap_ = 0;
+}
+
+void VideoInput::reportEnd() {
+    const long long expected = expectedFrames();
+    const bool short_ = expected > 0 && decoded_ + corruptTotal_ < expected;
+    if (!readFailed_ && !short_) return;
+    std::string where = "'" + path_ + "' ends early, after frame " + std::to_string(decoded_) + " at " +
+                        seconds(secondsAt(lastPts_));
+    if (expected > 0) where += " of the " + std::to_string(expected) + " frames it declares";
+    if (readFailed_) where += " (" + readError_ + ")";
+    warn_(where + "; every frame before was enhanced");
+}
+
+cv::Mat VideoInput::toBgr(const AVFrame* frame) {
+    const auto format = static_cast<AVPixelFormat>(frame->format);
+    SwsContext* scale = sws_getCachedContext(scale_.release(), frame->width, frame->height, format, frame->width,
+                                             frame->height, AV_PIX_FMT_BGR24,
+                                             SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr,
+                                             nullptr);
+    scale_.reset(scale);
+    if (!scale) throw std::runtime_error("cannot read '" + path_ + "': cannot convert its frames to BGR");
+    const int* coefficients = scaleCoefficients(colorSpace_);
+    const int fullRange = frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0;
+    constexpr int kUnit = 1 << 16;  // swscale's fixed-point 1.0
+    sws_setColorspaceDetails(scale, coefficients, fullRange, coefficients, 1, 0, kUnit, kUnit);
+    cv::Mat bgr(frame->height, frame->width, CV_8UC3);
+    uint8_t* planes[4] = {bgr.data, nullptr, nullptr, nullptr};
+    int strides[4] = {static_cast<int>(bgr.step), 0, 0, 0};
+    sws_scale(scale, frame->data, frame->linesize, 0, frame->height, planes, strides);
+    return bgr;
+}

@@ -1,0 +1,87 @@
+#pragma once
+// Reading a video file: its first video stream decoded to BGR frames, the
+// packets of its other streams handed on unchanged.
+#include "video/video_libav.hpp"
+
+#include <opencv2/core.hpp>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+// True when path is a regular file whose content (not its name) is a
+// container or stream that FFmpeg can demultiplex, other than a single
+// picture, holding a video stream with a decoder. Reads only the first bytes
+// of the file; never throws.
+bool isVideoFile(const std::string& path);
+
+struct DecodedFrame {
+    cv::Mat bgr;          // CV_8UC3, the coded size, not rotated
+    std::int64_t pts = 0; // presentation time in the video stream's time base
+};
+
+class VideoInput {
+public:
+    using Warn = std::function<void(const std::string&)>;
+
+    // Opens path and the decoder of its first video stream. Throws
+    // std::runtime_error naming the path and the reason. warn receives one
+    // line per gap of corrupt frames and one when the input ends early.
+    VideoInput(const std::string& path, Warn warn);
+    ~VideoInput();
+    VideoInput(const VideoInput&) = delete;
+    VideoInput& operator=(const VideoInput&) = delete;
+
+    const AVFormatContext* container() const { return format_; }
+    const AVStream* videoStream() const { return format_->streams[videoIndex_]; }
+    AVRational frameRate() const;         // nominal rate, for the encoder and the smoothing
+    long long expectedFrames() const;     // from the container's header, or 0 when unknown
+    AVColorSpace colorSpace() const { return colorSpace_; }
+
+    // Reads on to the next frame, handing the packets of every other stream
+    // met on the way to otherPacket (in the stream's own time base). A corrupt
+    // frame whose timestamp is known comes back as a repeat of the good frame
+    // before it at that timestamp, so the clip keeps its length and frame
+    // count; others (no timestamp, or no good frame yet) are left out. False
+    // once no frame is left.
+    bool next(DecodedFrame& frame, const std::function<void(AVPacket*)>& otherPacket);
+
+    long long framesDecoded() const { return decoded_; }
+
+private:
+    void pump(const std::function<void(AVPacket*)>& otherPacket);
+    bool receive();
+    void feed(AVPacket* packet);
+    void deliver(cv::Mat bgr, std::int64_t pts);
+    void repeatMissingBefore(std::int64_t pts);
+    void noteCorrupt(std::int64_t pts);
+    void reportGap();
+    void reportEnd();
+    cv::Mat toBgr(const AVFrame* frame);
+    double secondsAt(std::int64_t pts) const;
+
+    std::string path_;
+    Warn warn_;
+    AVFormatContext* format_ = nullptr;
+    int videoIndex_ = -1;
+    CodecPtr decoder_;
+    PacketPtr packet_;
+    FramePtr frame_;
+    ScalePtr scale_;
+    AVColorSpace colorSpace_ = AVCOL_SPC_UNSPECIFIED;
+    bool draining_ = false;
+    bool finished_ = false;
+    bool readFailed_ = false;
+    std::string readError_;
+    long long decoded_ = 0;
+    long long corruptInGap_ = 0;
+    long long repeatedInGap_ = 0;
+    long long corruptTotal_ = 0;
+    std::vector<std::int64_t> missing_;   // timestamps of corrupt frames not yet repeated
+    std::deque<DecodedFrame> ready_;
+    cv::Mat lastGood_;
+    std::int64_t lastPts_ = AV_NOPTS_VALUE;   // of the last frame delivered
+    std::int64_t gapAfter_ = AV_NOPTS_VALUE;  // of the last frame before the current gap
+};

@@ -1,0 +1,75 @@
+#include "video/video_mode.hpp"
+
+#include "files/memory_budget.hpp"
+#include "video/video_input.hpp"
+#include "video/video_output.hpp"
+#include "video/video_progress.hpp"
+
+#include <opencv2/core/utility.hpp>
+
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <iostream>
+#include <stdexcept>
+
+namespace {
+
+std::string outputPathOf(const VideoJob& job) {
+    return job.outputPath ? *job.outputPath : derivedVideoOutputPath(job.inputPath);
+}
+
+// Frames in flight at once, each holding the pipeline's memory; refuses a
+// frame size the machine could not hold that many times.
+void checkMemory(const VideoInput& input, const std::string& path, int parallelFrames) {
+    const AVCodecParameters* p = input.videoStream()->codecpar;
+    if (exceedsMachineMemory(cv::Size(p->width, p->height * parallelFrames)))
+        throw std::runtime_error("not enough memory to process '" + path + "' (" + std::to_string(p->width) + "x" +
+                                 std::to_string(p->height) + " pixels, " + std::to_string(parallelFrames) +
+                                 " frames at a time)");
+}
+
+}  // namespace
+
+std::string derivedVideoOutputPath(const std::string& inputPath) {
+    const size_t slash = inputPath.find_last_of('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = inputPath.find_last_of('.');
+    if (dot == std::string::npos || dot <= nameStart) return inputPath + "_J.mp4";
+    return inputPath.substr(0, dot) + "_J" + inputPath.substr(dot);
+}
+
+int runVideo(const VideoJob& job) {
+    if (job.writeMaps) throw UsageError("--maps writes pictures of one picture's maps; it does not apply to video");
+    VideoProgress progress;
+    const auto warn = [&progress](const std::string& text) { progress.warn(text); };
+    VideoInput input(job.inputPath, warn);
+    progress.expect(input.expectedFrames());
+
+    nightdehaze::VideoOptions options;
+    options.framesPerSecond = av_q2d(input.frameRate());
+    options.steady = !job.perFrame;
+    options.parallelFrames = std::max(1, cv::getNumThreads());
+    checkMemory(input, job.inputPath, options.parallelFrames + 1);
+
+    VideoOutput output(outputPathOf(job), input, warn);
+    nightdehaze::VideoEnhancer enhancer(job.context, options, &std::cout);
+    std::deque<std::int64_t> timestamps;  // of the frames in flight, oldest first
+    const auto write = [&](const cv::Mat& enhanced) {
+        output.writeFrame(enhanced, timestamps.front());
+        timestamps.pop_front();
+        progress.frameDone();
+    };
+    DecodedFrame frame;
+    while (input.next(frame, [&output](AVPacket* packet) { output.copyPacket(packet); })) {
+        timestamps.push_back(frame.pts);
+        const cv::Mat enhanced = enhancer.push(frame.bgr);
+        if (!enhanced.empty()) write(enhanced);
+    }
+    for (const cv::Mat& enhanced : enhancer.flush()) write(enhanced);
+    progress.finish();
+    if (progress.framesDone() == 0)
+        throw std::runtime_error("cannot read '" + job.inputPath + "': no frame of its video could be decoded");
+    output.finish();
+    return 0;
+}

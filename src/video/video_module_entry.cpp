@@ -1,0 +1,66 @@
+// The entry of the video module: the C boundary of src/files/video_module.hpp
+// over the C++ video path. No exception crosses it.
+#include "files/video_module.hpp"
+
+#include "core/memory/buffer_reuse.hpp"
+#include "files/usage_error.hpp"
+#include "video/video_input.hpp"
+#include "video/video_mode.hpp"
+#include "nightdehaze/nightdehaze.hpp"
+
+#include <exception>
+#include <new>
+#include <string>
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+int isVideo(const char* path) noexcept {
+    try {
+        return path && isVideoFile(path) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+VideoJob videoJobOf(const NightdehazeVideoJob& in) {
+    VideoJob job;
+    job.inputPath = in.inputPath;
+    if (in.outputPath) job.outputPath = in.outputPath;
+    job.writeMaps = in.writeMaps != 0;
+    job.perFrame = in.perFrame != 0;
+    job.context.gamma = in.gamma;
+    job.context.useNonLocalFilter = in.nonLocal != 0 ? 1 : 0;
+    job.context.clean = in.clean != 0;
+    return job;
+}
+
+int run(const NightdehazeVideoJob* job, NightdehazeVideoFailure fail, void* receiver) noexcept {
+    const auto failed = [&](int status, const std::string& message) {
+        fail(receiver, message.c_str());
+        return status;
+    };
+    try {
+        // The module holds its own copy of the library: its matrices take its
+        // own reusing allocator, for the whole run, as the tool's do.
+        nightdehaze::detail::installBufferReuse();
+        return runVideo(videoJobOf(*job));
+    } catch (const UsageError& e) {
+        return failed(kExitUsage, e.what());
+    } catch (const std::bad_alloc&) {
+        return failed(kExitFailure, "not enough memory to process '" + std::string(job->inputPath) + "'");
+    } catch (const std::exception& e) {
+        return failed(kExitFailure, e.what());
+    } catch (...) {
+        return failed(kExitFailure, "the video module failed on '" + std::string(job->inputPath) + "'");
+    }
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) const NightdehazeVideoModule* nightdehaze_video_module_1(void) {
+    static const NightdehazeVideoModule module{nightdehaze::nightdehazeVersion(), isVideo, run};
+    return &module;
+}

@@ -1,0 +1,282 @@
+#include "video/video_output.hpp"
+
+#include "files/file_error.hpp"
+#include "files/signals_held.hpp"
+
+extern "C" {
+#include <libavutil/display.h>
+#include <libavutil/opt.h>
+}
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+// x264's constant rate factor: FFmpeg's H.264 guide calls 17 or 18 visually
+// lossless or nearly so for 8-bit video, at a fraction of the size of a
+// lossless encode.
+constexpr const char* kH264Quality = "18";
+// x264's preset: its default balance of speed and size; encoding stays a small
+// share of the time next to the enhancement.
+constexpr const char* kH264Preset = "medium";
+// MPEG-4 part 2 quantiser of the fallback: 2, the finest in normal use.
+constexpr int kMpeg4Quantiser = 2;
+
+bool isPictureMuxer(const AVOutputFormat* format) {
+    const std::string name = format->name;
+    return name.rfind("image2", 0) == 0 || name.find("_pipe") != std::string::npos;
+}
+
+// 1: the container holds the codec; 0: it does not; below 0: it does not say.
+int holds(const AVOutputFormat* format, AVCodecID codec) {
+    return avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL);
+}
+
+const AVCodec* videoEncoderFor(const AVOutputFormat* format) {
+    const AVCodec* h264 = avcodec_find_encoder_by_name("libx264");
+    if (h264 && holds(format, AV_CODEC_ID_H264) != 0) return h264;
+    const AVCodec* mpeg4 = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
+    if (mpeg4 && holds(format, AV_CODEC_ID_MPEG4) != 0) return mpeg4;
+    return nullptr;
+}
+
+const AVOutputFormat* videoMuxerFor(const std::string& path) {
+    const AVOutputFormat* format = av_guess_format(nullptr, path.c_str(), nullptr);
+    if (!format || isPictureMuxer(format) || (format->flags & AVFMT_NOFILE)) return nullptr;
+    return format;
+}
+
+// Primaries and transfer to tag frames converted with this matrix by, when
+// the input states none.
+AVColorPrimaries primariesOf(AVColorSpace space) {
+    return space == AVCOL_SPC_BT709 ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
+}
+AVColorTransferCharacteristic transferOf(AVColorSpace space) {
+    return space == AVCOL_SPC_BT709 ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
+}
+
+void copyMetadata(AVDictionary** to, const AVDictionary* from) {
+    const AVDictionaryEntry* entry = nullptr;
+    while ((entry = av_dict_get(from, "", entry, AV_DICT_IGNORE_SUFFIX))) {
+        const std::string key = entry->key;
+        // Written anew by the muxer and encoder, or no longer true.
+        if (key == "encoder" || key == "major_brand" || key == "minor_version" || key == "compatible_brands")
+            continue;
+        av_dict_set(to, entry->key, entry->value, 0);
+    }
+}
+
+void copyDisplayMatrix(const AVStream* from, AVStream* to) {
+    size_t size = 0;
+    const uint8_t* matrix = av_stream_get_side_data(from, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (!matrix) return;
+    uint8_t* copy = av_stream_new_side_data(to, AV_PKT_DATA_DISPLAYMATRIX, size);
+    if (!copy) throw std::bad_alloc();
+    std::memcpy(copy, matrix, size);
+}
+
+}  // namespace
+
+bool canWriteVideoTo(const std::string& path) {
+    silenceLibav();
+    const AVOutputFormat* format = videoMuxerFor(path);
+    return format && videoEncoderFor(format);
+}
+
+VideoOutput::VideoOutput(const std::string& path, const VideoInput& input, const VideoInput::Warn& warn)
+    : path_(path) {
+    silenceLibav();
+    const AVOutputFormat* muxer = videoMuxerFor(path);
+    if (!muxer || !videoEncoderFor(muxer))
+        throw std::runtime_error("cannot write a video to '" + path +
+                                 "': its extension names no video container (use .mp4, .mkv, .mov or .avi)");
+    int status = avformat_alloc_output_context2(&format_, muxer, nullptr, nullptr);
+    if (status < 0) fail("cannot set up the container", status);
+    frame_.reset(av_frame_alloc());
+    packet_.reset(av_packet_alloc());
+    if (!frame_ || !packet_) throw std::bad_alloc();
+    copyMetadata(&format_->metadata, input.container()->metadata);
+    openEncoder(input);
+    addCopiedStreams(input, warn);
+    createTemporary();
+    status = avio_open(&format_->pb, ("file:" + temporary_).c_str(), AVIO_FLAG_WRITE);
+    if (status < 0) fail("cannot open its temporary file", status);
+    status = avformat_write_header(format_, nullptr);
+    if (status < 0) fail("cannot write the container's header", status);
+}
+
+VideoOutput::~VideoOutput() {
+    if (format_) {
+        if (format_->pb) avio_closep(&format_->pb);
+        avformat_free_context(format_);
+    }
+}
+
+const char* VideoOutput::encoderName() const { return encoder_->codec->name; }
+
+void VideoOutput::openEncoder(const VideoInput& input) {
+    const AVStream* in = input.videoStream();
+    const AVCodec* codec = videoEncoderFor(format_->oformat);
+    encoder_.reset(avcodec_alloc_context3(codec));
+    if (!encoder_) throw std::bad_alloc();
+    AVCodecContext* e = encoder_.get();
+    const AVCodecParameters* p = in->codecpar;
+    const bool h264 = codec->id == AV_CODEC_ID_H264;
+    // 4:2:0 halves the colour planes, which needs even sides; x264 keeps an
+    // odd-sized frame whole in 4:4:4 instead (MPEG-4 pads internally).
+    const bool evenSides = p->width % 2 == 0 && p->height % 2 == 0;
+    e->width = p->width;
+    e->height = p->height;
+    e->pix_fmt = h264 && !evenSides ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
+    e->sample_aspect_ratio = p->sample_aspect_ratio;
+    e->time_base = in->time_base;
+    e->framerate = input.frameRate();
+    colorSpace_ = input.colorSpace();
+    e->colorspace = colorSpace_;
+    e->color_range = AVCOL_RANGE_MPEG;
+    e->color_primaries = p->color_primaries != AVCOL_PRI_UNSPECIFIED ? p->color_primaries : primariesOf(colorSpace_);
+    e->color_trc = p->color_trc != AVCOL_TRC_UNSPECIFIED ? p->color_trc : transferOf(colorSpace_);
+    e->thread_count = 1;  // the enhancement keeps every core busy
+    if (format_->oformat->flags & AVFMT_GLOBALHEADER) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVDictionary* options = nullptr;
+    if (h264) {
+        av_dict_set(&options, "crf", kH264Quality, 0);
+        av_dict_set(&options, "preset", kH264Preset, 0);
+    } else {
+        e->flags |= AV_CODEC_FLAG_QSCALE;
+        e->global_quality = FF_QP2LAMBDA * kMpeg4Quantiser;
+    }
+    const int status = avcodec_open2(e, codec, &options);
+    av_dict_free(&options);
+    if (status < 0) fail(std::string("cannot open the ") + codec->name + " encoder", status);
+
+    videoStream_ = avformat_new_stream(format_, nullptr);
+    if (!videoStream_) throw std::bad_alloc();
+    avcodec_parameters_from_context(videoStream_->codecpar, e);
+    videoStream_->time_base = e->time_base;
+    videoStream_->avg_frame_rate = e->framerate;
+    videoStream_->disposition = in->disposition;
+    copyMetadata(&videoStream_->metadata, in->metadata);
+    copyDisplayMatrix(in, videoStream_);
+    inputVideoTimeBase_ = in->time_base;
+}
+
+void VideoOutput::addCopiedStreams(const VideoInput& input, const VideoInput::Warn& warn) {
+    const AVFormatContext* in = input.container();
+    copiedStreamOf_.assign(in->nb_streams, -1);
+    for (unsigned k = 0; k < in->nb_streams; ++k) {
+        const AVStream* from = in->streams[k];
+        inputTimeBases_.push_back(from->time_base);
+        if (from == input.videoStream()) continue;
+        const AVMediaType type = from->codecpar->codec_type;
+        const bool copyable = type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_SUBTITLE;
+        if (!copyable || holds(format_->oformat, from->codecpar->codec_id) == 0) {
+            const char* kind = av_get_media_type_string(type);
+            warn("'" + path_ + "' leaves out input stream " + std::to_string(k) + " (" + (kind ? kind : "unknown") +
+                 ", " + avcodec_get_name(from->codecpar->codec_id) + "): " +
+                 (copyable ? "its container cannot hold it" : "only audio and subtitles are copied"));
+            continue;
+        }
+        AVStream* to = avformat_new_stream(format_, nullptr);
+        if (!to || avcodec_parameters_copy(to->codecpar, from->codecpar) < 0) throw std::bad_alloc();
+        to->codecpar->codec_tag = 0;
+        to->time_base = from->time_base;
+        to->disposition = from->disposition;
+        copyMetadata(&to->metadata, from->metadata);
+        copiedStreamOf_[k] = to->index;
+    }
+}
+
+void VideoOutput::createTemporary() {
+    int fd = -1;
+    try {
+        temporary_ = temporaries_.create(path_, fd);
+    } catch (const FileError& e) {
+        throw std::runtime_error(e.what());
+    }
+    close(fd);
+}
+
+void VideoOutput::writeFrame(const cv::Mat& bgr, std::int64_t pts) {
+    AVCodecContext* e = encoder_.get();
+    if (bgr.cols != e->width || bgr.rows != e->height || bgr.type() != CV_8UC3)
+        fail("a frame of " + std::to_string(bgr.cols) + "x" + std::to_string(bgr.rows) +
+                 " pixels differs from the stream's size (size changes are not supported)",
+             AVERROR(EINVAL));
+    SwsContext* scale = sws_getCachedContext(scale_.release(), e->width, e->height, AV_PIX_FMT_BGR24, e->width,
+                                             e->height, e->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr,
+                                             nullptr);
+    scale_.reset(scale);
+    if (!scale) throw std::bad_alloc();
+    const int* coefficients = scaleCoefficients(colorSpace_);
+    constexpr int kUnit = 1 << 16;  // swscale's fixed-point 1.0
+    sws_setColorspaceDetails(scale, coefficients, 1, coefficients, 0, 0, kUnit, kUnit);
+    AVFrame* f = frame_.get();
+    av_frame_unref(f);
+    f->format = e->pix_fmt;
+    f->width = e->width;
+    f->height = e->height;
+    if (av_frame_get_buffer(f, 0) < 0) throw std::bad_alloc();
+    const uint8_t* source[4] = {bgr.data, nullptr, nullptr, nullptr};
+    const int strides[4] = {static_cast<int>(bgr.step), 0, 0, 0};
+    sws_scale(scale, source, strides, 0, bgr.rows, f->data, f->linesize);
+    f->pts = pts;
+    f->color_range = AVCOL_RANGE_MPEG;
+    f->colorspace = colorSpace_;
+    encode(f);
+}
+
+void VideoOutput::encode(const AVFrame* frame) {
+    int status = avcodec_send_frame(encoder_.get(), frame);
+    if (status < 0) fail("cannot encode a frame", status);
+    for (;;) {
+        status = avcodec_receive_packet(encoder_.get(), packet_.get());
+        if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) return;
+        if (status < 0) fail("cannot encode a frame", status);
+        av_packet_rescale_ts(packet_.get(), encoder_->time_base, videoStream_->time_base);
+        packet_->stream_index = videoStream_->index;
+        status = av_interleaved_write_frame(format_, packet_.get());
+        if (status < 0) fail("write failed", status);
+    }
+}
+
+void VideoOutput::copyPacket(AVPacket* packet) {
+    const int input = packet->stream_index;
+    if (input < 0 || input >= static_cast<int>(copiedStreamOf_.size()) || copiedStreamOf_[input] < 0) return;
+    AVStream* to = format_->streams[copiedStreamOf_[input]];
+    av_packet_rescale_ts(packet, inputTimeBases_[input], to->time_base);
+    packet->stream_index = to->index;
+    packet->pos = -1;
+    const int status = av_interleaved_write_frame(format_, packet);
+    if (status < 0) fail("write failed", status);
+}
+
+void VideoOutput::finish() {
+    encode(nullptr);
+    int status = av_write_trailer(format_);
+    if (status < 0) fail("cannot complete the container", status);
+    status = avio_closep(&format_->pb);
+    if (status < 0) fail("write failed", status);
+    const int fd = open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || fsync(fd) != 0) {
+        const int error = errno;
+        if (fd >= 0) close(fd);
+        fail("cannot flush to disk", AVERROR(error));
+    }
+    close(fd);
+    SignalsHeld blocked;
+    if (std::rename(temporary_.c_str(), path_.c_str()) != 0)
+        fail("cannot move the finished file into place", AVERROR(errno));
+    temporaries_.keepAll();
+}
+
+void VideoOutput::fail(const std::string& what, int code) const {
+    throw std::runtime_error("cannot write '" + path_ + "': " + what + ": " + libavError(code));
+}

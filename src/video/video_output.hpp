@@ -1,0 +1,67 @@
+#pragma once
+// Writing the enhanced video: its frames encoded, the other streams of the
+// input copied, all into a temporary beside the target that replaces it only
+// once complete.
+#include "files/temporary_files.hpp"
+#include "video/video_input.hpp"
+
+#include <opencv2/core.hpp>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// True when the extension of path names a container FFmpeg writes that can
+// hold H.264 or MPEG-4 video (.mp4, .mkv, .mov, .avi, ...), not a picture format.
+bool canWriteVideoTo(const std::string& path);
+
+class VideoOutput {
+public:
+    // Sets up the container named by path's extension, with a video stream of
+    // the input's frame size, rate, time base and display matrix, and a copy of
+    // each audio and subtitle stream the container can hold (warn names each
+    // stream left out), and creates its temporary file. While the object
+    // lives, SIGINT and SIGTERM remove the temporary before the process ends.
+    // Throws std::runtime_error naming the path and the reason.
+    VideoOutput(const std::string& path, const VideoInput& input, const VideoInput::Warn& warn);
+    // Removes the temporary unless finish succeeded.
+    ~VideoOutput();
+    VideoOutput(const VideoOutput&) = delete;
+    VideoOutput& operator=(const VideoOutput&) = delete;
+
+    // Encodes a CV_8UC3 frame of the input's size; pts in the input video
+    // stream's time base, rising.
+    void writeFrame(const cv::Mat& bgr, std::int64_t pts);
+
+    // Copies a packet of another input stream (its index and time base) when
+    // that stream is kept. Takes the packet's data.
+    void copyPacket(AVPacket* packet);
+
+    // Flushes the encoder, completes the container, syncs it to disk and moves
+    // it into place. Throws std::runtime_error on failure.
+    void finish();
+
+    // H.264 through libx264, or MPEG-4 part 2 when that is missing.
+    const char* encoderName() const;
+
+private:
+    void openEncoder(const VideoInput& input);
+    void addCopiedStreams(const VideoInput& input, const VideoInput::Warn& warn);
+    void createTemporary();
+    void encode(const AVFrame* frame);
+    [[noreturn]] void fail(const std::string& what, int code) const;
+
+    std::string path_;
+    SignalSafeTemporaries temporaries_;  // removes the temporary unless finish moved it into place
+    std::string temporary_;
+    AVFormatContext* format_ = nullptr;
+    CodecPtr encoder_;
+    AVStream* videoStream_ = nullptr;
+    std::vector<int> copiedStreamOf_;           // input stream -> output stream, or -1
+    std::vector<AVRational> inputTimeBases_;
+    AVRational inputVideoTimeBase_{};
+    FramePtr frame_;
+    PacketPtr packet_;
+    ScalePtr scale_;
+    AVColorSpace colorSpace_ = AVCOL_SPC_UNSPECIFIED;
+};

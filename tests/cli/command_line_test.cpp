@@ -1,0 +1,67 @@
+#include "cli/command_line.hpp"
+#include "files/output_name.hpp"
+
+#include <gtest/gtest.h>
+
+TEST(OutputName, RemovesFourCharactersWhateverTheyAre) {
+    EXPECT_EQ(derivedOutputPath("pics/night.png"), "pics/night_J.bmp");
+    EXPECT_EQ(derivedOutputPath("night.jpeg"), "night._J.bmp");
+    EXPECT_EQ(derivedOutputPath("image"), "i_J.bmp");
+    EXPECT_EQ(derivedOutputPath("abc"), "abc_J.bmp");
+    EXPECT_EQ(derivedOutputPath(""), "_J.bmp");
+    EXPECT_EQ(derivedOutputPath("out/r.png", "_T.bmp"), "out/r_T.bmp");
+}
+
+TEST(CommandLine, PositionalArgumentsAreInputThenGamma) {
+    CommandLine none = parseCommandLine({});
+    EXPECT_EQ(none.inputPath, "flickr15.bmp");
+    EXPECT_FALSE(none.gamma);
+    CommandLine three = parseCommandLine({"x.bmp", "2.2", "extra"});
+    EXPECT_EQ(three.inputPath, "x.bmp");
+    ASSERT_TRUE(three.gamma);
+    EXPECT_EQ(*three.gamma, 2.2);
+}
+
+TEST(CommandLine, GammaMustBeAWholeFinitePositiveNumber) {
+    for (const char* good : {"1.2", "2", "0.8", "1e0", ".5"}) EXPECT_TRUE(parsePositiveNumber(good)) << good;
+    for (const char* bad : {"abc", "", "0", "-1", "1.2x", " 1", "inf", "nan", "1e999", "0x"})
+        EXPECT_FALSE(parsePositiveNumber(bad)) << bad;
+    EXPECT_THROW(parseCommandLine({"x.bmp", "abc"}), UsageError);
+    EXPECT_THROW(parseCommandLine({"x.bmp", "-1"}), UsageError);
+}
+
+TEST(CommandLine, OptionsAnywhereAndDoubleDashEndsThem) {
+    CommandLine line = parseCommandLine({"in.png", "--maps", "-o", "out.png", "1.5", "--threads", "2"});
+    EXPECT_EQ(line.inputPath, "in.png");
+    EXPECT_EQ(*line.outputPath, "out.png");
+    EXPECT_EQ(*line.gamma, 1.5);
+    EXPECT_TRUE(line.writeMaps);
+    EXPECT_EQ(*line.threads, 2);
+    CommandLine dashed = parseCommandLine({"--", "-weird.png", "3"});
+    EXPECT_EQ(dashed.inputPath, "-weird.png");
+    EXPECT_EQ(*dashed.gamma, 3.0);
+    CommandLine helpFile = parseCommandLine({"--", "--help"});
+    EXPECT_EQ(helpFile.inputPath, "--help");
+    EXPECT_FALSE(helpFile.showHelp);
+    EXPECT_TRUE(parseCommandLine({"a", "--help"}).showHelp);
+    EXPECT_TRUE(parseCommandLine({"--version"}).showVersion);
+    EXPECT_TRUE(parseCommandLine({"--non-local"}).nonLocal);
+    EXPECT_EQ(*parseCommandLine({"--output=o.bmp"}).outputPath, "o.bmp");
+    const CommandLine equals = parseCommandLine({"--threads=3", "--quality=75", "--output=a=b.jpg"});
+    EXPECT_EQ(*equals.threads, 3);
+    EXPECT_EQ(*equals.quality, 75);
+    EXPECT_EQ(*equals.outputPath, "a=b.jpg");
+    EXPECT_EQ(parseCommandLine({"x", "1", "y", "z"}).ignored, (std::vector<std::string>{"y", "z"}));
+}
+
+TEST(CommandLine, MalformedOptionsAreUsageErrors) {
+    EXPECT_THROW(parseCommandLine({"--bogus"}), UsageError);
+    EXPECT_THROW(parseCommandLine({"-o"}), UsageError);
+    EXPECT_THROW(parseCommandLine({"--output="}), UsageError);
+    EXPECT_THROW(parseCommandLine({"--threads", "0"}), UsageError);
+    EXPECT_THROW(parseCommandLine({"--threads", "two"}), UsageError);
+    EXPECT_THROW(parseCommandLine({"--threads="}), UsageError);
+    EXPECT_THROW(parseCommandLine({"--maps=yes"}), UsageError);
+    EXPECT_THROW(parseCommandLine({"--quality=0"}), UsageError);
+    EXPECT_THROW(parseCommandLine({"--quality", "101"}), UsageError);
+}

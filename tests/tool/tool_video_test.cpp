@@ -1,0 +1,168 @@
+// The built tool on video clips that the ffmpeg command makes for each test:
+// what the output keeps, a clip cut short, a file that is no video, pictures
+// that FFmpeg would also read, the tool without its video module, and an
+// interruption.
+#include "tool/tool_runner.hpp"
+#include "test_images.hpp"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+using namespace tool_testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kStageLines =
+    "Current step: Light Compensation\nCurrent step: Color Correction\nCurrent step: Dehazing\n";
+
+// Runs a shell command in dir and returns its standard output.
+std::string shell(const fs::path& dir, const std::string& command) {
+    const std::string line = "cd '" + dir.string() + "' && " + command;
+    FILE* pipe = popen(line.c_str(), "r");
+    if (!pipe) throw std::runtime_error("cannot run " + command);
+    std::string out;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    if (pclose(pipe) != 0) throw std::runtime_error("failed: " + command);
+    return out;
+}
+
+void makeClip(const fs::path& dir, const std::string& name, const std::string& size, int rate, double seconds,
+              const std::string& extra = "") {
+    shell(dir, "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc=size=" + size +
+                   ":rate=" + std::to_string(rate) + " -f lavfi -i sine=frequency=440:sample_rate=22050 -t " +
+                   std::to_string(seconds) + " -c:v libx264 -pix_fmt yuv444p -c:a aac " + extra + " " + name);
+}
+
+std::string probe(const fs::path& dir, const std::string& entries, const std::string& file) {
+    return shell(dir, "ffprobe -v error -count_frames -show_entries " + entries + " -of default=nw=1 " + file + " 2>/dev/null");
+}
+
+std::string videoTimestamps(const fs::path& dir, const std::string& file) {
+    return shell(dir, "ffprobe -v error -select_streams v -show_entries frame=pts -of csv=p=0 " + file);
+}
+
+}  // namespace
+
+TEST(ToolVideo, KeepsSizeRateFramesTimestampsAudioAndRotation) {
+    ScratchDir dir;
+    makeClip(dir.path(), "plain.mp4", "97x71", 12, 1.5);   // odd sides on purpose
+    shell(dir.path(), "ffmpeg -nostdin -loglevel error -i plain.mp4 -c copy -metadata:s:v:0 rotate=90 clip.mp4");
+    fs::remove(dir / "plain.mp4");
+
+    const ToolRun run = runTool({"clip.mp4"}, dir.path());
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out, kStageLines);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(dir.entries(), (std::set<std::string>{"clip.mp4", "clip_J.mp4"}));
+
+    const std::string streams = "stream=codec_type,width,height,r_frame_rate,nb_read_frames:stream_side_data=rotation";
+    const std::string in = probe(dir.path(), streams, "clip.mp4");
+    const std::string out = probe(dir.path(), streams, "clip_J.mp4");
+    EXPECT_EQ(out, in);
+    EXPECT_NE(out.find("width=97\nheight=71\nr_frame_rate=12/1\nnb_read_frames=18"), std::string::npos) << out;
+    EXPECT_NE(out.find("codec_type=audio"), std::string::npos) << out;
+    EXPECT_NE(out.find("rotation=90"), std::string::npos) << out;
+    EXPECT_EQ(probe(dir.path(), "stream=codec_name", "clip_J.mp4"), "codec_name=h264\ncodec_name=aac\n");
+    EXPECT_EQ(videoTimestamps(dir.path(), "clip_J.mp4"), videoTimestamps(dir.path(), "clip.mp4"));
+    EXPECT_EQ(shell(dir.path(), "ffmpeg -nostdin -loglevel error -i clip.mp4 -map 0:a -c copy -f md5 -"),
+              shell(dir.path(), "ffmpeg -nostdin -loglevel error -i clip_J.mp4 -map 0:a -c copy -f md5 -"));
+}
+
+TEST(ToolVideo, ClipCutShortKeepsEveryDecodableFrameWithOneWarning) {
+    ScratchDir dir;
+    makeClip(dir.path(), "whole.mp4", "96x72", 12, 3.0, "-movflags +faststart");
+    const auto size = fs::file_size(dir / "whole.mp4");
+    fs::copy_file(dir / "whole.mp4", dir / "cut.mp4");
+    fs::resize_file(dir / "cut.mp4", size * 6 / 10);
+    const std::string decodable = shell(dir.path(),
+        "ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames -of csv=p=0 cut.mp4 2>/dev/null");
+
+    const ToolRun run = runTool({"cut.mp4", "-o", "out.mkv"}, dir.path());
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+    EXPECT_NE(run.err.find("warning: 'cut.mp4' ends early"), std::string::npos) << run.err;
+    EXPECT_EQ(shell(dir.path(), "ffprobe -v error -count_frames -select_streams v -show_entries "
+                                "stream=nb_read_frames -of csv=p=0 out.mkv"),
+              decodable);
+    EXPECT_LT(std::stoi(decodable), 36);
+}
+
+TEST(ToolVideo, TextFileNamedLikeAVideoIsRefused) {
+    ScratchDir dir;
+    writeFile(dir / "clip.mp4", "this is not a video\n");
+    const ToolRun run = runTool({"clip.mp4"}, dir.path());
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+    EXPECT_EQ(dir.entries(), std::set<std::string>{"clip.mp4"});
+}
+
+// Cameras store further pictures after the first JPEG's end; FFmpeg reads
+// such a file as a motion-JPEG stream, but it is one photograph.
+TEST(ToolVideo, JpegFollowedByAnotherJpegIsAPicture) {
+    ScratchDir dir;
+    std::vector<uchar> first, second;
+    ASSERT_TRUE(cv::imencode(".jpg", testing_support::randomPhoto(24, 32, 5), first));
+    ASSERT_TRUE(cv::imencode(".jpg", testing_support::randomPhoto(12, 16, 6), second));
+    writeFile(dir / "photo.jpg", std::string(first.begin(), first.end()) + std::string(second.begin(), second.end()));
+    const ToolRun run = runTool({"photo.jpg"}, dir.path());
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out, kStageLines);
+    EXPECT_EQ(cv::imread((dir / "photo_J.bmp").string()).size(), cv::Size(32, 24));
+}
+
+// A copy of the tool without its video module: a video fails with one line
+// that names the module, a picture is enhanced as ever; likewise with a file
+// in the module's place that is no module.
+TEST(ToolVideo, WithoutItsModuleRefusesVideosClearlyAndStillEnhancesPictures) {
+    ScratchDir dir;
+    fs::create_directory(dir / "bin");
+    fs::copy_file(NIGHTDEHAZE_TOOL, dir / "bin/nightdehaze");
+    makeClip(dir.path(), "clip.mp4", "32x24", 5, 0.6);
+    ASSERT_TRUE(cv::imwrite((dir / "night.png").string(), testing_support::randomPhoto(24, 32, 7)));
+    const auto run = [&](const std::string& input) {
+        return shell(dir.path(), "bin/nightdehaze " + input + " 2>&1; echo status=$?");
+    };
+    const auto expectRefused = [&](const std::string& reason) {
+        const std::string output = run("clip.mp4");
+        EXPECT_EQ(output.rfind("nightdehaze: cannot read 'clip.mp4': ", 0), 0u) << output;
+        EXPECT_NE(output.find(reason), std::string::npos) << output;
+        EXPECT_NE(output.find("nightdehaze-video.so"), std::string::npos) << output;
+        EXPECT_EQ(lineCount(output), 2u) << output;
+        EXPECT_EQ(output.substr(output.size() - 9), "status=1\n") << output;
+    };
+
+    expectRefused("is missing");
+    EXPECT_EQ(run("night.png"), kStageLines + "status=0\n");
+    writeFile(dir / "bin/nightdehaze-video.so", "not a shared object\n");
+    expectRefused("cannot load");
+    EXPECT_EQ(dir.entries(), (std::set<std::string>{"bin", "clip.mp4", "night.png", "night_J.bmp"}));
+}
+
+TEST(ToolVideo, InterruptLeavesNoOutputAndNoTemporary) {
+    ScratchDir dir;
+    makeClip(dir.path(), "clip.mkv", "160x120", 25, 8.0);
+    RunningTool tool = startTool({"clip.mkv"}, dir.path());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    bool writing = false;
+    while (!writing && std::chrono::steady_clock::now() < deadline) {
+        for (const std::string& name : dir.entries()) writing = writing || name.rfind(".nightdehaze-", 0) == 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(writing) << "the tool never began its output";
+    kill(tool.pid, SIGINT);
+    const ToolRun run = finishTool(tool);
+    EXPECT_EQ(run.exitStatus, 128 + SIGINT) << run.err;
+    EXPECT_EQ(dir.entries(), std::set<std::string>{"clip.mkv"});
+}
