@@ -1,7 +1,9 @@
 """The compiled core of the nightdehaze package: strict arguments (C-contiguous
-uint8 or float64 arrays, B, G, R order); the package checks and converts them."""
+uint8 or float64 arrays, B, G, R order); the package checks and converts them.
+Options travel as {keyword: the command line's text for its value}, applied
+by the library's one declaration of each (option_declarations)."""
 
-from typing import List, Optional, Tuple
+from typing import Dict, List, Optional, Tuple
 
 import numpy as np
 
@@ -31,18 +33,9 @@ class Context:
         self, image: np.ndarray, radius: int, eps: float
     ) -> Tuple[np.ndarray, np.ndarray, np.ndarray]: ...
 
-def enhance(
-    image: np.ndarray, gamma: float, non_local: bool, maps: bool, clean: bool = False
-) -> object: ...
-def enhance_file(
-    path: str,
-    output: Optional[str],
-    gamma: float,
-    non_local: bool,
-    maps: bool,
-    quality: Optional[int],
-    clean: bool = False,
-) -> str: ...
+def enhance(image: np.ndarray, options: Dict[str, str], maps: bool = False) -> object: ...
+def enhance_file(path: str, options: Dict[str, str]) -> str: ...
+def option_declarations() -> List[Dict[str, object]]: ...
 def light_compensation(image: np.ndarray, radius: int, eps: float) -> np.ndarray: ...
 def contrast_stretch(image: np.ndarray) -> np.ndarray: ...
 def box_filter(image: np.ndarray, radius: int) -> np.ndarray: ...
@@ -65,9 +58,7 @@ class VideoEnhancer:
     def __init__(
         self,
         *,
-        gamma: float,
-        non_local: bool,
-        clean: bool,
+        options: Dict[str, str],
         frames_per_second: float,
         steady: bool,
         smoothing_seconds: float,

@@ -4,9 +4,12 @@
 // while the library runs and lets Ctrl-C stop it.
 #include "files/one_line.hpp"
 #include "files/file_error.hpp"
+#include "files/options.hpp"
+#include "files/usage_error.hpp"
 #include "arrays.hpp"
 #include "file_job.hpp"
 #include "interruption.hpp"
+#include "keyword_options.hpp"
 #include "nightdehaze/nightdehaze.hpp"
 #include "video.hpp"
 
@@ -14,7 +17,7 @@
 #include <pybind11/stl.h>
 
 #include <cerrno>
-#include <chrono>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,42 +60,56 @@ void translateExceptions(std::exception_ptr thrown) {
         } catch (const py::builtin_exception& raised) {
             raised.set_error();
         }
+    } catch (const UsageError& error) {
+        PyErr_SetString(PyExc_ValueError, oneLine(error.what()).c_str());
     } catch (const cv::Exception& error) {
         PyErr_SetString(error.code == cv::Error::StsNoMem ? PyExc_MemoryError : PyExc_RuntimeError,
                         oneLine(error.what()).c_str());
     }
 }
 
-py::object enhance(const py::array& image, double gamma, bool nonLocal, bool wantMaps, bool clean) {
+py::object enhance(const py::array& image, const std::map<std::string, std::string>& keywords, bool wantMaps) {
     const cv::Mat bgr8 = matView(image, "image");
-    nightdehaze::DehazeContext context;
-    context.gamma = gamma;
-    context.useNonLocalFilter = nonLocal ? 1 : 0;
-    context.clean = clean;
+    Options options = nightdehaze_python::keywordOptions(keywords, kPythonArrays, "enhance");
+    options.writeMaps = wantMaps;
     cv::Mat dehazed;
     nightdehaze::HazeMaps maps;
     runWithoutGil([&](ProgressMonitor& monitor) {
-        dehazed = nightdehaze::enhance(bgr8, context, wantMaps ? &maps : nullptr, monitor);
+        dehazed = nightdehaze::enhance(bgr8, options.context, options.writeMaps ? &maps : nullptr, monitor);
     });
-    if (!wantMaps) return arrayOf(dehazed);
+    if (!options.writeMaps) return arrayOf(dehazed);
     return py::make_tuple(arrayOf(dehazed), arrayOf(maps.airlight), arrayOf(maps.transmission));
 }
 
-// Seconds of one bare C++ enhance call on the image, timed in C++: the
-// baseline against which scripts/measure-python times the package's call.
-double bareEnhanceSeconds(const py::array& image) {
-    const cv::Mat bgr8 = matView(image, "image");
-    const nightdehaze::DehazeContext context;
-    py::gil_scoped_release released;
-    const auto start = std::chrono::steady_clock::now();
-    const cv::Mat dehazed = nightdehaze::enhance(bgr8, context);
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+// The tool's job for one picture, with the options given by their keywords
+// and their values as the command line writes them ("" for a flag that is on).
+std::string enhanceFile(const std::string& path, const std::map<std::string, std::string>& keywords) {
+    Options options = nightdehaze_python::keywordOptions(keywords, kPythonFiles, "enhance_file");
+    options.inputPath = path;
+    return nightdehaze_python::enhanceFile(options);
 }
 
-std::string enhanceFile(const std::string& path, std::optional<std::string> output, double gamma,
-                        bool nonLocal, bool writeMaps, std::optional<int> quality, bool clean) {
-    return nightdehaze_python::enhanceFile(
-        {path, std::move(output), gamma, nonLocal, clean, writeMaps, quality});
+// The declarations of the options, for the package's checks, defaults and
+// docstrings and for nightdehaze-batch's arguments.
+py::list declaredOptions() {
+    static const char* const kinds[] = {"flag", "whole_number", "positive_number", "path"};
+    py::list declarations;
+    for (const OptionDeclaration& option : ::optionDeclarations()) {
+        py::dict d;
+        d["keyword"] = option.keyword;
+        d["command_line"] = option.longName ? py::object(py::str(option.longName)) : py::object(py::none());
+        d["kind"] = kinds[static_cast<int>(option.kind)];
+        d["value_name"] = option.valueName ? py::object(py::str(option.valueName)) : py::object(py::none());
+        d["low"] = option.low;
+        d["high"] = option.high;
+        d["default"] = option.defaultText;
+        d["help"] = option.help;
+        d["arrays"] = (option.surfaces & kPythonArrays) != 0;
+        d["files"] = (option.surfaces & kPythonFiles) != 0;
+        d["batch"] = (option.surfaces & kBatch) != 0;
+        declarations.append(d);
+    }
+    return declarations;
 }
 
 py::array lightCompensation(const py::array& image, int radius, double eps) {
@@ -215,10 +232,9 @@ PYBIND11_MODULE(_core, m) {
     py::register_exception_translator(&translateExceptions);
 
     m.attr("__version__") = nightdehaze::nightdehazeVersion();
-    m.def("enhance", &enhance, "image"_a, "gamma"_a, "non_local"_a, "maps"_a, "clean"_a = false);
-    m.def("_bare_enhance_seconds", &bareEnhanceSeconds, "image"_a);
-    m.def("enhance_file", &enhanceFile, "path"_a, "output"_a, "gamma"_a, "non_local"_a, "maps"_a,
-          "quality"_a, "clean"_a = false);
+    m.def("enhance", &enhance, "image"_a, "options"_a, "maps"_a = false);
+    m.def("enhance_file", &enhanceFile, "path"_a, "options"_a);
+    m.def("option_declarations", &declaredOptions);
     m.def("light_compensation", &lightCompensation, "image"_a, "radius"_a, "eps"_a);
     m.def("contrast_stretch", &contrastStretch, "image"_a);
     m.def("box_filter", &boxFilter, "image"_a, "radius"_a);

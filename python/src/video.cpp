@@ -1,9 +1,14 @@
 #include "video.hpp"
 
 #include "arrays.hpp"
+#include "keyword_options.hpp"
+
+#include <pybind11/stl.h>
 #include "nightdehaze/nightdehaze.hpp"
 
+#include <map>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace py = pybind11;
@@ -12,14 +17,6 @@ using namespace py::literals;
 namespace nightdehaze_python {
 
 namespace {
-
-nightdehaze::DehazeContext videoContext(double gamma, bool nonLocal, bool clean) {
-    nightdehaze::DehazeContext context;
-    context.gamma = gamma;
-    context.useNonLocalFilter = nonLocal ? 1 : 0;
-    context.clean = clean;
-    return context;
-}
 
 nightdehaze::VideoOptions videoOptions(double framesPerSecond, bool steady, double smoothingSeconds,
                                        int parallelFrames) {
@@ -35,9 +32,10 @@ nightdehaze::VideoOptions videoOptions(double framesPerSecond, bool steady, doub
 // one take turns here, waiting without the GIL.
 class SharedVideoEnhancer {
 public:
-    SharedVideoEnhancer(double gamma, bool nonLocal, bool clean, double framesPerSecond, bool steady,
+    // keywords: the options enhance takes (maps excepted), as keywordOptions reads them.
+    SharedVideoEnhancer(const std::map<std::string, std::string>& keywords, double framesPerSecond, bool steady,
                         double smoothingSeconds, int parallelFrames)
-        : enhancer_(videoContext(gamma, nonLocal, clean),
+        : enhancer_(keywordOptions(keywords, kPythonArrays, "VideoEnhancer").context,
                     videoOptions(framesPerSecond, steady, smoothingSeconds, parallelFrames)) {}
 
     // The oldest enhanced frame once the pipeline is full, else None.
@@ -80,9 +78,8 @@ private:
 
 void bindVideoEnhancer(py::module_& module) {
     py::class_<SharedVideoEnhancer>(module, "VideoEnhancer")
-        .def(py::init<double, bool, bool, double, bool, double, int>(), py::kw_only(), "gamma"_a,
-             "non_local"_a, "clean"_a, "frames_per_second"_a, "steady"_a, "smoothing_seconds"_a,
-             "parallel_frames"_a)
+        .def(py::init<const std::map<std::string, std::string>&, double, bool, double, int>(), py::kw_only(),
+             "options"_a, "frames_per_second"_a, "steady"_a, "smoothing_seconds"_a, "parallel_frames"_a)
         .def("push", &SharedVideoEnhancer::push, "frame"_a)
         .def("flush", &SharedVideoEnhancer::flush)
         .def_property_readonly("frames_in_flight", &SharedVideoEnhancer::framesInFlight);

@@ -1,89 +1,29 @@
 #include "cli/command_line.hpp"
 
-#include <cerrno>
-#include <cmath>
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
+constexpr const char* kDefaultInput = "flickr15.bmp";
 constexpr const char* kDashHint = "; a file name starting with '-' goes after --";
 constexpr const char* kSeveralPicturesHint =
     "; to enhance several pictures, run nightdehaze-batch or a shell loop";
 
-int parseWholeNumber(const std::string& option, const std::string& text, long low, long high) {
-    char* end = nullptr;
-    errno = 0;
-    const long n = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || n < low || n > high)
-        throw UsageError(option + " needs a whole number from " + std::to_string(low) + " to " +
-                         std::to_string(high) + ", not '" + text + "'");
-    return static_cast<int>(n);
-}
-
-// One option: its names, the name of its value (nullptr for a flag), its
-// description in --help, and what it sets.
-struct Option {
-    const char* shortName;   // "-o", or nullptr
-    const char* longName;    // "--output"
-    const char* valueName;   // "PATH", or nullptr for a flag
-    const char* help;        // lines of the description, '\n' between them
-    void (*apply)(CommandLine& line, const std::string& value);
+// The options of the command line itself, beside the declared ones.
+struct OwnOption {
+    const char* shortName;
+    const char* longName;
+    const char* help;
+    bool CommandLine::*flag;
+};
+const OwnOption kOwnOptions[] = {
+    {"-h", "--help", "show this help and exit", &CommandLine::showHelp},
+    {nullptr, "--version", "show the version and exit", &CommandLine::showVersion},
 };
 
-const Option kOptions[] = {
-    {"-o", "--output", "PATH",
-     "write the result to PATH instead; the format follows\n"
-     "PATH's extension (.bmp, .png, .jpg, .tif, .webp, ...;\n"
-     "for a video .mp4, .mkv, .mov, .avi, ...)",
-     [](CommandLine& l, const std::string& v) {
-         if (v.empty()) throw UsageError("the output path is empty");
-         l.outputPath = v;
-     }},
-    {nullptr, "--quality", "N",
-     "JPEG and WebP quality from 1 to 100 (default: the\n"
-     "encoder's: JPEG 95, WebP lossless)",
-     [](CommandLine& l, const std::string& v) { l.quality = parseWholeNumber("--quality", v, 1, 100); }},
-    {nullptr, "--maps", nullptr,
-     "also write the local atmospheric light as <stem>_A<ext>\n"
-     "and the transmission (0..1 as 0..255) as <stem>_T<ext>:\n"
-     "<stem> is the output path without its last four\n"
-     "characters, <ext> the output's extension (night_J.bmp\n"
-     "gives night_A.bmp and night_T.bmp; -o out/r.png gives\n"
-     "out/r_A.png and out/r_T.png)",
-     [](CommandLine& l, const std::string&) { l.writeMaps = true; }},
-    {nullptr, "--non-local", nullptr,
-     "smooth colour correction and dehazing with the non-local\n"
-     "guided filter instead of the colour guided filter (slower)",
-     [](CommandLine& l, const std::string&) { l.nonLocal = true; }},
-    {nullptr, "--clean", nullptr,
-     "suppress what the enhancement would amplify from JPEG\n"
-     "compression and sensor noise: smooth the 8x8 block steps\n"
-     "of JPEG input and flatten variations below the picture's\n"
-     "noise level in the result (about 15 % slower)",
-     [](CommandLine& l, const std::string&) { l.clean = true; }},
-    {nullptr, "--per-frame", nullptr,
-     "video: enhance every frame on its own, exactly as a\n"
-     "picture, without smoothing brightness and colour over time",
-     [](CommandLine& l, const std::string&) { l.perFrame = true; }},
-    {nullptr, "--threads", "N", "use N threads (default: all cores)",
-     [](CommandLine& l, const std::string& v) { l.threads = parseWholeNumber("--threads", v, 1, 1024); }},
-    {"-h", "--help", nullptr, "show this help and exit",
-     [](CommandLine& l, const std::string&) { l.showHelp = true; }},
-    {nullptr, "--version", nullptr, "show the version and exit",
-     [](CommandLine& l, const std::string&) { l.showVersion = true; }},
-};
-
-// The option an argument names, and the value it carries after '=' if any.
-const Option* findOption(const std::string& arg, std::optional<std::string>& inlineValue) {
-    const size_t equals = arg.find('=');
-    const bool hasValue = arg.rfind("--", 0) == 0 && equals != std::string::npos;
-    const std::string name = hasValue ? arg.substr(0, equals) : arg;
-    for (const Option& option : kOptions) {
-        if (name != option.longName && !(option.shortName && name == option.shortName)) continue;
-        if (hasValue) inlineValue = arg.substr(equals + 1);
-        return &option;
-    }
-    return nullptr;
+bool onCommandLine(const OptionDeclaration& option) {
+    return option.longName && (option.surfaces & kCommandLine);
 }
 
 [[noreturn]] void unknownOption(const std::string& arg) {
@@ -94,72 +34,97 @@ const Option* findOption(const std::string& arg, std::optional<std::string>& inl
     throw UsageError("unknown option '" + arg + "'" + kDashHint);
 }
 
+bool takeOwnOption(CommandLine& line, const std::string& name, const std::optional<std::string>& value) {
+    for (const OwnOption& own : kOwnOptions) {
+        if (name != own.longName && !(own.shortName && name == own.shortName)) continue;
+        if (value) throw UsageError(std::string("option ") + own.longName + " takes no value");
+        line.*own.flag = true;
+        return true;
+    }
+    return false;
+}
+
 void takeOption(CommandLine& line, const std::vector<std::string>& args, size_t& i) {
+    const std::string& arg = args[i];
+    const size_t equals = arg.find('=');
+    const bool inline_ = arg.rfind("--", 0) == 0 && equals != std::string::npos;
+    const std::string name = inline_ ? arg.substr(0, equals) : arg;
     std::optional<std::string> value;
-    const Option* option = findOption(args[i], value);
-    if (!option) unknownOption(args[i]);
-    if (!option->valueName) {
+    if (inline_) value = arg.substr(equals + 1);
+    if (takeOwnOption(line, name, value)) return;
+    const OptionDeclaration* option = findOption(name);
+    if (!option || !onCommandLine(*option)) unknownOption(arg);
+    if (option->kind == OptionKind::flag) {
         if (value) throw UsageError(std::string("option ") + option->longName + " takes no value");
-        option->apply(line, "");
+        option->apply(line.options, "");
         return;
     }
     if (!value) {
-        if (i + 1 >= args.size()) throw UsageError("option " + args[i] + " needs a value");
+        if (i + 1 >= args.size()) throw UsageError("option " + arg + " needs a value");
         value = args[++i];
     }
-    option->apply(line, *value);
+    option->apply(line.options, *value);
+}
+
+void takeGamma(CommandLine& line, const std::string& arg) {
+    if (parsePositiveNumber(arg)) {
+        findOption("gamma")->apply(line.options, arg);
+        return;
+    }
+    char* end = nullptr;
+    std::strtod(arg.c_str(), &end);
+    const bool looksLikeAName = end == arg.c_str();
+    throw UsageError("gamma must be a number greater than 0, not '" + arg + "'" +
+                     (looksLikeAName ? kSeveralPicturesHint : ""));
 }
 
 void takePositional(CommandLine& line, const std::string& arg, int& positionals) {
     if (positionals == 0) {
-        line.inputPath = arg;
+        line.options.inputPath = arg;
         line.inputGiven = true;
     } else if (positionals == 1) {
-        line.gamma = parsePositiveNumber(arg);
-        if (!line.gamma) {
-            char* end = nullptr;
-            std::strtod(arg.c_str(), &end);
-            const bool looksLikeAName = end == arg.c_str();
-            throw UsageError("gamma must be a number greater than 0, not '" + arg + "'" +
-                             (looksLikeAName ? kSeveralPicturesHint : ""));
-        }
+        takeGamma(line, arg);
     } else {
         line.ignored.push_back(arg);
     }
     ++positionals;
 }
 
+constexpr size_t kNameColumn = 21;   // where descriptions start
+
+std::string optionLine(const char* shortName, const char* longName, const char* valueName, std::string help) {
+    std::string names = shortName ? std::string("  ") + shortName + ", " : "      ";
+    names += longName;
+    if (valueName) names += std::string(" ") + valueName;
+    names += "  ";
+    if (names.size() < kNameColumn) names.resize(kNameColumn, ' ');
+    for (size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1))
+        help.insert(at + 1, std::string(kNameColumn, ' '));
+    return names + help + "\n";
+}
+
 std::string optionLines() {
-    constexpr size_t kNameColumn = 21;   // where descriptions start
     std::string text;
-    for (const Option& option : kOptions) {
-        std::string names = option.shortName ? std::string("  ") + option.shortName + ", " : "      ";
-        names += option.longName;
-        if (option.valueName) names += std::string(" ") + option.valueName;
-        names += "  ";
-        if (names.size() < kNameColumn) names.resize(kNameColumn, ' ');
-        std::string help = option.help;
-        for (size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1))
-            help.insert(at + 1, std::string(kNameColumn, ' '));
-        text += names + help + "\n";
-    }
+    for (const OptionDeclaration& option : optionDeclarations())
+        if (onCommandLine(option))
+            text += optionLine(option.shortName, option.longName, option.valueName, option.help);
+    for (const OwnOption& own : kOwnOptions) text += optionLine(own.shortName, own.longName, nullptr, own.help);
     return text + "      --             end of options: every later argument is positional\n";
+}
+
+// GAMMA's help, indented under the argument list.
+std::string gammaLines() {
+    std::string help = findOption("gamma")->help;
+    for (size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1))
+        help.insert(at + 1, std::string(10, ' '));
+    return help;
 }
 
 }  // namespace
 
-std::optional<double> parsePositiveNumber(const std::string& text) {
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(text.c_str(), &end);
-    if (*end != '\0' || errno == ERANGE || !std::isfinite(value) || !(value > 0.0))
-        return std::nullopt;
-    return value;
-}
-
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
     CommandLine line;
+    line.options.inputPath = kDefaultInput;
     int positionals = 0;
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -184,10 +149,7 @@ stage begins, and a progress bar on standard error when it is a terminal.
 
   INPUT   image to read (any format OpenCV decodes; default "flickr15.bmp"),
           or a video (any format FFmpeg decodes), recognised by its content
-  GAMMA   colour-correction exponent, a number greater than 0 (default 1.2).
-          A larger GAMMA darkens dim neighbourhoods, a smaller one brightens
-          them; useful values lie from about 0.5 to 2. At 0.3 and below the
-          picture washes out towards white; above about 5 nothing changes.
+  GAMMA   )" + gammaLines() + R"(
           Further positional arguments are ignored, with a warning.
 
 The result is written as a BMP named after INPUT without its last four

@@ -1,102 +1,128 @@
 #include "files/picture_job.hpp"
 
-#include "files/usage_error.hpp"
 #include "files/file_error.hpp"
-#include "files/image_encoding.hpp"
-#include "files/input_image.hpp"
-#include "files/memory_budget.hpp"
-#include "files/output_name.hpp"
-#include "core/exact/rounded_to_bytes.hpp"
+#include "files/output_files.hpp"
+#include "files/photo_metadata.hpp"
+#include "files/picture_steps.hpp"
+#include "files/signals_held.hpp"
+#include "files/usage_error.hpp"
+#include "files/video_module_loader.hpp"
 
+#include <cerrno>
 #include <iostream>
-#include <stdexcept>
+#include <mutex>
+#include <new>
+#include <optional>
 
 namespace {
 
-std::string extensionOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    return path.substr(dot);
+// Decoding and writing redirect standard error, point OpenCV's scratch
+// directory elsewhere and install signal handlers: one thread at a time.
+std::mutex fileAccess;
+
+void warnOnStderr(const std::string& message) {
+    std::cerr << "nightdehaze: warning: " << message << std::endl;
 }
 
-void warnOf(const PictureJob& job, const std::string& message) {
-    if (job.warn) job.warn(message);
-    else std::cerr << "nightdehaze: warning: " << message << std::endl;
-}
-
-PhotoMetadata metadataFor(const PictureJob& job, const std::string& outputPath,
-                          const std::vector<uchar>& fileBytes, const cv::Mat& image) {
-    if (!holdsMetadata(outputPath)) return PhotoMetadata();
+// The plan, once every check that needs no input has passed: a request no
+// file can satisfy (an unknown format, an encoder that does not work) is a
+// usage error.
+OutputPlan checkedPlan(const Options& options) {
+    const OutputPlan plan = planOutputs(options);
+    checkOutputKind(options, plan);
     try {
-        return readPhotoMetadata(fileBytes, image);
+        checkBeforeWork(plan);
     } catch (const std::runtime_error& e) {
-        warnOf(job, "'" + job.inputPath + "': " + e.what() + "; the result gets none");
-        return PhotoMetadata();
+        throw UsageError(e.what());
     }
+    return plan;
+}
+
+PictureInput readInput(const Options& options, const OutputPlan& plan, const JobHooks& hooks, const Warn& warn) {
+    static const bool metadataReady = (initializeMetadataLibrary(), true);
+    (void)metadataReady;
+    const std::lock_guard<std::mutex> lock(fileAccess);
+    checkOutputTargets(plan.paths());
+    try {
+        return loadPicture(options, plan, warn);
+    } catch (const FileError& e) {
+        if (hooks.readFailureHint.empty()) throw;
+        throw FileError(e.what() + hooks.readFailureHint, e.systemError());
+    }
+}
+
+cv::Mat enhanced(const Options& options, const PictureInput& input, nightdehaze::HazeMaps& maps,
+                 const JobHooks& hooks) {
+    nightdehaze::ProgressMonitor silent;
+    nightdehaze::ProgressMonitor& monitor = hooks.monitor ? *hooks.monitor : silent;
+    const auto outOfMemory = [&] {
+        return FileError(outOfMemoryMessage(options.inputPath, input.image.size()), ENOMEM);
+    };
+    try {
+        return nightdehaze::enhance(input.image, options.context, options.writeMaps ? &maps : nullptr, monitor);
+    } catch (const std::bad_alloc&) {
+        throw outOfMemory();
+    } catch (const cv::Exception& e) {
+        if (e.code != cv::Error::StsNoMem) throw;
+        throw outOfMemory();
+    }
+}
+
+void write(const std::vector<OutputFile>& outputs, const JobHooks& hooks) {
+    const std::lock_guard<std::mutex> lock(fileAccess);
+    std::optional<SignalsHeld> held;
+    if (hooks.signalsWaitForTheWrite) held.emplace();
+    writeFilesAtomically(outputs);
+}
+
+// The video module for an input that may be a video, or nullptr when the
+// input is a picture or something else the picture path reports on.
+const NightdehazeVideoModule* videoModuleFor(const std::string& inputPath) {
+    if (!mayBeVideo(inputPath)) return nullptr;
+    const NightdehazeVideoModule* video = nullptr;
+    try {
+        video = &loadVideoModule();
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error("cannot read '" + inputPath +
+                                 "': no picture decoder reads it, and videos cannot be read: " + e.what());
+    }
+    return video->isVideo(inputPath.c_str()) ? video : nullptr;
+}
+
+void enhanceVideoFile(const NightdehazeVideoModule& video, const Options& options) {
+    NightdehazeVideoJob job{};
+    job.inputPath = options.inputPath.c_str();
+    job.outputPath = options.outputPath ? options.outputPath->c_str() : nullptr;
+    job.gamma = options.context.gamma;
+    job.nonLocal = options.context.useNonLocalFilter != 0;
+    job.clean = options.context.clean;
+    job.perFrame = options.perFrame;
+    job.writeMaps = options.writeMaps;
+    std::string failure;
+    const auto keep = [](void* receiver, const char* message) { *static_cast<std::string*>(receiver) = message; };
+    const int status = video.run(&job, keep, &failure);
+    if (status == 2) throw UsageError(failure);
+    if (status != 0) throw std::runtime_error(failure);
 }
 
 }  // namespace
 
-std::vector<std::string> OutputPlan::paths() const {
-    if (airlight.empty()) return {result};
-    return {result, airlight, transmission};
+std::string enhancePictureFile(const Options& options, const JobHooks& hooks) {
+    const Warn warn = hooks.warn ? hooks.warn : Warn(warnOnStderr);
+    const OutputPlan plan = checkedPlan(options);
+    if (hooks.checksPassed) hooks.checksPassed();
+    const PictureInput input = readInput(options, plan, hooks, warn);
+    nightdehaze::HazeMaps maps;
+    const cv::Mat dehazed = enhanced(options, input, maps, hooks);
+    write(encodeOutputs(plan, dehazed, maps, input.metadata, warn), hooks);
+    return plan.result;
 }
 
-OutputPlan planOutputs(const PictureJob& job) {
-    OutputPlan plan;
-    plan.result = job.outputPath ? *job.outputPath : derivedOutputPath(job.inputPath);
-    if (job.writeMaps) {
-        const std::string stem = job.outputPath ? *job.outputPath : job.inputPath;
-        const std::string extension = extensionOf(plan.result);
-        plan.airlight = derivedOutputPath(stem, "_A" + extension);
-        plan.transmission = derivedOutputPath(stem, "_T" + extension);
+void enhanceFile(const Options& options, const JobHooks& hooks) {
+    if (const NightdehazeVideoModule* video = videoModuleFor(options.inputPath)) {
+        if (hooks.checksPassed) hooks.checksPassed();
+        enhanceVideoFile(*video, options);
+        return;
     }
-    plan.encoderParameters = encoderParameters(plan.result, job.quality);
-    return plan;
-}
-
-void checkOutputKind(const PictureJob& job, const OutputPlan& plan) {
-    if (!canEncodeFor(plan.result))
-        throw UsageError("cannot write images of the kind named by '" + plan.result + "'");
-    if (job.quality && !takesQuality(plan.result))
-        throw UsageError("--quality applies to JPEG and WebP outputs, not to '" + plan.result + "'");
-}
-
-void checkBeforeWork(const OutputPlan& plan) {
-    checkEncoderWorks(plan.result, CV_8UC3, plan.encoderParameters);
-    if (!plan.transmission.empty()) checkEncoderWorks(plan.transmission, CV_8UC1, plan.encoderParameters);
-}
-
-PictureInput loadPicture(const PictureJob& job, const OutputPlan& plan) {
-    const std::vector<uchar> fileBytes = readImageFile(job.inputPath);
-    PictureInput input;
-    input.image = decodeColorImage(fileBytes, job.inputPath);
-    if (exceedsMachineMemory(input.image.size()))
-        throw FileError(outOfMemoryMessage(job.inputPath, input.image.size()), 0);
-    input.metadata = metadataFor(job, plan.result, fileBytes, input.image);
-    return input;
-}
-
-std::vector<OutputFile> encodeOutputs(const PictureJob& job, const OutputPlan& plan,
-                                      const cv::Mat& dehazed, const nightdehaze::HazeMaps& maps,
-                                      const PhotoMetadata& metadata) {
-    std::vector<uchar> result = encodeImage(plan.result, dehazed, plan.encoderParameters);
-    try {
-        result = withMetadata(result, plan.result, metadata, dehazed.size());
-    } catch (const std::runtime_error& e) {
-        warnOf(job, "cannot add the metadata to '" + plan.result + "' (" + e.what() + "); it is written without");
-    }
-    std::vector<OutputFile> files{{plan.result, std::move(result)}};
-    if (!plan.airlight.empty()) {
-        const cv::Mat transmission = nightdehaze::detail::scaledToBytes(maps.transmission, 255.0);
-        files.push_back({plan.airlight, encodeImage(plan.airlight, maps.airlight, plan.encoderParameters)});
-        files.push_back({plan.transmission, encodeImage(plan.transmission, transmission, plan.encoderParameters)});
-    }
-    return files;
-}
-
-std::string outOfMemoryMessage(const std::string& inputPath, cv::Size size) {
-    return "not enough memory to process '" + inputPath + "' (" + std::to_string(size.width) + "x" +
-           std::to_string(size.height) + " pixels)";
+    enhancePictureFile(options, hooks);
 }

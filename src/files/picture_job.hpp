@@ -1,60 +1,41 @@
 #pragma once
-#include "files/output_files.hpp"
-#include "files/photo_metadata.hpp"
+// One picture or clip from path to path, as the tool does it, for the tool
+// and the Python package: each makes one call.
+#include "files/options.hpp"
 #include "nightdehaze/nightdehaze.hpp"
 
 #include <functional>
-#include <optional>
 #include <string>
-#include <vector>
 
-// What the tool does for one picture file, for the tool and for other callers
-// (the Python package): plan the output files, check them before any work,
-// read the picture, enhance it, and write every file all-or-nothing.
-
-struct PictureJob {
-    std::string inputPath;
-    std::optional<std::string> outputPath;  // else derived from inputPath
-    bool writeMaps = false;                 // also the airlight and the transmission
-    std::optional<int> quality;             // JPEG and WebP only
-    nightdehaze::DehazeContext context;
-    // Receives one-line warnings (metadata that cannot be kept); by default
-    // they go to standard error after "nightdehaze: warning: ".
+// How the caller of a job hears from it.
+struct JobHooks {
+    // One-line warnings (metadata that cannot be kept, ignored arguments);
+    // by default to standard error after "nightdehaze: warning: ".
     std::function<void(const std::string&)> warn;
+    // Follows and may stop the enhancement; nullptr: neither.
+    nightdehaze::ProgressMonitor* monitor = nullptr;
+    // Called once every check that can fail before the work has passed,
+    // before the input is read.
+    std::function<void()> checksPassed;
+    // Appended to the message of an input that cannot be read.
+    std::string readFailureHint;
+    // SIGINT and SIGTERM wait while the outputs are written (for callers
+    // with handlers of their own); otherwise they remove the temporaries
+    // and end the process.
+    bool signalsWaitForTheWrite = false;
 };
 
-// The files of one run: the result, then with maps the atmospheric light and
-// the transmission, in the result's format.
-struct OutputPlan {
-    std::string result, airlight, transmission;
-    std::vector<int> encoderParameters;
-    std::vector<std::string> paths() const;
-};
+// Plans and checks the outputs (UsageError for a request no file can satisfy),
+// reads the picture, enhances it with options.context and writes the result
+// (and with writeMaps the airlight and transmission) all-or-nothing, with the
+// input's metadata where the format holds it. Returns the result's path.
+// Throws FileError naming the path and the reason when the input cannot be
+// read or an output written, with errno ENOMEM when memory runs out;
+// nightdehaze::Cancelled when the monitor stopped it. Reading and writing
+// take turns between threads; enhancing runs at once.
+std::string enhancePictureFile(const Options& options, const JobHooks& hooks = {});
 
-OutputPlan planOutputs(const PictureJob& job);
-
-// Usage errors that the output names reveal (an unknown format, --quality for
-// a format without one): throws UsageError.
-void checkOutputKind(const PictureJob& job, const OutputPlan& plan);
-
-// The encoders of the planned files really encode (std::runtime_error
-// otherwise). With checkOutputTargets(plan.paths()) this is everything that
-// can be known to fail before the picture is read.
-void checkBeforeWork(const OutputPlan& plan);
-
-// The decoded picture (CV_8UC3) and, when the result's format holds it, its
-// metadata. Throws FileError naming the path when it cannot be read or
-// decoded, or is too large for this machine's memory.
-struct PictureInput {
-    cv::Mat image;
-    PhotoMetadata metadata;
-};
-PictureInput loadPicture(const PictureJob& job, const OutputPlan& plan);
-
-// The encoded files of the run, ready for writeFilesAtomically.
-std::vector<OutputFile> encodeOutputs(const PictureJob& job, const OutputPlan& plan,
-                                      const cv::Mat& dehazed, const nightdehaze::HazeMaps& maps,
-                                      const PhotoMetadata& metadata);
-
-// The message for a picture the pipeline ran out of memory on.
-std::string outOfMemoryMessage(const std::string& inputPath, cv::Size size);
+// enhancePictureFile, or for a video (recognised by its content) the video
+// module's run, which writes its own stage lines and progress. Throws
+// UsageError (exit status 2) or another std::exception (exit status 1).
+void enhanceFile(const Options& options, const JobHooks& hooks = {});

@@ -15,7 +15,7 @@
 
 namespace {
 
-std::string outputPathOf(const VideoJob& job) {
+std::string outputPathOf(const Options& job) {
     return job.outputPath ? *job.outputPath : derivedVideoOutputPath(job.inputPath);
 }
 
@@ -39,7 +39,7 @@ std::string derivedVideoOutputPath(const std::string& inputPath) {
     return inputPath.substr(0, dot) + "_J" + inputPath.substr(dot);
 }
 
-int runVideo(const VideoJob& job) {
+int runVideo(const Options& job) {
     if (job.writeMaps) throw UsageError("--maps writes pictures of one picture's maps; it does not apply to video");
     VideoProgress progress;
     const auto warn = [&progress](const std::string& text) { progress.warn(text); };

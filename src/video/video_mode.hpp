@@ -1,20 +1,10 @@
 #pragma once
 // The tool on a video: decode, enhance frame by frame with temporal
 // steadiness, encode, copy the other streams.
+#include "files/options.hpp"
 #include "files/usage_error.hpp"
-#include "nightdehaze/nightdehaze.hpp"
 
-#include <optional>
 #include <string>
-
-// What the tool was asked to do with one video.
-struct VideoJob {
-    std::string inputPath;
-    std::optional<std::string> outputPath;  // else derivedVideoOutputPath(inputPath)
-    bool writeMaps = false;                 // --maps, which video refuses
-    bool perFrame = false;                  // no temporal smoothing
-    nightdehaze::DehazeContext context;
-};
 
 // The output path of a video input: the input without its extension, then
 // "_J" and the same extension ("clip.mp4" -> "clip_J.mp4"); "_J.mp4" is
@@ -22,8 +12,8 @@ struct VideoJob {
 std::string derivedVideoOutputPath(const std::string& inputPath);
 
 // Enhances the video at job.inputPath with job.context and writes it, all or
-// nothing. Prints the stage lines once, progress on a terminal, one warning
+// nothing, to job.outputPath or derivedVideoOutputPath(job.inputPath). Prints the stage lines once, progress on a terminal, one warning
 // line per gap of corrupt frames and one when the input ends early. Returns
 // the exit status; throws UsageError for options that do not apply to video
 // and std::runtime_error naming the problem on failure.
-int runVideo(const VideoJob& job);
+int runVideo(const Options& job);

@@ -25,8 +25,8 @@ int isVideo(const char* path) noexcept {
     }
 }
 
-VideoJob videoJobOf(const NightdehazeVideoJob& in) {
-    VideoJob job;
+Options optionsOf(const NightdehazeVideoJob& in) {
+    Options job;
     job.inputPath = in.inputPath;
     if (in.outputPath) job.outputPath = in.outputPath;
     job.writeMaps = in.writeMaps != 0;
@@ -46,7 +46,7 @@ int run(const NightdehazeVideoJob* job, NightdehazeVideoFailure fail, void* rece
         // The module holds its own copy of the library: its matrices take its
         // own reusing allocator, for the whole run, as the tool's do.
         nightdehaze::detail::installBufferReuse();
-        return runVideo(videoJobOf(*job));
+        return runVideo(optionsOf(*job));
     } catch (const UsageError& e) {
         return failed(kExitUsage, e.what());
     } catch (const std::bad_alloc&) {

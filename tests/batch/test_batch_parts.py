@@ -8,8 +8,8 @@ import numpy as np
 import pytest
 
 from batch_helpers import write_picture
-from nightdehaze._batch_inputs import UsageError, pictures_to_enhance
-from nightdehaze._batch_picture_size import picture_size
+from nightdehaze.batch._inputs import UsageError, pictures_to_enhance
+from nightdehaze.batch._picture_size import picture_size
 
 
 def test_results_mirror_the_inputs_and_follow_the_tools_name_rule(tmp_path, monkeypatch):

@@ -14,12 +14,11 @@ TEST(OutputName, RemovesFourCharactersWhateverTheyAre) {
 
 TEST(CommandLine, PositionalArgumentsAreInputThenGamma) {
     CommandLine none = parseCommandLine({});
-    EXPECT_EQ(none.inputPath, "flickr15.bmp");
-    EXPECT_FALSE(none.gamma);
+    EXPECT_EQ(none.options.inputPath, "flickr15.bmp");
+    EXPECT_EQ(none.options.context.gamma, nightdehaze::DehazeContext().gamma);
     CommandLine three = parseCommandLine({"x.bmp", "2.2", "extra"});
-    EXPECT_EQ(three.inputPath, "x.bmp");
-    ASSERT_TRUE(three.gamma);
-    EXPECT_EQ(*three.gamma, 2.2);
+    EXPECT_EQ(three.options.inputPath, "x.bmp");
+    EXPECT_EQ(three.options.context.gamma, 2.2);
 }
 
 TEST(CommandLine, GammaMustBeAWholeFinitePositiveNumber) {
@@ -32,25 +31,25 @@ TEST(CommandLine, GammaMustBeAWholeFinitePositiveNumber) {
 
 TEST(CommandLine, OptionsAnywhereAndDoubleDashEndsThem) {
     CommandLine line = parseCommandLine({"in.png", "--maps", "-o", "out.png", "1.5", "--threads", "2"});
-    EXPECT_EQ(line.inputPath, "in.png");
-    EXPECT_EQ(*line.outputPath, "out.png");
-    EXPECT_EQ(*line.gamma, 1.5);
-    EXPECT_TRUE(line.writeMaps);
-    EXPECT_EQ(*line.threads, 2);
+    EXPECT_EQ(line.options.inputPath, "in.png");
+    EXPECT_EQ(*line.options.outputPath, "out.png");
+    EXPECT_EQ(line.options.context.gamma, 1.5);
+    EXPECT_TRUE(line.options.writeMaps);
+    EXPECT_EQ(*line.options.threads, 2);
     CommandLine dashed = parseCommandLine({"--", "-weird.png", "3"});
-    EXPECT_EQ(dashed.inputPath, "-weird.png");
-    EXPECT_EQ(*dashed.gamma, 3.0);
+    EXPECT_EQ(dashed.options.inputPath, "-weird.png");
+    EXPECT_EQ(dashed.options.context.gamma, 3.0);
     CommandLine helpFile = parseCommandLine({"--", "--help"});
-    EXPECT_EQ(helpFile.inputPath, "--help");
+    EXPECT_EQ(helpFile.options.inputPath, "--help");
     EXPECT_FALSE(helpFile.showHelp);
     EXPECT_TRUE(parseCommandLine({"a", "--help"}).showHelp);
     EXPECT_TRUE(parseCommandLine({"--version"}).showVersion);
-    EXPECT_TRUE(parseCommandLine({"--non-local"}).nonLocal);
-    EXPECT_EQ(*parseCommandLine({"--output=o.bmp"}).outputPath, "o.bmp");
+    EXPECT_TRUE(parseCommandLine({"--non-local"}).options.context.useNonLocalFilter);
+    EXPECT_EQ(*parseCommandLine({"--output=o.bmp"}).options.outputPath, "o.bmp");
     const CommandLine equals = parseCommandLine({"--threads=3", "--quality=75", "--output=a=b.jpg"});
-    EXPECT_EQ(*equals.threads, 3);
-    EXPECT_EQ(*equals.quality, 75);
-    EXPECT_EQ(*equals.outputPath, "a=b.jpg");
+    EXPECT_EQ(*equals.options.threads, 3);
+    EXPECT_EQ(*equals.options.quality, 75);
+    EXPECT_EQ(*equals.options.outputPath, "a=b.jpg");
     EXPECT_EQ(parseCommandLine({"x", "1", "y", "z"}).ignored, (std::vector<std::string>{"y", "z"}));
 }
 

@@ -1,4 +1,6 @@
 #include "core/memory/buffer_reuse.hpp"
+#include "nightdehaze/nightdehaze.hpp"
+#include "test_images.hpp"
 
 #include <gtest/gtest.h>
 #include <opencv2/core/utility.hpp>
@@ -11,6 +13,19 @@ using namespace nightdehaze;
 using namespace nightdehaze::detail;
 
 namespace {
+
+// The allocator steps aside under AddressSanitizer, so that it sees every buffer.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kUnderAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kUnderAddressSanitizer = true;
+#else
+constexpr bool kUnderAddressSanitizer = false;
+#endif
+#else
+constexpr bool kUnderAddressSanitizer = false;
+#endif
 
 constexpr std::size_t kMiB = std::size_t(1) << 20;
 
@@ -198,3 +213,25 @@ TEST(BufferReuse, TheSlackKeepsALoopJustAboveThePeakFromRemapping) {
 }
 
 }  // namespace
+
+// A program that calls the library keeps OpenCV's own allocator outside the
+// calls (the Python package's promise): enhance reuses buffers only while it
+// runs, and overlapping calls hand the allocator back once the last ends.
+TEST(BufferReuse, EnhanceReusesBuffersOnlyWhileItRuns) {
+    struct AllocatorProbe : ProgressMonitor {
+        cv::MatAllocator* during = nullptr;
+        void stageBegins(const char*) override { during = cv::Mat::getDefaultAllocator(); }
+    };
+    cv::MatAllocator* const before = cv::Mat::getDefaultAllocator();
+    const cv::Mat picture = testing_support::randomPhoto(40, 56, 7);
+    AllocatorProbe probe;
+    {
+        const BufferReuseDuringCall outer;
+        enhance(picture, DehazeContext(), nullptr, probe);
+        EXPECT_EQ(cv::Mat::getDefaultAllocator(), probe.during);
+    }
+    EXPECT_EQ(cv::Mat::getDefaultAllocator(), before);
+    if (!kUnderAddressSanitizer) {
+        EXPECT_NE(probe.during, before);
+    }
+}

@@ -12,8 +12,8 @@ import time
 import urllib.request
 from typing import Callable, Dict, List, Optional
 
-from ._batch_task import process_picture
-from ._batch_worker_setup import IgnoreInterrupts
+from ._task import process_picture
+from ._worker_setup import IgnoreInterrupts
 
 # Seconds to wait for an existing scheduler to answer before giving up.
 _CONNECT_TIMEOUT = 10

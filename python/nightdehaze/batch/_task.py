@@ -8,7 +8,7 @@ import os
 import time
 from typing import Dict, Optional
 
-from ._batch_picture_size import picture_size
+from ._picture_size import picture_size
 
 # Each task runs on one thread: a worker runs as many tasks at once as it has
 # threads, and whole pictures side by side scale better than one picture's
@@ -62,8 +62,7 @@ def process_picture(job: Dict) -> Dict:
     start = time.perf_counter()
     try:
         _make_folder(job["output_path"])
-        nightdehaze.enhance_file(job["input_path"], job["output_path"], gamma=job["gamma"],
-                                 non_local=job["non_local"], clean=job["clean"], maps=job["maps"])
+        nightdehaze.enhance_file(job["input_path"], job["output_path"], **job["options"])
         record["megapixels"] = _megapixels(job["output_path"])
     except Exception as error:  # a picture's failure is recorded, the batch goes on
         record["status"], record["reason"] = "failed", _reason(error)

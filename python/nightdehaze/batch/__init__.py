@@ -8,16 +8,16 @@ what `nightdehaze` writes for that input with the same options.
 """
 
 import argparse
-import math
 import os
 import signal
 import sys
 import time
-from typing import Dict, List, Optional, Sequence
+from typing import Callable, Dict, List, Optional, Sequence
 
-from ._batch_inputs import OUTPUT_FORMATS, Picture, UsageError, pictures_to_enhance
-from ._batch_progress import Progress
-from ._batch_report import report_kind, summary_of, write_report
+from .._options import OPTIONS, checked, default, help_text
+from ._inputs import OUTPUT_FORMATS, Picture, UsageError, pictures_to_enhance
+from ._progress import Progress
+from ._report import report_kind, summary_of, write_report
 
 EXIT_OK = 0
 EXIT_FAILED = 1
@@ -50,14 +50,33 @@ def _usage_error(message: str) -> None:
     sys.exit(EXIT_USAGE)
 
 
-def _gamma(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        value = math.nan
-    if not (math.isfinite(value) and value > 0):
-        raise argparse.ArgumentTypeError(f"gamma must be a number greater than 0, not '{text}'")
-    return value
+def _value_of(keyword: str) -> Callable[[str], object]:
+    """argparse's type for a declared option: its text as the option's value,
+    checked as the package checks it."""
+
+    def parse(text: str) -> object:
+        option = OPTIONS[keyword]
+        try:
+            value = int(text) if option.kind == "whole_number" else float(text)
+            return checked(keyword, value)
+        except (TypeError, ValueError, OverflowError):
+            low_high = f"from {option.low} to {option.high}" if option.kind == "whole_number" else "greater than 0"
+            raise argparse.ArgumentTypeError(f"{keyword} must be a number {low_high}, not '{text}'") from None
+
+    return parse
+
+
+def _add_declared_options(parser: argparse.ArgumentParser) -> None:
+    """The tool's options that apply to a batch, from their one declaration."""
+    for keyword, option in OPTIONS.items():
+        if not option.batch:
+            continue
+        name = "--" + keyword.replace("_", "-")
+        if option.kind == "flag":
+            parser.add_argument(name, action="store_true", help=help_text(keyword))
+        else:
+            parser.add_argument(name, type=_value_of(keyword), default=default(keyword),
+                                metavar=option.value_name, help=help_text(keyword))
 
 
 def _worker_count(text: str) -> int:
@@ -77,16 +96,7 @@ def _parser() -> argparse.ArgumentParser:
                         help="also take the pictures in the folders' subfolders (and ** in patterns)")
     parser.add_argument("--format", default="bmp", choices=OUTPUT_FORMATS,
                         help="file format of the results (default: bmp, as the tool)")
-    parser.add_argument("--gamma", type=_gamma, default=1.2,
-                        help="colour-correction exponent, greater than 0 (default: 1.2)")
-    parser.add_argument("--non-local", action="store_true",
-                        help="smooth with the non-local guided filter (much slower)")
-    parser.add_argument("--clean", action="store_true",
-                        help="suppress the JPEG blocks and sensor noise that the enhancement would "
-                             "amplify, as the tool's --clean")
-    parser.add_argument("--maps", action="store_true",
-                        help="also write the airlight and transmission maps, <result stem>_A.bmp "
-                             "and <result stem>_T.bmp")
+    _add_declared_options(parser)
     parser.add_argument("--resume", action="store_true",
                         help="skip the pictures whose results all exist already")
     parser.add_argument("--report", metavar="FILE",
@@ -112,8 +122,7 @@ def _job(picture: Picture, options: argparse.Namespace) -> Dict:
     return {"input": picture.source, "output": picture.output,
             "input_path": os.path.abspath(picture.source),
             "output_path": os.path.abspath(picture.output),
-            "gamma": options.gamma, "non_local": options.non_local, "clean": options.clean,
-            "maps": options.maps}
+            "options": {k: getattr(options, k) for k, o in OPTIONS.items() if o.batch}}
 
 
 def _skipped(picture: Picture) -> Dict:
@@ -131,7 +140,7 @@ def _run(pictures: List[Picture], options: argparse.Namespace, progress: Progres
          records: List[Optional[Dict]]) -> None:
     """Fills records with the outcome of every picture that is not yet
     recorded, running them on the cluster."""
-    from ._batch_engine import BatchCluster, run_jobs
+    from ._engine import BatchCluster, run_jobs
 
     todo = [i for i, record in enumerate(records) if record is None]
     if not todo:
@@ -174,6 +183,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                                        options.maps, options.recursive)
         if options.report:
             _check_report_path(options.report)
+        if options.quality is not None and options.format != "jpg":
+            raise UsageError(f"--quality applies to JPEG results, not to --format {options.format}")
     except (UsageError, ValueError) as error:
         _usage_error(str(error))
 
@@ -189,7 +200,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     signal.signal(signal.SIGTERM, _Stopped.on_terminate)
     try:
         # Dask takes a while to load: not before the command line is known good.
-        from ._batch_engine import ClusterError
+        from ._engine import ClusterError
         _run(pictures, options, progress, records)
     except KeyboardInterrupt:
         signal.signal(signal.SIGINT, signal.SIG_IGN)
@@ -219,7 +230,3 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     if status == EXIT_OK and summary["failed"]:
         status = EXIT_FAILED
     return status
-
-
-if __name__ == "__main__":
-    sys.exit(main())

@@ -1,0 +1,145 @@
+"""Argument checks of the package. Every message names what was expected and
+what was given: TypeError for the wrong kind of value, ValueError for a value
+out of range."""
+
+from __future__ import annotations
+
+import math
+import numbers
+import operator
+from typing import Optional
+
+import numpy as np
+
+from ._core import Context
+
+# Radii beyond this are far wider than any picture; refusing them keeps the
+# window arithmetic of the library well inside int.
+MAX_RADIUS = 1 << 24
+
+
+def nonempty_array(name: str, value: object) -> np.ndarray:
+    if not isinstance(value, np.ndarray):
+        raise TypeError(f"{name}: expected a numpy array, got {type(value).__name__}")
+    if value.size == 0:
+        raise ValueError(f"{name}: expected a non-empty array, got shape {value.shape}")
+    return value
+
+
+def wants_rgb(value: object) -> bool:
+    """True for "rgb", False for "bgr"."""
+    if not isinstance(value, str) or value.lower() not in ("bgr", "rgb"):
+        raise ValueError(f'channel_order: expected "bgr" or "rgb", got {value!r}')
+    return value.lower() == "rgb"
+
+
+def integer(name: str, value: object, minimum: int, maximum: int = MAX_RADIUS) -> int:
+    if isinstance(value, (bool, np.bool_)):
+        raise TypeError(f"{name}: expected an integer, got {type(value).__name__}")
+    try:
+        number = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name}: expected an integer, got {type(value).__name__}") from None
+    if not minimum <= number <= maximum:
+        raise ValueError(f"{name}: expected an integer from {minimum} to {maximum}, got {number}")
+    return number
+
+
+def real(name: str, value: object, *, positive: bool) -> float:
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name}: expected a number, got {type(value).__name__}")
+    try:
+        number = float(value)
+    except OverflowError:
+        number = math.inf
+    if not math.isfinite(number) or number < 0 or (positive and number == 0):
+        expected = "a finite number greater than 0" if positive else "a finite number >= 0"
+        raise ValueError(f"{name}: expected {expected}, got {value!r}")
+    return number
+
+
+def to_8bit(image: np.ndarray) -> np.ndarray:
+    """uint8 as it is; uint16 as its high byte (v >> 8)."""
+    if image.dtype == np.uint8:
+        return image
+    if image.dtype == np.uint16:
+        return (image >> 8).astype(np.uint8)
+    raise TypeError(f"image: expected dtype uint8 or uint16, got {image.dtype}")
+
+
+def photo(image: object, channel_order: object) -> np.ndarray:
+    """Any accepted photograph as a C-contiguous (H, W, 3) uint8 BGR array,
+    converted as the tool converts files: grey repeated into three channels,
+    alpha dropped, 16 bits reduced to the high byte."""
+    array = nonempty_array("image", image)
+    rgb = wants_rgb(channel_order)
+    if array.ndim == 3 and array.shape[2] == 1:
+        array = array[:, :, 0]
+    if array.ndim == 2:
+        array = np.repeat(to_8bit(array)[:, :, np.newaxis], 3, axis=2)
+    elif array.ndim == 3 and array.shape[2] in (3, 4):
+        array = to_8bit(array[:, :, :3])
+        if rgb:
+            array = array[:, :, ::-1]
+    else:
+        raise ValueError(
+            "image: expected shape (H, W) grey, (H, W, 3) colour or (H, W, 4) colour with alpha, "
+            f"got {array.shape}"
+        )
+    return np.ascontiguousarray(array)
+
+
+def color8(name: str, image: object, rgb: bool) -> np.ndarray:
+    """An (H, W, 3) uint8 colour image as a C-contiguous BGR array."""
+    array = nonempty_array(name, image)
+    if array.dtype != np.uint8:
+        raise TypeError(f"{name}: expected dtype uint8, got {array.dtype}")
+    if array.ndim != 3 or array.shape[2] != 3:
+        raise ValueError(f"{name}: expected shape (H, W, 3), got {array.shape}")
+    return np.ascontiguousarray(array[:, :, ::-1] if rgb else array)
+
+
+def plane(name: str, image: object) -> np.ndarray:
+    """A real-valued (H, W) array as C-contiguous uint8 (kept) or float64."""
+    array = nonempty_array(name, image)
+    if array.dtype.kind not in "uif":
+        raise TypeError(f"{name}: expected a real-valued dtype, got {array.dtype}")
+    if array.ndim != 2:
+        raise ValueError(f"{name}: expected shape (H, W), got {array.shape}")
+    if array.dtype != np.uint8:
+        array = array.astype(np.float64, copy=False)
+    return np.ascontiguousarray(array)
+
+
+def guide3(name: str, image: object, shape: tuple) -> np.ndarray:
+    array = nonempty_array(name, image)
+    if array.dtype.kind not in "uif":
+        raise TypeError(f"{name}: expected a real-valued dtype, got {array.dtype}")
+    if array.ndim != 3 or array.shape[2] != 3 or array.shape[:2] != shape:
+        raise ValueError(f"{name}: expected shape {shape + (3,)}, got {array.shape}")
+    if array.dtype != np.uint8:
+        array = array.astype(np.float64, copy=False)
+    return np.ascontiguousarray(array)
+
+
+def same_shape(name: str, array: np.ndarray, shape: tuple) -> None:
+    if array.shape[:2] != shape:
+        raise ValueError(f"{name}: expected shape {shape}, got {array.shape}")
+
+
+def checked_context(context: Optional[Context]) -> Context:
+    if context is None:
+        return Context()
+    if not isinstance(context, Context):
+        raise TypeError(f"context: expected a nightdehaze.Context, got {type(context).__name__}")
+    integer("context.refine_radius", context.refine_radius, 0)
+    integer("context.patch_radius", context.patch_radius, 1)
+    integer("context.search_radius", context.search_radius, 0)
+    real("context.noise_sigma", context.noise_sigma, positive=True)
+    real("context.non_local_eps", context.non_local_eps, positive=False)
+    real("context.gamma", context.gamma, positive=True)
+    return context
+
+
+def in_order(bgr: np.ndarray, rgb: bool) -> np.ndarray:
+    return np.ascontiguousarray(bgr[:, :, ::-1]) if rgb else bgr

@@ -1,0 +1,18 @@
+#pragma once
+// The package's keyword arguments as the files layer's Options, through the
+// one declaration of every option.
+#include "files/options.hpp"
+
+#include <map>
+#include <string>
+
+namespace nightdehaze_python {
+
+// Options with each keyword applied as its declaration applies the command
+// line's text for it ("" for a flag that is on). Throws pybind11's TypeError
+// for a keyword that caller (one of the surfaces, kPythonArrays or
+// kPythonFiles) does not take, and UsageError for a value out of range.
+Options keywordOptions(const std::map<std::string, std::string>& keywords, unsigned surface,
+                       const char* caller);
+
+}  // namespace nightdehaze_python

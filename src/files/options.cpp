@@ -1,0 +1,104 @@
+#include "files/options.hpp"
+
+#include "files/usage_error.hpp"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+int wholeNumber(const char* option, const std::string& text, long low, long high) {
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || n < low || n > high)
+        throw UsageError(std::string(option) + " needs a whole number from " + std::to_string(low) + " to " +
+                         std::to_string(high) + ", not '" + text + "'");
+    return static_cast<int>(n);
+}
+
+constexpr unsigned kEverySurface = kCommandLine | kPythonArrays | kPythonFiles | kBatch;
+constexpr unsigned kEveryFileSurface = kCommandLine | kPythonFiles | kBatch;
+constexpr long kMaxThreads = 1024;
+
+const std::vector<OptionDeclaration> kDeclarations = {
+    {"--output", "-o", "output", OptionKind::path, "PATH", 0, 0, "derived from INPUT",
+     "write the result to PATH instead; the format follows\n"
+     "PATH's extension (.bmp, .png, .jpg, .tif, .webp, ...;\n"
+     "for a video .mp4, .mkv, .mov, .avi, ...)",
+     kCommandLine | kPythonFiles,
+     [](Options& o, const std::string& v) {
+         if (v.empty()) throw UsageError("the output path is empty");
+         o.outputPath = v;
+     }},
+    {nullptr, nullptr, "gamma", OptionKind::positiveNumber, "GAMMA", 0, 0, "1.2",
+     "colour-correction exponent, a number greater than 0 (default 1.2).\n"
+     "A larger GAMMA darkens dim neighbourhoods, a smaller one brightens\n"
+     "them; useful values lie from about 0.5 to 2. At 0.3 and below the\n"
+     "picture washes out towards white; above about 5 nothing changes.",
+     kEverySurface,
+     [](Options& o, const std::string& v) {
+         const std::optional<double> gamma = parsePositiveNumber(v);
+         if (!gamma) throw UsageError("gamma must be a number greater than 0, not '" + v + "'");
+         o.context.gamma = *gamma;
+     }},
+    {"--quality", nullptr, "quality", OptionKind::wholeNumber, "N", 1, 100, "the encoder's",
+     "JPEG and WebP quality from 1 to 100 (default: the\n"
+     "encoder's: JPEG 95, WebP lossless)",
+     kEveryFileSurface,
+     [](Options& o, const std::string& v) { o.quality = wholeNumber("--quality", v, 1, 100); }},
+    {"--maps", nullptr, "maps", OptionKind::flag, nullptr, 0, 0, "off",
+     "also write the local atmospheric light as <stem>_A<ext>\n"
+     "and the transmission (0..1 as 0..255) as <stem>_T<ext>:\n"
+     "<stem> is the output path without its last four\n"
+     "characters, <ext> the output's extension (night_J.bmp\n"
+     "gives night_A.bmp and night_T.bmp; -o out/r.png gives\n"
+     "out/r_A.png and out/r_T.png)",
+     kEveryFileSurface,
+     [](Options& o, const std::string&) { o.writeMaps = true; }},
+    {"--non-local", nullptr, "non_local", OptionKind::flag, nullptr, 0, 0, "off",
+     "smooth colour correction and dehazing with the non-local\n"
+     "guided filter instead of the colour guided filter (slower)",
+     kEverySurface,
+     [](Options& o, const std::string&) { o.context.useNonLocalFilter = 1; }},
+    {"--clean", nullptr, "clean", OptionKind::flag, nullptr, 0, 0, "off",
+     "suppress what the enhancement would amplify from JPEG\n"
+     "compression and sensor noise: smooth the 8x8 block steps\n"
+     "of JPEG input and flatten variations below the picture's\n"
+     "noise level in the result (about 15 % slower)",
+     kEverySurface,
+     [](Options& o, const std::string&) { o.context.clean = true; }},
+    {"--per-frame", nullptr, "per_frame", OptionKind::flag, nullptr, 0, 0, "off",
+     "video: enhance every frame on its own, exactly as a\n"
+     "picture, without smoothing brightness and colour over time",
+     kCommandLine,
+     [](Options& o, const std::string&) { o.perFrame = true; }},
+    {"--threads", nullptr, "threads", OptionKind::wholeNumber, "N", 1, kMaxThreads, "all cores",
+     "use N threads (default: all cores)",
+     kCommandLine,
+     [](Options& o, const std::string& v) { o.threads = wholeNumber("--threads", v, 1, kMaxThreads); }},
+};
+
+}  // namespace
+
+const std::vector<OptionDeclaration>& optionDeclarations() { return kDeclarations; }
+
+const OptionDeclaration* findOption(const std::string& name) {
+    for (const OptionDeclaration& option : kDeclarations) {
+        if ((option.longName && name == option.longName) || (option.shortName && name == option.shortName) ||
+            name == option.keyword)
+            return &option;
+    }
+    return nullptr;
+}
+
+std::optional<double> parsePositiveNumber(const std::string& text) {
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || errno == ERANGE || !std::isfinite(value) || !(value > 0.0)) return std::nullopt;
+    return value;
+}

@@ -1,0 +1,56 @@
+#pragma once
+// What a user asks of one run, and the one declaration of every option: its
+// command-line names, its Python keyword, its value's kind and range, its
+// default and its help. The command line, --help, the man page (checked
+// against --help), the Python package and nightdehaze-batch all follow it.
+#include "nightdehaze/nightdehaze.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// One run of the tool or of enhance_file: a picture or a clip, path to path.
+struct Options {
+    std::string inputPath;
+    std::optional<std::string> outputPath;  // else derived from inputPath
+    nightdehaze::DehazeContext context;     // gamma, the non-local filter, clean
+    bool writeMaps = false;                 // also the airlight and the transmission
+    std::optional<int> quality;             // JPEG and WebP only
+    bool perFrame = false;                  // video: no smoothing over time
+    std::optional<int> threads;             // else all cores
+};
+
+// The kind of an option's value.
+enum class OptionKind { flag, wholeNumber, positiveNumber, path };
+
+// Where an option exists besides the command line.
+enum OptionSurface : unsigned {
+    kCommandLine = 1u << 0,   // nightdehaze
+    kPythonArrays = 1u << 1,  // nightdehaze.enhance and VideoEnhancer
+    kPythonFiles = 1u << 2,   // nightdehaze.enhance_file
+    kBatch = 1u << 3,         // nightdehaze-batch
+};
+
+struct OptionDeclaration {
+    const char* longName;    // "--quality"; nullptr for GAMMA, which is positional
+    const char* shortName;   // "-o", or nullptr
+    const char* keyword;     // the Python keyword and nightdehaze-batch's --name
+    OptionKind kind;
+    const char* valueName;   // "N", "PATH", "GAMMA"; nullptr for a flag
+    long low, high;          // range of a whole number
+    const char* defaultText; // the default as --help and the docstrings say it
+    const char* help;        // the --help text, lines apart by '\n'
+    unsigned surfaces;       // OptionSurface bits
+    // Sets the option in options from its text (a flag gets ""). Throws
+    // UsageError naming the option and what it needs.
+    void (*apply)(Options& options, const std::string& value);
+};
+
+// Every option, in the order --help lists them.
+const std::vector<OptionDeclaration>& optionDeclarations();
+
+// The declaration whose longName, shortName or keyword is name, or nullptr.
+const OptionDeclaration* findOption(const std::string& name);
+
+// Parses text that must be a complete finite number greater than 0.
+std::optional<double> parsePositiveNumber(const std::string& text);

@@ -1,0 +1,53 @@
+"""Every option is declared once: the package's keywords, defaults and
+docstrings, the batch's arguments and the tool's --help follow the declaration."""
+
+import inspect
+import subprocess
+
+import pytest
+
+import nightdehaze as nd
+from nightdehaze import _options
+from nightdehaze.batch import _parser
+
+
+def words(text):
+    return " ".join(text.split())
+
+
+SURFACES = [("arrays", nd.enhance), ("arrays", nd.VideoEnhancer), ("files", nd.enhance_file)]
+
+
+@pytest.mark.parametrize("surface,function", SURFACES)
+def test_keywords_defaults_and_docstrings_follow_the_declarations(surface, function):
+    parameters = inspect.signature(function).parameters
+    declared = [o for o in _options.OPTIONS.values() if getattr(o, surface)]
+    assert declared
+    for option in declared:
+        assert option.keyword in parameters, option.keyword
+        assert parameters[option.keyword].default == _options.default(option.keyword)
+        if option.keyword != "output":
+            assert words(_options.help_text(option.keyword)) in words(function.__doc__)
+
+
+def test_batch_arguments_follow_the_declarations():
+    batch = {a.dest: a for a in _parser()._actions}
+    for option in _options.OPTIONS.values():
+        assert (option.keyword in batch) == option.batch, option.keyword
+        if option.batch:
+            assert batch[option.keyword].default == _options.default(option.keyword)
+
+
+def test_the_tools_help_lists_the_declared_command_line_options(tool):
+    help_text = subprocess.run([tool, "--help"], capture_output=True, text=True, check=True).stdout
+    for option in _options.OPTIONS.values():
+        if option.command_line:
+            assert option.command_line in help_text
+    assert words(_options.OPTIONS["gamma"].help) in words(help_text)
+    assert _options.default("gamma") == nd.Context().gamma
+
+
+def test_only_public_names_are_listed_and_each_exists():
+    assert set(dir(nd)) == set(nd.__all__) | {"__version__"}
+    for name in nd.__all__:
+        assert getattr(nd, name) is not None
