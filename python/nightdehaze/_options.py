@@ -4,13 +4,12 @@ the defaults, the docstrings' lines and the batch's arguments follow from here."
 
 from __future__ import annotations
 
-import math
-import numbers
 import os
 import textwrap
 from typing import Callable, Dict, NamedTuple, Optional, TypeVar
 
 from . import _core
+from ._checks import integer, real
 
 
 class Option(NamedTuple):
@@ -63,21 +62,9 @@ def checked(keyword: str, value: object) -> object:
         if not isinstance(value, (str, bytes, os.PathLike)):
             raise TypeError(f"{keyword}: expected a path, got {type(value).__name__}")
         return os.fsdecode(value)
-    if isinstance(value, bool) or not isinstance(value, numbers.Real):
-        raise TypeError(f"{keyword}: expected a number, got {type(value).__name__}")
     if option.kind == "whole_number":
-        if not isinstance(value, numbers.Integral):
-            raise TypeError(f"{keyword}: expected an integer, got {type(value).__name__}")
-        if not option.low <= value <= option.high:
-            raise ValueError(f"{keyword}: expected {option.low}..{option.high}, got {value}")
-        return int(value)
-    try:
-        number = float(value)
-    except OverflowError:
-        number = math.inf
-    if not (math.isfinite(number) and number > 0):
-        raise ValueError(f"{keyword}: expected a finite number greater than 0, got {value!r}")
-    return number
+        return integer(keyword, value, option.low, option.high)
+    return real(keyword, value, positive=True)
 
 
 def as_text(values: Dict[str, object]) -> Dict[str, str]:

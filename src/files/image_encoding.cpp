@@ -1,4 +1,5 @@
 #include "files/image_encoding.hpp"
+#include "files/output_name.hpp"
 
 #include "files/opencv_scratch_directory.hpp"
 
@@ -13,13 +14,6 @@ namespace {
 // Side of the test picture: small enough to take microseconds, large enough
 // for every encoder (JPEG 2000 refuses pictures under 32 pixels a side).
 constexpr int kTestSide = 64;
-
-std::string extensionOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    return path.substr(dot);
-}
 
 std::string lowerCase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),

@@ -5,3 +5,10 @@ std::string derivedOutputPath(const std::string& inputPath, const std::string& s
     // characters keep all of them.
     return inputPath.substr(0, inputPath.size() - 4) + suffix;
 }
+
+std::string extensionOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    return path.substr(dot);
+}

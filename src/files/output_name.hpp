@@ -6,3 +6,7 @@
 // is positional: "pics/night.png" -> "pics/night_J.bmp", "night.jpeg" ->
 // "night._J.bmp", "abc" -> "abc_J.bmp".
 std::string derivedOutputPath(const std::string& inputPath, const std::string& suffix = "_J.bmp");
+
+// The extension of the file name in path, dot included ("a/b.PNG" -> ".PNG"),
+// or "" when the name has none.
+std::string extensionOf(const std::string& path);

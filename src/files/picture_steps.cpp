@@ -12,13 +12,6 @@
 
 namespace {
 
-std::string extensionOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    return path.substr(dot);
-}
-
 PhotoMetadata metadataFor(const Options& options, const std::string& outputPath,
                           const std::vector<uchar>& fileBytes, const cv::Mat& image, const Warn& warn) {
     if (!holdsMetadata(outputPath)) return PhotoMetadata();

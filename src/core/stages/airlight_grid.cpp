@@ -1,4 +1,6 @@
 #include "core/stages/airlight_grid.hpp"
+
+#include "core/stages/plane_checks.hpp"
 #include "core/runtime/run_report.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -15,10 +17,6 @@ namespace nightdehaze::detail {
 // each window's value over its window in turn.
 
 namespace {
-
-void require(bool ok, const std::string& message) {
-    if (!ok) throw std::invalid_argument(message);
-}
 
 // First and last grid index (both included) whose window, centred at
 // index * r, covers position x: |x - index * r| <= r.

@@ -34,10 +34,6 @@ int topRank(int r) {
     return static_cast<int>(std::min(rank, static_cast<double>(std::numeric_limits<int>::max())));
 }
 
-void require(bool ok, const std::string& message) {
-    if (!ok) throw std::invalid_argument(message);
-}
-
 void checkLightInputs(const char* who, const std::vector<cv::Mat>& planes, const cv::Mat& dark) {
     const std::string name(who);
     checkEightBitPlanes(who, planes);

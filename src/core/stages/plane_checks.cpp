@@ -15,4 +15,8 @@ void checkEightBitPlanes(const char* who, const std::vector<cv::Mat>& planes) {
     }
 }
 
+void require(bool ok, const std::string& message) {
+    if (!ok) throw std::invalid_argument(message);
+}
+
 }  // namespace nightdehaze::detail
