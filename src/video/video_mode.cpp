@@ -41,6 +41,10 @@ std::string derivedVideoOutputPath(const std::string& inputPath) {
 
 int runVideo(const Options& job) {
     if (job.writeMaps) throw UsageError("--maps writes pictures of one picture's maps; it does not apply to video");
+    const std::string outputPath = outputPathOf(job);
+    if (!canWriteVideoTo(outputPath))
+        throw UsageError("cannot write a video to '" + outputPath +
+                         "': its format holds no H.264 or MPEG-4 video (name a .mp4, .mkv, .mov or .avi output with -o)");
     VideoProgress progress;
     const auto warn = [&progress](const std::string& text) { progress.warn(text); };
     VideoInput input(job.inputPath, warn);
@@ -52,7 +56,7 @@ int runVideo(const Options& job) {
     options.parallelFrames = std::max(1, cv::getNumThreads());
     checkMemory(input, job.inputPath, options.parallelFrames + 1);
 
-    VideoOutput output(outputPathOf(job), input, warn);
+    VideoOutput output(outputPath, input, warn);
     nightdehaze::VideoEnhancer enhancer(job.context, options, &std::cout);
     std::deque<std::int64_t> timestamps;  // of the frames in flight, oldest first
     const auto write = [&](const cv::Mat& enhanced) {

@@ -82,13 +82,50 @@ void copyDisplayMatrix(const AVStream* from, AVStream* to) {
     std::memcpy(copy, matrix, size);
 }
 
+
+// Side and rate of the clip the probe below writes: small enough to take
+// microseconds, even for 4:2:0.
+constexpr int kProbeSide = 16;
+constexpr int kProbeRate = 25;
+
+// Writes the header and trailer of a tiny clip of codec into memory: the
+// muxer's own answer to whether it holds that video (GIF, MP3 and Ogg say no
+// only there).
+bool muxerWritesVideo(const AVOutputFormat* muxer, const AVCodec* codec) {
+    AVFormatContext* format = nullptr;
+    if (avformat_alloc_output_context2(&format, muxer, nullptr, nullptr) < 0) return false;
+    const std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> owner(
+        format, [](AVFormatContext* f) { avformat_free_context(f); });
+    CodecPtr encoder(avcodec_alloc_context3(codec));
+    if (!encoder) throw std::bad_alloc();
+    AVCodecContext* e = encoder.get();
+    e->width = e->height = kProbeSide;
+    e->pix_fmt = AV_PIX_FMT_YUV420P;
+    e->time_base = AVRational{1, kProbeRate};
+    e->framerate = AVRational{kProbeRate, 1};
+    if (muxer->flags & AVFMT_GLOBALHEADER) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVStream* stream = avformat_new_stream(format, nullptr);
+    if (!stream || avcodec_open2(e, codec, nullptr) < 0) return false;
+    avcodec_parameters_from_context(stream->codecpar, e);
+    stream->time_base = e->time_base;
+    if (avio_open_dyn_buf(&format->pb) < 0) throw std::bad_alloc();
+    const bool written = avformat_write_header(format, nullptr) >= 0 && av_write_trailer(format) >= 0;
+    uint8_t* bytes = nullptr;
+    avio_close_dyn_buf(format->pb, &bytes);
+    av_free(bytes);
+    format->pb = nullptr;
+    return written;
+}
+
 }  // namespace
 
 bool canWriteVideoTo(const std::string& path) {
     silenceLibav();
     const AVOutputFormat* format = videoMuxerFor(path);
-    return format && videoEncoderFor(format);
+    const AVCodec* codec = format ? videoEncoderFor(format) : nullptr;
+    return codec && muxerWritesVideo(format, codec);
 }
+
 
 VideoOutput::VideoOutput(const std::string& path, const VideoInput& input, const VideoInput::Warn& warn)
     : path_(path) {

@@ -166,3 +166,21 @@ TEST(ToolVideo, InterruptLeavesNoOutputAndNoTemporary) {
     EXPECT_EQ(run.exitStatus, 128 + SIGINT) << run.err;
     EXPECT_EQ(dir.entries(), std::set<std::string>{"clip.mkv"});
 }
+
+// Regression: such outputs failed after the work with exit status 1 and left
+// an empty temporary behind. The container is asked before anything is read.
+TEST(ToolVideo, AnOutputThatCannotHoldVideoIsAUsageErrorBeforeAnyWork) {
+    ScratchDir dir;
+    makeClip(dir.path(), "clip.mkv", "32x24", 10, 0.3);
+    shell(dir.path(), "ffmpeg -nostdin -loglevel error -i clip.mkv -c:v gif moving.gif");
+    const std::set<std::string> before = dir.entries();
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"clip.mkv", "-o", "out.gif"}, {"clip.mkv", "-o", "out.mp3"}, {"clip.mkv", "-o", "out.ogg"},
+             {"moving.gif"}}) {
+        const ToolRun run = runTool(args, dir.path());
+        EXPECT_EQ(run.exitStatus, 2) << args.back() << ": " << run.err;
+        EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+        EXPECT_EQ(run.out, "") << args.back();
+        EXPECT_EQ(dir.entries(), before) << args.back();
+    }
+}
