@@ -42,7 +42,11 @@ void raiseFileError(const FileError& error) {
         throw py::error_already_set();
     }
     const py::object osError = py::reinterpret_borrow<py::object>(PyExc_OSError);
-    const py::object kind = py::type::of(osError(error.systemError(), ""));
+    // A read-only file system refuses as a lack of permission does; Python's
+    // own mapping of EROFS is the bare OSError.
+    const py::object kind = error.systemError() == EROFS
+                                ? py::reinterpret_borrow<py::object>(PyExc_PermissionError)
+                                : py::type::of(osError(error.systemError(), ""));
     const py::object exception = kind(message);
     exception.attr("errno") = error.systemError();
     PyErr_SetObject(kind.ptr(), exception.ptr());

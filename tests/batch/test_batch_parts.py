@@ -1,6 +1,7 @@
 """The parts of the batch that need no cluster: which pictures, which result
 paths, and the sizes read back from the results' headers."""
 
+import io
 import os
 
 import cv2
@@ -10,6 +11,7 @@ import pytest
 from batch_helpers import write_picture
 from nightdehaze.batch._inputs import UsageError, pictures_to_enhance
 from nightdehaze.batch._picture_size import picture_size
+from nightdehaze.batch._progress import Progress
 
 
 def test_results_mirror_the_inputs_and_follow_the_tools_name_rule(tmp_path, monkeypatch):
@@ -48,3 +50,13 @@ def test_result_sizes_are_read_from_the_headers(tmp_path, extension):
     with open(path, "r+b") as f:
         f.truncate(6)
     assert picture_size(path) is None
+
+
+def test_a_failure_is_one_line_even_for_a_name_with_line_breaks():
+    """Regression: a file name holding a newline split the failure over two lines."""
+    stream = io.StringIO()
+    progress = Progress(1, stream, False)
+    progress.record({"input": "bad\nname.png", "status": "failed",
+                     "reason": "cannot read 'bad\nname.png': not an image that can be decoded"})
+    assert stream.getvalue() == ("nightdehaze-batch: failed: bad name.png: cannot read 'bad name.png': "
+                                 "not an image that can be decoded\n")

@@ -2,6 +2,9 @@
 
 import math
 import os
+import shutil
+import subprocess
+import sys
 import threading
 import time
 
@@ -128,6 +131,26 @@ def test_file_failures_raise_the_matching_exception_with_the_tools_message(tmp_p
             nd.enhance_file(whole, locked / "out.png")
     left = [n for n in os.listdir(tmp_path) if n.startswith((".nightdehaze-", "out", "whole_J"))]
     assert left == [], "a failed call left files behind"
+
+
+def test_a_read_only_file_system_raises_permission_error(tmp_path):
+    """Regression: EROFS came out as the bare OSError."""
+    if os.geteuid() != 0 or not shutil.which("unshare"):
+        pytest.skip("needs root and unshare to mount a read-only file system")
+    picture = tmp_path / "night.png"
+    assert cv2.imwrite(str(picture), hazy_picture(20, 24, seed=15))
+    frozen = tmp_path / "frozen"
+    frozen.mkdir()
+    code = ("import errno, nightdehaze\n"
+            "try:\n"
+            f"    nightdehaze.enhance_file({str(picture)!r}, {str(frozen / 'out.png')!r})\n"
+            "except PermissionError as e:\n"
+            "    print(type(e).__name__, e.errno == errno.EROFS, e)\n")
+    run = subprocess.run(["unshare", "-m", "sh", "-c", f'mount -t tmpfs -o ro tmpfs "$1" && exec "$2" -c "$3"',
+                          "sh", str(frozen), sys.executable, code], capture_output=True, text=True)
+    if "mount" in run.stderr:
+        pytest.skip(f"cannot mount here: {run.stderr.strip()}")
+    assert run.stdout.startswith("PermissionError True cannot write"), run.stdout + run.stderr
 
 
 def test_calls_from_several_threads_are_identical_and_others_keep_running():

@@ -53,8 +53,10 @@ class Progress:
             self.message(f"failed: {record['input']}: {record['reason']}")
 
     def message(self, text: str) -> None:
-        """Prints one line above the bar."""
+        """Prints one line above the bar: line breaks in text (a file name may
+        hold some) become spaces, as the tool prints them."""
         self._clear_bar()
+        text = text.replace("\r", " ").replace("\n", " ").rstrip(" ")
         self._stream.write(f"nightdehaze-batch: {text}\n")
         self._stream.flush()
         self._shown = 0.0
