@@ -68,6 +68,11 @@ bool isCorrupt(const AVFrame* frame) {
     return (frame->flags & AV_FRAME_FLAG_CORRUPT) || frame->decode_error_flags != 0;
 }
 
+// How much earlier than its declared duration a video may end without a
+// warning: audio may run on a little past the last frame.
+constexpr double kEndFrames = 2.0;
+constexpr double kEndSeconds = 0.25;
+
 std::string seconds(double value) {
     std::ostringstream text;
     text.precision(2);
@@ -235,13 +240,32 @@ void VideoInput::reportGap() {
     corruptInGap_ = repeatedInGap_ = 0;
 }
 
+double VideoInput::declaredSeconds() const {
+    const AVStream* stream = videoStream();
+    if (stream->duration > 0) return static_cast<double>(stream->duration) * av_q2d(stream->time_base);
+    if (format_->duration > 0) return static_cast<double>(format_->duration) / AV_TIME_BASE;
+    return 0.0;
+}
+
+// A container that counts no frames (Matroska, WebM) still declares its
+// duration; the video ends early when its last frame is due well before it.
+bool VideoInput::endsBeforeItsDuration() const {
+    const double declared = declaredSeconds();
+    if (declared <= 0.0 || lastPts_ == AV_NOPTS_VALUE) return false;
+    const double frameSeconds = 1.0 / av_q2d(frameRate());
+    const double tolerance = std::max(kEndFrames * frameSeconds, kEndSeconds);
+    return secondsAt(lastPts_) + frameSeconds + tolerance < declared;
+}
+
 void VideoInput::reportEnd() {
     const long long expected = expectedFrames();
-    const bool short_ = expected > 0 && decoded_ + corruptTotal_ < expected;
-    if (!readFailed_ && !short_) return;
+    const bool fewerFrames = expected > 0 && decoded_ + corruptTotal_ < expected;
+    const bool shorter = expected <= 0 && endsBeforeItsDuration();
+    if (!readFailed_ && !fewerFrames && !shorter) return;
     std::string where = "'" + path_ + "' ends early, after frame " + std::to_string(decoded_) + " at " +
                         seconds(secondsAt(lastPts_));
     if (expected > 0) where += " of the " + std::to_string(expected) + " frames it declares";
+    if (shorter) where += " of the " + seconds(declaredSeconds()) + " it declares";
     if (readFailed_) where += " (" + readError_ + ")";
     warn_(where + "; every frame before was enhanced");
 }

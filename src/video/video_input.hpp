@@ -59,6 +59,8 @@ private:
     void noteCorrupt(std::int64_t pts);
     void reportGap();
     void reportEnd();
+    double declaredSeconds() const;        // of the video stream, else the container; 0 when unknown
+    bool endsBeforeItsDuration() const;
     cv::Mat toBgr(const AVFrame* frame);
     double secondsAt(std::int64_t pts) const;
 
