@@ -139,7 +139,7 @@ void VideoInput::pump(const std::function<void(AVPacket*)>& otherPacket) {
     if (draining_) {
         finished_ = true;
         repeatMissingBefore(INT64_MAX);
-        reportGap();
+        reportGaps();
         reportEnd();
         return;
     }
@@ -188,37 +188,59 @@ void VideoInput::feed(AVPacket* packet) {
         noteCorrupt(packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts);
 }
 
-void VideoInput::deliver(cv::Mat bgr, std::int64_t pts) {
-    if (pts == AV_NOPTS_VALUE || (lastPts_ != AV_NOPTS_VALUE && pts <= lastPts_)) {
-        const std::int64_t frameTicks =
-            std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(frameRate()), videoStream()->time_base));
-        pts = lastPts_ == AV_NOPTS_VALUE ? 0 : lastPts_ + frameTicks;
+std::int64_t VideoInput::frameTicks() const {
+    return std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(frameRate()), videoStream()->time_base));
+}
+
+// On a stream whose frames have all come one nominal frame apart, a step of
+// two frames or more means frames were lost (a damaged transport stream
+// drops them without a word): they are noted as corrupt at the times they
+// were due, to be replaced by the frame before. The first other step marks
+// the stream as of variable rate, whose steps are its own.
+void VideoInput::noteLostBefore(std::int64_t pts) {
+    if (!regularSoFar_ || lastPts_ == AV_NOPTS_VALUE) return;
+    const std::int64_t step = frameTicks(), slack = std::max<std::int64_t>(1, step / 10);
+    const std::int64_t delta = pts - lastPts_;
+    if (std::llabs(delta - step) <= slack) return;
+    if (delta < 2 * step - slack) {
+        regularSoFar_ = false;
+        return;
     }
+    for (std::int64_t due = lastPts_ + step; due < pts - step / 2; due += step) noteCorrupt(due);
+}
+
+void VideoInput::deliver(cv::Mat bgr, std::int64_t pts) {
+    if (pts == AV_NOPTS_VALUE || (lastPts_ != AV_NOPTS_VALUE && pts <= lastPts_))
+        pts = lastPts_ == AV_NOPTS_VALUE ? 0 : lastPts_ + frameTicks();
+    noteLostBefore(pts);
     repeatMissingBefore(pts);
-    reportGap();
+    reportGaps();
     ready_.push_back({bgr, pts});
     lastGood_ = std::move(bgr);
-    lastPts_ = pts;
+    lastPts_ = lastGoodPts_ = pts;
     ++decoded_;
 }
 
-// Every corrupt frame timed before pts becomes a repeat of the last good frame.
+// Every corrupt frame timed before pts becomes a repeat of the last good
+// frame, or is left out when there is none or its time has passed.
 void VideoInput::repeatMissingBefore(std::int64_t pts) {
     std::sort(missing_.begin(), missing_.end());
     auto taken = missing_.begin();
     for (; taken != missing_.end() && *taken < pts; ++taken) {
-        if (lastGood_.empty() || (lastPts_ != AV_NOPTS_VALUE && *taken <= lastPts_)) continue;
+        const bool placeable = !lastGood_.empty() && (lastPts_ == AV_NOPTS_VALUE || *taken > lastPts_);
+        resolved_.push_back({decoded_, lastGoodPts_, placeable});
+        if (!placeable) continue;
         ready_.push_back({lastGood_, *taken});
         lastPts_ = *taken;
-        ++repeatedInGap_;
     }
     missing_.erase(missing_.begin(), taken);
 }
 
 void VideoInput::noteCorrupt(std::int64_t pts) {
-    if (corruptInGap_ == 0) gapAfter_ = lastPts_;
-    ++corruptInGap_;
-    if (pts != AV_NOPTS_VALUE) missing_.push_back(pts);
+    if (pts == AV_NOPTS_VALUE)
+        resolved_.push_back({decoded_, lastGoodPts_, false});
+    else
+        missing_.push_back(pts);
 }
 
 double VideoInput::secondsAt(std::int64_t pts) const {
@@ -227,17 +249,29 @@ double VideoInput::secondsAt(std::int64_t pts) const {
     return pts == AV_NOPTS_VALUE ? 0.0 : static_cast<double>(pts - start) * av_q2d(stream->time_base);
 }
 
-void VideoInput::reportGap() {
-    if (corruptInGap_ == 0) return;
-    std::string what = "'" + path_ + "': " + std::to_string(corruptInGap_) + " corrupt frame(s) after " +
-                       seconds(secondsAt(gapAfter_)) + ", ";
-    if (repeatedInGap_ == corruptInGap_)
-        what += "replaced by the frame before";
-    else
-        what += std::to_string(repeatedInGap_) + " replaced by the frame before, the others left out";
-    warn_(what);
-    corruptTotal_ += corruptInGap_;
-    corruptInGap_ = repeatedInGap_ = 0;
+// One line per gap, once every corrupt frame of every gap so far is placed
+// or left out: a gap is the corrupt frames between the same two good ones.
+void VideoInput::reportGaps() {
+    if (!missing_.empty() || resolved_.empty()) return;
+    for (auto first = resolved_.begin(); first != resolved_.end();) {
+        auto last = first;
+        long long repeated = 0;
+        for (; last != resolved_.end() && last->goodBefore == first->goodBefore; ++last) repeated += last->repeated;
+        const long long count = last - first;
+        std::string what = "'" + path_ + "': " + std::to_string(count) + " corrupt frame(s) " +
+                           (first->goodBefore == 0 ? std::string("at the start")
+                                                   : "after " + seconds(secondsAt(first->after))) + ", ";
+        if (repeated == count)
+            what += "replaced by the frame before";
+        else if (repeated == 0)
+            what += "left out";
+        else
+            what += std::to_string(repeated) + " replaced by the frame before, the others left out";
+        warn_(what);
+        corruptTotal_ += count;
+        first = last;
+    }
+    resolved_.clear();
 }
 
 double VideoInput::declaredSeconds() const {

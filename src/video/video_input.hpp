@@ -57,7 +57,9 @@ private:
     void deliver(cv::Mat bgr, std::int64_t pts);
     void repeatMissingBefore(std::int64_t pts);
     void noteCorrupt(std::int64_t pts);
-    void reportGap();
+    void noteLostBefore(std::int64_t pts);
+    std::int64_t frameTicks() const;      // one nominal frame in the stream's time base
+    void reportGaps();
     void reportEnd();
     double declaredSeconds() const;        // of the video stream, else the container; 0 when unknown
     bool endsBeforeItsDuration() const;
@@ -78,12 +80,18 @@ private:
     bool readFailed_ = false;
     std::string readError_;
     long long decoded_ = 0;
-    long long corruptInGap_ = 0;
-    long long repeatedInGap_ = 0;
     long long corruptTotal_ = 0;
-    std::vector<std::int64_t> missing_;   // timestamps of corrupt frames not yet repeated
+    std::vector<std::int64_t> missing_;   // timestamps of corrupt frames not yet placed
+    // A corrupt frame placed as a repeat or left out, not yet reported.
+    struct Resolved {
+        long long goodBefore;   // good frames delivered before it: its gap
+        std::int64_t after;     // time of the last good frame before it
+        bool repeated;
+    };
+    std::vector<Resolved> resolved_;
     std::deque<DecodedFrame> ready_;
     cv::Mat lastGood_;
     std::int64_t lastPts_ = AV_NOPTS_VALUE;   // of the last frame delivered
-    std::int64_t gapAfter_ = AV_NOPTS_VALUE;  // of the last frame before the current gap
+    std::int64_t lastGoodPts_ = AV_NOPTS_VALUE;  // of the last decoded (not repeated) frame
+    bool regularSoFar_ = true;                // every step so far one nominal frame
 };

@@ -192,3 +192,33 @@ TEST(ToolVideo, AnOutputThatCannotHoldVideoIsAUsageErrorBeforeAnyWork) {
         EXPECT_EQ(dir.entries(), before) << args.back();
     }
 }
+
+// Regression: frames lost from a transport stream left a silent gap, and
+// damage to an MP4 gave two lines for one gap ("0 replaced ... left out"
+// although they were replaced). Every gap now gets one line that says what
+// the output holds.
+TEST(ToolVideo, DamagedFramesGiveOneTrueWarningPerGap) {
+    ScratchDir dir;
+    for (const std::string name : {"clip.ts", "clip.mp4"}) {
+        SCOPED_TRACE(name);
+        shell(dir.path(), "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=96x72:rate=25 -t 2 "
+                          "-c:v libx264 -pix_fmt yuv420p -movflags +faststart " + name);
+        std::string bytes = readFile(dir / name);
+        const size_t middle = bytes.size() / 2 + (name == "clip.mp4" ? 1000 : 0);
+        bytes.replace(middle, 2048, std::string(2048, '\0'));
+        writeFile(dir / ("bad_" + name), bytes);
+        const ToolRun run = runTool({"bad_" + name, "-o", "out.mkv"}, dir.path());
+        ASSERT_EQ(run.exitStatus, 0) << run.err;
+        ASSERT_GE(lineCount(run.err), 1u);
+        EXPECT_EQ(run.err.find(" 0 replaced"), std::string::npos) << run.err;
+        size_t replaced = 0;
+        for (size_t at = run.err.find(", replaced by the frame before"); at != std::string::npos;
+             at = run.err.find(", replaced by the frame before", at + 1))
+            ++replaced;
+        EXPECT_EQ(replaced, lineCount(run.err)) << run.err;
+        EXPECT_EQ(probe(dir.path(), "stream=nb_read_frames", "out.mkv"), "nb_read_frames=50\n");
+        if (name == "clip.ts") {
+            EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+        }
+    }
+}
