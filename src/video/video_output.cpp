@@ -126,7 +126,6 @@ bool canWriteVideoTo(const std::string& path) {
     return codec && muxerWritesVideo(format, codec);
 }
 
-
 VideoOutput::VideoOutput(const std::string& path, const VideoInput& input, const VideoInput::Warn& warn)
     : path_(path) {
     silenceLibav();
@@ -134,8 +133,17 @@ VideoOutput::VideoOutput(const std::string& path, const VideoInput& input, const
     if (!muxer || !videoEncoderFor(muxer))
         throw std::runtime_error("cannot write a video to '" + path +
                                  "': its extension names no video container (use .mp4, .mkv, .mov or .avi)");
-    int status = avformat_alloc_output_context2(&format_, muxer, nullptr, nullptr);
+    const int status = avformat_alloc_output_context2(&format_, muxer, nullptr, nullptr);
     if (status < 0) fail("cannot set up the container", status);
+    try {
+        openStreams(input, warn);
+    } catch (...) {
+        closeContainer();  // no destructor runs for an object whose constructor threw
+        throw;
+    }
+}
+
+void VideoOutput::openStreams(const VideoInput& input, const VideoInput::Warn& warn) {
     frame_.reset(av_frame_alloc());
     packet_.reset(av_packet_alloc());
     if (!frame_ || !packet_) throw std::bad_alloc();
@@ -143,18 +151,20 @@ VideoOutput::VideoOutput(const std::string& path, const VideoInput& input, const
     openEncoder(input);
     addCopiedStreams(input, warn);
     createTemporary();
-    status = avio_open(&format_->pb, ("file:" + temporary_).c_str(), AVIO_FLAG_WRITE);
+    int status = avio_open(&format_->pb, ("file:" + temporary_).c_str(), AVIO_FLAG_WRITE);
     if (status < 0) fail("cannot open its temporary file", status);
     status = avformat_write_header(format_, nullptr);
     if (status < 0) fail("cannot write the container's header", status);
 }
 
-VideoOutput::~VideoOutput() {
-    if (format_) {
-        if (format_->pb) avio_closep(&format_->pb);
-        avformat_free_context(format_);
-    }
+void VideoOutput::closeContainer() noexcept {
+    if (!format_) return;
+    if (format_->pb) avio_closep(&format_->pb);
+    avformat_free_context(format_);
+    format_ = nullptr;
 }
+
+VideoOutput::~VideoOutput() { closeContainer(); }
 
 const char* VideoOutput::encoderName() const { return encoder_->codec->name; }
 

@@ -45,6 +45,8 @@ public:
     const char* encoderName() const;
 
 private:
+    void openStreams(const VideoInput& input, const VideoInput::Warn& warn);
+    void closeContainer() noexcept;
     void openEncoder(const VideoInput& input);
     void addCopiedStreams(const VideoInput& input, const VideoInput::Warn& warn);
     void createTemporary();
