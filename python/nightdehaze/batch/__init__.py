@@ -18,6 +18,8 @@ from .._options import OPTIONS, checked, default, help_text
 from ._inputs import OUTPUT_FORMATS, Picture, UsageError, pictures_to_enhance
 from ._progress import Progress
 from ._report import report_kind, summary_of, write_report
+from ._task import done_without_record
+from ._written import signatures, written_since
 
 EXIT_OK = 0
 EXIT_FAILED = 1
@@ -118,10 +120,12 @@ def _check_report_path(path: str) -> None:
 
 def _job(picture: Picture, options: argparse.Namespace) -> Dict:
     """What a worker needs for one picture: absolute paths (workers have their
-    own working directories) and the options."""
+    own working directories) and the options; and the results' signatures
+    before the run, to tell a result of this batch from an older file."""
+    outputs = [os.path.abspath(p) for p in picture.outputs]
     return {"input": picture.source, "output": picture.output,
-            "input_path": os.path.abspath(picture.source),
-            "output_path": os.path.abspath(picture.output),
+            "input_path": os.path.abspath(picture.source), "output_path": outputs[0],
+            "outputs": outputs, "before": signatures(outputs),
             "options": {k: getattr(options, k) for k, o in OPTIONS.items() if o.batch}}
 
 
@@ -136,15 +140,25 @@ def _cancelled(picture: Picture) -> Dict:
             "worker": ""}
 
 
+def _unrecorded(picture: Picture, job: Optional[Dict]) -> Dict:
+    """The record of a picture the batch ended without hearing from: done when
+    its results were written meanwhile, else cancelled."""
+    if job is not None and written_since(job["outputs"], job["before"]):
+        return done_without_record(job)
+    return _cancelled(picture)
+
+
 def _run(pictures: List[Picture], options: argparse.Namespace, progress: Progress,
-         records: List[Optional[Dict]]) -> None:
+         records: List[Optional[Dict]], jobs: List[Optional[Dict]]) -> None:
     """Fills records with the outcome of every picture that is not yet
-    recorded, running them on the cluster."""
+    recorded, running them on the cluster; jobs receives the job of each."""
     from ._engine import BatchCluster, run_jobs
 
     todo = [i for i, record in enumerate(records) if record is None]
     if not todo:
         return
+    for i in todo:
+        jobs[i] = _job(pictures[i], options)
 
     def on_record(k: int, record: Dict) -> None:
         records[todo[k]] = record
@@ -156,8 +170,7 @@ def _run(pictures: List[Picture], options: argparse.Namespace, progress: Progres
         if link:
             progress.message(f"dashboard at {link}")
         try:
-            run_jobs(cluster.client, [_job(pictures[i], options) for i in todo], on_record,
-                     progress.tick)
+            run_jobs(cluster.client, [jobs[i] for i in todo], on_record, progress.tick)
         except KeyboardInterrupt:
             # A second Ctrl-C must not cut the closing of the cluster short.
             signal.signal(signal.SIGINT, signal.SIG_IGN)
@@ -191,6 +204,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     start = time.monotonic()
     progress = Progress(len(pictures), sys.stderr, sys.stderr.isatty())
     records: List[Optional[Dict]] = [None] * len(pictures)
+    jobs: List[Optional[Dict]] = [None] * len(pictures)
     if options.resume:
         for i, picture in enumerate(pictures):
             if all(os.path.exists(p) for p in picture.outputs):
@@ -201,7 +215,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     try:
         # Dask takes a while to load: not before the command line is known good.
         from ._engine import ClusterError
-        _run(pictures, options, progress, records)
+        _run(pictures, options, progress, records, jobs)
     except KeyboardInterrupt:
         signal.signal(signal.SIGINT, signal.SIG_IGN)
         status, interrupted = 128 + _Stopped.number, True
@@ -212,7 +226,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         progress.message(f"needs Dask, which is missing ({error}): "
                          "install python3-distributed")
         status = EXIT_FAILED
-    finished = [r if r is not None else _cancelled(p) for r, p in zip(records, pictures)]
+    finished = [r if r is not None else _unrecorded(p, j) for r, p, j in zip(records, pictures, jobs)]
     progress.close()
     wall = time.monotonic() - start
     if options.report:

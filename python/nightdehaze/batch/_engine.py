@@ -12,8 +12,9 @@ import time
 import urllib.request
 from typing import Callable, Dict, List, Optional
 
-from ._task import process_picture
+from ._task import done_without_record, process_picture
 from ._worker_setup import IgnoreInterrupts
+from ._written import written_since
 
 # Seconds to wait for an existing scheduler to answer before giving up.
 _CONNECT_TIMEOUT = 10
@@ -23,6 +24,9 @@ _DASHBOARD_TIMEOUT = 2
 _POLL_INTERVAL = 0.05
 # Seconds the client and the local cluster may take to close.
 _CLOSE_TIMEOUT = 10
+# Times a task the cluster dropped (scheduler restarted, connection lost, its
+# results released while a worker died) is submitted again.
+_RESUBMISSIONS = 3
 
 
 class ClusterError(Exception):
@@ -58,7 +62,7 @@ class BatchCluster:
                 self._cluster = LocalCluster(
                     n_workers=self._workers, threads_per_worker=1, processes=True,
                     dashboard_address=":0" if importlib.util.find_spec("bokeh") else None,
-                    silence_logs=logging.ERROR)
+                    silence_logs=logging.CRITICAL)
                 self.client = Client(self._cluster)
                 self.client.register_worker_plugin(IgnoreInterrupts())
         except (OSError, TimeoutError) as error:
@@ -119,26 +123,49 @@ def _record_of_lost(future, job: Dict) -> Dict:
             "worker": ""}
 
 
+def _key(i: int, attempt: int) -> str:
+    return f"nightdehaze-{os.getpid()}-{time.time_ns()}-{attempt}-{i}"  # the index last
+
+
 def run_jobs(client, jobs: List[Dict], on_record: Callable[[int, Dict], None],
              on_wait: Callable[[], None]) -> None:
     """Runs every job on the cluster; calls on_record(index, record) as each
-    finishes and on_wait() between looks. On KeyboardInterrupt, cancels every
-    task that has not finished and re-raises."""
+    finishes and on_wait() between looks. A task that ends without its record
+    counts as done when its results were written during the batch; a dropped
+    one runs again. On KeyboardInterrupt, cancels every task that has not
+    finished and re-raises."""
     from distributed import as_completed
-    keys = [f"nightdehaze-{os.getpid()}-{time.time_ns()}-{i}" for i in range(len(jobs))]
-    futures = client.map(process_picture, jobs, key=keys, pure=False)
+    futures = client.map(process_picture, jobs, key=[_key(i, 0) for i in range(len(jobs))], pure=False)
     index = {future.key: i for i, future in enumerate(futures)}
+    attempts = [0] * len(jobs)
     finished = as_completed(futures)
     try:
         while not finished.is_empty():
             for future in finished.next_batch(block=False):
-                i = index[future.key]
-                record = future.result() if future.status == "finished" \
-                    else _record_of_lost(future, jobs[i])
+                i = index.pop(future.key)
+                record = _record_of(future, jobs[i])
                 future.release()
-                on_record(i, record)
+                if record is None and attempts[i] < _RESUBMISSIONS:
+                    attempts[i] += 1
+                    again = client.submit(process_picture, jobs[i], key=_key(i, attempts[i]), pure=False)
+                    index[again.key] = i
+                    futures.append(again)
+                    finished.add(again)
+                    continue
+                on_record(i, record or _record_of_lost(future, jobs[i]))
             on_wait()
             time.sleep(_POLL_INTERVAL)
     except KeyboardInterrupt:
         client.cancel(futures)
         raise
+
+
+def _record_of(future, job: Dict) -> Optional[Dict]:
+    """The task's own record; for a task without one, done when the batch
+    wrote its results, the failure of a task that failed, or None for a task
+    the cluster dropped."""
+    if future.status == "finished":
+        return future.result()
+    if written_since(job["outputs"], job["before"]):
+        return done_without_record(job)
+    return _record_of_lost(future, job) if future.status == "error" else None

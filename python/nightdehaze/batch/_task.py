@@ -68,3 +68,10 @@ def process_picture(job: Dict) -> Dict:
         record["status"], record["reason"] = "failed", _reason(error)
     record["seconds"] = time.perf_counter() - start
     return record
+
+
+def done_without_record(job: Dict) -> Dict:
+    """The record of a picture whose results this batch wrote although its
+    task's own record never came back (its worker died after the write)."""
+    return {"input": job["input"], "output": job["output"], "status": "done", "reason": "",
+            "seconds": None, "megapixels": _megapixels(job["output_path"]), "worker": ""}
