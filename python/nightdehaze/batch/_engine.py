@@ -33,6 +33,15 @@ class ClusterError(Exception):
     """The cluster could not be reached or started; no picture ran."""
 
 
+def _quiet_dask_logs() -> None:
+    """Dask's own lines ("Couldn't gather keys, rescheduling") are about what
+    the batch reports in its own words, picture by picture: off the terminal.
+    Dask's logging configuration sets the level of each of its loggers."""
+    for name in list(logging.root.manager.loggerDict):
+        if name == "distributed" or name.startswith("distributed."):
+            logging.getLogger(name).setLevel(logging.CRITICAL)
+
+
 def local_core_count() -> int:
     """The cores this process may run on."""
     try:
@@ -54,6 +63,7 @@ class BatchCluster:
 
     def __enter__(self) -> "BatchCluster":
         from distributed import Client, LocalCluster
+        _quiet_dask_logs()
         try:
             if self._scheduler:
                 self.client = Client(self._scheduler, timeout=_CONNECT_TIMEOUT)
