@@ -56,6 +56,7 @@ SignalSafeTemporaries::SignalSafeTemporaries() {
     g_count = 0;
     struct sigaction handler {};
     handler.sa_handler = removeTemporariesAndExit;
+    handler.sa_flags = SA_RESTART;  // a thread the signal is passed on from resumes its calls
     sigemptyset(&handler.sa_mask);
     sigaction(SIGINT, &handler, &g_previousInt);
     sigaction(SIGTERM, &handler, &g_previousTerm);
