@@ -17,6 +17,7 @@ large buffers it frees for reuse, and hands them back when the call ends.
 from __future__ import annotations
 
 import os
+from concurrent.futures import ThreadPoolExecutor
 from typing import Optional, Union
 
 import numpy as np
@@ -26,8 +27,10 @@ from ._checks import (
     checked_context,
     color8,
     guide3,
+    in_family,
     in_order,
     integer,
+    nonempty_array,
     photo,
     plane,
     real,
@@ -56,6 +59,7 @@ __all__ = [
     "get_num_threads",
     "guided_filter_color",
     "guided_filter_gray",
+    "imread",
     "light_compensation",
     "non_local_guided_filter",
     "pad_symmetric",
@@ -96,9 +100,14 @@ def enhance(
         (H, W, 4) colour with alpha loses the alpha channel (no blending);
         uint16 values become their high byte (v >> 8), as OpenCV decodes
         16-bit PNG (its TIFF decoder rounds v / 257 for 16-bit colour
-        instead). So ``enhance(cv2.imread(p, cv2.IMREAD_UNCHANGED))`` equals
-        the tool's output for ``p`` (for a JPEG with an EXIF orientation use
-        ``cv2.imread(p)``, which turns the picture as the tool does).
+        instead). float32 and float64 arrays hold 0..1, as scikit-image's
+        ``img_as_float`` gives them: values outside are clipped, NaN is
+        refused, and v * 255 (in double precision) is rounded to the nearest
+        integer, halves to even. A stack (N, H, W, 3) or (N, H, W, 4) is N pictures, enhanced
+        two at a time. So ``enhance(cv2.imread(p, cv2.IMREAD_UNCHANGED))``
+        equals the tool's output for ``p`` (for a JPEG with an EXIF
+        orientation use ``nightdehaze.imread(p)``, which turns the picture as
+        the tool does).
     gamma : float, optional
         {gamma}
     non_local : bool, optional
@@ -114,28 +123,85 @@ def enhance(
     Returns
     -------
     numpy.ndarray or EnhanceResult
-        A new (H, W, 3) uint8 array; with ``maps=True`` an ``EnhanceResult``
-        ``(image, airlight, transmission)``: airlight (H, W, 3) uint8 in the
-        same channel order, transmission (H, W) float64 in 0..1.
+        A new (H, W, 3) array (a stack: (N, H, W, 3)) of the input's dtype
+        family: uint8 for integer input, the input's float dtype in 0..1
+        (v / 255) for float input. With ``maps=True`` an ``EnhanceResult``
+        ``(image, airlight, transmission)``: airlight (H, W, 3) in the same
+        channel order and dtype family, transmission (H, W) float64 in 0..1.
 
     Raises
     ------
     TypeError
         image is not a numpy array, or of another dtype.
     ValueError
-        Another shape, an empty image, a bad channel_order or gamma.
+        Another shape, an empty image, NaN in a float image, a bad
+        channel_order or gamma.
     MemoryError
         The picture does not fit in memory.
     KeyboardInterrupt
         Ctrl-C while the call ran.
     """
+    array = nonempty_array("image", image)
+    if array.ndim == 4:
+        return _enhance_stack(array, gamma=gamma, non_local=non_local, clean=clean,
+                              channel_order=channel_order, maps=maps)
     rgb = wants_rgb(channel_order)
-    bgr8 = photo(image, channel_order)
+    bgr8 = photo(array, channel_order)
     options = as_text({"gamma": gamma, "non_local": non_local, "clean": clean})
     if not maps:
-        return in_order(_core.enhance(bgr8, options), rgb)
+        return in_family(in_order(_core.enhance(bgr8, options), rgb), array.dtype)
     result, airlight, transmission = _core.enhance(bgr8, options, maps=True)
-    return EnhanceResult(in_order(result, rgb), in_order(airlight, rgb), transmission)
+    return EnhanceResult(in_family(in_order(result, rgb), array.dtype),
+                         in_family(in_order(airlight, rgb), array.dtype), transmission)
+
+
+# Pictures of a stack enhanced at once: each also runs on every thread, and
+# two keep both cores of a small machine busy through each other's serial parts.
+_STACK_CONCURRENCY = 2
+
+
+def _enhance_stack(stack: np.ndarray, **options) -> Union[np.ndarray, EnhanceResult]:
+    """enhance of each picture of an (N, H, W, C) stack, stacked again."""
+    if stack.shape[3] not in (3, 4):
+        raise ValueError(f"image: expected a stack (N, H, W, 3) or (N, H, W, 4), got {stack.shape}")
+    with ThreadPoolExecutor(max_workers=_STACK_CONCURRENCY) as pool:
+        results = list(pool.map(lambda picture: enhance(picture, **options), stack))
+    if not options["maps"]:
+        return np.stack(results)
+    return EnhanceResult(*(np.stack(parts) for parts in zip(*results)))
+
+
+def imread(path: Union[str, os.PathLike], *, channel_order: str = "bgr") -> np.ndarray:
+    """Reads a picture as the tool reads it for enhancing.
+
+    Any format OpenCV decodes; grey, 16-bit and alpha pictures become 8-bit
+    colour as the tool converts them, a JPEG is turned upright by its EXIF
+    orientation, and a JPEG whose data ends before its picture does is
+    refused. ``enhance(imread(p))`` equals the tool's output for ``p``.
+
+    Parameters
+    ----------
+    path : str or os.PathLike
+        The picture to read.
+    channel_order : {"bgr", "rgb"}, optional
+        The channel order of the array returned.
+
+    Returns
+    -------
+    numpy.ndarray
+        A new (H, W, 3) uint8 array, 0..255.
+
+    Raises
+    ------
+    FileNotFoundError, PermissionError
+        (and other OSError subclasses) The file cannot be read.
+    ValueError
+        The file is not a decodable picture, or is too large for this machine.
+    """
+    rgb = wants_rgb(channel_order)
+    if not isinstance(path, (str, bytes, os.PathLike)):
+        raise TypeError(f"path: expected a path, got {type(path).__name__}")
+    return in_order(_core.imread(os.fsdecode(path)), rgb)
 
 
 @documented

@@ -58,19 +58,37 @@ def real(name: str, value: object, *, positive: bool) -> float:
     return number
 
 
+FLOAT_DTYPES = (np.float32, np.float64)
+
+
 def to_8bit(image: np.ndarray) -> np.ndarray:
-    """uint8 as it is; uint16 as its high byte (v >> 8)."""
+    """uint8 as it is; uint16 as its high byte (v >> 8); float32 and float64
+    in 0..1 (values outside clipped, NaN refused) times 255 in double
+    precision, rounded to the nearest integer, halves to even."""
     if image.dtype == np.uint8:
         return image
     if image.dtype == np.uint16:
         return (image >> 8).astype(np.uint8)
-    raise TypeError(f"image: expected dtype uint8 or uint16, got {image.dtype}")
+    if image.dtype in FLOAT_DTYPES:
+        if np.isnan(image).any():
+            raise ValueError("image: expected values in 0..1, got NaN")
+        return np.rint(np.clip(image.astype(np.float64), 0.0, 1.0) * 255.0).astype(np.uint8)
+    raise TypeError(f"image: expected dtype uint8, uint16, float32 or float64, got {image.dtype}")
+
+
+def in_family(result8: np.ndarray, dtype: np.dtype) -> np.ndarray:
+    """An 8-bit result in the dtype family of the input: uint8 as it is,
+    floats as the same float dtype in 0..1 (v / 255)."""
+    if dtype in FLOAT_DTYPES:
+        return result8.astype(dtype) / dtype.type(255)
+    return result8
 
 
 def photo(image: object, channel_order: object) -> np.ndarray:
     """Any accepted photograph as a C-contiguous (H, W, 3) uint8 BGR array,
     converted as the tool converts files: grey repeated into three channels,
-    alpha dropped, 16 bits reduced to the high byte."""
+    alpha dropped, 16 bits reduced to the high byte; floats in 0..1 rounded
+    to 8 bits (to_8bit)."""
     array = nonempty_array("image", image)
     rgb = wants_rgb(channel_order)
     if array.ndim == 3 and array.shape[2] == 1:

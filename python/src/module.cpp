@@ -5,6 +5,7 @@
 #include "files/one_line.hpp"
 #include "files/file_error.hpp"
 #include "files/options.hpp"
+#include "files/picture_job.hpp"
 #include "files/usage_error.hpp"
 #include "arrays.hpp"
 #include "file_job.hpp"
@@ -87,10 +88,17 @@ py::object enhance(const py::array& image, const std::map<std::string, std::stri
 
 // The tool's job for one picture, with the options given by their keywords
 // and their values as the command line writes them ("" for a flag that is on).
-std::string enhanceFile(const std::string& path, const std::map<std::string, std::string>& keywords) {
+std::string enhanceFileWith(const std::string& path, const std::map<std::string, std::string>& keywords) {
     Options options = nightdehaze_python::keywordOptions(keywords, kPythonFiles, "enhance_file");
     options.inputPath = path;
     return nightdehaze_python::enhanceFile(options);
+}
+
+// The picture the tool would enhance for path (B, G, R, upright, 8-bit).
+py::array imread(const std::string& path) {
+    cv::Mat picture;
+    runWithoutGil([&](ProgressMonitor&) { picture = readPictureFile(path); });
+    return arrayOf(picture);
 }
 
 // The declarations of the options, for the package's checks, defaults and
@@ -237,8 +245,9 @@ PYBIND11_MODULE(_core, m) {
 
     m.attr("__version__") = nightdehaze::nightdehazeVersion();
     m.def("enhance", &enhance, "image"_a, "options"_a, "maps"_a = false);
-    m.def("enhance_file", &enhanceFile, "path"_a, "options"_a);
+    m.def("enhance_file", &enhanceFileWith, "path"_a, "options"_a);
     m.def("option_declarations", &declaredOptions);
+    m.def("imread", &imread, "path"_a);
     m.def("light_compensation", &lightCompensation, "image"_a, "radius"_a, "eps"_a);
     m.def("contrast_stretch", &contrastStretch, "image"_a);
     m.def("box_filter", &boxFilter, "image"_a, "radius"_a);

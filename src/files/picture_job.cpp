@@ -118,6 +118,14 @@ std::string enhancePictureFile(const Options& options, const JobHooks& hooks) {
     return plan.result;
 }
 
+cv::Mat readPictureFile(const std::string& path) {
+    Options options;
+    options.inputPath = path;
+    options.outputPath = path + ".bmp";  // a format that holds no metadata: nothing else is read
+    const std::lock_guard<std::mutex> lock(fileAccess);
+    return loadPicture(options, planOutputs(options), warnOnStderr).image;
+}
+
 void enhanceFile(const Options& options, const JobHooks& hooks) {
     if (const NightdehazeVideoModule* video = videoModuleFor(options.inputPath)) {
         if (hooks.checksPassed) hooks.checksPassed();

@@ -35,6 +35,10 @@ struct JobHooks {
 // take turns between threads; enhancing runs at once.
 std::string enhancePictureFile(const Options& options, const JobHooks& hooks = {});
 
+// The picture enhancePictureFile would enhance for path: decoded as 8-bit BGR
+// (CV_8UC3), turned upright, refused as it refuses a picture (FileError).
+cv::Mat readPictureFile(const std::string& path);
+
 // enhancePictureFile, or for a video (recognised by its content) the video
 // module's run, which writes its own stage lines and progress. Throws
 // UsageError (exit status 2) or another std::exception (exit status 1).

@@ -13,7 +13,7 @@ import numpy as np
 import pytest
 
 import nightdehaze as nd
-from conftest import hazy_picture
+from conftest import hazy_picture, run_tool
 
 
 def test_any_layout_and_either_channel_order_give_the_same_result():
@@ -61,7 +61,9 @@ def test_results_are_fresh_arrays_of_the_documented_kinds():
 
 BAD_CALLS = [
     (lambda: nd.enhance([[1, 2, 3]]), TypeError, "expected a numpy array, got list"),
-    (lambda: nd.enhance(np.zeros((4, 4, 3), np.float32)), TypeError, "got float32"),
+    (lambda: nd.enhance(np.zeros((4, 4, 3), np.float16)), TypeError, "got float16"),
+    (lambda: nd.enhance(np.full((4, 4, 3), np.nan)), ValueError, "got NaN"),
+    (lambda: nd.enhance(np.zeros((2, 4, 4, 2), np.uint8)), ValueError, "(N, H, W, 3)"),
     (lambda: nd.enhance(np.zeros((4, 4, 2), np.uint8)), ValueError, "got (4, 4, 2)"),
     (lambda: nd.enhance(np.zeros((0, 4, 3), np.uint8)), ValueError, "non-empty"),
     (lambda: nd.enhance(np.zeros((4, 4, 3), np.uint8), channel_order="bgra"), ValueError, "'bgra'"),
@@ -185,3 +187,36 @@ def test_calls_from_several_threads_are_identical_and_others_keep_running():
     ticker.join()
     quarter = (end - start) / 4
     assert any(start + quarter < t < end - quarter for t in ticks)
+
+
+def test_float_arrays_and_stacks_are_enhanced_as_their_8_bit_pictures(tmp_path):
+    """Floats in 0..1 (scikit-image's convention) come back as the same float
+    dtype in 0..1; a stack of pictures is each picture enhanced."""
+    pictures = np.stack([hazy_picture(33, 41, seed=s) for s in (21, 22, 23)])
+    for dtype in (np.float32, np.float64):
+        floats = pictures.astype(dtype) / 255
+        floats[0, 0, 0] = [-0.5, 1.5, 0.5]  # the first two clipped
+        eight = np.rint(np.clip(floats.astype(np.float64), 0, 1) * 255).astype(np.uint8)
+        assert np.array_equal(eight[1:], pictures[1:])
+        single = nd.enhance(floats[0], gamma=1.4)
+        assert single.dtype == dtype and single.min() >= 0 and single.max() <= 1
+        assert np.array_equal(single, nd.enhance(eight[0], gamma=1.4).astype(dtype) / dtype(255))
+        stacked = nd.enhance(floats, gamma=1.4, channel_order="rgb", maps=True)
+        for k in range(len(pictures)):
+            alone = nd.enhance(eight[k], gamma=1.4, channel_order="rgb", maps=True)
+            assert np.array_equal(stacked.image[k], alone.image.astype(dtype) / dtype(255))
+            assert np.array_equal(stacked.transmission[k], alone.transmission)
+
+
+def test_imread_gives_what_the_tool_enhances(tool, tmp_path):
+    picture = hazy_picture(30, 38, seed=24)
+    path = tmp_path / "night.png"
+    assert cv2.imwrite(str(path), picture[:, :, 0])  # grey on disk: colour in memory
+    read = nd.imread(path, channel_order="rgb")
+    assert read.shape == (30, 38, 3) and read.dtype == np.uint8
+    assert np.array_equal(read[:, :, 0], picture[:, :, 0])
+    status, err = run_tool(tool, str(path))
+    assert status == 0, err
+    assert np.array_equal(cv2.imread(str(tmp_path / "night_J.bmp")), nd.enhance(nd.imread(path)))
+    with pytest.raises(FileNotFoundError):
+        nd.imread(tmp_path / "missing.png")
