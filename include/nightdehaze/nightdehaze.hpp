@@ -189,6 +189,17 @@ public:
     // frames may follow; the temporal state is kept. Throws as push does.
     std::vector<cv::Mat> flush();
 
+    // For live sources, which must not wait: takes a copy of the frame and
+    // returns true, or returns false without taking it when parallelFrames +
+    // 1 frames are in flight already (the caller drops it, or tries later).
+    // Throws std::invalid_argument for another frame type.
+    bool offer(const cv::Mat& frame);
+
+    // The enhanced frames that are done, oldest first, without waiting: none
+    // while the oldest frame in flight is still being enhanced. Throws as
+    // push does for a frame that failed.
+    std::vector<cv::Mat> takeReady();
+
     // Frames taken and not yet returned.
     int framesInFlight() const;
 

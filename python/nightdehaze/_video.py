@@ -116,6 +116,17 @@ class VideoEnhancer:
         enhanced = self._core.push(color8("frame", frame, self._rgb))
         return None if enhanced is None else in_order(enhanced, self._rgb)
 
+    def offer(self, frame: np.ndarray) -> bool:
+        """For a live source, which must not wait: takes a copy of ``frame``
+        and returns True, or returns False without taking it when
+        ``parallel_frames + 1`` frames are in flight already (drop it)."""
+        return self._core.offer(color8("frame", frame, self._rgb))
+
+    def ready(self) -> List[np.ndarray]:
+        """The frames enhanced so far, oldest first, without waiting: empty
+        while the oldest frame in flight is still being enhanced."""
+        return [in_order(enhanced, self._rgb) for enhanced in self._core.ready()]
+
     def flush(self) -> List[np.ndarray]:
         """Waits for every frame in flight and returns them, oldest first."""
         return [in_order(enhanced, self._rgb) for enhanced in self._core.flush()]

@@ -28,6 +28,12 @@ nightdehaze::VideoOptions videoOptions(double framesPerSecond, bool steady, doub
     return options;
 }
 
+py::list arraysOf(const std::vector<cv::Mat>& frames) {
+    py::list arrays;
+    for (const cv::Mat& frame : frames) arrays.append(arrayOf(frame));
+    return arrays;
+}
+
 // The library's enhancer is for one thread at a time; Python threads sharing
 // one take turns here, waiting without the GIL.
 class SharedVideoEnhancer {
@@ -51,6 +57,25 @@ public:
         return arrayOf(out);
     }
 
+    // Takes a copy of frame unless the pipeline is full; never waits for a frame.
+    bool offer(const py::array& frame) {
+        const cv::Mat bgr8 = matView(frame, "frame");
+        py::gil_scoped_release released;
+        std::lock_guard<std::mutex> turn(turn_);
+        return enhancer_.offer(bgr8);
+    }
+
+    // The frames done so far, oldest first, without waiting for the others.
+    py::list ready() {
+        std::vector<cv::Mat> frames;
+        {
+            py::gil_scoped_release released;
+            std::lock_guard<std::mutex> turn(turn_);
+            frames = enhancer_.takeReady();
+        }
+        return arraysOf(frames);
+    }
+
     py::list flush() {
         std::vector<cv::Mat> frames;
         {
@@ -58,9 +83,7 @@ public:
             std::lock_guard<std::mutex> turn(turn_);
             frames = enhancer_.flush();
         }
-        py::list arrays;
-        for (const cv::Mat& frame : frames) arrays.append(arrayOf(frame));
-        return arrays;
+        return arraysOf(frames);
     }
 
     int framesInFlight() {
@@ -81,6 +104,8 @@ void bindVideoEnhancer(py::module_& module) {
         .def(py::init<const std::map<std::string, std::string>&, double, bool, double, int>(), py::kw_only(),
              "options"_a, "frames_per_second"_a, "steady"_a, "smoothing_seconds"_a, "parallel_frames"_a)
         .def("push", &SharedVideoEnhancer::push, "frame"_a)
+        .def("offer", &SharedVideoEnhancer::offer, "frame"_a)
+        .def("ready", &SharedVideoEnhancer::ready)
         .def("flush", &SharedVideoEnhancer::flush)
         .def_property_readonly("frames_in_flight", &SharedVideoEnhancer::framesInFlight);
 }

@@ -76,3 +76,21 @@ def test_steady_video_follows_a_change_smoothly_and_lands_on_enhance():
     target = nd.enhance(still)
     assert not np.array_equal(outputs[1], target), "the limits jumped instead of moving smoothly"
     assert all(np.array_equal(out, target) for out in outputs[-3:])
+
+
+def test_a_live_source_offers_frames_without_waiting():
+    """offer refuses a frame once the pipeline is full instead of blocking;
+    ready hands over what is done, in order, each frame exactly enhance's."""
+    frames = [hazy_picture(36, 48, seed=40 + k) for k in range(24)]
+    enhancer = nd.VideoEnhancer(steady=False, parallel_frames=1, channel_order="rgb")
+    taken, out = [], []
+    for k, frame in enumerate(frames):
+        if enhancer.offer(frame):
+            taken.append(k)
+        assert enhancer.frames_in_flight <= 2
+        out += enhancer.ready()
+    out += enhancer.flush()
+    assert 0 < len(taken) < len(frames)
+    assert len(out) == len(taken)
+    for k, frame in zip(taken, out):
+        assert np.array_equal(frame, nd.enhance(frames[k], channel_order="rgb"))

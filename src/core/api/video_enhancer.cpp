@@ -94,6 +94,24 @@ struct VideoEnhancer::Pipeline {
     void enhanceFrame(Frame& frame);
     StretchLimits takeTurn(Stretch stretch, long long index, const StretchLimits* measured);
 
+    // Queues a copy of frame for the workers.
+    void take(const cv::Mat& frame) {
+        auto taken = std::make_shared<Frame>();
+        taken->input = frame.clone();
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            taken->index = nextIndex++;
+            inFlight.push_back(taken);
+            waiting.push_back(taken);
+        }
+        changed.notify_all();
+    }
+
+    bool oldestDone() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return !inFlight.empty() && inFlight.front()->done;
+    }
+
     cv::Mat collectOldest() {
         std::shared_ptr<Frame> oldest;
         {
@@ -197,18 +215,22 @@ VideoEnhancer::~VideoEnhancer() {
 
 cv::Mat VideoEnhancer::push(const cv::Mat& frame) {
     checkPicture("VideoEnhancer::push", "frame", frame);
-    Pipeline& p = *pipeline_;
-    auto taken = std::make_shared<Frame>();
-    taken->input = frame.clone();
-    {
-        std::lock_guard<std::mutex> lock(p.mutex);
-        taken->index = p.nextIndex++;
-        p.inFlight.push_back(taken);
-        p.waiting.push_back(taken);
-    }
-    p.changed.notify_all();
-    if (static_cast<int>(p.inFlight.size()) < p.capacity) return cv::Mat();
-    return p.collectOldest();
+    pipeline_->take(frame);
+    if (framesInFlight() < pipeline_->capacity) return cv::Mat();
+    return pipeline_->collectOldest();
+}
+
+bool VideoEnhancer::offer(const cv::Mat& frame) {
+    checkPicture("VideoEnhancer::offer", "frame", frame);
+    if (framesInFlight() >= pipeline_->capacity) return false;
+    pipeline_->take(frame);
+    return true;
+}
+
+std::vector<cv::Mat> VideoEnhancer::takeReady() {
+    std::vector<cv::Mat> frames;
+    while (pipeline_->oldestDone()) frames.push_back(pipeline_->collectOldest());
+    return frames;
 }
 
 std::vector<cv::Mat> VideoEnhancer::flush() {

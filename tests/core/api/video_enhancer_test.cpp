@@ -119,3 +119,29 @@ TEST(VideoEnhancer, FaintPixelsInABlackAreaStayBlack) {
             EXPECT_EQ(cv::countNonZero(out(testing_support::kFaintSpeck).reshape(1)), 0)
                 << "steady " << steady << ": " << out(testing_support::kFaintSpeck);
 }
+
+// A live source offers frames without waiting and takes what is ready: a
+// full pipeline refuses a frame instead of blocking, and the frames taken
+// come out in order, each exactly as push would give it.
+TEST(VideoEnhancer, OfferNeverWaitsAndReadyFramesComeInOrder) {
+    const std::vector<cv::Mat> frames = changingThenStill();
+    const std::vector<cv::Mat> expected = enhanced(frames, false, 2);
+    VideoOptions options;
+    options.framesPerSecond = kFramesPerSecond;
+    options.steady = false;
+    options.parallelFrames = 2;
+    VideoEnhancer enhancer(DehazeContext(), options);
+    std::vector<cv::Mat> out;
+    std::vector<size_t> taken;
+    bool refused = false;
+    for (size_t k = 0; k < frames.size(); ++k) {
+        if (enhancer.offer(frames[k])) taken.push_back(k);
+        else refused = true;
+        EXPECT_LE(enhancer.framesInFlight(), 3);
+        for (const cv::Mat& done : enhancer.takeReady()) out.push_back(done);
+    }
+    for (const cv::Mat& done : enhancer.flush()) out.push_back(done);
+    EXPECT_TRUE(refused);
+    ASSERT_EQ(out.size(), taken.size());
+    for (size_t k = 0; k < out.size(); ++k) EXPECT_BIT_EQUAL(out[k], expected[taken[k]]);
+}
