@@ -68,6 +68,10 @@ bool isCorrupt(const AVFrame* frame) {
     return (frame->flags & AV_FRAME_FLAG_CORRUPT) || frame->decode_error_flags != 0;
 }
 
+// The longest run of lost frames filled in; a longer jump of the timestamps
+// is taken as a break in them.
+constexpr double kMaxLostSeconds = 2.0;
+
 // How much earlier than its declared duration a video may end without a
 // warning: audio may run on a little past the last frame.
 constexpr double kEndFrames = 2.0;
@@ -206,6 +210,10 @@ void VideoInput::noteLostBefore(std::int64_t pts) {
         regularSoFar_ = false;
         return;
     }
+    // A longer jump is a break in the timestamps (a recording resumed, a
+    // clock reset), not lost frames: nothing to fill.
+    const double lostSeconds = static_cast<double>(delta - step) * av_q2d(videoStream()->time_base);
+    if (lostSeconds > kMaxLostSeconds) return;
     for (std::int64_t due = lastPts_ + step; due < pts - step / 2; due += step) noteCorrupt(due);
 }
 

@@ -222,3 +222,16 @@ TEST(ToolVideo, DamagedFramesGiveOneTrueWarningPerGap) {
         }
     }
 }
+
+// Regression (found by the video fuzzer): a jump of the timestamps by days
+// was taken for lost frames and filled with millions of repeats. A break in
+// the timestamps passes through as it is, without a warning.
+TEST(ToolVideo, ABreakInTheTimestampsIsNotFilled) {
+    ScratchDir dir;
+    shell(dir.path(), "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=96x72:rate=25 -frames:v 30 "
+                      "-vf \"setpts='if(gte(N,10),PTS+100000/TB,PTS)'\" -c:v libx264 -pix_fmt yuv420p jump.ts");
+    const ToolRun run = runTool({"jump.ts", "-o", "out.mkv"}, dir.path());
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(probe(dir.path(), "stream=nb_read_frames", "out.mkv"), "nb_read_frames=30\n");
+}
