@@ -68,9 +68,10 @@ bool isCorrupt(const AVFrame* frame) {
     return (frame->flags & AV_FRAME_FLAG_CORRUPT) || frame->decode_error_flags != 0;
 }
 
-// The longest run of lost frames filled in; a longer jump of the timestamps
-// is taken as a break in them.
+// The longest run of lost frames filled in, in time and in frames; a longer
+// jump of the timestamps is taken as a break in them.
 constexpr double kMaxLostSeconds = 2.0;
+constexpr std::int64_t kMaxLostFrames = 120;  // the same for a stream that claims a huge rate
 
 // How much earlier than its declared duration a video may end without a
 // warning: audio may run on a little past the last frame.
@@ -213,7 +214,7 @@ void VideoInput::noteLostBefore(std::int64_t pts) {
     // A longer jump is a break in the timestamps (a recording resumed, a
     // clock reset), not lost frames: nothing to fill.
     const double lostSeconds = static_cast<double>(delta - step) * av_q2d(videoStream()->time_base);
-    if (lostSeconds > kMaxLostSeconds) return;
+    if (lostSeconds > kMaxLostSeconds || delta / step > kMaxLostFrames) return;
     for (std::int64_t due = lastPts_ + step; due < pts - step / 2; due += step) noteCorrupt(due);
 }
 
