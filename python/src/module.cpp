@@ -6,6 +6,7 @@
 #include "files/file_error.hpp"
 #include "files/options.hpp"
 #include "files/picture_job.hpp"
+#include "files/thumbnail.hpp"
 #include "files/usage_error.hpp"
 #include "arrays.hpp"
 #include "file_job.hpp"
@@ -99,6 +100,13 @@ py::array imread(const std::string& path) {
     cv::Mat picture;
     runWithoutGil([&](ProgressMonitor&) { picture = readPictureFile(path); });
     return arrayOf(picture);
+}
+
+// A JPEG preview of the picture at path, its longer side at most maxSide.
+py::bytes thumbnail(const std::string& path, int maxSide) {
+    std::vector<uchar> jpeg;
+    runWithoutGil([&](ProgressMonitor&) { jpeg = thumbnailJpeg(path, maxSide); });
+    return py::bytes(reinterpret_cast<const char*>(jpeg.data()), jpeg.size());
 }
 
 // The declarations of the options, for the package's checks, defaults and
@@ -248,6 +256,7 @@ PYBIND11_MODULE(_core, m) {
     m.def("enhance_file", &enhanceFileWith, "path"_a, "options"_a);
     m.def("option_declarations", &declaredOptions);
     m.def("imread", &imread, "path"_a);
+    m.def("thumbnail", &thumbnail, "path"_a, "max_side"_a);
     m.def("light_compensation", &lightCompensation, "image"_a, "radius"_a, "eps"_a);
     m.def("contrast_stretch", &contrastStretch, "image"_a);
     m.def("box_filter", &boxFilter, "image"_a, "radius"_a);

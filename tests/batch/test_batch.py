@@ -1,11 +1,17 @@
 """nightdehaze-batch end to end: results, failures, resumption, clashes,
 worker loss and Ctrl-C, on small generated pictures."""
 
+import base64
 import csv
+import html
 import json
 import os
+import re
 import signal
 import subprocess
+
+import cv2
+import numpy as np
 
 import pytest
 
@@ -55,6 +61,28 @@ def test_local_batch_writes_the_tools_bytes_and_reports_failures(tmp_path):
     assert f"failed: {corrupt}" in run.stderr
 
 
+def test_an_html_report_shows_each_picture_before_and_after_with_its_failure(tmp_path):
+    photos = tmp_path / "photos"
+    good = write_picture(photos / "good.png", 400, 200, 4)
+    broken = photos / "broken.jpg"
+    broken.write_bytes(b"not a picture")
+    report = tmp_path / "report.html"
+    run = run_batch(photos, "--output-dir", tmp_path / "clear", "--workers", "1", "--report", report)
+    assert run.returncode == 1, run.stderr
+    page = report.read_text()
+    rows = re.findall(r'<tr class="(\w+)" data-status="\1" data-role="record">(.*?)</tr>', page)
+    assert sorted(status for status, _ in rows) == ["done", "failed"]
+    done, failed = (dict(rows)[s] for s in ("done", "failed"))
+    assert html.escape(str(good)) in done and html.escape(str(broken)) in failed
+    assert html.escape(tool_failure(os.path.abspath(broken))) in failed
+    thumbnails = re.findall(r'src="data:image/jpeg;base64,([^"]+)"', done)
+    assert len(thumbnails) == 2 and not re.findall("data:image", failed)
+    sizes = [cv2.imdecode(np.frombuffer(base64.b64decode(t), np.uint8), cv2.IMREAD_COLOR).shape
+             for t in thumbnails]
+    assert sizes == [(80, 160, 3), (80, 160, 3)]
+    assert "http" not in page  # nothing to fetch: the page works offline
+
+
 def test_clashing_or_missing_inputs_are_usage_errors_before_anything_runs(tmp_path, capsys):
     from nightdehaze import batch
     png = write_picture(tmp_path / "night.png", 8, 8, 1)
@@ -67,7 +95,7 @@ def test_clashing_or_missing_inputs_are_usage_errors_before_anything_runs(tmp_pa
                           ([tmp_path / "missing.png"], "no such file"),
                           ([str(tmp_path / "*.gif")], "no file matches"),
                           ([png, "--gamma", "0"], "gamma must be a number greater than 0"),
-                          ([png, "--report", tmp_path / "r.txt"], "must be a .json or .csv"),
+                          ([png, "--report", tmp_path / "r.txt"], "must be a .json, .csv or .html"),
                           ([png, "--workers", "2", "--scheduler", "tcp://h:1"], "not allowed")):
         with pytest.raises(SystemExit) as exit_:
             batch.main([*map(str, args), "--output-dir", str(clear)])

@@ -102,7 +102,8 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument("--resume", action="store_true",
                         help="skip the pictures whose results all exist already")
     parser.add_argument("--report", metavar="FILE",
-                        help="write one record per picture and a summary to FILE (.json or .csv)")
+                        help="write one record per picture and a summary to FILE (.json, .csv, or .html: "
+                             "a page with every picture's thumbnails before and after)")
     engine = parser.add_mutually_exclusive_group()
     engine.add_argument("--workers", type=_worker_count, metavar="N",
                         help="size of the local cluster (default: one worker per core)")
@@ -126,7 +127,8 @@ def _job(picture: Picture, options: argparse.Namespace) -> Dict:
     return {"input": picture.source, "output": picture.output,
             "input_path": os.path.abspath(picture.source), "output_path": outputs[0],
             "outputs": outputs, "before": signatures(outputs),
-            "options": {k: getattr(options, k) for k, o in OPTIONS.items() if o.batch}}
+            "options": {k: getattr(options, k) for k, o in OPTIONS.items() if o.batch},
+            "thumbnails": bool(options.report) and report_kind(options.report) == "html"}
 
 
 def _skipped(picture: Picture) -> Dict:

@@ -1,12 +1,15 @@
-"""The batch report: one record per input and a summary, as JSON or CSV.
+"""The batch report: one record per input and a summary, as JSON, CSV or HTML.
 
 JSON: {"summary": {...}, "records": [...]}. CSV: a header and one row per
 record, then the summary as "# key: value" comment lines at the end (readers
-such as pandas skip them with comment="#"). The report is written to a
-temporary file beside its path and renamed into place.
+such as pandas skip them with comment="#"). HTML: one page, with every
+picture's thumbnails before and after embedded, sortable by column and
+filterable by status, readable offline. The report is written to a temporary
+file beside its path and renamed into place.
 """
 
 import csv
+import html
 import io
 import json
 import os
@@ -28,7 +31,62 @@ def summary_of(records: Sequence[Dict], wall_seconds: float) -> Dict:
 
 
 def _json_text(records: List[Dict], summary: Dict) -> str:
-    return json.dumps({"summary": summary, "records": records}, indent=2) + "\n"
+    plain = [{k: r[k] for k in RECORD_FIELDS} for r in records]
+    return json.dumps({"summary": summary, "records": plain}, indent=2) + "\n"
+
+
+_PAGE = """<!DOCTYPE html>
+<html lang="en"><head><meta charset="utf-8"><title>nightdehaze-batch report</title>
+<style>
+body {{ font: 14px sans-serif; margin: 1em; }}
+table {{ border-collapse: collapse; }}
+th, td {{ border-bottom: 1px solid #ccc; padding: 4px 8px; text-align: left; vertical-align: middle; }}
+th {{ cursor: pointer; background: #eee; }}
+tr.failed td {{ background: #fde8e8; }}
+img {{ display: block; max-width: 160px; max-height: 160px; }}
+</style></head><body>
+<h1>nightdehaze-batch report</h1>
+<p data-role="summary">{summary}</p>
+<p><label>Status <select data-role="status-filter" onchange="filterRows(this.value)">
+<option value="">all</option>{options}</select></label></p>
+<table data-role="records"><thead><tr>
+<th onclick="sortBy(0)">input</th><th>before</th><th>after</th>
+<th onclick="sortBy(3)">status</th><th onclick="sortBy(4, true)">seconds</th><th onclick="sortBy(5)">reason</th>
+</tr></thead><tbody>
+{rows}</tbody></table>
+<script>
+function filterRows(status) {{
+  for (const row of document.querySelectorAll("tbody tr"))
+    row.hidden = status !== "" && row.dataset.status !== status;
+}}
+function sortBy(column, numeric) {{
+  const body = document.querySelector("tbody");
+  const rows = Array.from(body.rows);
+  const key = row => row.cells[column].textContent;
+  rows.sort((a, b) => numeric ? (parseFloat(key(a)) || 0) - (parseFloat(key(b)) || 0)
+                              : key(a).localeCompare(key(b)));
+  for (const row of rows) body.appendChild(row);
+}}
+</script></body></html>
+"""
+
+
+def _thumbnail_cell(data) -> str:
+    return f'<td><img alt="" src="data:image/jpeg;base64,{data}"></td>' if data else "<td></td>"
+
+
+def _html_text(records: List[Dict], summary: Dict) -> str:
+    rows = []
+    for r in records:
+        before, after = r.get("thumbnails") or (None, None)
+        seconds = "" if r["seconds"] is None else f"{r['seconds']:.2f}"
+        rows.append(f'<tr class="{r["status"]}" data-status="{r["status"]}" data-role="record">'
+                    f"<td>{html.escape(r['input'])}</td>{_thumbnail_cell(before)}{_thumbnail_cell(after)}"
+                    f"<td>{r['status']}</td><td>{seconds}</td><td>{html.escape(r['reason'])}</td></tr>\n")
+    counts = ", ".join(f"{summary[s]} {s}" for s in STATUSES if summary[s])
+    text = f"{summary['total']} pictures in {summary['wall_seconds']} s: {counts or 'none'}"
+    options = "".join(f'<option value="{s}">{s}</option>' for s in STATUSES)
+    return _PAGE.format(summary=html.escape(text), options=options, rows="".join(rows))
 
 
 def _csv_text(records: List[Dict], summary: Dict) -> str:
@@ -42,18 +100,21 @@ def _csv_text(records: List[Dict], summary: Dict) -> str:
     return out.getvalue()
 
 
+_WRITERS = {"json": _json_text, "csv": _csv_text, "html": _html_text}
+
+
 def report_kind(path: str) -> str:
-    """"json" or "csv" by the report path's extension; ValueError otherwise."""
+    """"json", "csv" or "html" by the report path's extension; ValueError otherwise."""
     kind = os.path.splitext(path)[1].lower().lstrip(".")
-    if kind not in ("json", "csv"):
-        raise ValueError(f"the report must be a .json or .csv file, not '{path}'")
+    if kind not in _WRITERS:
+        raise ValueError(f"the report must be a .json, .csv or .html file, not '{path}'")
     return kind
 
 
 def write_report(path: str, records: List[Dict], wall_seconds: float) -> None:
     """Writes the report atomically: a reader never sees half of one."""
     summary = summary_of(records, wall_seconds)
-    text = (_json_text if report_kind(path) == "json" else _csv_text)(records, summary)
+    text = _WRITERS[report_kind(path)](records, summary)
     folder = os.path.dirname(os.path.abspath(path))
     descriptor, temporary = tempfile.mkstemp(prefix=".nightdehaze-report-", dir=folder)
     try:

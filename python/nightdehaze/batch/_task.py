@@ -4,11 +4,15 @@ A task reads its input and writes its results on the worker itself (every
 worker sees the same paths) and sends back only a small record.
 """
 
+import base64
 import os
 import time
 from typing import Dict, Optional
 
 from ._picture_size import picture_size
+
+# Longer side of the thumbnails of an HTML report, in pixels.
+THUMBNAIL_SIDE = 160
 
 # Each task runs on one thread: a worker runs as many tasks at once as it has
 # threads, and whole pictures side by side scale better than one picture's
@@ -67,7 +71,19 @@ def process_picture(job: Dict) -> Dict:
     except Exception as error:  # a picture's failure is recorded, the batch goes on
         record["status"], record["reason"] = "failed", _reason(error)
     record["seconds"] = time.perf_counter() - start
+    if job.get("thumbnails"):
+        record["thumbnails"] = [_thumbnail(job["input_path"]),
+                                _thumbnail(job["output_path"]) if record["status"] == "done" else None]
     return record
+
+
+def _thumbnail(path: str) -> Optional[str]:
+    """A JPEG thumbnail of the picture at path, base64, or None when it does not read."""
+    import nightdehaze._core as core
+    try:
+        return base64.b64encode(core.thumbnail(path, THUMBNAIL_SIDE)).decode("ascii")
+    except (OSError, ValueError, RuntimeError):
+        return None
 
 
 def done_without_record(job: Dict) -> Dict:
