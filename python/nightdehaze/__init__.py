@@ -31,6 +31,7 @@ from ._checks import (
     in_order,
     integer,
     nonempty_array,
+    path_text,
     photo,
     plane,
     real,
@@ -199,9 +200,7 @@ def imread(path: Union[str, os.PathLike], *, channel_order: str = "bgr") -> np.n
         The file is not a decodable picture, or is too large for this machine.
     """
     rgb = wants_rgb(channel_order)
-    if not isinstance(path, (str, bytes, os.PathLike)):
-        raise TypeError(f"path: expected a path, got {type(path).__name__}")
-    return in_order(_core.imread(os.fsdecode(path)), rgb)
+    return in_order(_core.imread(path_text("path", path)), rgb)
 
 
 @documented
@@ -267,11 +266,9 @@ def enhance_file(
     -----
     The message of each exception is the tool's one-line message.
     """
-    if not isinstance(path, (str, bytes, os.PathLike)):
-        raise TypeError(f"path: expected a path, got {type(path).__name__}")
     options = as_text({"output": output, "gamma": gamma, "non_local": non_local, "clean": clean,
                        "maps": maps, "quality": quality})
-    return _core.enhance_file(os.fsdecode(path), options)
+    return _core.enhance_file(path_text("path", path), options)
 
 
 # ---------------------------------------------------------------------------

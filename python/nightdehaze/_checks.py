@@ -7,6 +7,7 @@ from __future__ import annotations
 import math
 import numbers
 import operator
+import os
 from typing import Optional
 
 import numpy as np
@@ -24,6 +25,13 @@ def nonempty_array(name: str, value: object) -> np.ndarray:
     if value.size == 0:
         raise ValueError(f"{name}: expected a non-empty array, got shape {value.shape}")
     return value
+
+
+def path_text(name: str, value: object) -> str:
+    """A str, bytes or os.PathLike path as the str the library takes."""
+    if not isinstance(value, (str, bytes, os.PathLike)):
+        raise TypeError(f"{name}: expected a path, got {type(value).__name__}")
+    return os.fsdecode(value)
 
 
 def wants_rgb(value: object) -> bool:

@@ -4,12 +4,11 @@ the defaults, the docstrings' lines and the batch's arguments follow from here."
 
 from __future__ import annotations
 
-import os
 import textwrap
 from typing import Callable, Dict, NamedTuple, Optional, TypeVar
 
 from . import _core
-from ._checks import integer, real
+from ._checks import integer, path_text, real
 
 
 class Option(NamedTuple):
@@ -59,9 +58,7 @@ def checked(keyword: str, value: object) -> object:
     if option.kind == "flag":
         return bool(value)
     if option.kind == "path":
-        if not isinstance(value, (str, bytes, os.PathLike)):
-            raise TypeError(f"{keyword}: expected a path, got {type(value).__name__}")
-        return os.fsdecode(value)
+        return path_text(keyword, value)
     if option.kind == "whole_number":
         return integer(keyword, value, option.low, option.high)
     return real(keyword, value, positive=True)

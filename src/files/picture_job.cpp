@@ -1,6 +1,7 @@
 #include "files/picture_job.hpp"
 
 #include "files/file_error.hpp"
+#include "files/input_image.hpp"
 #include "files/output_files.hpp"
 #include "files/photo_metadata.hpp"
 #include "files/picture_steps.hpp"
@@ -119,11 +120,8 @@ std::string enhancePictureFile(const Options& options, const JobHooks& hooks) {
 }
 
 cv::Mat readPictureFile(const std::string& path) {
-    Options options;
-    options.inputPath = path;
-    options.outputPath = path + ".bmp";  // a format that holds no metadata: nothing else is read
     const std::lock_guard<std::mutex> lock(fileAccess);
-    return loadPicture(options, planOutputs(options), warnOnStderr).image;
+    return decodePicture(readImageFile(path), path);
 }
 
 void enhanceFile(const Options& options, const JobHooks& hooks) {

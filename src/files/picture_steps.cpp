@@ -55,12 +55,16 @@ void checkBeforeWork(const OutputPlan& plan) {
     if (!plan.transmission.empty()) checkEncoderWorks(plan.transmission, CV_8UC1, plan.encoderParameters);
 }
 
+cv::Mat decodePicture(const std::vector<uchar>& fileBytes, const std::string& path) {
+    cv::Mat image = decodeColorImage(fileBytes, path);
+    if (exceedsMachineMemory(image.size())) throw FileError(outOfMemoryMessage(path, image.size()), 0);
+    return image;
+}
+
 PictureInput loadPicture(const Options& options, const OutputPlan& plan, const Warn& warn) {
     const std::vector<uchar> fileBytes = readImageFile(options.inputPath);
     PictureInput input;
-    input.image = decodeColorImage(fileBytes, options.inputPath);
-    if (exceedsMachineMemory(input.image.size()))
-        throw FileError(outOfMemoryMessage(options.inputPath, input.image.size()), 0);
+    input.image = decodePicture(fileBytes, options.inputPath);
     input.metadata = metadataFor(options, plan.result, fileBytes, input.image, warn);
     return input;
 }

@@ -44,6 +44,10 @@ struct PictureInput {
 };
 PictureInput loadPicture(const Options& options, const OutputPlan& plan, const Warn& warn);
 
+// The picture alone, decoded from the file's bytes and checked against this
+// machine's memory as loadPicture does; path names the file in messages.
+cv::Mat decodePicture(const std::vector<uchar>& fileBytes, const std::string& path);
+
 // The encoded files of the run, ready for writeFilesAtomically.
 std::vector<OutputFile> encodeOutputs(const OutputPlan& plan, const cv::Mat& dehazed,
                                       const nightdehaze::HazeMaps& maps, const PhotoMetadata& metadata,
