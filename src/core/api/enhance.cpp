@@ -1,5 +1,7 @@
 #include "core/api/enhance_with_limits.hpp"
 
+#include "core/fast/fast_contrast_stretch.hpp"
+#include "core/fast/fast_stages.hpp"
 #include "core/stages/bytes_divided_by_map.hpp"
 #include "core/stages/clean_deblock.hpp"
 #include "core/stages/clean_noise.hpp"
@@ -27,6 +29,7 @@ struct StageEnds {
 };
 constexpr StageEnds kGuidedStageEnds{0.12, 0.62};
 constexpr StageEnds kNonLocalStageEnds{0.02, 0.52};
+constexpr StageEnds kFastStageEnds{0.3, 0.65};
 
 // Writes the tool's line as each stage begins.
 class StageLines : public ProgressMonitor {
@@ -46,8 +49,35 @@ public:
     StretchLimits choose(Stretch, const StretchLimits& measured) override { return measured; }
 };
 
-void stretchWithChosenLimits(cv::Mat& working, Stretch stretch, StretchLimitChooser& chooser) {
-    applyStretchLimits(working, working, chooser.choose(stretch, measureStretchLimits(working)));
+void stretchWithChosenLimits(cv::Mat& working, Stretch stretch, StretchLimitChooser& chooser, bool fast) {
+    if (fast)
+        fastApplyStretchLimits(working, working, chooser.choose(stretch, fastMeasureStretchLimits(working)));
+    else
+        applyStretchLimits(working, working, chooser.choose(stretch, measureStretchLimits(working)));
+}
+
+StageEnds stageEnds(const DehazeContext& context) {
+    if (context.fast) return kFastStageEnds;
+    return context.useNonLocalFilter ? kNonLocalStageEnds : kGuidedStageEnds;
+}
+
+// Light compensation, then colour correction (the image divided by the
+// correction map), each by the engine the context picks.
+void compensateLight(cv::Mat& working, const DehazeContext& context) {
+    if (context.fast)
+        working = fastLightCompensation(working, kStageRadius, kStageEps);
+    else
+        lightCompensation(kStageRadius, working, working, kStageEps);
+}
+
+void correctColour(cv::Mat& working, const DehazeContext& context) {
+    if (context.fast) {
+        working = fastColorCorrected(working, context, kStageRadius, kStageEps);
+        return;
+    }
+    cv::Mat correctionMap;
+    context.colorCorrection(kStageRadius, correctionMap, working, kStageEps);
+    working = bytesDividedByMap(working, correctionMap);
 }
 
 }  // namespace
@@ -68,27 +98,31 @@ void checkGamma(const char* caller, double gamma) {
                                     std::to_string(gamma));
 }
 
+void checkEngine(const char* caller, const DehazeContext& context) {
+    if (context.fast && context.useNonLocalFilter)
+        throw std::invalid_argument(std::string(caller) +
+                                    ": the fast engine has no non-local filter; choose fast or the non-local filter");
+}
+
 cv::Mat enhanceChoosingLimits(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* maps,
                               ProgressMonitor& monitor, StretchLimitChooser& chooser) {
     checkPicture("enhance", "image", bgr8);
     checkGamma("enhance", context.gamma);
+    checkEngine("enhance", context);
     const BufferReuseDuringCall reuse;
     RunReport run(monitor);
-    const StageEnds ends = context.useNonLocalFilter ? kNonLocalStageEnds : kGuidedStageEnds;
+    const StageEnds ends = stageEnds(context);
     const cv::Mat input = context.clean ? deblockJpegGrid(bgr8) : bgr8;
     cv::Mat working = input.clone();
 
     run.beginStage("Light Compensation", ends.lightCompensation);
-    lightCompensation(kStageRadius, working, working, kStageEps);
-    stretchWithChosenLimits(working, Stretch::afterLightCompensation, chooser);
+    compensateLight(working, context);
+    stretchWithChosenLimits(working, Stretch::afterLightCompensation, chooser, context.fast);
     throwIfStopRequested(&run);
 
     run.beginStage("Color Correction", ends.colorCorrection);
-    cv::Mat correctionMap;
-    context.colorCorrection(kStageRadius, correctionMap, working, kStageEps);
-    working = bytesDividedByMap(working, correctionMap);
-    correctionMap.release();
-    stretchWithChosenLimits(working, Stretch::afterColorCorrection, chooser);
+    correctColour(working, context);
+    stretchWithChosenLimits(working, Stretch::afterColorCorrection, chooser, context.fast);
     throwIfStopRequested(&run);
 
     run.beginStage("Dehazing", 1.0);
@@ -96,7 +130,10 @@ cv::Mat enhanceChoosingLimits(const cv::Mat& bgr8, const DehazeContext& context,
     HazeMaps discarded;
     HazeMaps& out = maps ? *maps : discarded;
     out = HazeMaps();  // fresh matrices: the caller's old ones may share pixels with bgr8
-    context.dehaze(kStageRadius, dehazed, out.airlight, out.transmission, working, kStageEps);
+    if (context.fast)
+        dehazed = fastDehaze(working, context, kStageRadius, kStageEps, maps ? &out : nullptr);
+    else
+        context.dehaze(kStageRadius, dehazed, out.airlight, out.transmission, working, kStageEps);
     if (context.clean) dehazed = suppressAmplifiedNoise(input, dehazed, estimateNoiseLevel(input));
     run.finish();
     return dehazed;

@@ -206,6 +206,7 @@ VideoEnhancer::VideoEnhancer(const DehazeContext& context, const VideoOptions& o
                              std::ostream* stageLines) {
     checkOptions(options);
     checkGamma("VideoEnhancer", context.gamma);
+    checkEngine("VideoEnhancer", context);
     pipeline_ = std::make_unique<Pipeline>(context, options, stageLines);
 }
 

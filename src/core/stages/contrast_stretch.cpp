@@ -17,7 +17,7 @@ constexpr double kTailFraction = 0.01;      // darkest share mapped to 0
 constexpr double kHeadFraction = 0.99;      // brightest share starts here
 constexpr double kOutputScale = 255.0;
 
-using Histogram = std::array<long long, 256>;
+using detail::Histogram;
 
 Histogram histogramOf(const cv::Mat& plane) {
     Histogram counts{};
@@ -56,21 +56,6 @@ cv::Mat stretchTable(double mLow, double mHigh) {
     return table;
 }
 
-struct PlaneLimits {
-    double low, high;
-};
-
-PlaneLimits measurePlane(const cv::Mat& plane) {
-    const long long n = static_cast<long long>(plane.total());
-    const double size = static_cast<double>(n);
-    // Each tail keeps at least one pixel, so tiny planes still have two means.
-    const long long lo = std::max(1LL, static_cast<long long>(std::floor(size * kTailFraction + 0.5)));
-    const long long hi = std::min(n - 1, static_cast<long long>(std::floor(size * kHeadFraction + 0.5)));
-    const Histogram counts = histogramOf(plane);
-    return {tailSum(counts, lo, false) / static_cast<double>(lo),
-            tailSum(counts, n - hi, true) / static_cast<double>(n - hi)};
-}
-
 cv::Mat stretchPlane(const cv::Mat& plane, double mLow, double mHigh) {
     if (!(mHigh > mLow)) return plane.clone();
     cv::Mat stretched;
@@ -82,15 +67,29 @@ cv::Mat stretchPlane(const cv::Mat& plane, double mLow, double mHigh) {
 
 namespace detail {
 
+void limitsOfPlane(const Histogram& counts, long long n, double& low, double& high) {
+    const double size = static_cast<double>(n);
+    // Each tail keeps at least one pixel, so tiny planes still have two means.
+    const long long lo = std::max(1LL, static_cast<long long>(std::floor(size * kTailFraction + 0.5)));
+    const long long hi = std::min(n - 1, static_cast<long long>(std::floor(size * kHeadFraction + 0.5)));
+    low = tailSum(counts, lo, false) / static_cast<double>(lo);
+    high = tailSum(counts, n - hi, true) / static_cast<double>(n - hi);
+}
+
+std::array<uchar, 256> stretchLevels(double low, double high) {
+    std::array<uchar, 256> levels;
+    const cv::Mat table = high > low ? stretchTable(low, high) : cv::Mat();
+    for (int v = 0; v < 256; ++v) levels[v] = table.empty() ? static_cast<uchar>(v) : table.at<uchar>(0, v);
+    return levels;
+}
+
 StretchLimits measureStretchLimits(const cv::Mat& bgr8) {
     std::vector<cv::Mat> planes;
     cv::split(bgr8, planes);
     StretchLimits limits;
-    for (int c = 0; c < 3; ++c) {
-        const PlaneLimits plane = measurePlane(planes[c]);
-        limits.low[c] = plane.low;
-        limits.high[c] = plane.high;
-    }
+    for (int c = 0; c < 3; ++c)
+        limitsOfPlane(histogramOf(planes[c]), static_cast<long long>(planes[c].total()), limits.low[c],
+                      limits.high[c]);
     return limits;
 }
 

@@ -1,0 +1,158 @@
+#include "core/fast/fast_airlight.hpp"
+
+#include <opencv2/core/utility.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <stdexcept>
+#include <vector>
+
+namespace nightdehaze::detail {
+
+namespace {
+
+constexpr double kCandidateFraction = 0.05;
+
+int topRank(int r) {
+    const double side = 2.0 * r + 1;
+    return static_cast<int>(std::min(std::floor(side * side * kCandidateFraction), 2147483647.0));
+}
+
+// The dark value at descending rank `rank` of a window and how many pixels
+// are at or above it, from the window's level counts.
+struct Boundary {
+    int level = 0, atOrAbove = 0;
+};
+
+Boundary boundaryAt(const std::array<int, 256>& counts, int rank) {
+    int seen = 0;
+    for (int level = 255; level >= 0; --level) {
+        seen += counts[level];
+        if (seen > rank) return {level, seen};
+    }
+    return {0, seen};
+}
+
+// The brightest candidates so far by channel sum, largest first; a later
+// pixel enters only with a strictly larger sum, so ties keep the earlier.
+class Brightest {
+public:
+    explicit Brightest(int capacity) : capacity_(capacity) {}
+    void offer(int sum, const uchar* pixel) {
+        if (size_ == capacity_ && sum <= sums_[size_ - 1]) return;
+        int at = size_ < capacity_ ? size_++ : size_ - 1;
+        for (; at > 0 && sums_[at - 1] < sum; --at) {
+            sums_[at] = sums_[at - 1];
+            pixels_[at] = pixels_[at - 1];
+        }
+        sums_[at] = sum;
+        pixels_[at] = pixel;
+    }
+    void meanColour(double light[3]) const {
+        for (int c = 0; c < 3; ++c) {
+            double sum = 0.0;
+            for (int m = 0; m < size_; ++m) sum += pixels_[m][c];
+            light[c] = sum / size_;
+        }
+    }
+
+private:
+    int capacity_, size_ = 0;
+    std::vector<int> sums_ = std::vector<int>(static_cast<size_t>(capacity_));
+    std::vector<const uchar*> pixels_ = std::vector<const uchar*>(static_cast<size_t>(capacity_));
+};
+
+void estimateWindow(const cv::Rect& w, const cv::Mat& bgr8, const cv::Mat& dark8, int r, int kTop,
+                    std::array<int, 256>& counts, double light[3]) {
+    const int n = w.width * w.height;
+    for (int y = w.y; y < w.y + w.height; ++y) {
+        const uchar* d = dark8.ptr<uchar>(y) + w.x;
+        for (int x = 0; x < w.width; ++x) ++counts[d[x]];
+    }
+    const Boundary boundary = boundaryAt(counts, std::min(kTop, n - 1));
+    const int aboveBoundary = boundary.atOrAbove - counts[boundary.level];
+    for (int y = w.y; y < w.y + w.height; ++y) {
+        const uchar* d = dark8.ptr<uchar>(y) + w.x;
+        for (int x = 0; x < w.width; ++x) counts[d[x]] = 0;
+    }
+    const int k = std::max(boundary.atOrAbove <= n - 2 ? boundary.atOrAbove - 1 : n - 1, 1);
+    int tiesTaken = k - aboveBoundary;
+    Brightest brightest(std::min(k, r));
+    for (int y = w.y; y < w.y + w.height; ++y) {
+        const uchar* d = dark8.ptr<uchar>(y) + w.x;
+        const uchar* pixel = bgr8.ptr<uchar>(y) + 3 * w.x;
+        for (int x = 0; x < w.width; ++x, pixel += 3) {
+            if (d[x] < boundary.level) continue;
+            if (d[x] == boundary.level && tiesTaken-- <= 0) continue;
+            brightest.offer(pixel[0] + pixel[1] + pixel[2], pixel);
+        }
+    }
+    brightest.meanColour(light);
+}
+
+// First and last grid index whose window covers position x.
+void coveringWindows(int x, int r, int gridCount, int& first, int& last) {
+    first = std::max(0, (x + r - 1) / r - 1);
+    last = std::min(gridCount - 1, x / r + 1);
+}
+
+}  // namespace
+
+void fastWindowAirlight(const AirlightGrid& grid, const cv::Mat& bgr8, const cv::Mat& dark8, cv::Mat values[3]) {
+    if (bgr8.type() != CV_8UC3 || dark8.type() != CV_8UC1 || bgr8.size() != dark8.size())
+        throw std::invalid_argument("fastWindowAirlight: expected a CV_8UC3 image and a CV_8UC1 dark channel of its size");
+    checkGridMatches("fastWindowAirlight", grid, bgr8.size());
+    for (int c = 0; c < 3; ++c) values[c].create(grid.gridRows, grid.gridCols, CV_32FC1);
+    const int kTop = topRank(grid.r);
+    cv::parallel_for_(cv::Range(0, grid.gridRows), [&](const cv::Range& range) {
+        std::array<int, 256> counts{};
+        double light[3];
+        for (int gr = range.start; gr < range.end; ++gr)
+            for (int gc = 0; gc < grid.gridCols; ++gc) {
+                estimateWindow(grid.window(gr, gc, bgr8.size()), bgr8, dark8, grid.r, kTop, counts, light);
+                for (int c = 0; c < 3; ++c) values[c].ptr<float>(gr)[gc] = static_cast<float>(light[c]);
+            }
+    });
+}
+
+cv::Mat gridWindowMeans(const AirlightGrid& grid, const cv::Mat& values, cv::Size image) {
+    checkGridMatches("gridWindowMeans", grid, image);
+    cv::Mat grid32;
+    values.convertTo(grid32, CV_32F);
+    const int r = grid.r;
+    std::vector<int> colFirst(image.width), colLast(image.width);
+    for (int x = 0; x < image.width; ++x) coveringWindows(x, r, grid.gridCols, colFirst[x], colLast[x]);
+    // Per grid row, every column's sum over the grid columns covering it.
+    cv::Mat rowSums(grid.gridRows, image.width, CV_32FC1);
+    cv::parallel_for_(cv::Range(0, grid.gridRows), [&](const cv::Range& range) {
+        for (int gr = range.start; gr < range.end; ++gr) {
+            const float* v = grid32.ptr<float>(gr);
+            float* out = rowSums.ptr<float>(gr);
+            for (int x = 0; x < image.width; ++x) {
+                float sum = 0.0f;
+                for (int gc = colFirst[x]; gc <= colLast[x]; ++gc) sum += v[gc];
+                out[x] = sum;
+            }
+        }
+    });
+    cv::Mat means(image, CV_32FC1);
+    cv::parallel_for_(cv::Range(0, image.height), [&](const cv::Range& range) {
+        for (int y = range.start; y < range.end; ++y) {
+            int first, last;
+            coveringWindows(y, r, grid.gridRows, first, last);
+            float* out = means.ptr<float>(y);
+            for (int x = 0; x < image.width; ++x) out[x] = 0.0f;
+            for (int gr = first; gr <= last; ++gr) {
+                const float* s = rowSums.ptr<float>(gr);
+                for (int x = 0; x < image.width; ++x) out[x] = out[x] + s[x];
+            }
+            const float rowCount = static_cast<float>(last - first + 1);
+            for (int x = 0; x < image.width; ++x)
+                out[x] = out[x] / (rowCount * static_cast<float>(colLast[x] - colFirst[x] + 1));
+        }
+    });
+    return means;
+}
+
+}  // namespace nightdehaze::detail

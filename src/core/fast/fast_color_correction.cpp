@@ -1,0 +1,152 @@
+#include "core/fast/fast_stages.hpp"
+
+#include "core/fast/fast_airlight.hpp"
+#include "core/fast/fast_guided_filter.hpp"
+#include "core/fast/fast_math.hpp"
+#include "core/filters/window_extrema.hpp"
+#include "core/stages/airlight_grid.hpp"
+#include "core/stages/stage_constants.hpp"
+
+#include <opencv2/core/utility.hpp>
+
+#include <algorithm>
+#include <vector>
+
+namespace nightdehaze::detail {
+
+namespace {
+
+constexpr float kBrightnessFloor = 25.5f;  // 0.1 * 255: dim neighbourhoods count as this bright
+constexpr float kThird = 1.0f / 3;
+constexpr float kFactorOffset = 0.1f;      // no channel is raised more than about tenfold
+constexpr float kFactorCeiling = 1.0f;     // no channel is darkened
+constexpr float kGuard = static_cast<float>(kLightGuard);
+// The light planes are means over the grid's windows, smooth at the scale of
+// the window: their filter (radius 5) is fitted on a grid twice as coarse,
+// the refinement (radius 32) on one four times as coarse.
+constexpr int kLightCoarseFactor = 2;
+constexpr int kRefineCoarseFactor = 4;
+
+cv::Mat valuePlane(const cv::Mat& bgr8) {
+    cv::Mat value(bgr8.size(), CV_8UC1);
+    for (int y = 0; y < bgr8.rows; ++y) {
+        const uchar* p = bgr8.ptr<uchar>(y);
+        uchar* v = value.ptr<uchar>(y);
+        for (int x = 0; x < bgr8.cols; ++x) v[x] = std::max(p[3 * x], std::max(p[3 * x + 1], p[3 * x + 2]));
+    }
+    return value;
+}
+
+// The per-pixel means of the light's three channels and of the brightness
+// over the grid windows, on the 0..1 scale: four CV_32FC1 planes, each
+// fitted under the light filter as soon as it is made.
+std::vector<ColorCoefficients> fittedLight(const cv::Mat& bgr8, int r, const FastColorFilter& filter) {
+    const AirlightGrid grid = makeAirlightGrid(r, bgr8.size());
+    cv::Mat values[4];
+    fastWindowAirlight(grid, bgr8, fastDarkChannel(r + kDarkWindowExtra, bgr8), values);
+    values[3] = windowMaxima(grid, valuePlane(bgr8));
+    std::vector<ColorCoefficients> fitted;
+    for (const cv::Mat& v : values) {
+        cv::Mat means = gridWindowMeans(grid, v, bgr8.size());
+        means *= 1.0 / kUnitScale;
+        fitted.push_back(filter.fit(means));
+    }
+    return fitted;
+}
+
+// One row of the correction factors before their refinement, from the rows
+// of the smoothed light (0..255) and brightness.
+void factorsRow(const float* const light[3], const float* brightness, float inverseGamma, int n,
+                float* const factor[3]) {
+    for (int x = 0; x < n; ++x) {
+        const float floored = std::max(brightness[x], kBrightnessFloor);
+        const float mean = ((light[0][x] / floored + light[1][x] / floored) + light[2][x] / floored) * kThird;
+        const float gain = powNonNegative(mean, inverseGamma) / (mean + kGuard);
+        for (int c = 0; c < 3; ++c)
+            factor[c][x] = std::min((light[c][x] * gain) / floored + kFactorOffset, kFactorCeiling);
+    }
+}
+
+// The factors on the refinement's coarse grid: each coarse row is the block
+// mean of the full rows it covers, computed from the smoothed light.
+std::vector<cv::Mat> coarseFactors(const cv::Mat& bgr8, const FastColorFilter& light,
+                                   const std::vector<ColorCoefficients>& fitted, const FastColorFilter& refine,
+                                   double gamma) {
+    const int s = refine.factor(), n = bgr8.cols;
+    const cv::Size coarse = refine.coarse();
+    std::vector<cv::Mat> factors(3);
+    for (cv::Mat& f : factors) f.create(coarse, CV_64FC1);
+    const float inverseGamma = static_cast<float>(1.0 / gamma);
+    cv::parallel_for_(cv::Range(0, coarse.height), [&](const cv::Range& range) {
+        std::vector<float> buffer(7 * static_cast<size_t>(n));
+        std::vector<double> sums(3 * static_cast<size_t>(coarse.width));
+        float* lightRows[3] = {buffer.data(), buffer.data() + n, buffer.data() + 2 * n};
+        float* brightness = buffer.data() + 3 * n;
+        float* factorRows[3] = {buffer.data() + 4 * n, buffer.data() + 5 * n, buffer.data() + 6 * n};
+        for (int cy = range.start; cy < range.end; ++cy) {
+            std::fill(sums.begin(), sums.end(), 0.0);
+            const int y0 = cy * s, y1 = std::min(bgr8.rows, y0 + s);
+            for (int y = y0; y < y1; ++y) {
+                for (int k = 0; k < 4; ++k) {
+                    float* out = k < 3 ? lightRows[k] : brightness;
+                    light.rows(fitted[k]).row(y, out);
+                    for (int x = 0; x < n; ++x) out[x] = out[x] * 255.0f;
+                }
+                factorsRow(lightRows, brightness, inverseGamma, n, factorRows);
+                for (int c = 0; c < 3; ++c)
+                    for (int x = 0; x < n; ++x) sums[c * coarse.width + x / s] += factorRows[c][x];
+            }
+            for (int c = 0; c < 3; ++c) {
+                double* out = factors[c].ptr<double>(cy);
+                for (int cx = 0; cx < coarse.width; ++cx) {
+                    const int width = std::min(n, (cx + 1) * s) - cx * s;
+                    out[cx] = sums[c * coarse.width + cx] / (static_cast<double>(width) * (y1 - y0));
+                }
+            }
+        }
+    });
+    return factors;
+}
+
+}  // namespace
+
+cv::Mat fastColorCorrected(const cv::Mat& bgr8, const DehazeContext& context, int r, double eps) {
+    const FastColorFilter refine(bgr8, context.refineRadius, kRefineCoarseFactor, eps);
+    std::vector<ColorCoefficients> refined;
+    {
+        const FastColorFilter light(bgr8, r, kLightCoarseFactor, eps);
+        const std::vector<ColorCoefficients> fitted = fittedLight(bgr8, r, light);
+        for (const cv::Mat& f : coarseFactors(bgr8, light, fitted, refine, context.gamma))
+            refined.push_back(refine.fitCoarse(f));
+    }
+    cv::Mat corrected(bgr8.size(), CV_8UC3);
+    cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
+        std::vector<float> factor(bgr8.cols);
+        for (int y = range.start; y < range.end; ++y) {
+            const uchar* in = bgr8.ptr<uchar>(y);
+            uchar* out = corrected.ptr<uchar>(y);
+            for (int c = 0; c < 3; ++c) {
+                refine.rows(refined[c]).row(y, factor.data());
+                for (int x = 0; x < bgr8.cols; ++x)
+                    out[3 * x + c] = factor[x] != 0.0f ? roundedByte(in[3 * x + c] / factor[x]) : 0;
+            }
+        }
+    });
+    return corrected;
+}
+
+cv::Mat fastDarkChannel(int h, const cv::Mat& bgr8) {
+    cv::Mat darkest(bgr8.size(), CV_8UC1);
+    cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
+        for (int y = range.start; y < range.end; ++y) {
+            const uchar* p = bgr8.ptr<uchar>(y);
+            uchar* d = darkest.ptr<uchar>(y);
+            for (int x = 0; x < bgr8.cols; ++x) d[x] = std::min(p[3 * x], std::min(p[3 * x + 1], p[3 * x + 2]));
+        }
+    });
+    cv::Mat dark;
+    windowMinimum(h, dark, darkest);
+    return dark;
+}
+
+}  // namespace nightdehaze::detail

@@ -1,0 +1,94 @@
+#pragma once
+// The guided filter of the fast engine in two halves: the coefficients,
+// fitted over windows on a plane that may be coarser than the picture, and
+// their application to the full-resolution guide, one row at a time.
+#include "core/fast/fast_resampling.hpp"
+
+#include <opencv2/core.hpp>
+
+#include <vector>
+
+namespace nightdehaze::detail {
+
+// A plane filtered with itself as guide: q = meanA * plane + meanB over every
+// window of radius r, where a = var / (var + eps) and b = mean - a * mean in
+// each window. plane is CV_32FC1 or CV_64FC1; meanA and meanB become new
+// planes of its size and depth. Arithmetic in the plane's depth, sums
+// accumulated in double.
+void selfGuidedCoefficients(int r, const cv::Mat& plane, double eps, cv::Mat& meanA, cv::Mat& meanB);
+
+// What the colour guided filter fits once per guide and radius: the window
+// means of the three guide planes and the inverse of their covariance plus
+// eps on the diagonal (the six entries 00, 01, 02, 11, 12, 22), CV_32FC1.
+struct ColorGuideStats {
+    int r = 0;
+    cv::Mat mean[3];
+    cv::Mat inverse[6];
+};
+
+// guide: three CV_64FC1 planes of one size (channels 0, 1, 2), eps >= 0.
+ColorGuideStats colorGuideStats(int r, const cv::Mat guide[3], double eps);
+
+// The window means of the coefficients of p = a0*I0 + a1*I1 + a2*I2 + b fitted
+// under the guide the stats belong to: four CV_32FC1 planes of its size. p:
+// CV_64FC1 of the guide's size. The covariance sums are in double.
+struct ColorCoefficients {
+    cv::Mat a[3];
+    cv::Mat b;
+};
+ColorCoefficients colorCoefficients(const ColorGuideStats& stats, const cv::Mat guide[3], const cv::Mat& p);
+
+// Row y of a colour filter's result at full resolution: the coefficients,
+// bilinearly interpolated from their (coarse) grid, applied to the 8-bit
+// guide image's bytes times scale: out = ((a0*I0 + a1*I1) + a2*I2) + b.
+class ColorFilterRows {
+public:
+    ColorFilterRows(const ColorCoefficients& coefficients, const UpsampledRows& upsampling,
+                    const cv::Mat& bgr8, float scale);
+    void row(int y, float* out) const;
+
+private:
+    const ColorCoefficients& coefficients_;
+    const UpsampledRows& upsampling_;
+    const cv::Mat& bgr8_;
+    float scale_;
+};
+
+// Row y of a self-guided filter's result: meanA and meanB (CV_32FC1, coarse)
+// interpolated and applied to the full-resolution guide row: out = a * g + b.
+void selfGuidedRow(const cv::Mat& meanA, const cv::Mat& meanB, const UpsampledRows& upsampling, int y,
+                   const float* guide, float* out);
+
+}  // namespace nightdehaze::detail
+
+namespace nightdehaze::detail {
+
+// The colour guided filter at radius r under an 8-bit BGR image on the 0..1
+// scale, fitted on the grid s times coarser at coarseRadius(r, s): the
+// guide's block means and statistics are computed once and shared by every
+// plane filtered under it. bgr8 must outlive the filter.
+class FastColorFilter {
+public:
+    FastColorFilter(const cv::Mat& bgr8, int r, int s, double eps);
+    // Coefficients fitting a full-resolution CV_32FC1 plane (block-averaged
+    // first) or a plane already on the coarse grid (CV_64FC1).
+    ColorCoefficients fit(const cv::Mat& plane) const;
+    ColorCoefficients fitCoarse(const cv::Mat& coarsePlane) const;
+    // The rows of the filtered plane at full resolution.
+    ColorFilterRows rows(const ColorCoefficients& coefficients) const;
+    int factor() const { return s_; }
+    cv::Size coarse() const { return guide_[0].size(); }
+
+private:
+    const cv::Mat& bgr8_;
+    int s_;
+    cv::Mat guide_[3];
+    ColorGuideStats stats_;
+    UpsampledRows upsampling_;
+};
+
+// The radius on a grid s times coarser that stands for radius r: r / s, but
+// at least 1 when r is (a radius 0 stays 0).
+int coarseRadius(int r, int s);
+
+}  // namespace nightdehaze::detail

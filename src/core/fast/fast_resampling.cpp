@@ -1,0 +1,98 @@
+#include "core/fast/fast_resampling.hpp"
+
+#include <opencv2/core/utility.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+namespace nightdehaze::detail {
+
+cv::Size coarseSize(cv::Size full, int s) {
+    return {(full.width + s - 1) / s, (full.height + s - 1) / s};
+}
+
+namespace {
+
+template <typename Value>
+cv::Mat blockMeansOf(cv::Size full, int s, const Value& value) {
+    const cv::Size coarse = coarseSize(full, s);
+    cv::Mat means(coarse, CV_64FC1);
+    cv::parallel_for_(cv::Range(0, coarse.height), [&](const cv::Range& range) {
+        std::vector<double> sums(coarse.width);
+        for (int cy = range.start; cy < range.end; ++cy) {
+            std::fill(sums.begin(), sums.end(), 0.0);
+            const int y0 = cy * s, y1 = std::min(full.height, y0 + s);
+            for (int y = y0; y < y1; ++y)
+                for (int cx = 0; cx < coarse.width; ++cx) {
+                    const int x1 = std::min(full.width, (cx + 1) * s);
+                    double sum = sums[cx];
+                    for (int x = cx * s; x < x1; ++x) sum += value(y, x);
+                    sums[cx] = sum;
+                }
+            double* out = means.ptr<double>(cy);
+            for (int cx = 0; cx < coarse.width; ++cx) {
+                const int width = std::min(full.width, (cx + 1) * s) - cx * s;
+                out[cx] = sums[cx] / (static_cast<double>(width) * (y1 - y0));
+            }
+        }
+    });
+    return means;
+}
+
+}  // namespace
+
+cv::Mat blockMeans(const cv::Mat& plane, int s) {
+    if (s < 1 || plane.channels() != 1 || (plane.depth() != CV_32F && plane.depth() != CV_64F))
+        throw std::invalid_argument("blockMeans: expected a CV_32FC1 or CV_64FC1 plane and s >= 1");
+    if (plane.depth() == CV_32F)
+        return blockMeansOf(plane.size(), s, [&](int y, int x) { return plane.ptr<float>(y)[x]; });
+    return blockMeansOf(plane.size(), s, [&](int y, int x) { return plane.ptr<double>(y)[x]; });
+}
+
+cv::Mat blockMeansOfChannel(const cv::Mat& bgr8, int c, int s, double scale) {
+    if (s < 1 || bgr8.type() != CV_8UC3 || c < 0 || c > 2)
+        throw std::invalid_argument("blockMeansOfChannel: expected a CV_8UC3 image, a channel and s >= 1");
+    return blockMeansOf(bgr8.size(), s,
+                        [&](int y, int x) { return bgr8.ptr<uchar>(y)[3 * x + c] * scale; });
+}
+
+LinearAxis linearAxis(int fullLength, int coarseLength, int s) {
+    LinearAxis axis;
+    axis.lower.resize(fullLength);
+    axis.weight.resize(fullLength);
+    for (int x = 0; x < fullLength; ++x) {
+        const double u = (x + 0.5) / s - 0.5;
+        const int lower = static_cast<int>(std::floor(u));
+        if (u <= 0.0 || coarseLength == 1) {
+            axis.lower[x] = 0, axis.weight[x] = 0.0f;
+        } else if (lower >= coarseLength - 1) {
+            axis.lower[x] = coarseLength - 1, axis.weight[x] = 0.0f;
+        } else {
+            axis.lower[x] = lower, axis.weight[x] = static_cast<float>(u - lower);
+        }
+    }
+    return axis;
+}
+
+UpsampledRows::UpsampledRows(cv::Size full, cv::Size coarse, int s)
+    : ys_(linearAxis(full.height, coarse.height, s)),
+      xs_(linearAxis(full.width, coarse.width, s)),
+      coarseCols_(coarse.width) {}
+
+void UpsampledRows::row(const cv::Mat& coarse, int y, float* scratch, float* out) const {
+    const int y0 = ys_.lower[y];
+    const int y1 = std::min(y0 + 1, coarse.rows - 1);
+    const float wy = ys_.weight[y];
+    const float* a = coarse.ptr<float>(y0);
+    const float* b = coarse.ptr<float>(y1);
+    for (int x = 0; x < coarseCols_; ++x) scratch[x] = a[x] + (b[x] - a[x]) * wy;
+    const int n = static_cast<int>(xs_.lower.size());
+    for (int x = 0; x < n; ++x) {
+        const int x0 = xs_.lower[x];
+        const int x1 = std::min(x0 + 1, coarseCols_ - 1);
+        out[x] = scratch[x0] + (scratch[x1] - scratch[x0]) * xs_.weight[x];
+    }
+}
+
+}  // namespace nightdehaze::detail

@@ -1,0 +1,61 @@
+#include "nightdehaze/nightdehaze.hpp"
+#include "core/fast/fast_contrast_stretch.hpp"
+#include "test_images.hpp"
+
+#include <gtest/gtest.h>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <stdexcept>
+
+using namespace nightdehaze;
+
+namespace {
+
+cv::Mat enhancedWithThreads(const cv::Mat& image, const DehazeContext& context, int threads) {
+    const int before = cv::getNumThreads();
+    cv::setNumThreads(threads);
+    cv::Mat out = enhance(image, context);
+    cv::setNumThreads(before);
+    return out;
+}
+
+// A smooth night scene with lamps: what the fast engine is built for.
+cv::Mat lampScene(int rows, int cols) {
+    cv::Mat image(rows, cols, CV_8UC3, cv::Scalar(20, 30, 45));
+    cv::circle(image, {cols / 3, rows / 3}, rows / 6, cv::Scalar(80, 160, 230), cv::FILLED);
+    cv::rectangle(image, {cols / 2, rows / 2}, {cols - 5, rows - 5}, cv::Scalar(60, 50, 40), cv::FILLED);
+    cv::GaussianBlur(image, image, {0, 0}, 6);
+    return image;
+}
+
+}  // namespace
+
+TEST(FastEngine, StaysCloseToTheExactEngineAndKeepsItsBytesForAnyThreads) {
+    DehazeContext fast;
+    fast.fast = true;
+    for (const cv::Size size : {cv::Size(7, 5), cv::Size(97, 61), cv::Size(240, 160)}) {
+        const cv::Mat image = lampScene(size.height, size.width);
+        const cv::Mat quick = enhancedWithThreads(image, fast, 1);
+        EXPECT_EQ(cv::norm(quick, enhancedWithThreads(image, fast, 4), cv::NORM_INF), 0.0) << size;
+        if (size.width >= 97) EXPECT_GT(cv::PSNR(quick, enhance(image, DehazeContext())), 30.0) << size;
+    }
+}
+
+TEST(FastEngine, RefusesTheNonLocalFilter) {
+    DehazeContext context;
+    context.fast = true;
+    context.useNonLocalFilter = 1;
+    EXPECT_THROW(enhance(lampScene(32, 32), context), std::invalid_argument);
+    EXPECT_THROW(VideoEnhancer{context}, std::invalid_argument);
+}
+
+TEST(FastEngine, StretchGivesTheExactStretchBytes) {
+    for (const cv::Size size : {cv::Size(1, 1), cv::Size(3, 2), cv::Size(131, 77)}) {
+        const cv::Mat image = testing_support::randomPhoto(size.height, size.width, 7u + size.width);
+        cv::Mat exact, fast;
+        contrastStretch(exact, image);
+        detail::fastApplyStretchLimits(fast, image, detail::fastMeasureStretchLimits(image));
+        EXPECT_EQ(cv::norm(exact, fast, cv::NORM_INF), 0.0) << size;
+    }
+}
