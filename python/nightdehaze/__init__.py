@@ -83,6 +83,7 @@ def enhance(
     gamma: float = default("gamma"),
     non_local: bool = default("non_local"),
     clean: bool = default("clean"),
+    fast: bool = default("fast"),
     channel_order: str = "bgr",
     maps: bool = False,
 ) -> Union[np.ndarray, EnhanceResult]:
@@ -115,6 +116,8 @@ def enhance(
         {non_local}
     clean : bool, optional
         {clean}
+    fast : bool, optional
+        {fast}
     channel_order : {{"bgr", "rgb"}}, optional
         "bgr" (OpenCV) or "rgb" (imageio, PIL, scikit-image); the result
         comes back in the same order.
@@ -136,7 +139,7 @@ def enhance(
         image is not a numpy array, or of another dtype.
     ValueError
         Another shape, an empty image, NaN in a float image, a bad
-        channel_order or gamma.
+        channel_order or gamma, or fast with non_local.
     MemoryError
         The picture does not fit in memory.
     KeyboardInterrupt
@@ -144,11 +147,11 @@ def enhance(
     """
     array = nonempty_array("image", image)
     if array.ndim == 4:
-        return _enhance_stack(array, gamma=gamma, non_local=non_local, clean=clean,
+        return _enhance_stack(array, gamma=gamma, non_local=non_local, clean=clean, fast=fast,
                               channel_order=channel_order, maps=maps)
     rgb = wants_rgb(channel_order)
     bgr8 = photo(array, channel_order)
-    options = as_text({"gamma": gamma, "non_local": non_local, "clean": clean})
+    options = as_text({"gamma": gamma, "non_local": non_local, "clean": clean, "fast": fast})
     if not maps:
         return in_family(in_order(_core.enhance(bgr8, options), rgb), array.dtype)
     result, airlight, transmission = _core.enhance(bgr8, options, maps=True)
@@ -211,6 +214,7 @@ def enhance_file(
     gamma: float = default("gamma"),
     non_local: bool = default("non_local"),
     clean: bool = default("clean"),
+    fast: bool = default("fast"),
     maps: bool = default("maps"),
     quality: Optional[int] = default("quality"),
 ) -> str:
@@ -238,6 +242,8 @@ def enhance_file(
         {non_local}
     clean : bool, optional
         {clean}
+    fast : bool, optional
+        {fast}
     maps : bool, optional
         {maps}
     quality : int, optional
@@ -267,7 +273,7 @@ def enhance_file(
     The message of each exception is the tool's one-line message.
     """
     options = as_text({"output": output, "gamma": gamma, "non_local": non_local, "clean": clean,
-                       "maps": maps, "quality": quality})
+                       "fast": fast, "maps": maps, "quality": quality})
     return _core.enhance_file(path_text("path", path), options)
 
 

@@ -60,6 +60,8 @@ class VideoEnhancer:
         {non_local}
     clean : bool, optional
         {clean}
+    fast : bool, optional
+        {fast}
     frames_per_second : float, optional
         The stream's frame rate, finite and > 0; the smoothing spans
         seconds, not frames.
@@ -93,6 +95,7 @@ class VideoEnhancer:
         gamma: float = default("gamma"),
         non_local: bool = default("non_local"),
         clean: bool = default("clean"),
+        fast: bool = default("fast"),
         frames_per_second: float = 30.0,
         steady: bool = True,
         smoothing_seconds: float = 2.0,
@@ -104,7 +107,7 @@ class VideoEnhancer:
         if parallel_frames is not None:
             parallel = integer("parallel_frames", parallel_frames, 1, _MAX_PARALLEL_FRAMES)
         self._core = _core.VideoEnhancer(
-            options=as_text({"gamma": gamma, "non_local": non_local, "clean": clean}),
+            options=as_text({"gamma": gamma, "non_local": non_local, "clean": clean, "fast": fast}),
             frames_per_second=real("frames_per_second", frames_per_second, positive=True),
             steady=bool(steady),
             smoothing_seconds=real("smoothing_seconds", smoothing_seconds, positive=True),

@@ -5,7 +5,7 @@
 namespace nightdehaze_python {
 
 Options keywordOptions(const std::map<std::string, std::string>& keywords, unsigned surface,
-                       const char* caller) {
+                       const char* caller, bool refuseConflicts) {
     Options options;
     for (const auto& [keyword, value] : keywords) {
         const OptionDeclaration* option = findOption(keyword);
@@ -14,6 +14,10 @@ Options keywordOptions(const std::map<std::string, std::string>& keywords, unsig
                                        keyword + "'");
         option->apply(options, value);
     }
+    const OptionConflict conflict = conflictingOptions(options);
+    if (refuseConflicts && conflict.first)
+        throw pybind11::value_error(std::string(caller) + "(): " + conflict.first->keyword + "=True and " +
+                                    conflict.second->keyword + "=True cannot be combined: " + conflict.why);
     return options;
 }
 

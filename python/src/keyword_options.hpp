@@ -11,8 +11,9 @@ namespace nightdehaze_python {
 // Options with each keyword applied as its declaration applies the command
 // line's text for it ("" for a flag that is on). Throws pybind11's TypeError
 // for a keyword that caller (one of the surfaces, kPythonArrays or
-// kPythonFiles) does not take, and UsageError for a value out of range.
+// kPythonFiles) does not take, UsageError for a value out of range and,
+// when refuseConflicts, ValueError for options that do not combine.
 Options keywordOptions(const std::map<std::string, std::string>& keywords, unsigned surface,
-                       const char* caller);
+                       const char* caller, bool refuseConflicts = true);
 
 }  // namespace nightdehaze_python

@@ -132,6 +132,15 @@ py::list declaredOptions() {
     return declarations;
 }
 
+// (first keyword, second keyword, why) of two options given together that do
+// not combine, or None; keywords as enhance_file takes them.
+py::object optionConflict(const std::map<std::string, std::string>& keywords) {
+    const OptionConflict conflict =
+        conflictingOptions(nightdehaze_python::keywordOptions(keywords, kPythonFiles, "option_conflict", false));
+    if (!conflict.first) return py::none();
+    return py::make_tuple(conflict.first->keyword, conflict.second->keyword, conflict.why);
+}
+
 py::array lightCompensation(const py::array& image, int radius, double eps) {
     const cv::Mat src = matView(image, "image");
     cv::Mat dst;
@@ -255,6 +264,7 @@ PYBIND11_MODULE(_core, m) {
     m.def("enhance", &enhance, "image"_a, "options"_a, "maps"_a = false);
     m.def("enhance_file", &enhanceFileWith, "path"_a, "options"_a);
     m.def("option_declarations", &declaredOptions);
+    m.def("option_conflict", &optionConflict, "options"_a);
     m.def("imread", &imread, "path"_a);
     m.def("thumbnail", &thumbnail, "path"_a, "max_side"_a);
     m.def("light_compensation", &lightCompensation, "image"_a, "radius"_a, "eps"_a);

@@ -137,6 +137,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             takeOption(line, args, i);
         }
     }
+    checkOptionsCombine(line.options);
     return line;
 }
 

@@ -70,6 +70,14 @@ const std::vector<OptionDeclaration> kDeclarations = {
      "noise level in the result (about 15 % slower)",
      kEverySurface,
      [](Options& o, const std::string&) { o.context.clean = true; }},
+    {"--fast", nullptr, "fast", OptionKind::flag, nullptr, 0, 0, "off",
+     "the fast engine: the same stages in single precision\n"
+     "with the wide smoothing fitted on coarser grids; a few\n"
+     "levels from the exact result (see docs/performance.md);\n"
+     "video also encodes with a faster x264 preset. Not with\n"
+     "--non-local",
+     kEverySurface,
+     [](Options& o, const std::string&) { o.context.fast = true; }},
     {"--per-frame", nullptr, "per_frame", OptionKind::flag, nullptr, 0, 0, "off",
      "video: enhance every frame on its own, exactly as a\n"
      "picture, without smoothing brightness and colour over time",
@@ -92,6 +100,19 @@ const OptionDeclaration* findOption(const std::string& name) {
             return &option;
     }
     return nullptr;
+}
+
+OptionConflict conflictingOptions(const Options& options) {
+    if (options.context.fast && options.context.useNonLocalFilter)
+        return {findOption("fast"), findOption("non_local"), "the fast engine has no non-local filter"};
+    return {};
+}
+
+void checkOptionsCombine(const Options& options) {
+    const OptionConflict conflict = conflictingOptions(options);
+    if (conflict.first)
+        throw UsageError(std::string(conflict.first->longName) + " and " + conflict.second->longName +
+                         " cannot be combined: " + conflict.why);
 }
 
 std::optional<double> parsePositiveNumber(const std::string& text) {

@@ -52,5 +52,17 @@ const std::vector<OptionDeclaration>& optionDeclarations();
 // The declaration whose longName, shortName or keyword is name, or nullptr.
 const OptionDeclaration* findOption(const std::string& name);
 
+// Two options that each make sense but not together (--fast with
+// --non-local), or {nullptr, nullptr}; why says why.
+struct OptionConflict {
+    const OptionDeclaration* first = nullptr;
+    const OptionDeclaration* second = nullptr;
+    const char* why = "";
+};
+OptionConflict conflictingOptions(const Options& options);
+
+// Throws UsageError naming the conflicting options by their long names.
+void checkOptionsCombine(const Options& options);
+
 // Parses text that must be a complete finite number greater than 0.
 std::optional<double> parsePositiveNumber(const std::string& text);

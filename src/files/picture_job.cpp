@@ -97,6 +97,7 @@ void enhanceVideoFile(const NightdehazeVideoModule& video, const Options& option
     job.gamma = options.context.gamma;
     job.nonLocal = options.context.useNonLocalFilter != 0;
     job.clean = options.context.clean;
+    job.fast = options.context.fast;
     job.perFrame = options.perFrame;
     job.writeMaps = options.writeMaps;
     std::string failure;

@@ -16,6 +16,7 @@ struct NightdehazeVideoJob {
     int clean;                // 1: suppress JPEG blocks and sensor noise
     int perFrame;             // 1: no temporal smoothing
     int writeMaps;            // 1: --maps was given (refused for video)
+    int fast;                 // 1: the fast engine and a faster encoder preset
 };
 
 // Receives the one-line message of a failed run; message lives only for the call.
@@ -37,8 +38,8 @@ struct NightdehazeVideoModule {
 // The module's one exported symbol. Its name carries the version of the
 // layouts above: change them and the number, and a module built before is
 // refused by name instead of misread.
-const struct NightdehazeVideoModule* nightdehaze_video_module_1(void);
-#define NIGHTDEHAZE_VIDEO_MODULE_ENTRY "nightdehaze_video_module_1"
+const struct NightdehazeVideoModule* nightdehaze_video_module_2(void);
+#define NIGHTDEHAZE_VIDEO_MODULE_ENTRY "nightdehaze_video_module_2"
 
 #ifdef __cplusplus
 }

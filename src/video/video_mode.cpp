@@ -56,7 +56,7 @@ int runVideo(const Options& job) {
     options.parallelFrames = std::max(1, cv::getNumThreads());
     checkMemory(input, job.inputPath, options.parallelFrames + 1);
 
-    VideoOutput output(outputPath, input, warn);
+    VideoOutput output(outputPath, input, warn, job.context.fast ? EncoderPace::keepUp : EncoderPace::balanced);
     nightdehaze::VideoEnhancer enhancer(job.context, options, &std::cout);
     std::deque<std::int64_t> timestamps;  // of the frames in flight, oldest first
     const auto write = [&](const cv::Mat& enhanced) {

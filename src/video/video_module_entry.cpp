@@ -34,6 +34,7 @@ Options optionsOf(const NightdehazeVideoJob& in) {
     job.context.gamma = in.gamma;
     job.context.useNonLocalFilter = in.nonLocal != 0 ? 1 : 0;
     job.context.clean = in.clean != 0;
+    job.context.fast = in.fast != 0;
     return job;
 }
 
@@ -60,7 +61,7 @@ int run(const NightdehazeVideoJob* job, NightdehazeVideoFailure fail, void* rece
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) const NightdehazeVideoModule* nightdehaze_video_module_1(void) {
+extern "C" __attribute__((visibility("default"))) const NightdehazeVideoModule* nightdehaze_video_module_2(void) {
     static const NightdehazeVideoModule module{nightdehaze::nightdehazeVersion(), isVideo, run};
     return &module;
 }

@@ -15,6 +15,10 @@
 // hold H.264 or MPEG-4 video (.mp4, .mkv, .mov, .avi, ...), not a picture format.
 bool canWriteVideoTo(const std::string& path);
 
+// How hard x264 works per frame: its default balance, or a preset that keeps
+// up with the fast engine.
+enum class EncoderPace { balanced, keepUp };
+
 class VideoOutput {
 public:
     // Sets up the container named by path's extension, with a video stream of
@@ -23,7 +27,8 @@ public:
     // stream left out), and creates its temporary file. While the object
     // lives, SIGINT and SIGTERM remove the temporary before the process ends.
     // Throws std::runtime_error naming the path and the reason.
-    VideoOutput(const std::string& path, const VideoInput& input, const VideoInput::Warn& warn);
+    VideoOutput(const std::string& path, const VideoInput& input, const VideoInput::Warn& warn,
+                EncoderPace pace = EncoderPace::balanced);
     // Removes the temporary unless finish succeeded.
     ~VideoOutput();
     VideoOutput(const VideoOutput&) = delete;
@@ -45,9 +50,9 @@ public:
     const char* encoderName() const;
 
 private:
-    void openStreams(const VideoInput& input, const VideoInput::Warn& warn);
+    void openStreams(const VideoInput& input, const VideoInput::Warn& warn, EncoderPace pace);
     void closeContainer() noexcept;
-    void openEncoder(const VideoInput& input);
+    void openEncoder(const VideoInput& input, EncoderPace pace);
     void addCopiedStreams(const VideoInput& input, const VideoInput::Warn& warn);
     void createTemporary();
     void encode(const AVFrame* frame);

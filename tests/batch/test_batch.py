@@ -61,6 +61,18 @@ def test_local_batch_writes_the_tools_bytes_and_reports_failures(tmp_path):
     assert f"failed: {corrupt}" in run.stderr
 
 
+def test_fast_batch_writes_the_tools_fast_bytes(tmp_path):
+    photos = tmp_path / "photos"
+    sources = [write_picture(photos / "a.png", 60, 44, 4), write_picture(photos / "b.jpg", 45, 52, 5)]
+    clear = tmp_path / "clear"
+    run = run_batch(photos, "--output-dir", clear, "--fast", "--clean", "--format", "png")
+    assert run.returncode == 0, run.stderr
+    expected = {}
+    for source in sources:
+        expected.update(tool_bytes(source, source.stem + "_J.png", tmp_path, "--fast", "--clean"))
+    assert outputs_under(clear) == expected
+
+
 def test_an_html_report_shows_each_picture_before_and_after_with_its_failure(tmp_path):
     photos = tmp_path / "photos"
     good = write_picture(photos / "good.png", 400, 200, 4)
@@ -95,6 +107,7 @@ def test_clashing_or_missing_inputs_are_usage_errors_before_anything_runs(tmp_pa
                           ([tmp_path / "missing.png"], "no such file"),
                           ([str(tmp_path / "*.gif")], "no file matches"),
                           ([png, "--gamma", "0"], "gamma must be a number greater than 0"),
+                          ([png, "--fast", "--non-local"], "--fast and --non-local cannot be combined"),
                           ([png, "--report", tmp_path / "r.txt"], "must be a .json, .csv or .html"),
                           ([png, "--workers", "2", "--scheduler", "tcp://h:1"], "not allowed")):
         with pytest.raises(SystemExit) as exit_:

@@ -235,3 +235,23 @@ TEST(ToolVideo, ABreakInTheTimestampsIsNotFilled) {
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(probe(dir.path(), "stream=nb_read_frames", "out.mkv"), "nb_read_frames=30\n");
 }
+
+// The fast engine on video: steady smoothing, every frame and timestamp kept,
+// the enhancement visibly applied and close to the exact engine's.
+TEST(ToolVideo, FastSteadyVideoKeepsEveryFrameNearTheExactResult) {
+    ScratchDir dir;
+    makeClip(dir.path(), "clip.mkv", "96x64", 10, 1.2);
+    const ToolRun fast = runTool({"--fast", "-o", "fast.mkv", "clip.mkv"}, dir.path());
+    ASSERT_EQ(fast.exitStatus, 0) << fast.err;
+    EXPECT_EQ(fast.out, kStageLines);
+    const ToolRun exact = runTool({"-o", "exact.mkv", "clip.mkv"}, dir.path());
+    ASSERT_EQ(exact.exitStatus, 0) << exact.err;
+    EXPECT_EQ(videoTimestamps(dir.path(), "fast.mkv"), videoTimestamps(dir.path(), "clip.mkv"));
+
+    shell(dir.path(), "ffmpeg -nostdin -loglevel error -i fast.mkv -frames:v 1 fast.png");
+    shell(dir.path(), "ffmpeg -nostdin -loglevel error -i exact.mkv -frames:v 1 exact.png");
+    shell(dir.path(), "ffmpeg -nostdin -loglevel error -i clip.mkv -frames:v 1 clip.png");
+    const cv::Mat fastFrame = cv::imread((dir / "fast.png").string());
+    EXPECT_GE(cv::PSNR(fastFrame, cv::imread((dir / "exact.png").string())), 30.0);
+    EXPECT_LT(cv::PSNR(fastFrame, cv::imread((dir / "clip.png").string())), 25.0) << "nothing was enhanced";
+}

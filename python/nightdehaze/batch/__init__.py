@@ -14,7 +14,8 @@ import sys
 import time
 from typing import Callable, Dict, List, Optional, Sequence
 
-from .._options import OPTIONS, checked, default, help_text
+from .. import _core
+from .._options import OPTIONS, as_text, checked, default, help_text
 from ._inputs import OUTPUT_FORMATS, Picture, UsageError, pictures_to_enhance
 from ._progress import Progress
 from ._report import report_kind, summary_of, write_report
@@ -79,6 +80,15 @@ def _add_declared_options(parser: argparse.ArgumentParser) -> None:
         else:
             parser.add_argument(name, type=_value_of(keyword), default=default(keyword),
                                 metavar=option.value_name, help=help_text(keyword))
+
+
+def _check_options_combine(options: argparse.Namespace) -> None:
+    """UsageError for declared options that each make sense but not together."""
+    given = as_text({k: getattr(options, k) for k, o in OPTIONS.items() if o.batch})
+    conflict = _core.option_conflict(given)
+    if conflict:
+        first, second, why = conflict
+        raise UsageError(f"--{first.replace('_', '-')} and --{second.replace('_', '-')} cannot be combined: {why}")
 
 
 def _worker_count(text: str) -> int:
@@ -200,6 +210,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             _check_report_path(options.report)
         if options.quality is not None and options.format != "jpg":
             raise UsageError(f"--quality applies to JPEG results, not to --format {options.format}")
+        _check_options_combine(options)
     except (UsageError, ValueError) as error:
         _usage_error(str(error))
 
