@@ -25,9 +25,10 @@ struct Boundary {
     int level = 0, atOrAbove = 0;
 };
 
-Boundary boundaryAt(const std::array<int, 256>& counts, int rank) {
+// top: the highest level with a count (the levels above it hold none).
+Boundary boundaryAt(const std::array<int, 256>& counts, int top, int rank) {
     int seen = 0;
-    for (int level = 255; level >= 0; --level) {
+    for (int level = top; level >= 0; --level) {
         seen += counts[level];
         if (seen > rank) return {level, seen};
     }
@@ -38,7 +39,8 @@ Boundary boundaryAt(const std::array<int, 256>& counts, int rank) {
 // pixel enters only with a strictly larger sum, so ties keep the earlier.
 class Brightest {
 public:
-    explicit Brightest(int capacity) : capacity_(capacity) {}
+    // sums and pixels: room for capacity entries each, owned by the caller.
+    Brightest(int capacity, int* sums, const uchar** pixels) : capacity_(capacity), sums_(sums), pixels_(pixels) {}
     void offer(int sum, const uchar* pixel) {
         if (size_ == capacity_ && sum <= sums_[size_ - 1]) return;
         int at = size_ < capacity_ ? size_++ : size_ - 1;
@@ -59,18 +61,32 @@ public:
 
 private:
     int capacity_, size_ = 0;
-    std::vector<int> sums_ = std::vector<int>(static_cast<size_t>(capacity_));
-    std::vector<const uchar*> pixels_ = std::vector<const uchar*>(static_cast<size_t>(capacity_));
+    int* sums_;
+    const uchar** pixels_;
+};
+
+// Per thread: the level counts of a window (all zero between windows) and
+// the room of the brightest candidates.
+struct WindowScratch {
+    std::array<int, 256> counts{};
+    std::vector<int> sums;
+    std::vector<const uchar*> pixels;
+    explicit WindowScratch(int r) : sums(static_cast<size_t>(r)), pixels(static_cast<size_t>(r)) {}
 };
 
 void estimateWindow(const cv::Rect& w, const cv::Mat& bgr8, const cv::Mat& dark8, int r, int kTop,
-                    std::array<int, 256>& counts, double light[3]) {
+                    WindowScratch& scratch, double light[3]) {
+    std::array<int, 256>& counts = scratch.counts;
     const int n = w.width * w.height;
+    uchar top = 0;
     for (int y = w.y; y < w.y + w.height; ++y) {
         const uchar* d = dark8.ptr<uchar>(y) + w.x;
-        for (int x = 0; x < w.width; ++x) ++counts[d[x]];
+        for (int x = 0; x < w.width; ++x) {
+            ++counts[d[x]];
+            top = std::max(top, d[x]);
+        }
     }
-    const Boundary boundary = boundaryAt(counts, std::min(kTop, n - 1));
+    const Boundary boundary = boundaryAt(counts, top, std::min(kTop, n - 1));
     const int aboveBoundary = boundary.atOrAbove - counts[boundary.level];
     for (int y = w.y; y < w.y + w.height; ++y) {
         const uchar* d = dark8.ptr<uchar>(y) + w.x;
@@ -78,7 +94,7 @@ void estimateWindow(const cv::Rect& w, const cv::Mat& bgr8, const cv::Mat& dark8
     }
     const int k = std::max(boundary.atOrAbove <= n - 2 ? boundary.atOrAbove - 1 : n - 1, 1);
     int tiesTaken = k - aboveBoundary;
-    Brightest brightest(std::min(k, r));
+    Brightest brightest(std::min(k, r), scratch.sums.data(), scratch.pixels.data());
     for (int y = w.y; y < w.y + w.height; ++y) {
         const uchar* d = dark8.ptr<uchar>(y) + w.x;
         const uchar* pixel = bgr8.ptr<uchar>(y) + 3 * w.x;
@@ -106,11 +122,11 @@ void fastWindowAirlight(const AirlightGrid& grid, const cv::Mat& bgr8, const cv:
     for (int c = 0; c < 3; ++c) values[c].create(grid.gridRows, grid.gridCols, CV_32FC1);
     const int kTop = topRank(grid.r);
     cv::parallel_for_(cv::Range(0, grid.gridRows), [&](const cv::Range& range) {
-        std::array<int, 256> counts{};
+        WindowScratch scratch(grid.r);
         double light[3];
         for (int gr = range.start; gr < range.end; ++gr)
             for (int gc = 0; gc < grid.gridCols; ++gc) {
-                estimateWindow(grid.window(gr, gc, bgr8.size()), bgr8, dark8, grid.r, kTop, counts, light);
+                estimateWindow(grid.window(gr, gc, bgr8.size()), bgr8, dark8, grid.r, kTop, scratch, light);
                 for (int c = 0; c < 3; ++c) values[c].ptr<float>(gr)[gc] = static_cast<float>(light[c]);
             }
     });

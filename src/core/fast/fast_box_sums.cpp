@@ -12,80 +12,147 @@ namespace nightdehaze::detail {
 namespace {
 
 constexpr int kBandRows = 32;
+// Up to this many terms a window adds its column sums directly; wider ones
+// (the refinement's radius 16 on its coarse grid) use running sums.
+constexpr int kDirectTerms = 9;
+// Running sums along a row run as this many independent chains, one per
+// quarter of the row, so that they do not wait on each other's additions.
+constexpr int kChains = 4;
 
-template <typename T>
-NIGHTDEHAZE_KERNEL_INLINE void addRowInto(double* __restrict column, const T* __restrict row, int n,
-                                          double sign) {
-    if (sign > 0)
-        for (int x = 0; x < n; ++x) column[x] = column[x] + static_cast<double>(row[x]);
-    else
-        for (int x = 0; x < n; ++x) column[x] = column[x] - static_cast<double>(row[x]);
+// Per band and thread: the column sums, a padded copy for the direct sums
+// and the running sums.
+struct RowScratch {
+    std::vector<double> column, padded, running;
+    RowScratch(int cols, int r)
+        : column(cols), padded(cols + 2 * static_cast<size_t>(r), 0.0), running(cols + 1) {}
+};
+
+NIGHTDEHAZE_KERNEL_INLINE void addRowInto(double* __restrict column, const float* __restrict row, int n) {
+    for (int x = 0; x < n; ++x) column[x] = column[x] + static_cast<double>(row[x]);
+}
+NIGHTDEHAZE_KERNEL_INLINE void addRowInto(double* __restrict column, const double* __restrict row, int n) {
+    for (int x = 0; x < n; ++x) column[x] = column[x] + row[x];
+}
+NIGHTDEHAZE_KERNEL_INLINE void subtractRowFrom(double* __restrict column, const float* __restrict row, int n) {
+    for (int x = 0; x < n; ++x) column[x] = column[x] - static_cast<double>(row[x]);
+}
+NIGHTDEHAZE_KERNEL_INLINE void subtractRowFrom(double* __restrict column, const double* __restrict row, int n) {
+    for (int x = 0; x < n; ++x) column[x] = column[x] - row[x];
 }
 
-// out[x] = padded[x] + padded[x + 1] + ... + padded[x + 2r], in that order,
-// padded holding zeros beyond the row: the clipped window's sum.
-template <typename T>
-NIGHTDEHAZE_KERNEL_INLINE void windowRowSums(const T* __restrict padded, int n, int r, T* __restrict out) {
+// out[x] = column[x - r] + ... + column[x + r] in that order, zeros beyond the row.
+NIGHTDEHAZE_KERNEL_INLINE void directRowSums(RowScratch& s, int n, int r, double* __restrict out) {
+    double* __restrict padded = s.padded.data();
+    std::copy(s.column.begin(), s.column.end(), padded + r);
     for (int x = 0; x < n; ++x) out[x] = padded[x];
     for (int k = 1; k <= 2 * r; ++k)
         for (int x = 0; x < n; ++x) out[x] = out[x] + padded[x + k];
 }
 
-template <typename T>
+// running[x] = column[0] + ... + column[x - 1], each quarter of the row summed
+// from 0 on its own and then offset by the quarters before it; the window sum
+// is running[hi] - running[lo].
+NIGHTDEHAZE_KERNEL_INLINE void runningRowSums(RowScratch& s, int n, int r, double* __restrict out) {
+    const double* __restrict column = s.column.data();
+    double* __restrict running = s.running.data();
+    const int quarter = (n + kChains - 1) / kChains;
+    const int lastLength = std::max(0, n - (kChains - 1) * quarter);  // the last quarter may be short
+    double chain[kChains] = {};
+    running[0] = 0.0;
+    for (int i = 0; i < lastLength; ++i)
+        for (int c = 0; c < kChains; ++c) running[c * quarter + i + 1] = chain[c] = chain[c] + column[c * quarter + i];
+    for (int i = lastLength; i < quarter; ++i)
+        for (int c = 0; c < kChains - 1; ++c) {
+            const int x = c * quarter + i;
+            if (x < n) running[x + 1] = chain[c] = chain[c] + column[x];
+        }
+    for (int c = 1; c < kChains; ++c) {
+        const int start = c * quarter, end = std::min(n, start + quarter);
+        if (start >= n) break;
+        const double offset = running[start];  // the whole row before this quarter
+        for (int x = start + 1; x <= end; ++x) running[x] = running[x] + offset;
+    }
+    const int left = std::min(n, r + 1), right = std::max(left, n - r - 1);
+    for (int x = 0; x < left; ++x) out[x] = running[std::min(n, x + r + 1)] - running[0];
+    for (int x = left; x < right; ++x) out[x] = running[x + r + 1] - running[x - r];
+    for (int x = right; x < n; ++x) out[x] = running[n] - running[std::max(0, x - r)];
+}
+
+template <typename T, bool means>
 NIGHTDEHAZE_KERNEL_INLINE void sumBand(int r, const cv::Mat& src, cv::Mat& dst, int y0, int y1,
-                                       std::vector<double>& column, std::vector<T>& padded) {
+                                       const float* rowCounts, const double* colInverses, RowScratch& s) {
     const int rows = src.rows, cols = src.cols;
-    std::fill(column.begin(), column.end(), 0.0);
+    std::fill(s.column.begin(), s.column.end(), 0.0);
     for (int y = std::max(0, y0 - r); y < std::min(rows, y0 + r + 1); ++y)
-        addRowInto(column.data(), src.ptr<T>(y), cols, 1.0);
+        addRowInto(s.column.data(), src.ptr<T>(y), cols);
+    thread_local std::vector<double> sums;
+    sums.resize(cols);
     for (int y = y0; y < y1; ++y) {
         if (y > y0) {
-            if (y + r < rows) addRowInto(column.data(), src.ptr<T>(y + r), cols, 1.0);
-            if (y - r - 1 >= 0) addRowInto(column.data(), src.ptr<T>(y - r - 1), cols, -1.0);
+            if (y + r < rows) addRowInto(s.column.data(), src.ptr<T>(y + r), cols);
+            if (y - r - 1 >= 0) subtractRowFrom(s.column.data(), src.ptr<T>(y - r - 1), cols);
         }
-        T* inner = padded.data() + r;
-        for (int x = 0; x < cols; ++x) inner[x] = static_cast<T>(column[x]);
-        windowRowSums(padded.data(), cols, r, dst.ptr<T>(y));
+        if (2 * r + 1 <= kDirectTerms)
+            directRowSums(s, cols, r, sums.data());
+        else
+            runningRowSums(s, cols, r, sums.data());
+        T* out = dst.ptr<T>(y);
+        if (means) {
+            const double rowInverse = 1.0 / rowCounts[y];
+            for (int x = 0; x < cols; ++x) out[x] = static_cast<T>(sums[x] * (rowInverse * colInverses[x]));
+        } else {
+            for (int x = 0; x < cols; ++x) out[x] = static_cast<T>(sums[x]);
+        }
     }
 }
 
-template <typename T>
-void sumBandsBaseline(int r, const cv::Mat& src, cv::Mat& dst, int y0, int y1, std::vector<double>& column,
-                      std::vector<T>& padded) {
-    sumBand(r, src, dst, y0, y1, column, padded);
+template <typename T, bool means>
+void sumBandsBaseline(int r, const cv::Mat& src, cv::Mat& dst, int y0, int y1, const float* rowCounts,
+                      const double* colInverses, RowScratch& s) {
+    sumBand<T, means>(r, src, dst, y0, y1, rowCounts, colInverses, s);
 }
 
-template <typename T>
+template <typename T, bool means>
 NIGHTDEHAZE_AVX2_TARGET void sumBandsAvx2(int r, const cv::Mat& src, cv::Mat& dst, int y0, int y1,
-                                          std::vector<double>& column, std::vector<T>& padded) {
-    sumBand(r, src, dst, y0, y1, column, padded);
+                                          const float* rowCounts, const double* colInverses, RowScratch& s) {
+    sumBand<T, means>(r, src, dst, y0, y1, rowCounts, colInverses, s);
 }
 
-template <typename T>
+template <typename T, bool means>
 void windowSumsOf(int r, const cv::Mat& src, cv::Mat& result) {
+    const std::vector<float> rowCounts = means ? fastWindowCounts(src.rows, r) : std::vector<float>();
+    std::vector<double> colInverses;
+    if (means)
+        for (float count : fastWindowCounts(src.cols, r)) colInverses.push_back(1.0 / count);
     const int bands = (src.rows + kBandRows - 1) / kBandRows;
     cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
-        std::vector<double> column(src.cols);
-        std::vector<T> padded(src.cols + 2 * static_cast<size_t>(r), T(0));
-        const auto sum = avx2Kernels() ? sumBandsAvx2<T> : sumBandsBaseline<T>;
+        RowScratch scratch(src.cols, r);
+        const auto sum = avx2Kernels() ? sumBandsAvx2<T, means> : sumBandsBaseline<T, means>;
         for (int b = range.start; b < range.end; ++b)
-            sum(r, src, result, b * kBandRows, std::min(src.rows, (b + 1) * kBandRows), column, padded);
+            sum(r, src, result, b * kBandRows, std::min(src.rows, (b + 1) * kBandRows), rowCounts.data(),
+                colInverses.data(), scratch);
     });
+}
+
+template <bool means>
+void windowSums(const char* caller, int r, const cv::Mat& src, cv::Mat& dst) {
+    if (r < 0) throw std::invalid_argument(std::string(caller) + ": negative radius");
+    if (src.channels() != 1 || (src.depth() != CV_32F && src.depth() != CV_64F))
+        throw std::invalid_argument(std::string(caller) + ": expected a CV_32FC1 or CV_64FC1 plane");
+    // Bands read rows other bands write, so the result needs storage of its own.
+    cv::Mat result(src.size(), src.type());
+    if (src.depth() == CV_32F)
+        windowSumsOf<float, means>(r, src, result);
+    else
+        windowSumsOf<double, means>(r, src, result);
+    dst = result;
 }
 
 }  // namespace
 
-void fastWindowSums(int r, const cv::Mat& src, cv::Mat& dst) {
-    if (r < 0) throw std::invalid_argument("fastWindowSums: negative radius");
-    if (src.channels() != 1 || (src.depth() != CV_32F && src.depth() != CV_64F))
-        throw std::invalid_argument("fastWindowSums: expected a CV_32FC1 or CV_64FC1 plane");
-    cv::Mat result(src.size(), src.type());
-    if (src.depth() == CV_32F)
-        windowSumsOf<float>(r, src, result);
-    else
-        windowSumsOf<double>(r, src, result);
-    dst = result;
-}
+void fastWindowSums(int r, const cv::Mat& src, cv::Mat& dst) { windowSums<false>("fastWindowSums", r, src, dst); }
+
+void fastWindowMeans(int r, const cv::Mat& src, cv::Mat& dst) { windowSums<true>("fastWindowMeans", r, src, dst); }
 
 std::vector<float> fastWindowCounts(int length, int r) {
     std::vector<float> counts(length);

@@ -8,10 +8,16 @@ namespace nightdehaze::detail {
 // Window sums of a single-channel CV_32F or CV_64F plane over the window of
 // radius r clipped at the border, dst of src's size and depth (dst may be
 // src). Column sums slide in double within bands of a fixed number of rows,
-// each band starting afresh, and each row's sums add the 2r + 1 column sums
-// in order: the error stays that of a few dozen additions at any size, and
-// the bits do not depend on the number of threads.
+// each band starting afresh; along a row, a narrow window adds its 2r + 1
+// column sums in order and a wide one takes the difference of two running
+// sums in double over a quarter of the row. The error stays that of a few
+// dozen double additions at any size up to hundreds of megapixels, and the
+// bits depend neither on the number of threads nor on the CPU.
 void fastWindowSums(int r, const cv::Mat& src, cv::Mat& dst);
+
+// The window means: each sum times (1 / rows(y)) * (1 / cols(x)) in double,
+// the window's pixel counts as fastWindowCounts gives them, in src's depth.
+void fastWindowMeans(int r, const cv::Mat& src, cv::Mat& dst);
 
 // How many pixels of a line of this length the window of radius r centred at
 // each position covers.

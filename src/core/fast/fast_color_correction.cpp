@@ -25,7 +25,7 @@ constexpr float kGuard = static_cast<float>(kLightGuard);
 // the window: their filter (radius 5) is fitted on a grid twice as coarse,
 // the refinement (radius 32) on one four times as coarse.
 constexpr int kLightCoarseFactor = 2;
-constexpr int kRefineCoarseFactor = 4;
+constexpr int kRefineCoarseFactor = 2;
 
 cv::Mat valuePlane(const cv::Mat& bgr8) {
     cv::Mat value(bgr8.size(), CV_8UC1);
@@ -67,42 +67,21 @@ void factorsRow(const float* const light[3], const float* brightness, float inve
     }
 }
 
-// The factors on the refinement's coarse grid: each coarse row is the block
-// mean of the full rows it covers, computed from the smoothed light.
-std::vector<cv::Mat> coarseFactors(const cv::Mat& bgr8, const FastColorFilter& light,
-                                   const std::vector<ColorCoefficients>& fitted, const FastColorFilter& refine,
+// The factors on the refinement's coarse grid, from the smoothed light on
+// that grid (the light filter's grid is the same).
+std::vector<cv::Mat> coarseFactors(const FastColorFilter& light, const std::vector<ColorCoefficients>& fitted,
                                    double gamma) {
-    const int s = refine.factor(), n = bgr8.cols;
-    const cv::Size coarse = refine.coarse();
+    const cv::Size coarse = light.coarse();
+    cv::Mat planes[4];
+    for (int k = 0; k < 4; ++k) planes[k] = light.coarseResult(fitted[k]) * 255.0f;
     std::vector<cv::Mat> factors(3);
-    for (cv::Mat& f : factors) f.create(coarse, CV_64FC1);
+    for (cv::Mat& f : factors) f.create(coarse, CV_32FC1);
     const float inverseGamma = static_cast<float>(1.0 / gamma);
     cv::parallel_for_(cv::Range(0, coarse.height), [&](const cv::Range& range) {
-        std::vector<float> buffer(7 * static_cast<size_t>(n));
-        std::vector<double> sums(3 * static_cast<size_t>(coarse.width));
-        float* lightRows[3] = {buffer.data(), buffer.data() + n, buffer.data() + 2 * n};
-        float* brightness = buffer.data() + 3 * n;
-        float* factorRows[3] = {buffer.data() + 4 * n, buffer.data() + 5 * n, buffer.data() + 6 * n};
-        for (int cy = range.start; cy < range.end; ++cy) {
-            std::fill(sums.begin(), sums.end(), 0.0);
-            const int y0 = cy * s, y1 = std::min(bgr8.rows, y0 + s);
-            for (int y = y0; y < y1; ++y) {
-                for (int k = 0; k < 4; ++k) {
-                    float* out = k < 3 ? lightRows[k] : brightness;
-                    light.rows(fitted[k]).row(y, out);
-                    for (int x = 0; x < n; ++x) out[x] = out[x] * 255.0f;
-                }
-                factorsRow(lightRows, brightness, inverseGamma, n, factorRows);
-                for (int c = 0; c < 3; ++c)
-                    for (int x = 0; x < n; ++x) sums[c * coarse.width + x / s] += factorRows[c][x];
-            }
-            for (int c = 0; c < 3; ++c) {
-                double* out = factors[c].ptr<double>(cy);
-                for (int cx = 0; cx < coarse.width; ++cx) {
-                    const int width = std::min(n, (cx + 1) * s) - cx * s;
-                    out[cx] = sums[c * coarse.width + cx] / (static_cast<double>(width) * (y1 - y0));
-                }
-            }
+        for (int y = range.start; y < range.end; ++y) {
+            const float* lightRows[3] = {planes[0].ptr<float>(y), planes[1].ptr<float>(y), planes[2].ptr<float>(y)};
+            float* factorRows[3] = {factors[0].ptr<float>(y), factors[1].ptr<float>(y), factors[2].ptr<float>(y)};
+            factorsRow(lightRows, planes[3].ptr<float>(y), inverseGamma, coarse.width, factorRows);
         }
     });
     return factors;
@@ -116,17 +95,19 @@ cv::Mat fastColorCorrected(const cv::Mat& bgr8, const DehazeContext& context, in
     {
         const FastColorFilter light(bgr8, r, kLightCoarseFactor, eps);
         const std::vector<ColorCoefficients> fitted = fittedLight(bgr8, r, light);
-        for (const cv::Mat& f : coarseFactors(bgr8, light, fitted, refine, context.gamma))
+        for (const cv::Mat& f : coarseFactors(light, fitted, context.gamma))
             refined.push_back(refine.fitCoarse(f));
     }
     cv::Mat corrected(bgr8.size(), CV_8UC3);
     cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
         std::vector<float> factor(bgr8.cols);
+        std::vector<ColorFilterRows> factorPlanes;
+        for (const ColorCoefficients& coefficients : refined) factorPlanes.push_back(refine.rows(coefficients));
         for (int y = range.start; y < range.end; ++y) {
             const uchar* in = bgr8.ptr<uchar>(y);
             uchar* out = corrected.ptr<uchar>(y);
             for (int c = 0; c < 3; ++c) {
-                refine.rows(refined[c]).row(y, factor.data());
+                factorPlanes[c].row(y, factor.data());
                 for (int x = 0; x < bgr8.cols; ++x)
                     out[3 * x + c] = factor[x] != 0.0f ? roundedByte(in[3 * x + c] / factor[x]) : 0;
             }

@@ -25,7 +25,7 @@ constexpr float kGuard = static_cast<float>(kLightGuard);
 // The light (radius 10) and the refinement (radius 32) are fitted on grids
 // two and four times as coarse: both maps are smooth at those scales.
 constexpr int kLightCoarseFactor = 2;
-constexpr int kRefineCoarseFactor = 4;
+constexpr int kRefineCoarseFactor = 2;
 
 // The local light, smoothed under the image and lifted to the cube root of
 // its grey level: three CV_32FC1 planes on the 0..255 scale.
@@ -43,11 +43,13 @@ std::vector<cv::Mat> liftedLight(const cv::Mat& bgr8, int r, double eps) {
     std::vector<cv::Mat> light(3);
     for (cv::Mat& plane : light) plane.create(bgr8.size(), CV_32FC1);
     cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
+        std::vector<ColorFilterRows> planes;
+        for (const ColorCoefficients& coefficients : fitted) planes.push_back(filter.rows(coefficients));
         for (int y = range.start; y < range.end; ++y) {
             float* a[3];
             for (int c = 0; c < 3; ++c) {
                 a[c] = light[c].ptr<float>(y);
-                filter.rows(fitted[c]).row(y, a[c]);
+                planes[c].row(y, a[c]);
                 for (int x = 0; x < bgr8.cols; ++x) a[c][x] = a[c][x] * 255.0f;
             }
             for (int x = 0; x < bgr8.cols; ++x) {
@@ -97,8 +99,9 @@ cv::Mat fastDehaze(const cv::Mat& bgr8, const DehazeContext& context, int r, dou
     }
     cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
         std::vector<float> t(bgr8.cols);
+        ColorFilterRows transmissionRows = refine.rows(fitted);
         for (int y = range.start; y < range.end; ++y) {
-            refine.rows(fitted).row(y, t.data());
+            transmissionRows.row(y, t.data());
             const uchar* in = bgr8.ptr<uchar>(y);
             uchar* out = dehazed.ptr<uchar>(y);
             for (int x = 0; x < bgr8.cols; ++x) {

@@ -11,31 +11,7 @@ namespace nightdehaze::detail {
 
 namespace {
 
-// Window counts of a plane of this size, as two lines whose product is the count.
-struct Counts {
-    std::vector<float> rows, cols;
-    Counts(cv::Size size, int r) : rows(fastWindowCounts(size.height, r)), cols(fastWindowCounts(size.width, r)) {}
-};
-
-// Window means of plane in place: the sums divided by the counts.
-template <typename T>
-void toWindowMeans(int r, cv::Mat& plane, const Counts& counts) {
-    fastWindowSums(r, plane, plane);
-    cv::parallel_for_(cv::Range(0, plane.rows), [&](const cv::Range& range) {
-        for (int y = range.start; y < range.end; ++y) {
-            T* v = plane.ptr<T>(y);
-            const T rowCount = counts.rows[y];
-            for (int x = 0; x < plane.cols; ++x) v[x] = v[x] / (rowCount * static_cast<T>(counts.cols[x]));
-        }
-    });
-}
-
-void windowMeans(int r, cv::Mat& plane, const Counts& counts) {
-    if (plane.depth() == CV_32F)
-        toWindowMeans<float>(r, plane, counts);
-    else
-        toWindowMeans<double>(r, plane, counts);
-}
+void windowMeans(int r, cv::Mat& plane) { fastWindowMeans(r, plane, plane); }
 
 template <typename T>
 void fitSelfGuided(const cv::Mat& mean, const cv::Mat& meanSquare, T eps, cv::Mat& a, cv::Mat& b) {
@@ -78,10 +54,9 @@ void symmetricInverse(const double s[6], double inverse[6]) {
 void selfGuidedCoefficients(int r, const cv::Mat& plane, double eps, cv::Mat& meanA, cv::Mat& meanB) {
     if (r < 0 || plane.channels() != 1 || (plane.depth() != CV_32F && plane.depth() != CV_64F))
         throw std::invalid_argument("selfGuidedCoefficients: expected a CV_32FC1 or CV_64FC1 plane and r >= 0");
-    const Counts counts(plane.size(), r);
     cv::Mat mean = plane.clone(), meanSquare = product(plane, plane);
-    windowMeans(r, mean, counts);
-    windowMeans(r, meanSquare, counts);
+    windowMeans(r, mean);
+    windowMeans(r, meanSquare);
     cv::Mat a(plane.size(), plane.type()), b(plane.size(), plane.type());
     if (plane.depth() == CV_32F)
         fitSelfGuided<float>(mean, meanSquare, static_cast<float>(eps), a, b);
@@ -89,24 +64,23 @@ void selfGuidedCoefficients(int r, const cv::Mat& plane, double eps, cv::Mat& me
         fitSelfGuided<double>(mean, meanSquare, eps, a, b);
     mean.release();
     meanSquare.release();
-    windowMeans(r, a, counts);
-    windowMeans(r, b, counts);
+    windowMeans(r, a);
+    windowMeans(r, b);
     meanA = a;
     meanB = b;
 }
 
 ColorGuideStats colorGuideStats(int r, const cv::Mat guide[3], double eps) {
     const cv::Size size = guide[0].size();
-    const Counts counts(size, r);
     cv::Mat means[3], products[6];
     for (int c = 0; c < 3; ++c) {
         means[c] = guide[c].clone();
-        windowMeans(r, means[c], counts);
+        windowMeans(r, means[c]);
     }
     const int pairs[6][2] = {{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 2}};
     for (int k = 0; k < 6; ++k) {
         products[k] = product(guide[pairs[k][0]], guide[pairs[k][1]]);
-        windowMeans(r, products[k], counts);
+        windowMeans(r, products[k]);
     }
     ColorGuideStats stats;
     stats.r = r;
@@ -116,9 +90,9 @@ ColorGuideStats colorGuideStats(int r, const cv::Mat guide[3], double eps) {
         for (int y = range.start; y < range.end; ++y)
             for (int x = 0; x < size.width; ++x) {
                 double m[3], s[6], inverse[6];
-                for (int c = 0; c < 3; ++c) m[c] = means[c].ptr<double>(y)[x];
+                for (int c = 0; c < 3; ++c) m[c] = means[c].ptr<float>(y)[x];
                 for (int k = 0; k < 6; ++k) {
-                    const double covariance = products[k].ptr<double>(y)[x] - m[pairs[k][0]] * m[pairs[k][1]];
+                    const double covariance = products[k].ptr<float>(y)[x] - m[pairs[k][0]] * m[pairs[k][1]];
                     s[k] = pairs[k][0] == pairs[k][1] ? covariance + eps : covariance;
                 }
                 symmetricInverse(s, inverse);
@@ -131,79 +105,67 @@ ColorGuideStats colorGuideStats(int r, const cv::Mat guide[3], double eps) {
 
 ColorCoefficients colorCoefficients(const ColorGuideStats& stats, const cv::Mat guide[3], const cv::Mat& p) {
     const cv::Size size = p.size();
-    if (p.type() != CV_64FC1 || size != stats.mean[0].size())
-        throw std::invalid_argument("colorCoefficients: expected a CV_64FC1 plane of the guide's size");
+    if (p.type() != CV_32FC1 || size != stats.mean[0].size())
+        throw std::invalid_argument("colorCoefficients: expected a CV_32FC1 plane of the guide's size");
     const int r = stats.r;
-    const Counts counts(size, r);
     cv::Mat meanP = p.clone(), meanGP[3];
-    windowMeans(r, meanP, counts);
+    windowMeans(r, meanP);
     for (int c = 0; c < 3; ++c) {
         meanGP[c] = product(guide[c], p);
-        windowMeans(r, meanGP[c], counts);
+        windowMeans(r, meanGP[c]);
     }
     // a = inverse * u, b = mp - a . m, written over the input sums.
     cv::parallel_for_(cv::Range(0, size.height), [&](const cv::Range& range) {
         for (int y = range.start; y < range.end; ++y)
             for (int x = 0; x < size.width; ++x) {
-                const double mp = meanP.ptr<double>(y)[x];
+                const double mp = meanP.ptr<float>(y)[x];
                 double m[3], u[3], inv[6];
                 for (int c = 0; c < 3; ++c) {
                     m[c] = stats.mean[c].ptr<float>(y)[x];
-                    u[c] = meanGP[c].ptr<double>(y)[x] - m[c] * mp;
+                    u[c] = meanGP[c].ptr<float>(y)[x] - m[c] * mp;
                 }
                 for (int k = 0; k < 6; ++k) inv[k] = stats.inverse[k].ptr<float>(y)[x];
                 const double a0 = (inv[0] * u[0] + inv[1] * u[1]) + inv[2] * u[2];
                 const double a1 = (inv[1] * u[0] + inv[3] * u[1]) + inv[4] * u[2];
                 const double a2 = (inv[2] * u[0] + inv[4] * u[1]) + inv[5] * u[2];
-                meanGP[0].ptr<double>(y)[x] = a0;
-                meanGP[1].ptr<double>(y)[x] = a1;
-                meanGP[2].ptr<double>(y)[x] = a2;
-                meanP.ptr<double>(y)[x] = ((mp - a0 * m[0]) - a1 * m[1]) - a2 * m[2];
+                meanGP[0].ptr<float>(y)[x] = static_cast<float>(a0);
+                meanGP[1].ptr<float>(y)[x] = static_cast<float>(a1);
+                meanGP[2].ptr<float>(y)[x] = static_cast<float>(a2);
+                meanP.ptr<float>(y)[x] = static_cast<float>(((mp - a0 * m[0]) - a1 * m[1]) - a2 * m[2]);
             }
     });
     ColorCoefficients result;
     for (int c = 0; c < 3; ++c) {
-        windowMeans(r, meanGP[c], counts);
-        meanGP[c].convertTo(result.a[c], CV_32F);
+        windowMeans(r, meanGP[c]);
+        result.a[c] = meanGP[c];
     }
-    windowMeans(r, meanP, counts);
-    meanP.convertTo(result.b, CV_32F);
+    windowMeans(r, meanP);
+    result.b = meanP;
     return result;
 }
 
 ColorFilterRows::ColorFilterRows(const ColorCoefficients& coefficients, const UpsampledRows& upsampling,
                                  const cv::Mat& bgr8, float scale)
-    : coefficients_(coefficients), upsampling_(upsampling), bgr8_(bgr8), scale_(scale) {}
+    : a_{{upsampling, coefficients.a[0]}, {upsampling, coefficients.a[1]}, {upsampling, coefficients.a[2]}},
+      b_(upsampling, coefficients.b),
+      bgr8_(bgr8),
+      scale_(scale),
+      coefficient_(bgr8.cols),
+      sum_(bgr8.cols) {}
 
-void ColorFilterRows::row(int y, float* out) const {
+void ColorFilterRows::row(int y, float* out) {
     const int n = bgr8_.cols;
-    thread_local std::vector<float> buffer;
-    buffer.resize(static_cast<size_t>(upsampling_.coarseCols()) + 2 * static_cast<size_t>(n));
-    float* scratch = buffer.data();
-    float* coefficient = scratch + upsampling_.coarseCols();
-    float* sum = coefficient + n;
+    float* coefficient = coefficient_.data();
+    float* sum = sum_.data();
     const uchar* guide = bgr8_.ptr<uchar>(y);
-    for (int c = 0; c < 3; ++c) {
-        upsampling_.row(coefficients_.a[c], y, scratch, coefficient);
-        if (c == 0)
-            for (int x = 0; x < n; ++x) sum[x] = coefficient[x] * (guide[3 * x] * scale_);
-        else
-            for (int x = 0; x < n; ++x) sum[x] = sum[x] + coefficient[x] * (guide[3 * x + c] * scale_);
+    a_[0].row(y, coefficient);
+    for (int x = 0; x < n; ++x) sum[x] = coefficient[x] * (guide[3 * x] * scale_);
+    for (int c = 1; c < 3; ++c) {
+        a_[c].row(y, coefficient);
+        for (int x = 0; x < n; ++x) sum[x] = sum[x] + coefficient[x] * (guide[3 * x + c] * scale_);
     }
-    upsampling_.row(coefficients_.b, y, scratch, coefficient);
+    b_.row(y, coefficient);
     for (int x = 0; x < n; ++x) out[x] = sum[x] + coefficient[x];
-}
-
-void selfGuidedRow(const cv::Mat& meanA, const cv::Mat& meanB, const UpsampledRows& upsampling, int y,
-                   const float* guide, float* out) {
-    const int n = upsampling.fullCols();
-    thread_local std::vector<float> buffer;
-    buffer.resize(static_cast<size_t>(upsampling.coarseCols()) + n);
-    float* scratch = buffer.data();
-    float* b = scratch + upsampling.coarseCols();
-    upsampling.row(meanA, y, scratch, out);
-    upsampling.row(meanB, y, scratch, b);
-    for (int x = 0; x < n; ++x) out[x] = out[x] * guide[x] + b[x];
 }
 
 }  // namespace nightdehaze::detail
@@ -232,6 +194,23 @@ ColorCoefficients FastColorFilter::fit(const cv::Mat& plane) const {
 
 ColorCoefficients FastColorFilter::fitCoarse(const cv::Mat& coarsePlane) const {
     return colorCoefficients(stats_, guide_, coarsePlane);
+}
+
+cv::Mat FastColorFilter::coarseResult(const ColorCoefficients& coefficients) const {
+    const cv::Size size = coarse();
+    cv::Mat result(size, CV_32FC1);
+    cv::parallel_for_(cv::Range(0, size.height), [&](const cv::Range& range) {
+        for (int y = range.start; y < range.end; ++y) {
+            float* out = result.ptr<float>(y);
+            for (int x = 0; x < size.width; ++x) {
+                float sum = coefficients.a[0].ptr<float>(y)[x] * guide_[0].ptr<float>(y)[x];
+                for (int c = 1; c < 3; ++c)
+                    sum = sum + coefficients.a[c].ptr<float>(y)[x] * guide_[c].ptr<float>(y)[x];
+                out[x] = sum + coefficients.b.ptr<float>(y)[x];
+            }
+        }
+    });
+    return result;
 }
 
 ColorFilterRows FastColorFilter::rows(const ColorCoefficients& coefficients) const {

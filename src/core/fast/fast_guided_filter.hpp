@@ -26,38 +26,36 @@ struct ColorGuideStats {
     cv::Mat inverse[6];
 };
 
-// guide: three CV_64FC1 planes of one size (channels 0, 1, 2), eps >= 0.
+// guide: three CV_32FC1 planes of one size (channels 0, 1, 2), eps >= 0. The
+// window means are summed in double, the covariances and inverse in double.
 ColorGuideStats colorGuideStats(int r, const cv::Mat guide[3], double eps);
 
 // The window means of the coefficients of p = a0*I0 + a1*I1 + a2*I2 + b fitted
 // under the guide the stats belong to: four CV_32FC1 planes of its size. p:
-// CV_64FC1 of the guide's size. The covariance sums are in double.
+// CV_32FC1 of the guide's size. Sums and the solution in double.
 struct ColorCoefficients {
     cv::Mat a[3];
     cv::Mat b;
 };
 ColorCoefficients colorCoefficients(const ColorGuideStats& stats, const cv::Mat guide[3], const cv::Mat& p);
 
-// Row y of a colour filter's result at full resolution: the coefficients,
+// The rows of a colour filter's result at full resolution: the coefficients,
 // bilinearly interpolated from their (coarse) grid, applied to the 8-bit
-// guide image's bytes times scale: out = ((a0*I0 + a1*I1) + a2*I2) + b.
+// guide image's bytes times scale: out = ((a0*I0 + a1*I1) + a2*I2) + b. One
+// object per thread (it keeps interpolated rows); the coefficients, the axes
+// and the image must outlive it.
 class ColorFilterRows {
 public:
     ColorFilterRows(const ColorCoefficients& coefficients, const UpsampledRows& upsampling,
                     const cv::Mat& bgr8, float scale);
-    void row(int y, float* out) const;
+    void row(int y, float* out);
 
 private:
-    const ColorCoefficients& coefficients_;
-    const UpsampledRows& upsampling_;
+    UpsampledPlaneRows a_[3], b_;
     const cv::Mat& bgr8_;
     float scale_;
+    std::vector<float> coefficient_, sum_;
 };
-
-// Row y of a self-guided filter's result: meanA and meanB (CV_32FC1, coarse)
-// interpolated and applied to the full-resolution guide row: out = a * g + b.
-void selfGuidedRow(const cv::Mat& meanA, const cv::Mat& meanB, const UpsampledRows& upsampling, int y,
-                   const float* guide, float* out);
 
 }  // namespace nightdehaze::detail
 
@@ -71,11 +69,14 @@ class FastColorFilter {
 public:
     FastColorFilter(const cv::Mat& bgr8, int r, int s, double eps);
     // Coefficients fitting a full-resolution CV_32FC1 plane (block-averaged
-    // first) or a plane already on the coarse grid (CV_64FC1).
+    // first) or a plane already on the coarse grid (CV_32FC1).
     ColorCoefficients fit(const cv::Mat& plane) const;
     ColorCoefficients fitCoarse(const cv::Mat& coarsePlane) const;
     // The rows of the filtered plane at full resolution.
     ColorFilterRows rows(const ColorCoefficients& coefficients) const;
+    // The filtered plane on the coarse grid: the coefficients applied to the
+    // guide's block means, ((a0*G0 + a1*G1) + a2*G2) + b, CV_32FC1.
+    cv::Mat coarseResult(const ColorCoefficients& coefficients) const;
     int factor() const { return s_; }
     cv::Size coarse() const { return guide_[0].size(); }
 

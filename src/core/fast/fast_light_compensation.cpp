@@ -4,7 +4,10 @@
 #include "core/fast/fast_math.hpp"
 #include "core/fast/fast_resampling.hpp"
 
+#include "core/exact/hsv_to_bgr.hpp"
+
 #include <opencv2/core/utility.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include <array>
 
@@ -15,9 +18,6 @@ namespace {
 constexpr float kUnitStep = 1.0f / 255;
 constexpr float kRatioGuard = 1e-8f;      // keeps the ratio finite where the smoothed value is 0
 constexpr int kRatioRadiusIncrement = 5;  // the ratio is smoothed wider than the planes
-// The ratio's filter (radius 10) is fitted on a grid twice as coarse: the
-// ratio is smooth at that scale, and its detail comes back from the guide.
-constexpr int kRatioCoarseFactor = 2;
 
 // 255 * (v / 255)^(1/3) for every 8-bit value.
 std::array<float, 256> liftTable() {
@@ -35,11 +35,13 @@ cv::Mat smoothedValue(const cv::Mat& bgr8, int r, double eps) {
     cv::Mat value(bgr8.size(), CV_8UC1, cv::Scalar(0));
     cv::Mat plane(bgr8.size(), CV_32FC1);
     for (int c = 0; c < 3; ++c) {
-        for (int y = 0; y < bgr8.rows; ++y) {
-            const uchar* in = bgr8.ptr<uchar>(y);
-            float* out = plane.ptr<float>(y);
-            for (int x = 0; x < bgr8.cols; ++x) out[x] = in[3 * x + c] * kUnitStep;
-        }
+        cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
+            for (int y = range.start; y < range.end; ++y) {
+                const uchar* in = bgr8.ptr<uchar>(y);
+                float* out = plane.ptr<float>(y);
+                for (int x = 0; x < bgr8.cols; ++x) out[x] = in[3 * x + c] * kUnitStep;
+            }
+        });
         cv::Mat a, b;
         selfGuidedCoefficients(r, plane, eps, a, b);
         cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
@@ -58,16 +60,18 @@ cv::Mat smoothedValue(const cv::Mat& bgr8, int r, double eps) {
     return value;
 }
 
-// V / (Vf + guard) at every pixel, V the image's value.
+// V / (Vf + guard) at every pixel, V the image's value, in double: where a
+// faint pixel lies in a black neighbourhood Vf is 0 and the ratio near 1e8,
+// and its smoothing must keep the digits the exact stage keeps.
 cv::Mat valueRatio(const cv::Mat& bgr8, const cv::Mat& smoothed) {
-    cv::Mat ratio(bgr8.size(), CV_32FC1);
+    cv::Mat ratio(bgr8.size(), CV_64FC1);
     cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
         for (int y = range.start; y < range.end; ++y) {
             const uchar* in = bgr8.ptr<uchar>(y);
             const uchar* f = smoothed.ptr<uchar>(y);
-            float* out = ratio.ptr<float>(y);
+            double* out = ratio.ptr<double>(y);
             for (int x = 0; x < bgr8.cols; ++x)
-                out[x] = static_cast<float>(maxOfThree(in + 3 * x)) / (static_cast<float>(f[x]) + kRatioGuard);
+                out[x] = static_cast<double>(maxOfThree(in + 3 * x)) / (static_cast<double>(f[x]) + kRatioGuard);
         }
     });
     return ratio;
@@ -77,29 +81,26 @@ cv::Mat valueRatio(const cv::Mat& bgr8, const cv::Mat& smoothed) {
 
 cv::Mat fastLightCompensation(const cv::Mat& bgr8, int r, double eps) {
     const cv::Mat ratio = valueRatio(bgr8, smoothedValue(bgr8, r, eps));
-    const int s = kRatioCoarseFactor;
     cv::Mat a, b;
-    selfGuidedCoefficients(coarseRadius(r + kRatioRadiusIncrement, s), blockMeans(ratio, s), eps, a, b);
-    a.convertTo(a, CV_32F);
-    b.convertTo(b, CV_32F);
-    const UpsampledRows upsampling(bgr8.size(), a.size(), s);
+    selfGuidedCoefficients(r + kRatioRadiusIncrement, ratio, eps, a, b);
     const std::array<float, 256> lift = liftTable();
-    cv::Mat result(bgr8.size(), CV_8UC3);
+    cv::Mat hsv;
+    cv::cvtColor(bgr8, hsv, cv::COLOR_BGR2HSV);  // integer arithmetic: the same on every CPU
     cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
-        std::vector<float> smoothedRatio(bgr8.cols);
         for (int y = range.start; y < range.end; ++y) {
-            selfGuidedRow(a, b, upsampling, y, ratio.ptr<float>(y), smoothedRatio.data());
-            const uchar* in = bgr8.ptr<uchar>(y);
-            uchar* out = result.ptr<uchar>(y);
+            const double* q = ratio.ptr<double>(y);
+            const double* ay = a.ptr<double>(y);
+            const double* by = b.ptr<double>(y);
+            uchar* pixel = hsv.ptr<uchar>(y);
             for (int x = 0; x < bgr8.cols; ++x) {
-                const uchar v = maxOfThree(in + 3 * x);
-                const uchar lifted = roundedByte(lift[v] * smoothedRatio[x]);
-                const float gain = v > 0 ? static_cast<float>(lifted) / v : 0.0f;
-                for (int c = 0; c < 3; ++c) out[3 * x + c] = roundedByte(in[3 * x + c] * gain);
+                const double smoothedRatio = ay[x] * q[x] + by[x];
+                const double lifted = static_cast<double>(lift[pixel[3 * x + 2]]) * smoothedRatio;
+                pixel[3 * x + 2] = roundedByte(static_cast<float>(lifted));
             }
         }
     });
-    return result;
+    // Hue and saturation kept as 8-bit HSV keeps them, as the exact stage does.
+    return hsvToBgr(hsv);
 }
 
 }  // namespace nightdehaze::detail

@@ -17,7 +17,7 @@ namespace {
 template <typename Value>
 cv::Mat blockMeansOf(cv::Size full, int s, const Value& value) {
     const cv::Size coarse = coarseSize(full, s);
-    cv::Mat means(coarse, CV_64FC1);
+    cv::Mat means(coarse, CV_32FC1);
     cv::parallel_for_(cv::Range(0, coarse.height), [&](const cv::Range& range) {
         std::vector<double> sums(coarse.width);
         for (int cy = range.start; cy < range.end; ++cy) {
@@ -30,10 +30,10 @@ cv::Mat blockMeansOf(cv::Size full, int s, const Value& value) {
                     for (int x = cx * s; x < x1; ++x) sum += value(y, x);
                     sums[cx] = sum;
                 }
-            double* out = means.ptr<double>(cy);
+            float* out = means.ptr<float>(cy);
             for (int cx = 0; cx < coarse.width; ++cx) {
                 const int width = std::min(full.width, (cx + 1) * s) - cx * s;
-                out[cx] = sums[cx] / (static_cast<double>(width) * (y1 - y0));
+                out[cx] = static_cast<float>(sums[cx] / (static_cast<double>(width) * (y1 - y0)));
             }
         }
     });
@@ -80,19 +80,38 @@ UpsampledRows::UpsampledRows(cv::Size full, cv::Size coarse, int s)
       xs_(linearAxis(full.width, coarse.width, s)),
       coarseCols_(coarse.width) {}
 
-void UpsampledRows::row(const cv::Mat& coarse, int y, float* scratch, float* out) const {
-    const int y0 = ys_.lower[y];
-    const int y1 = std::min(y0 + 1, coarse.rows - 1);
-    const float wy = ys_.weight[y];
-    const float* a = coarse.ptr<float>(y0);
-    const float* b = coarse.ptr<float>(y1);
-    for (int x = 0; x < coarseCols_; ++x) scratch[x] = a[x] + (b[x] - a[x]) * wy;
-    const int n = static_cast<int>(xs_.lower.size());
+UpsampledPlaneRows::UpsampledPlaneRows(const UpsampledRows& axes, const cv::Mat& coarse)
+    : axes_(axes), coarse_(coarse) {
+    for (std::vector<float>& row : kept_) row.resize(axes.fullCols());
+}
+
+const float* UpsampledPlaneRows::alongX(int coarseRow) {
+    for (int k = 0; k < 2; ++k)
+        if (keptRow_[k] == coarseRow) return kept_[k].data();
+    const int k = keptRow_[0] == coarseRow - 1 ? 1 : keptRow_[1] == coarseRow - 1 ? 0 : next_;
+    next_ = 1 - k;
+    keptRow_[k] = coarseRow;
+    const float* in = coarse_.ptr<float>(coarseRow);
+    const LinearAxis& xs = axes_.xs();
+    const int n = axes_.fullCols(), last = axes_.coarseCols() - 1;
+    float* out = kept_[k].data();
     for (int x = 0; x < n; ++x) {
-        const int x0 = xs_.lower[x];
-        const int x1 = std::min(x0 + 1, coarseCols_ - 1);
-        out[x] = scratch[x0] + (scratch[x1] - scratch[x0]) * xs_.weight[x];
+        const int x0 = xs.lower[x];
+        const int x1 = std::min(x0 + 1, last);
+        out[x] = in[x0] + (in[x1] - in[x0]) * xs.weight[x];
     }
+    return out;
+}
+
+void UpsampledPlaneRows::row(int y, float* out) {
+    const LinearAxis& ys = axes_.ys();
+    const int y0 = ys.lower[y];
+    const int y1 = std::min(y0 + 1, coarse_.rows - 1);
+    const float* a = alongX(y0);
+    const float* b = alongX(y1);
+    const float wy = ys.weight[y];
+    const int n = axes_.fullCols();
+    for (int x = 0; x < n; ++x) out[x] = a[x] + (b[x] - a[x]) * wy;
 }
 
 }  // namespace nightdehaze::detail

@@ -11,8 +11,8 @@ namespace nightdehaze::detail {
 cv::Size coarseSize(cv::Size full, int s);
 
 // Means of the s x s blocks of a CV_32FC1 or CV_64FC1 plane (the last blocks
-// clipped at the border), summed in double in row-major order: a CV_64FC1
-// plane of coarseSize. s >= 1.
+// clipped at the border), summed in double in row-major order and rounded to
+// single precision: a CV_32FC1 plane of coarseSize. s >= 1.
 cv::Mat blockMeans(const cv::Mat& plane, int s);
 
 // The same for channel c of an 8-bit three-channel image, each byte times
@@ -28,19 +28,41 @@ struct LinearAxis {
 };
 LinearAxis linearAxis(int fullLength, int coarseLength, int s);
 
-// Bilinear interpolation of coarse CV_32FC1 planes to full resolution, one
-// full row at a time: a + (b - a) * w along each axis, vertical first.
+// The two axes of a bilinear interpolation from a coarse grid (s times
+// coarser) to full resolution.
 class UpsampledRows {
 public:
     UpsampledRows(cv::Size full, cv::Size coarse, int s);
-    // Full row y of coarse (coarse.cols floats of scratch) into out (full.width).
-    void row(const cv::Mat& coarse, int y, float* scratch, float* out) const;
     int coarseCols() const { return coarseCols_; }
     int fullCols() const { return static_cast<int>(xs_.lower.size()); }
+    const LinearAxis& ys() const { return ys_; }
+    const LinearAxis& xs() const { return xs_; }
 
 private:
     LinearAxis ys_, xs_;
     int coarseCols_;
+};
+
+// The full-resolution rows of one coarse CV_32FC1 plane: each coarse row
+// interpolated along x once (a + (b - a) * w) and kept while the full rows
+// between it and the next use it, then the two rows around a full row
+// interpolated the same way along y. Holds two rows; one object per thread,
+// cheapest when rows are asked for in increasing order. The plane and the
+// axes must outlive it.
+class UpsampledPlaneRows {
+public:
+    UpsampledPlaneRows(const UpsampledRows& axes, const cv::Mat& coarse);
+    // Full row y into out (fullCols floats).
+    void row(int y, float* out);
+
+private:
+    const float* alongX(int coarseRow);
+
+    const UpsampledRows& axes_;
+    const cv::Mat& coarse_;
+    std::vector<float> kept_[2];
+    int keptRow_[2] = {-1, -1};
+    int next_ = 0;  // which of kept_ to replace next
 };
 
 }  // namespace nightdehaze::detail

@@ -7,8 +7,8 @@
 namespace nightdehaze::detail {
 
 // lightCompensation at radius r on a non-empty CV_8UC3 image: a new CV_8UC3
-// image. The value is lifted as there; hue and saturation are kept by
-// scaling the three channels by the new value over the old.
+// image. The value is lifted as there, and the picture rebuilt from its
+// 8-bit hue and saturation and the new value as there.
 cv::Mat fastLightCompensation(const cv::Mat& bgr8, int r, double eps);
 
 // The image divided by the correction map of colorCorrection (a zero factor
