@@ -1,0 +1,235 @@
+// The fast engine's kernels against literal versions of their definitions
+// (tests/reference/fast_literal), on random and adversarial planes, borders
+// and tiny sizes; the wide guided filters at full resolution against the
+// exact filters; and the whole fast pipeline on both kernel paths.
+#include "nightdehaze/nightdehaze.hpp"
+#include "core/fast/fast_airlight.hpp"
+#include "core/fast/fast_box_sums.hpp"
+#include "core/fast/fast_guided_filter.hpp"
+#include "core/fast/fast_math.hpp"
+#include "core/fast/fast_resampling.hpp"
+#include "core/fast/fast_window_maximum.hpp"
+#include "reference/fast_literal.hpp"
+#include "support/kernel_paths.hpp"
+#include "test_images.hpp"
+
+#include <gtest/gtest.h>
+#include <opencv2/core.hpp>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+using namespace nightdehaze;
+using namespace nightdehaze::detail;
+
+namespace {
+
+const cv::Size kSizes[] = {{1, 1}, {7, 1}, {1, 5}, {3, 5}, {70, 33}, {41, 130}};
+
+// Random values in -1..1, with (spiky) or without spikes as a faint pixel
+// over a black area gives them (1e8), negatives and zeros.
+cv::Mat adversarialPlane(cv::Size size, int type, std::uint64_t seed, bool spiky = true) {
+    cv::Mat plane = testing_support::randomImage(size.height, size.width, type, -1.0, 1.0, seed);
+    if (!spiky) return plane;
+    cv::RNG rng(seed + 1);
+    for (int k = 0; k < size.area() / 40 + 1; ++k) {
+        const int y = rng.uniform(0, size.height), x = rng.uniform(0, size.width);
+        const double v = k % 3 == 0 ? 1e8 : k % 3 == 1 ? 0.0 : -250.0;
+        if (type == CV_32FC1)
+            plane.at<float>(y, x) = static_cast<float>(v);
+        else
+            plane.at<double>(y, x) = v;
+    }
+    return plane;
+}
+
+double at(const cv::Mat& m, int y, int x) { return m.depth() == CV_32F ? m.at<float>(y, x) : m.at<double>(y, x); }
+
+// The sums slide in double within bands of 32 rows: what passed through them
+// (a spike of 1e8 leaves its rounding behind) bounds their error. The
+// absolute sum over every column of the rows the band of row y reads.
+double bandAbsoluteSum(int r, const cv::Mat& plane, int y) {
+    const int band = y / 32 * 32;
+    double sum = 0.0;
+    for (int v = std::max(0, band - r); v < std::min(plane.rows, band + 32 + r); ++v)
+        for (int x = 0; x < plane.cols; ++x) sum += std::abs(at(plane, v, x));
+    return sum;
+}
+
+// Within the output's rounding plus 1e-13 of what passed through the sums.
+void expectWindowSum(double got, double expected, double passedThrough, int depth) {
+    const double rounding = depth == CV_32F ? std::ldexp(std::abs(expected), -24) : 0.0;
+    EXPECT_LE(std::abs(got - expected), rounding + 1e-13 * passedThrough) << got << " vs " << expected;
+}
+
+// fastWindowSums and fastWindowMeans of plane against the direct sums.
+void checkWindowSums(int r, const cv::Mat& plane) {
+    cv::Mat sums, means;
+    fastWindowSums(r, plane, sums);
+    fastWindowMeans(r, plane, means);
+    const cv::Mat expectedMeans = literal::fastWindowSums(r, plane, true);
+    const cv::Mat counts = literal::fastWindowSums(r, cv::Mat::ones(plane.size(), CV_64FC1), false);
+    for (int y = 0; y < plane.rows; ++y) {
+        const double passed = bandAbsoluteSum(r, plane, y);
+        for (int x = 0; x < plane.cols; ++x) {
+            expectWindowSum(at(sums, y, x), literal::windowSumAt(r, plane, y, x), passed, plane.depth());
+            expectWindowSum(at(means, y, x), expectedMeans.at<double>(y, x), passed / counts.at<double>(y, x),
+                            plane.depth());
+        }
+    }
+}
+
+}  // namespace
+
+TEST(FastKernels, WindowSumsAndMeansMatchDirectSums) {
+    onBothKernelPaths([] {
+        for (const cv::Size size : kSizes)
+            for (const int type : {CV_32FC1, CV_64FC1})
+                for (const int r : {0, 1, 4, 5, 16, 40})
+                    for (const bool spiky : {false, true}) {
+                        SCOPED_TRACE(testing::Message() << size << " type " << type << " r " << r << " spiky " << spiky);
+                        checkWindowSums(r, adversarialPlane(size, type, 31u * r + size.width, spiky));
+                    }
+    });
+}
+
+// Running sums over a row of 6000 and columns of 4000: a float accumulator
+// would be off in the fourth digit; the double sums stay within the output's
+// rounding.
+TEST(FastKernels, BoxSumsStayAccurateAt24Megapixels) {
+    const cv::Mat plane = testing_support::randomImage(4000, 6000, CV_32FC1, 0.0, 1.0, 24);
+    for (const int r : {2, 16}) {
+        cv::Mat sums;
+        fastWindowSums(r, plane, sums);
+        cv::RNG rng(r);
+        double worst = 0.0;
+        for (int k = 0; k < 3000; ++k) {
+            const int y = k < 4 ? (k % 2) * 3999 : rng.uniform(0, 4000);
+            const int x = k < 4 ? (k / 2) * 5999 : rng.uniform(0, 6000);
+            const double expected = literal::windowSumAt(r, plane, y, x);
+            worst = std::max(worst, std::abs(sums.at<float>(y, x) - expected) / expected);
+        }
+        EXPECT_LE(worst, std::ldexp(1.0, -23)) << "r " << r;
+    }
+}
+
+TEST(FastKernels, BlockMeansAndInterpolationFollowTheirDefinitions) {
+    for (const cv::Size size : kSizes)
+        for (const int s : {1, 2, 3, 4}) {
+            SCOPED_TRACE(testing::Message() << size << " s " << s);
+            const cv::Mat plane = testing_support::randomImage(size.height, size.width, CV_32FC1, 0, 1, s);
+            const cv::Mat coarse = blockMeans(plane, s);
+            EXPECT_EQ(cv::norm(coarse, literal::blockMeans(plane, s), cv::NORM_INF), 0.0);
+            const UpsampledRows axes(size, coarse.size(), s);
+            UpsampledPlaneRows rows(axes, coarse);
+            const cv::Mat expected = literal::upsampled(coarse, size, s);
+            cv::Mat forward(size, CV_32FC1), backward(size, CV_32FC1);
+            for (int y = 0; y < size.height; ++y) rows.row(y, forward.ptr<float>(y));
+            for (int y = size.height - 1; y >= 0; --y) rows.row(y, backward.ptr<float>(y));
+            EXPECT_EQ(cv::norm(forward, expected, cv::NORM_INF), 0.0);
+            EXPECT_EQ(cv::norm(backward, expected, cv::NORM_INF), 0.0);
+            const cv::Mat channels = testing_support::randomImage(size.height, size.width, CV_8UC3, 0, 256, s);
+            cv::Mat green;
+            cv::extractChannel(channels, green, 1);
+            green.convertTo(green, CV_32F, 1.0 / 255);
+            EXPECT_LE(cv::norm(blockMeansOfChannel(channels, 1, s, 1.0 / 255), literal::blockMeans(green, s),
+                               cv::NORM_INF), 2.5e-7);
+        }
+}
+
+TEST(FastKernels, WindowMaximumAndLightWindowsFollowTheirDefinitions) {
+    for (const cv::Size size : kSizes)
+        for (const int r : {1, 2, 5}) {
+            SCOPED_TRACE(testing::Message() << size << " r " << r);
+            const cv::Mat plane = adversarialPlane(size, CV_32FC1, r + 3u);
+            cv::Mat maximum;
+            fastWindowMaximum(r, plane, maximum);
+            EXPECT_EQ(cv::norm(maximum, literal::windowMaximum(r, plane), cv::NORM_INF), 0.0);
+
+            // Few levels, so that ties decide which pixels are candidates.
+            cv::Mat bgr8 = testing_support::randomImage(size.height, size.width, CV_8UC3, 0, 4, 7u * r);
+            bgr8 *= 60;
+            cv::Mat dark8 = testing_support::randomImage(size.height, size.width, CV_8UC1, 0, 3, 5u * r);
+            const AirlightGrid grid = makeAirlightGrid(r, size);
+            cv::Mat got[3], expected[3];
+            fastWindowAirlight(grid, bgr8, dark8, got);
+            literal::fastWindowAirlight(r, bgr8, dark8, expected);
+            for (int c = 0; c < 3; ++c) {
+                cv::Mat expected32;
+                expected[c].convertTo(expected32, CV_32F);
+                EXPECT_EQ(cv::norm(got[c], expected32, cv::NORM_INF), 0.0) << "channel " << c;
+            }
+        }
+}
+
+// At full resolution (s = 1) the fast guided filters are the exact ones in
+// single precision.
+TEST(FastKernels, GuidedFiltersAtFullResolutionMatchTheExactFilters) {
+    for (const cv::Size size : {cv::Size(1, 1), cv::Size(5, 9), cv::Size(90, 64)})
+        for (const int r : {1, 5, 16}) {
+            SCOPED_TRACE(testing::Message() << size << " r " << r);
+            const cv::Mat photo = testing_support::randomPhoto(size.height, size.width, 40u + r);
+            cv::Mat plane;
+            cv::extractChannel(photo, plane, 2);
+            plane.convertTo(plane, CV_32F, 1.0 / 255);
+
+            const FastColorFilter filter(photo, r, 1, 0.01);
+            const ColorCoefficients fitted = filter.fit(plane);
+            ColorFilterRows rows = filter.rows(fitted);
+            cv::Mat fast(size, CV_32FC1), guide, exact;
+            for (int y = 0; y < size.height; ++y) rows.row(y, fast.ptr<float>(y));
+            photo.convertTo(guide, CV_64F, 1.0 / 255);
+            guidedFilterColor(r, exact, guide, plane, 0.01);
+            exact.convertTo(exact, CV_32F);
+            EXPECT_LE(cv::norm(fast, exact, cv::NORM_INF), 2e-4);
+
+            cv::Mat a, b;
+            selfGuidedCoefficients(r, plane, 0.01, a, b);
+            const cv::Mat selfGuided = a.mul(plane) + b;
+            guidedFilterGray(r, exact, plane, plane, 0.01);
+            exact.convertTo(exact, CV_32F);
+            EXPECT_LE(cv::norm(selfGuided, exact, cv::NORM_INF), 2e-5);
+        }
+}
+
+TEST(FastKernels, PowerAndRoundingMatchTheCLibraryAndTheConversion) {
+    for (const float p : {1.0f / 3, 1.0f / 1.2f, 2.0f, 0.05f})
+        for (float x = 1e-30f; x < 1e30f; x *= 1.37f) {
+            const double expected = std::pow(static_cast<double>(x), static_cast<double>(p));
+            if (expected > 1e37 || expected < 1e-37) continue;  // beyond single precision's normal range
+            // Single precision's rounding of p * log2(x), carried into the power.
+            const double bound = (1e-6 + 1e-7 * std::abs(std::log2(expected))) * expected;
+            EXPECT_LE(std::abs(powNonNegative(x, p) - expected), bound) << x << "^" << p;
+        }
+    EXPECT_EQ(powNonNegative(0.0f, 0.5f), 0.0f);
+    EXPECT_EQ(powNonNegative(-1.0f, 0.5f), 0.0f);
+    EXPECT_EQ(powNonNegative(std::numeric_limits<float>::quiet_NaN(), 0.5f), 0.0f);
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    const std::pair<float, int> cases[] = {{0.5f, 0}, {1.5f, 2}, {2.5f, 2}, {254.5f, 254}, {254.51f, 255},
+                                           {-0.5f, 0}, {-3.0f, 0}, {300.0f, 255}, {2147483520.0f, 255},
+                                           {2147483648.0f, 0}, {-2147483648.0f, 0}, {-3e9f, 0}, {inf, 0},
+                                           {nan, 0}, {1e30f, 0}};
+    for (const auto& [value, expected] : cases) EXPECT_EQ(roundedByte(value), expected) << value;
+}
+
+TEST(FastKernels, WholePipelineGivesTheSameBytesOnBothKernelPaths) {
+    const cv::Mat photo = testing_support::randomPhoto(83, 117, 5);
+    DehazeContext fast;
+    fast.fast = true;
+    fast.clean = true;
+    cv::Mat first;
+    HazeMaps firstMaps;
+    onBothKernelPaths([&] {
+        HazeMaps maps;
+        const cv::Mat out = enhance(photo, fast, &maps);
+        if (first.empty()) {
+            first = out;
+            firstMaps = maps;
+            return;
+        }
+        EXPECT_EQ(cv::norm(out, first, cv::NORM_INF), 0.0);
+        EXPECT_EQ(cv::norm(maps.airlight, firstMaps.airlight, cv::NORM_INF), 0.0);
+        EXPECT_EQ(cv::norm(maps.transmission, firstMaps.transmission, cv::NORM_INF), 0.0);
+    });
+}
