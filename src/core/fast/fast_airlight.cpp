@@ -88,10 +88,7 @@ void estimateWindow(const cv::Rect& w, const cv::Mat& bgr8, const cv::Mat& dark8
     }
     const Boundary boundary = boundaryAt(counts, top, std::min(kTop, n - 1));
     const int aboveBoundary = boundary.atOrAbove - counts[boundary.level];
-    for (int y = w.y; y < w.y + w.height; ++y) {
-        const uchar* d = dark8.ptr<uchar>(y) + w.x;
-        for (int x = 0; x < w.width; ++x) counts[d[x]] = 0;
-    }
+    counts.fill(0);
     const int k = std::max(boundary.atOrAbove <= n - 2 ? boundary.atOrAbove - 1 : n - 1, 1);
     int tiesTaken = k - aboveBoundary;
     Brightest brightest(std::min(k, r), scratch.sums.data(), scratch.pixels.data());

@@ -14,8 +14,10 @@ cv::Size coarseSize(cv::Size full, int s) {
 
 namespace {
 
-template <typename Value>
-cv::Mat blockMeansOf(cv::Size full, int s, const Value& value) {
+// Block means from the sums of each block's rows: rowSums(y, sums) adds row y
+// of every block of a coarse row into sums[cx] (coarse.width entries).
+template <typename RowSums>
+cv::Mat blockMeansOf(cv::Size full, int s, double scale, const RowSums& rowSums) {
     const cv::Size coarse = coarseSize(full, s);
     cv::Mat means(coarse, CV_32FC1);
     cv::parallel_for_(cv::Range(0, coarse.height), [&](const cv::Range& range) {
@@ -23,21 +25,25 @@ cv::Mat blockMeansOf(cv::Size full, int s, const Value& value) {
         for (int cy = range.start; cy < range.end; ++cy) {
             std::fill(sums.begin(), sums.end(), 0.0);
             const int y0 = cy * s, y1 = std::min(full.height, y0 + s);
-            for (int y = y0; y < y1; ++y)
-                for (int cx = 0; cx < coarse.width; ++cx) {
-                    const int x1 = std::min(full.width, (cx + 1) * s);
-                    double sum = sums[cx];
-                    for (int x = cx * s; x < x1; ++x) sum += value(y, x);
-                    sums[cx] = sum;
-                }
+            for (int y = y0; y < y1; ++y) rowSums(y, sums.data());
             float* out = means.ptr<float>(cy);
             for (int cx = 0; cx < coarse.width; ++cx) {
                 const int width = std::min(full.width, (cx + 1) * s) - cx * s;
-                out[cx] = static_cast<float>(sums[cx] / (static_cast<double>(width) * (y1 - y0)));
+                out[cx] = static_cast<float>(sums[cx] * scale / (static_cast<double>(width) * (y1 - y0)));
             }
         }
     });
     return means;
+}
+
+// Adds the blocks of one row, value(x) each, into sums.
+template <typename Value>
+void addBlocksOfRow(int cols, int s, const Value& value, double* sums) {
+    for (int x0 = 0, cx = 0; x0 < cols; x0 += s, ++cx) {
+        double sum = sums[cx];
+        for (int x = x0; x < std::min(cols, x0 + s); ++x) sum += value(x);
+        sums[cx] = sum;
+    }
 }
 
 }  // namespace
@@ -46,15 +52,24 @@ cv::Mat blockMeans(const cv::Mat& plane, int s) {
     if (s < 1 || plane.channels() != 1 || (plane.depth() != CV_32F && plane.depth() != CV_64F))
         throw std::invalid_argument("blockMeans: expected a CV_32FC1 or CV_64FC1 plane and s >= 1");
     if (plane.depth() == CV_32F)
-        return blockMeansOf(plane.size(), s, [&](int y, int x) { return plane.ptr<float>(y)[x]; });
-    return blockMeansOf(plane.size(), s, [&](int y, int x) { return plane.ptr<double>(y)[x]; });
+        return blockMeansOf(plane.size(), s, 1.0, [&](int y, double* sums) {
+            const float* row = plane.ptr<float>(y);
+            addBlocksOfRow(plane.cols, s, [row](int x) { return static_cast<double>(row[x]); }, sums);
+        });
+    return blockMeansOf(plane.size(), s, 1.0, [&](int y, double* sums) {
+        const double* row = plane.ptr<double>(y);
+        addBlocksOfRow(plane.cols, s, [row](int x) { return row[x]; }, sums);
+    });
 }
 
 cv::Mat blockMeansOfChannel(const cv::Mat& bgr8, int c, int s, double scale) {
     if (s < 1 || bgr8.type() != CV_8UC3 || c < 0 || c > 2)
         throw std::invalid_argument("blockMeansOfChannel: expected a CV_8UC3 image, a channel and s >= 1");
-    return blockMeansOf(bgr8.size(), s,
-                        [&](int y, int x) { return bgr8.ptr<uchar>(y)[3 * x + c] * scale; });
+    // Bytes add up exactly; the scale comes in once per block.
+    return blockMeansOf(bgr8.size(), s, scale, [&](int y, double* sums) {
+        const uchar* row = bgr8.ptr<uchar>(y) + c;
+        addBlocksOfRow(bgr8.cols, s, [row](int x) { return static_cast<double>(row[3 * x]); }, sums);
+    });
 }
 
 LinearAxis linearAxis(int fullLength, int coarseLength, int s) {

@@ -15,8 +15,8 @@ cv::Size coarseSize(cv::Size full, int s);
 // single precision: a CV_32FC1 plane of coarseSize. s >= 1.
 cv::Mat blockMeans(const cv::Mat& plane, int s);
 
-// The same for channel c of an 8-bit three-channel image, each byte times
-// scale.
+// The same for channel c of an 8-bit three-channel image: each block's sum
+// of bytes times scale, over its pixel count.
 cv::Mat blockMeansOfChannel(const cv::Mat& bgr8, int c, int s, double scale);
 
 // Where a full-resolution position falls between two coarse samples: the
