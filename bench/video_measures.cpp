@@ -2,6 +2,7 @@
 // bundled sample, scaled) with fresh sensor noise in every frame and a bright
 // light that swings in and out of the frame.
 //
+// Every command takes --fast first to measure the fast engine instead.
 //   video_measures flicker W H FRAMES FPS SECONDS [noise|light]
 //                                            flicker, steady (smoothing over SECONDS)
 //                                            against per-frame (both disturbances, or
@@ -27,6 +28,8 @@ namespace {
 constexpr double kNoiseSigma = 6.0;          // grey levels: a high-gain night sensor
 constexpr double kLightPeriodSeconds = 1.2;  // one swing of the light in and out
 constexpr double kNominalRate = 25.0;        // frames per second of the generated clip
+
+nightdehaze::DehazeContext engine;  // the exact engine, or the fast one with --fast
 
 cv::Mat scene(cv::Size size) {
     const cv::Mat picture = cv::imread(NIGHTDEHAZE_SAMPLE, cv::IMREAD_COLOR);
@@ -65,7 +68,7 @@ std::vector<cv::Mat> enhanceAll(const std::vector<cv::Mat>& frames, bool steady,
     options.smoothingSeconds = smoothing;
     options.framesPerSecond = fps;
     options.steady = steady;
-    nightdehaze::VideoEnhancer enhancer(nightdehaze::DehazeContext(), options);
+    nightdehaze::VideoEnhancer enhancer(engine, options);
     std::vector<cv::Mat> out;
     for (const cv::Mat& frame : frames) {
         cv::Mat done = enhancer.push(frame);
@@ -96,8 +99,8 @@ int measureFlicker(cv::Size size, int count, double fps, double smoothing, const
     const double perFrame = flicker(enhanceAll(frames, false, fps));
     const double steady = flicker(enhanceAll(frames, true, fps, smoothing));
     const double input = flicker(frames);
-    std::printf("flicker %s %dx%d, %d frames, smoothing %.2f s: input %.3f, per-frame %.3f, steady %.3f levels/frame; ratio %.2f\n",
-                only.empty() ? "noise+light" : only.c_str(), size.width, size.height, count, smoothing, input, perFrame, steady, perFrame / steady);
+    std::printf("%sflicker %s %dx%d, %d frames, smoothing %.2f s: input %.3f, per-frame %.3f, steady %.3f levels/frame; ratio %.2f\n",
+                engine.fast ? "fast " : "", only.empty() ? "noise+light" : only.c_str(), size.width, size.height, count, smoothing, input, perFrame, steady, perFrame / steady);
     return 0;
 }
 
@@ -110,7 +113,7 @@ int measureSettling(cv::Size size, double fps) {
     std::vector<cv::Mat> frames;
     for (int k = 0; k < total; ++k) frames.push_back(frameAt(still, k, false, k < lit));
     const std::vector<cv::Mat> steady = enhanceAll(frames, true, fps);
-    const cv::Mat picture = nightdehaze::enhance(frames.back(), nightdehaze::DehazeContext());
+    const cv::Mat picture = nightdehaze::enhance(frames.back(), engine);
     int settled = total;
     while (settled > lit && cv::norm(steady[settled - 1], picture, cv::NORM_INF) == 0.0) --settled;
     if (settled == total) {
@@ -132,14 +135,14 @@ int measureSpeed(cv::Size size, int count) {
     for (int k = 0; k < count; ++k) frames.push_back(frameAt(still, k, true, true));
     const int threads = cv::getNumThreads();
     auto start = std::chrono::steady_clock::now();
-    for (const cv::Mat& frame : frames) nightdehaze::enhance(frame, nightdehaze::DehazeContext());
+    for (const cv::Mat& frame : frames) nightdehaze::enhance(frame, engine);
     const double pictures = seconds(start) / count;
     start = std::chrono::steady_clock::now();
     enhanceAll(frames, true, kNominalRate);
     const double video = seconds(start) / count;
     cv::setNumThreads(1);
     start = std::chrono::steady_clock::now();
-    for (const cv::Mat& frame : frames) nightdehaze::enhance(frame, nightdehaze::DehazeContext());
+    for (const cv::Mat& frame : frames) nightdehaze::enhance(frame, engine);
     const double oneThread = seconds(start) / count;
     cv::setNumThreads(threads);
     std::printf("speed %dx%d, %d frames, %d threads: enhance %.3f s/frame, VideoEnhancer %.3f s/frame, "
@@ -161,7 +164,11 @@ int writeFrames(cv::Size size, int count, const std::string& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "--fast") {
+        engine.fast = true;
+        args.erase(args.begin());
+    }
     if (args.size() < 3) {
         std::fprintf(stderr, "usage: see the header of bench/video_measures.cpp\n");
         return 2;

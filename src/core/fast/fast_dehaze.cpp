@@ -22,10 +22,12 @@ constexpr float kHazeRemoval = 0.95f;       // omega: leaves a trace of haze for
 constexpr float kTransmissionFloor = 0.1f;  // keeps the recovery stable in dense haze
 constexpr float kGreyFactor = (1.0f / 3) * (1.0f / 255);
 constexpr float kGuard = static_cast<float>(kLightGuard);
-// The light (radius 10) and the refinement (radius 32) are fitted on grids
-// two and four times as coarse: both maps are smooth at those scales.
+// The light (radius 10) is fitted on a grid twice as coarse: it is smooth at
+// that scale. The transmission is refined at full resolution: the recovery
+// divides by it, and on a coarser grid its edges moved the 99.9th percentile
+// of the difference from the exact result past 10 levels on real photographs.
 constexpr int kLightCoarseFactor = 2;
-constexpr int kRefineCoarseFactor = 2;
+constexpr int kRefineCoarseFactor = 1;
 
 // The local light, smoothed under the image and lifted to the cube root of
 // its grey level: three CV_32FC1 planes on the 0..255 scale.

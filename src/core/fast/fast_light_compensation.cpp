@@ -18,6 +18,7 @@ namespace {
 constexpr float kUnitStep = 1.0f / 255;
 constexpr float kRatioGuard = 1e-8f;      // keeps the ratio finite where the smoothed value is 0
 constexpr int kRatioRadiusIncrement = 5;  // the ratio is smoothed wider than the planes
+constexpr double kSpikeRatio = 1e6;       // only a value over a smoothed 0 gives more
 
 // 255 * (v / 255)^(1/3) for every 8-bit value.
 std::array<float, 256> liftTable() {
@@ -77,24 +78,46 @@ cv::Mat valueRatio(const cv::Mat& bgr8, const cv::Mat& smoothed) {
     return ratio;
 }
 
+// The ratio smoothed by the grey guided filter with itself as guide. A faint
+// pixel over black (ratio near 1e8) leaves the rounding of its square in
+// the exact filter's running sums for the rest of the picture, and the light
+// around it follows that rounding: there the exact filter itself is used.
+cv::Mat smoothedRatio(const cv::Mat& ratio, int r, double eps) {
+    double largest = 0.0;
+    cv::minMaxLoc(ratio, nullptr, &largest);
+    cv::Mat smoothed;
+    if (largest > kSpikeRatio) {
+        guidedFilterGray(r, smoothed, ratio, ratio, eps);
+        return smoothed;
+    }
+    cv::Mat a, b;
+    selfGuidedCoefficients(r, ratio, eps, a, b);
+    smoothed.create(ratio.size(), CV_64FC1);
+    cv::parallel_for_(cv::Range(0, ratio.rows), [&](const cv::Range& range) {
+        for (int y = range.start; y < range.end; ++y) {
+            const double* q = ratio.ptr<double>(y);
+            const double* ay = a.ptr<double>(y);
+            const double* by = b.ptr<double>(y);
+            double* out = smoothed.ptr<double>(y);
+            for (int x = 0; x < ratio.cols; ++x) out[x] = ay[x] * q[x] + by[x];
+        }
+    });
+    return smoothed;
+}
+
 }  // namespace
 
 cv::Mat fastLightCompensation(const cv::Mat& bgr8, int r, double eps) {
-    const cv::Mat ratio = valueRatio(bgr8, smoothedValue(bgr8, r, eps));
-    cv::Mat a, b;
-    selfGuidedCoefficients(r + kRatioRadiusIncrement, ratio, eps, a, b);
+    const cv::Mat ratio = smoothedRatio(valueRatio(bgr8, smoothedValue(bgr8, r, eps)), r + kRatioRadiusIncrement, eps);
     const std::array<float, 256> lift = liftTable();
     cv::Mat hsv;
     cv::cvtColor(bgr8, hsv, cv::COLOR_BGR2HSV);  // integer arithmetic: the same on every CPU
     cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
         for (int y = range.start; y < range.end; ++y) {
             const double* q = ratio.ptr<double>(y);
-            const double* ay = a.ptr<double>(y);
-            const double* by = b.ptr<double>(y);
             uchar* pixel = hsv.ptr<uchar>(y);
             for (int x = 0; x < bgr8.cols; ++x) {
-                const double smoothedRatio = ay[x] * q[x] + by[x];
-                const double lifted = static_cast<double>(lift[pixel[3 * x + 2]]) * smoothedRatio;
+                const double lifted = static_cast<double>(lift[pixel[3 * x + 2]]) * q[x];
                 pixel[3 * x + 2] = roundedByte(static_cast<float>(lifted));
             }
         }
