@@ -82,10 +82,7 @@ ColorGuideStats colorGuideStats(int r, const cv::Mat guide[3], double eps) {
         products[k] = product(guide[pairs[k][0]], guide[pairs[k][1]]);
         windowMeans(r, products[k]);
     }
-    ColorGuideStats stats;
-    stats.r = r;
-    for (cv::Mat& m : stats.mean) m.create(size, CV_32FC1);
-    for (cv::Mat& m : stats.inverse) m.create(size, CV_32FC1);
+    // The inverse is written over the window means of the products it comes from.
     cv::parallel_for_(cv::Range(0, size.height), [&](const cv::Range& range) {
         for (int y = range.start; y < range.end; ++y)
             for (int x = 0; x < size.width; ++x) {
@@ -96,10 +93,13 @@ ColorGuideStats colorGuideStats(int r, const cv::Mat guide[3], double eps) {
                     s[k] = pairs[k][0] == pairs[k][1] ? covariance + eps : covariance;
                 }
                 symmetricInverse(s, inverse);
-                for (int c = 0; c < 3; ++c) stats.mean[c].ptr<float>(y)[x] = static_cast<float>(m[c]);
-                for (int k = 0; k < 6; ++k) stats.inverse[k].ptr<float>(y)[x] = static_cast<float>(inverse[k]);
+                for (int k = 0; k < 6; ++k) products[k].ptr<float>(y)[x] = static_cast<float>(inverse[k]);
             }
     });
+    ColorGuideStats stats;
+    stats.r = r;
+    for (int c = 0; c < 3; ++c) stats.mean[c] = means[c];
+    for (int k = 0; k < 6; ++k) stats.inverse[k] = products[k];
     return stats;
 }
 
