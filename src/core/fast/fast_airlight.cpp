@@ -12,13 +12,6 @@ namespace nightdehaze::detail {
 
 namespace {
 
-constexpr double kCandidateFraction = 0.05;
-
-int topRank(int r) {
-    const double side = 2.0 * r + 1;
-    return static_cast<int>(std::min(std::floor(side * side * kCandidateFraction), 2147483647.0));
-}
-
 // The dark value at descending rank `rank` of a window and how many pixels
 // are at or above it, from the window's level counts.
 struct Boundary {
@@ -104,12 +97,6 @@ void estimateWindow(const cv::Rect& w, const cv::Mat& bgr8, const cv::Mat& dark8
     brightest.meanColour(light);
 }
 
-// First and last grid index whose window covers position x.
-void coveringWindows(int x, int r, int gridCount, int& first, int& last) {
-    first = std::max(0, (x + r - 1) / r - 1);
-    last = std::min(gridCount - 1, x / r + 1);
-}
-
 }  // namespace
 
 void fastWindowAirlight(const AirlightGrid& grid, const cv::Mat& bgr8, const cv::Mat& dark8, cv::Mat values[3]) {
@@ -117,7 +104,7 @@ void fastWindowAirlight(const AirlightGrid& grid, const cv::Mat& bgr8, const cv:
         throw std::invalid_argument("fastWindowAirlight: expected a CV_8UC3 image and a CV_8UC1 dark channel of its size");
     checkGridMatches("fastWindowAirlight", grid, bgr8.size());
     for (int c = 0; c < 3; ++c) values[c].create(grid.gridRows, grid.gridCols, CV_32FC1);
-    const int kTop = topRank(grid.r);
+    const int kTop = candidateRank(grid.r);
     cv::parallel_for_(cv::Range(0, grid.gridRows), [&](const cv::Range& range) {
         WindowScratch scratch(grid.r);
         double light[3];
@@ -134,8 +121,8 @@ cv::Mat gridWindowMeans(const AirlightGrid& grid, const cv::Mat& values, cv::Siz
     cv::Mat grid32;
     values.convertTo(grid32, CV_32F);
     const int r = grid.r;
-    std::vector<int> colFirst(image.width), colLast(image.width);
-    for (int x = 0; x < image.width; ++x) coveringWindows(x, r, grid.gridCols, colFirst[x], colLast[x]);
+    std::vector<WindowSpan> columns(image.width);
+    for (int x = 0; x < image.width; ++x) columns[x] = coveringWindows(x, r, grid.gridCols);
     // Per grid row, every column's sum over the grid columns covering it.
     cv::Mat rowSums(grid.gridRows, image.width, CV_32FC1);
     cv::parallel_for_(cv::Range(0, grid.gridRows), [&](const cv::Range& range) {
@@ -144,7 +131,7 @@ cv::Mat gridWindowMeans(const AirlightGrid& grid, const cv::Mat& values, cv::Siz
             float* out = rowSums.ptr<float>(gr);
             for (int x = 0; x < image.width; ++x) {
                 float sum = 0.0f;
-                for (int gc = colFirst[x]; gc <= colLast[x]; ++gc) sum += v[gc];
+                for (int gc = columns[x].first; gc <= columns[x].last; ++gc) sum += v[gc];
                 out[x] = sum;
             }
         }
@@ -152,17 +139,16 @@ cv::Mat gridWindowMeans(const AirlightGrid& grid, const cv::Mat& values, cv::Siz
     cv::Mat means(image, CV_32FC1);
     cv::parallel_for_(cv::Range(0, image.height), [&](const cv::Range& range) {
         for (int y = range.start; y < range.end; ++y) {
-            int first, last;
-            coveringWindows(y, r, grid.gridRows, first, last);
+            const WindowSpan rows = coveringWindows(y, r, grid.gridRows);
             float* out = means.ptr<float>(y);
             for (int x = 0; x < image.width; ++x) out[x] = 0.0f;
-            for (int gr = first; gr <= last; ++gr) {
+            for (int gr = rows.first; gr <= rows.last; ++gr) {
                 const float* s = rowSums.ptr<float>(gr);
                 for (int x = 0; x < image.width; ++x) out[x] = out[x] + s[x];
             }
-            const float rowCount = static_cast<float>(last - first + 1);
+            const float rowCount = static_cast<float>(rows.last - rows.first + 1);
             for (int x = 0; x < image.width; ++x)
-                out[x] = out[x] / (rowCount * static_cast<float>(colLast[x] - colFirst[x] + 1));
+                out[x] = out[x] / (rowCount * static_cast<float>(columns[x].last - columns[x].first + 1));
         }
     });
     return means;

@@ -6,6 +6,8 @@
 #include <opencv2/core/utility.hpp>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,11 +20,10 @@ namespace nightdehaze::detail {
 
 namespace {
 
-// First and last grid index (both included) whose window, centred at
-// index * r, covers position x: |x - index * r| <= r.
-struct WindowSpan {
-    int first = 0, last = -1;
-};
+// Share of a full (2r+1) x (2r+1) window taken as the brightest-haze candidates.
+constexpr double kCandidateFraction = 0.05;
+
+}  // namespace
 
 WindowSpan coveringWindows(int x, int r, int gridCount) {
     WindowSpan span;
@@ -30,6 +31,14 @@ WindowSpan coveringWindows(int x, int r, int gridCount) {
     span.last = std::min(gridCount - 1, x / r + 1);
     return span;
 }
+
+int candidateRank(int r) {
+    const double side = 2.0 * r + 1;
+    const double rank = std::floor(side * side * kCandidateFraction);
+    return static_cast<int>(std::min(rank, static_cast<double>(std::numeric_limits<int>::max())));
+}
+
+namespace {
 
 // A column is covered by at most three windows of a grid row. Slot s of grid
 // row gr holds, for every column, the value of the s-th window of that row

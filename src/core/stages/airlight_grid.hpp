@@ -18,6 +18,19 @@ struct AirlightGrid {
 // Throws std::invalid_argument for r < 1.
 AirlightGrid makeAirlightGrid(int r, cv::Size image);
 
+// First and last grid index (both included) whose window, centred at
+// index * r, covers position x: |x - index * r| <= r.
+struct WindowSpan {
+    int first = 0, last = -1;
+};
+WindowSpan coveringWindows(int x, int r, int gridCount);
+
+// The 0-based rank whose dark value bounds the light's candidates in a
+// window of radius r: the floor of 5 % of a full window's pixels (6 for
+// r = 5). The square is exact in double for every radius whose square fits
+// an int.
+int candidateRank(int r);
+
 // How many grid windows cover each pixel, kept as two lines: the windows of a
 // grid row cover whole rows of pixels and those of a grid column whole
 // columns, so pixel (y, x) lies in rows[y] * cols[x] windows. Every count is a

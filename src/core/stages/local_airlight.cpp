@@ -20,19 +20,8 @@ namespace nightdehaze::detail {
 
 namespace {
 
-// Share of a full (2r+1) x (2r+1) window taken as the brightest-haze candidates.
-constexpr double kCandidateFraction = 0.05;
 // Averaging factor of a candidate's three channel values.
 const double kThird = 1.0 / 3;
-
-// kTop: the 0-based rank whose dark value bounds the candidates, the floor of
-// 5 % of a full window's pixels (6 for r = 5). The square is exact in double
-// for every radius whose square fits an int.
-int topRank(int r) {
-    const double side = 2.0 * r + 1;
-    const double rank = std::floor(side * side * kCandidateFraction);
-    return static_cast<int>(std::min(rank, static_cast<double>(std::numeric_limits<int>::max())));
-}
 
 void checkLightInputs(const char* who, const std::vector<cv::Mat>& planes, const cv::Mat& dark) {
     const std::string name(who);
@@ -121,7 +110,7 @@ void windowAirlight(const AirlightGrid& grid, const std::vector<cv::Mat>& planes
     checkLightInputs("windowAirlight", planes, dark);
     const cv::Size image = dark.size();
     checkGridMatches("windowAirlight", grid, image);
-    const int r = grid.r, kTop = topRank(r);
+    const int r = grid.r, kTop = candidateRank(r);
     const long long side = 2LL * r + 1;
     const int capacity =
         static_cast<int>(std::min(side, 1LL * image.height) * std::min(side, 1LL * image.width));
