@@ -1,10 +1,8 @@
 #include "core/fast/fast_stages.hpp"
 
+#include "core/exact/hsv_to_bgr.hpp"
 #include "core/fast/fast_guided_filter.hpp"
 #include "core/fast/fast_math.hpp"
-#include "core/fast/fast_resampling.hpp"
-
-#include "core/exact/hsv_to_bgr.hpp"
 
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
@@ -16,7 +14,7 @@ namespace nightdehaze::detail {
 namespace {
 
 constexpr float kUnitStep = 1.0f / 255;
-constexpr float kRatioGuard = 1e-8f;      // keeps the ratio finite where the smoothed value is 0
+constexpr double kRatioGuard = 1e-8;      // keeps the ratio finite where the smoothed value is 0
 constexpr int kRatioRadiusIncrement = 5;  // the ratio is smoothed wider than the planes
 constexpr double kSpikeRatio = 1e6;       // only a value over a smoothed 0 gives more
 
@@ -108,13 +106,14 @@ cv::Mat smoothedRatio(const cv::Mat& ratio, int r, double eps) {
 }  // namespace
 
 cv::Mat fastLightCompensation(const cv::Mat& bgr8, int r, double eps) {
-    const cv::Mat ratio = smoothedRatio(valueRatio(bgr8, smoothedValue(bgr8, r, eps)), r + kRatioRadiusIncrement, eps);
+    const cv::Mat ratio = valueRatio(bgr8, smoothedValue(bgr8, r, eps));
+    const cv::Mat smoothed = smoothedRatio(ratio, r + kRatioRadiusIncrement, eps);
     const std::array<float, 256> lift = liftTable();
     cv::Mat hsv;
     cv::cvtColor(bgr8, hsv, cv::COLOR_BGR2HSV);  // integer arithmetic: the same on every CPU
     cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
         for (int y = range.start; y < range.end; ++y) {
-            const double* q = ratio.ptr<double>(y);
+            const double* q = smoothed.ptr<double>(y);
             uchar* pixel = hsv.ptr<uchar>(y);
             for (int x = 0; x < bgr8.cols; ++x) {
                 const double lifted = static_cast<double>(lift[pixel[3 * x + 2]]) * q[x];
