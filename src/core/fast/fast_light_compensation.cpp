@@ -7,7 +7,9 @@
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <array>
+#include <vector>
 
 namespace nightdehaze::detail {
 
@@ -16,7 +18,6 @@ namespace {
 constexpr float kUnitStep = 1.0f / 255;
 constexpr double kRatioGuard = 1e-8;      // keeps the ratio finite where the smoothed value is 0
 constexpr int kRatioRadiusIncrement = 5;  // the ratio is smoothed wider than the planes
-constexpr double kSpikeRatio = 1e6;       // only a value over a smoothed 0 gives more
 
 // 255 * (v / 255)^(1/3) for every 8-bit value.
 std::array<float, 256> liftTable() {
@@ -59,68 +60,82 @@ cv::Mat smoothedValue(const cv::Mat& bgr8, int r, double eps) {
     return value;
 }
 
-// V / (Vf + guard) at every pixel, V the image's value, in double: where a
-// faint pixel lies in a black neighbourhood Vf is 0 and the ratio near 1e8,
-// and its smoothing must keep the digits the exact stage keeps.
+// V / (Vf + guard) at every pixel, V the image's value, in T's precision.
+template <typename T>
 cv::Mat valueRatio(const cv::Mat& bgr8, const cv::Mat& smoothed) {
-    cv::Mat ratio(bgr8.size(), CV_64FC1);
+    cv::Mat ratio(bgr8.size(), cv::DataType<T>::type);
     cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
         for (int y = range.start; y < range.end; ++y) {
             const uchar* in = bgr8.ptr<uchar>(y);
             const uchar* f = smoothed.ptr<uchar>(y);
-            double* out = ratio.ptr<double>(y);
+            T* out = ratio.ptr<T>(y);
             for (int x = 0; x < bgr8.cols; ++x)
-                out[x] = static_cast<double>(maxOfThree(in + 3 * x)) / (static_cast<double>(f[x]) + kRatioGuard);
+                out[x] = static_cast<T>(maxOfThree(in + 3 * x)) / (static_cast<T>(f[x]) + static_cast<T>(kRatioGuard));
         }
     });
     return ratio;
 }
 
-// The ratio smoothed by the grey guided filter with itself as guide. A faint
-// pixel over black (ratio near 1e8) leaves the rounding of its square in
-// the exact filter's running sums for the rest of the picture, and the light
-// around it follows that rounding: there the exact filter itself is used.
-cv::Mat smoothedRatio(const cv::Mat& ratio, int r, double eps) {
-    double largest = 0.0;
-    cv::minMaxLoc(ratio, nullptr, &largest);
-    cv::Mat smoothed;
-    if (largest > kSpikeRatio) {
-        guidedFilterGray(r, smoothed, ratio, ratio, eps);
-        return smoothed;
+// True where some pixel's value is above 0 and its smoothed value 0: its
+// ratio is then near 1e8.
+bool hasFaintPixelOverBlack(const cv::Mat& bgr8, const cv::Mat& smoothed) {
+    for (int y = 0; y < bgr8.rows; ++y) {
+        const uchar* in = bgr8.ptr<uchar>(y);
+        const uchar* f = smoothed.ptr<uchar>(y);
+        for (int x = 0; x < bgr8.cols; ++x)
+            if (f[x] == 0 && maxOfThree(in + 3 * x) > 0) return true;
     }
-    cv::Mat a, b;
-    selfGuidedCoefficients(r, ratio, eps, a, b);
-    smoothed.create(ratio.size(), CV_64FC1);
-    cv::parallel_for_(cv::Range(0, ratio.rows), [&](const cv::Range& range) {
+    return false;
+}
+
+// Row by row, the new value of every pixel of the HSV image from its
+// smoothed ratio: 255 * (V/255)^(1/3) * ratio, rounded. smoothedRow(y, out)
+// gives row y of the smoothed ratio in floats or doubles.
+template <typename T, typename SmoothedRow>
+void liftValues(cv::Mat& hsv, const SmoothedRow& smoothedRow) {
+    const std::array<float, 256> lift = liftTable();
+    cv::parallel_for_(cv::Range(0, hsv.rows), [&](const cv::Range& range) {
+        std::vector<T> q(hsv.cols);
         for (int y = range.start; y < range.end; ++y) {
-            const double* q = ratio.ptr<double>(y);
-            const double* ay = a.ptr<double>(y);
-            const double* by = b.ptr<double>(y);
-            double* out = smoothed.ptr<double>(y);
-            for (int x = 0; x < ratio.cols; ++x) out[x] = ay[x] * q[x] + by[x];
+            smoothedRow(y, q.data());
+            uchar* pixel = hsv.ptr<uchar>(y);
+            for (int x = 0; x < hsv.cols; ++x)
+                pixel[3 * x + 2] = roundedByte(static_cast<float>(static_cast<T>(lift[pixel[3 * x + 2]]) * q[x]));
         }
     });
-    return smoothed;
 }
 
 }  // namespace
 
+// The ratio is smoothed by the grey guided filter with itself as guide. A
+// faint pixel over black (ratio near 1e8) leaves the rounding of its square
+// in the exact filter's running sums for the rest of the picture, and the
+// light around it follows that rounding: there the exact filter itself
+// smooths the ratio, in double. Elsewhere the ratio stays below 256 and the
+// single-precision filter follows the exact one closely.
 cv::Mat fastLightCompensation(const cv::Mat& bgr8, int r, double eps) {
-    const cv::Mat ratio = valueRatio(bgr8, smoothedValue(bgr8, r, eps));
-    const cv::Mat smoothed = smoothedRatio(ratio, r + kRatioRadiusIncrement, eps);
-    const std::array<float, 256> lift = liftTable();
+    const cv::Mat value = smoothedValue(bgr8, r, eps);
+    const int ratioRadius = r + kRatioRadiusIncrement;
     cv::Mat hsv;
     cv::cvtColor(bgr8, hsv, cv::COLOR_BGR2HSV);  // integer arithmetic: the same on every CPU
-    cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
-        for (int y = range.start; y < range.end; ++y) {
-            const double* q = smoothed.ptr<double>(y);
-            uchar* pixel = hsv.ptr<uchar>(y);
-            for (int x = 0; x < bgr8.cols; ++x) {
-                const double lifted = static_cast<double>(lift[pixel[3 * x + 2]]) * q[x];
-                pixel[3 * x + 2] = roundedByte(static_cast<float>(lifted));
-            }
-        }
-    });
+    if (hasFaintPixelOverBlack(bgr8, value)) {
+        const cv::Mat ratio = valueRatio<double>(bgr8, value);
+        cv::Mat smoothed;
+        guidedFilterGray(ratioRadius, smoothed, ratio, ratio, eps);
+        liftValues<double>(hsv, [&](int y, double* out) {
+            std::copy_n(smoothed.ptr<double>(y), smoothed.cols, out);
+        });
+    } else {
+        const cv::Mat ratio = valueRatio<float>(bgr8, value);
+        cv::Mat a, b;
+        selfGuidedCoefficients(ratioRadius, ratio, eps, a, b);
+        liftValues<float>(hsv, [&](int y, float* out) {
+            const float* q = ratio.ptr<float>(y);
+            const float* ay = a.ptr<float>(y);
+            const float* by = b.ptr<float>(y);
+            for (int x = 0; x < ratio.cols; ++x) out[x] = ay[x] * q[x] + by[x];
+        });
+    }
     // Hue and saturation kept as 8-bit HSV keeps them, as the exact stage does.
     return hsvToBgr(hsv);
 }
