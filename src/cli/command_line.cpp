@@ -137,7 +137,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             takeOption(line, args, i);
         }
     }
-    checkOptionsCombine(line.options);
+    if (!line.showHelp && !line.showVersion) checkOptionsCombine(line.options);
     return line;
 }
 
