@@ -11,9 +11,11 @@ namespace nightdehaze::detail {
 
 namespace {
 
-// Most kept buffers are planes of the picture's size; a few dozen cover every
-// plane shape a pipeline holds at once.
-constexpr std::size_t kMaxKeptBlocks = 32;
+// Most kept buffers are planes of the picture's size or of a grid twice as
+// coarse (the fast engine holds dozens of those); a few hundred cover every
+// plane a pipeline holds at once, and the searches over them stay short next
+// to the work on a plane.
+constexpr std::size_t kMaxKeptBlocks = 256;
 
 std::size_t bytesOf(int dims, const int* sizes, int type, void* data, size_t* step) {
     std::size_t total = CV_ELEM_SIZE(type);
