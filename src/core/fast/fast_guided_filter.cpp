@@ -1,6 +1,7 @@
 #include "core/fast/fast_guided_filter.hpp"
 
 #include "core/fast/fast_box_sums.hpp"
+#include "core/runtime/vector_kernels.hpp"
 
 #include <opencv2/core/utility.hpp>
 
@@ -36,7 +37,7 @@ cv::Mat product(const cv::Mat& x, const cv::Mat& y) { return x.mul(y); }
 
 // The symmetric inverse of the 3x3 matrix (s00 s01 s02; s01 s11 s12; s02 s12 s22)
 // by cofactors; zero where it is singular.
-void symmetricInverse(const double s[6], double inverse[6]) {
+NIGHTDEHAZE_KERNEL_INLINE void symmetricInverse(const double s[6], double inverse[6]) {
     const double c00 = s[3] * s[5] - s[4] * s[4];
     const double c01 = s[2] * s[4] - s[1] * s[5];
     const double c02 = s[1] * s[4] - s[2] * s[3];
@@ -47,6 +48,55 @@ void symmetricInverse(const double s[6], double inverse[6]) {
     const double d = det != 0.0 ? 1.0 / det : 0.0;
     inverse[0] = c00 * d, inverse[1] = c01 * d, inverse[2] = c02 * d;
     inverse[3] = c11 * d, inverse[4] = c12 * d, inverse[5] = c22 * d;
+}
+
+// One row of the guide statistics: from the window means of the guide (m)
+// and of its products (s, six entries), the inverse of the covariance plus
+// eps on the diagonal, written over s.
+NIGHTDEHAZE_KERNEL_INLINE void inverseRow(const float* const m[3], float* const s[6], double eps, int n) {
+    for (int x = 0; x < n; ++x) {
+        const double m0 = m[0][x], m1 = m[1][x], m2 = m[2][x];
+        const double covariance[6] = {(s[0][x] - m0 * m0) + eps, s[1][x] - m0 * m1, s[2][x] - m0 * m2,
+                                      (s[3][x] - m1 * m1) + eps, s[4][x] - m1 * m2, (s[5][x] - m2 * m2) + eps};
+        double inverse[6];
+        symmetricInverse(covariance, inverse);
+        for (int k = 0; k < 6; ++k) s[k][x] = static_cast<float>(inverse[k]);
+    }
+}
+
+void inverseRowBaseline(const float* const m[3], float* const s[6], double eps, int n) { inverseRow(m, s, eps, n); }
+NIGHTDEHAZE_AVX2_TARGET void inverseRowAvx2(const float* const m[3], float* const s[6], double eps, int n) {
+    inverseRow(m, s, eps, n);
+}
+
+// One row of the coefficients: from the window means of p (mp) and of the
+// guide times p (u, three), a = inverse * (u - m * mp) written over u and
+// b = mp - a . m over mp.
+NIGHTDEHAZE_KERNEL_INLINE void coefficientRow(const float* const m[3], const float* const inverse[6], float* mp,
+                                              float* const u[3], int n) {
+    for (int x = 0; x < n; ++x) {
+        const double p = mp[x];
+        const double m0 = m[0][x], m1 = m[1][x], m2 = m[2][x];
+        const double u0 = u[0][x] - m0 * p, u1 = u[1][x] - m1 * p, u2 = u[2][x] - m2 * p;
+        const double i0 = inverse[0][x], i1 = inverse[1][x], i2 = inverse[2][x];
+        const double i3 = inverse[3][x], i4 = inverse[4][x], i5 = inverse[5][x];
+        const double a0 = (i0 * u0 + i1 * u1) + i2 * u2;
+        const double a1 = (i1 * u0 + i3 * u1) + i4 * u2;
+        const double a2 = (i2 * u0 + i4 * u1) + i5 * u2;
+        u[0][x] = static_cast<float>(a0);
+        u[1][x] = static_cast<float>(a1);
+        u[2][x] = static_cast<float>(a2);
+        mp[x] = static_cast<float>(((p - a0 * m0) - a1 * m1) - a2 * m2);
+    }
+}
+
+void coefficientRowBaseline(const float* const m[3], const float* const inverse[6], float* mp, float* const u[3],
+                            int n) {
+    coefficientRow(m, inverse, mp, u, n);
+}
+NIGHTDEHAZE_AVX2_TARGET void coefficientRowAvx2(const float* const m[3], const float* const inverse[6], float* mp,
+                                                float* const u[3], int n) {
+    coefficientRow(m, inverse, mp, u, n);
 }
 
 }  // namespace
@@ -71,76 +121,46 @@ void selfGuidedCoefficients(int r, const cv::Mat& plane, double eps, cv::Mat& me
 }
 
 ColorGuideStats colorGuideStats(int r, const cv::Mat guide[3], double eps) {
-    const cv::Size size = guide[0].size();
-    cv::Mat means[3], products[6];
-    for (int c = 0; c < 3; ++c) {
-        means[c] = guide[c].clone();
-        windowMeans(r, means[c]);
-    }
-    const int pairs[6][2] = {{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 2}};
-    for (int k = 0; k < 6; ++k) {
-        products[k] = product(guide[pairs[k][0]], guide[pairs[k][1]]);
-        windowMeans(r, products[k]);
-    }
-    // The inverse is written over the window means of the products it comes from.
-    cv::parallel_for_(cv::Range(0, size.height), [&](const cv::Range& range) {
-        for (int y = range.start; y < range.end; ++y)
-            for (int x = 0; x < size.width; ++x) {
-                double m[3], s[6], inverse[6];
-                for (int c = 0; c < 3; ++c) m[c] = means[c].ptr<float>(y)[x];
-                for (int k = 0; k < 6; ++k) {
-                    const double covariance = products[k].ptr<float>(y)[x] - m[pairs[k][0]] * m[pairs[k][1]];
-                    s[k] = pairs[k][0] == pairs[k][1] ? covariance + eps : covariance;
-                }
-                symmetricInverse(s, inverse);
-                for (int k = 0; k < 6; ++k) products[k].ptr<float>(y)[x] = static_cast<float>(inverse[k]);
-            }
-    });
     ColorGuideStats stats;
     stats.r = r;
-    for (int c = 0; c < 3; ++c) stats.mean[c] = means[c];
-    for (int k = 0; k < 6; ++k) stats.inverse[k] = products[k];
+    for (int c = 0; c < 3; ++c) fastWindowMeans(r, guide[c], stats.mean[c]);
+    const int pairs[6][2] = {{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 2}};
+    for (int k = 0; k < 6; ++k) fastWindowMeans(r, product(guide[pairs[k][0]], guide[pairs[k][1]]), stats.inverse[k]);
+    // The inverse is written over the window means of the products it comes from.
+    const auto row = avx2Kernels() ? inverseRowAvx2 : inverseRowBaseline;
+    cv::parallel_for_(cv::Range(0, guide[0].rows), [&](const cv::Range& range) {
+        for (int y = range.start; y < range.end; ++y) {
+            const float* m[3];
+            float* s[6];
+            for (int c = 0; c < 3; ++c) m[c] = stats.mean[c].ptr<float>(y);
+            for (int k = 0; k < 6; ++k) s[k] = stats.inverse[k].ptr<float>(y);
+            row(m, s, eps, guide[0].cols);
+        }
+    });
     return stats;
 }
 
 ColorCoefficients colorCoefficients(const ColorGuideStats& stats, const cv::Mat guide[3], const cv::Mat& p) {
-    const cv::Size size = p.size();
-    if (p.type() != CV_32FC1 || size != stats.mean[0].size())
+    if (p.type() != CV_32FC1 || p.size() != stats.mean[0].size())
         throw std::invalid_argument("colorCoefficients: expected a CV_32FC1 plane of the guide's size");
     const int r = stats.r;
-    cv::Mat meanP = p.clone(), meanGP[3];
-    windowMeans(r, meanP);
-    for (int c = 0; c < 3; ++c) {
-        meanGP[c] = product(guide[c], p);
-        windowMeans(r, meanGP[c]);
-    }
-    // a = inverse * u, b = mp - a . m, written over the input sums.
-    cv::parallel_for_(cv::Range(0, size.height), [&](const cv::Range& range) {
-        for (int y = range.start; y < range.end; ++y)
-            for (int x = 0; x < size.width; ++x) {
-                const double mp = meanP.ptr<float>(y)[x];
-                double m[3], u[3], inv[6];
-                for (int c = 0; c < 3; ++c) {
-                    m[c] = stats.mean[c].ptr<float>(y)[x];
-                    u[c] = meanGP[c].ptr<float>(y)[x] - m[c] * mp;
-                }
-                for (int k = 0; k < 6; ++k) inv[k] = stats.inverse[k].ptr<float>(y)[x];
-                const double a0 = (inv[0] * u[0] + inv[1] * u[1]) + inv[2] * u[2];
-                const double a1 = (inv[1] * u[0] + inv[3] * u[1]) + inv[4] * u[2];
-                const double a2 = (inv[2] * u[0] + inv[4] * u[1]) + inv[5] * u[2];
-                meanGP[0].ptr<float>(y)[x] = static_cast<float>(a0);
-                meanGP[1].ptr<float>(y)[x] = static_cast<float>(a1);
-                meanGP[2].ptr<float>(y)[x] = static_cast<float>(a2);
-                meanP.ptr<float>(y)[x] = static_cast<float>(((mp - a0 * m[0]) - a1 * m[1]) - a2 * m[2]);
-            }
-    });
     ColorCoefficients result;
-    for (int c = 0; c < 3; ++c) {
-        windowMeans(r, meanGP[c]);
-        result.a[c] = meanGP[c];
-    }
-    windowMeans(r, meanP);
-    result.b = meanP;
+    fastWindowMeans(r, p, result.b);
+    for (int c = 0; c < 3; ++c) fastWindowMeans(r, product(guide[c], p), result.a[c]);
+    // a = inverse * u, b = mp - a . m, written over the window means.
+    const auto row = avx2Kernels() ? coefficientRowAvx2 : coefficientRowBaseline;
+    cv::parallel_for_(cv::Range(0, p.rows), [&](const cv::Range& range) {
+        for (int y = range.start; y < range.end; ++y) {
+            const float* m[3];
+            const float* inverse[6];
+            float* u[3];
+            for (int c = 0; c < 3; ++c) m[c] = stats.mean[c].ptr<float>(y), u[c] = result.a[c].ptr<float>(y);
+            for (int k = 0; k < 6; ++k) inverse[k] = stats.inverse[k].ptr<float>(y);
+            row(m, inverse, result.b.ptr<float>(y), u, p.cols);
+        }
+    });
+    for (int c = 0; c < 3; ++c) windowMeans(r, result.a[c]);
+    windowMeans(r, result.b);
     return result;
 }
 
