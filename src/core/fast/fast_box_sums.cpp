@@ -40,6 +40,37 @@ NIGHTDEHAZE_KERNEL_INLINE void subtractRowFrom(double* __restrict column, const 
     for (int x = 0; x < n; ++x) column[x] = column[x] - row[x];
 }
 
+// The same for the products of two rows, each formed in double.
+template <typename T>
+NIGHTDEHAZE_KERNEL_INLINE void addProductsInto(double* __restrict column, const T* __restrict a,
+                                               const T* __restrict b, int n) {
+    for (int x = 0; x < n; ++x) column[x] = column[x] + static_cast<double>(a[x]) * static_cast<double>(b[x]);
+}
+template <typename T>
+NIGHTDEHAZE_KERNEL_INLINE void subtractProductsFrom(double* __restrict column, const T* __restrict a,
+                                                    const T* __restrict b, int n) {
+    for (int x = 0; x < n; ++x) column[x] = column[x] - static_cast<double>(a[x]) * static_cast<double>(b[x]);
+}
+
+// The plane summed, or the products of two planes (other non-empty).
+template <typename T>
+struct Summand {
+    const cv::Mat& plane;
+    const cv::Mat& other;
+    NIGHTDEHAZE_KERNEL_INLINE void add(double* column, int y) const {
+        if (other.empty())
+            addRowInto(column, plane.ptr<T>(y), plane.cols);
+        else
+            addProductsInto(column, plane.ptr<T>(y), other.ptr<T>(y), plane.cols);
+    }
+    NIGHTDEHAZE_KERNEL_INLINE void subtract(double* column, int y) const {
+        if (other.empty())
+            subtractRowFrom(column, plane.ptr<T>(y), plane.cols);
+        else
+            subtractProductsFrom(column, plane.ptr<T>(y), other.ptr<T>(y), plane.cols);
+    }
+};
+
 // out[x] = column[x - r] + ... + column[x + r] in that order, zeros beyond the row.
 NIGHTDEHAZE_KERNEL_INLINE void directRowSums(RowScratch& s, int n, int r, double* __restrict out) {
     double* __restrict padded = s.padded.data();
@@ -79,18 +110,17 @@ NIGHTDEHAZE_KERNEL_INLINE void runningRowSums(RowScratch& s, int n, int r, doubl
 }
 
 template <typename T, bool means>
-NIGHTDEHAZE_KERNEL_INLINE void sumBand(int r, const cv::Mat& src, cv::Mat& dst, int y0, int y1,
+NIGHTDEHAZE_KERNEL_INLINE void sumBand(int r, const Summand<T>& src, cv::Mat& dst, int y0, int y1,
                                        const float* rowCounts, const double* colInverses, RowScratch& s) {
-    const int rows = src.rows, cols = src.cols;
+    const int rows = src.plane.rows, cols = src.plane.cols;
     std::fill(s.column.begin(), s.column.end(), 0.0);
-    for (int y = std::max(0, y0 - r); y < std::min(rows, y0 + r + 1); ++y)
-        addRowInto(s.column.data(), src.ptr<T>(y), cols);
+    for (int y = std::max(0, y0 - r); y < std::min(rows, y0 + r + 1); ++y) src.add(s.column.data(), y);
     thread_local std::vector<double> sums;
     sums.resize(cols);
     for (int y = y0; y < y1; ++y) {
         if (y > y0) {
-            if (y + r < rows) addRowInto(s.column.data(), src.ptr<T>(y + r), cols);
-            if (y - r - 1 >= 0) subtractRowFrom(s.column.data(), src.ptr<T>(y - r - 1), cols);
+            if (y + r < rows) src.add(s.column.data(), y + r);
+            if (y - r - 1 >= 0) src.subtract(s.column.data(), y - r - 1);
         }
         if (2 * r + 1 <= kDirectTerms)
             directRowSums(s, cols, r, sums.data());
@@ -107,52 +137,63 @@ NIGHTDEHAZE_KERNEL_INLINE void sumBand(int r, const cv::Mat& src, cv::Mat& dst, 
 }
 
 template <typename T, bool means>
-void sumBandsBaseline(int r, const cv::Mat& src, cv::Mat& dst, int y0, int y1, const float* rowCounts,
+void sumBandsBaseline(int r, const Summand<T>& src, cv::Mat& dst, int y0, int y1, const float* rowCounts,
                       const double* colInverses, RowScratch& s) {
     sumBand<T, means>(r, src, dst, y0, y1, rowCounts, colInverses, s);
 }
 
 template <typename T, bool means>
-NIGHTDEHAZE_AVX2_TARGET void sumBandsAvx2(int r, const cv::Mat& src, cv::Mat& dst, int y0, int y1,
+NIGHTDEHAZE_AVX2_TARGET void sumBandsAvx2(int r, const Summand<T>& src, cv::Mat& dst, int y0, int y1,
                                           const float* rowCounts, const double* colInverses, RowScratch& s) {
     sumBand<T, means>(r, src, dst, y0, y1, rowCounts, colInverses, s);
 }
 
 template <typename T, bool means>
-void windowSumsOf(int r, const cv::Mat& src, cv::Mat& result) {
-    const std::vector<float> rowCounts = means ? fastWindowCounts(src.rows, r) : std::vector<float>();
+void windowSumsOf(int r, const cv::Mat& plane, const cv::Mat& other, cv::Mat& result) {
+    const Summand<T> summand{plane, other};
+    const std::vector<float> rowCounts = means ? fastWindowCounts(plane.rows, r) : std::vector<float>();
     std::vector<double> colInverses;
     if (means)
-        for (float count : fastWindowCounts(src.cols, r)) colInverses.push_back(1.0 / count);
-    const int bands = (src.rows + kBandRows - 1) / kBandRows;
+        for (float count : fastWindowCounts(plane.cols, r)) colInverses.push_back(1.0 / count);
+    const int bands = (plane.rows + kBandRows - 1) / kBandRows;
     cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
-        RowScratch scratch(src.cols, r);
+        RowScratch scratch(plane.cols, r);
         const auto sum = avx2Kernels() ? sumBandsAvx2<T, means> : sumBandsBaseline<T, means>;
         for (int b = range.start; b < range.end; ++b)
-            sum(r, src, result, b * kBandRows, std::min(src.rows, (b + 1) * kBandRows), rowCounts.data(),
+            sum(r, summand, result, b * kBandRows, std::min(plane.rows, (b + 1) * kBandRows), rowCounts.data(),
                 colInverses.data(), scratch);
     });
 }
 
 template <bool means>
-void windowSums(const char* caller, int r, const cv::Mat& src, cv::Mat& dst) {
+void windowSums(const char* caller, int r, const cv::Mat& src, const cv::Mat& other, cv::Mat& dst) {
     if (r < 0) throw std::invalid_argument(std::string(caller) + ": negative radius");
     if (src.channels() != 1 || (src.depth() != CV_32F && src.depth() != CV_64F))
         throw std::invalid_argument(std::string(caller) + ": expected a CV_32FC1 or CV_64FC1 plane");
+    if (!other.empty() && (other.type() != src.type() || other.size() != src.size()))
+        throw std::invalid_argument(std::string(caller) + ": expected two planes of one size and type");
     // Bands read rows other bands write, so the result needs storage of its own.
     cv::Mat result(src.size(), src.type());
     if (src.depth() == CV_32F)
-        windowSumsOf<float, means>(r, src, result);
+        windowSumsOf<float, means>(r, src, other, result);
     else
-        windowSumsOf<double, means>(r, src, result);
+        windowSumsOf<double, means>(r, src, other, result);
     dst = result;
 }
 
 }  // namespace
 
-void fastWindowSums(int r, const cv::Mat& src, cv::Mat& dst) { windowSums<false>("fastWindowSums", r, src, dst); }
+void fastWindowSums(int r, const cv::Mat& src, cv::Mat& dst) {
+    windowSums<false>("fastWindowSums", r, src, cv::Mat(), dst);
+}
 
-void fastWindowMeans(int r, const cv::Mat& src, cv::Mat& dst) { windowSums<true>("fastWindowMeans", r, src, dst); }
+void fastWindowMeans(int r, const cv::Mat& src, cv::Mat& dst) {
+    windowSums<true>("fastWindowMeans", r, src, cv::Mat(), dst);
+}
+
+void fastWindowMeansOfProducts(int r, const cv::Mat& a, const cv::Mat& b, cv::Mat& dst) {
+    windowSums<true>("fastWindowMeansOfProducts", r, a, b, dst);
+}
 
 std::vector<float> fastWindowCounts(int length, int r) {
     std::vector<float> counts(length);

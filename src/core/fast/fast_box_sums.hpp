@@ -19,6 +19,10 @@ void fastWindowSums(int r, const cv::Mat& src, cv::Mat& dst);
 // the window's pixel counts as fastWindowCounts gives them, in src's depth.
 void fastWindowMeans(int r, const cv::Mat& src, cv::Mat& dst);
 
+// The window means of a * b, each product formed in double (a and b of one
+// size and type, a may be b): no plane of products is made.
+void fastWindowMeansOfProducts(int r, const cv::Mat& a, const cv::Mat& b, cv::Mat& dst);
+
 // How many pixels of a line of this length the window of radius r centred at
 // each position covers.
 std::vector<float> fastWindowCounts(int length, int r);

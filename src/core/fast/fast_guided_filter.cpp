@@ -14,26 +14,24 @@ namespace {
 
 void windowMeans(int r, cv::Mat& plane) { fastWindowMeans(r, plane, plane); }
 
+// a = var / (var + eps) written over the means, b = mean - a * mean over
+// the means of the squares.
 template <typename T>
-void fitSelfGuided(const cv::Mat& mean, const cv::Mat& meanSquare, T eps, cv::Mat& a, cv::Mat& b) {
+void fitSelfGuided(cv::Mat& mean, cv::Mat& meanSquare, T eps) {
     cv::parallel_for_(cv::Range(0, mean.rows), [&](const cv::Range& range) {
         for (int y = range.start; y < range.end; ++y) {
-            const T* m = mean.ptr<T>(y);
-            const T* mm = meanSquare.ptr<T>(y);
-            T* ay = a.ptr<T>(y);
-            T* by = b.ptr<T>(y);
+            T* m = mean.ptr<T>(y);
+            T* mm = meanSquare.ptr<T>(y);
             for (int x = 0; x < mean.cols; ++x) {
                 const T variance = mm[x] - m[x] * m[x];
                 const T denominator = variance + eps;
                 const T ax = denominator != T(0) ? variance / denominator : T(0);
-                ay[x] = ax;
-                by[x] = m[x] - ax * m[x];
+                mm[x] = m[x] - ax * m[x];
+                m[x] = ax;
             }
         }
     });
 }
-
-cv::Mat product(const cv::Mat& x, const cv::Mat& y) { return x.mul(y); }
 
 // The symmetric inverse of the 3x3 matrix (s00 s01 s02; s01 s11 s12; s02 s12 s22)
 // by cofactors; zero where it is singular.
@@ -104,16 +102,13 @@ NIGHTDEHAZE_AVX2_TARGET void coefficientRowAvx2(const float* const m[3], const f
 void selfGuidedCoefficients(int r, const cv::Mat& plane, double eps, cv::Mat& meanA, cv::Mat& meanB) {
     if (r < 0 || plane.channels() != 1 || (plane.depth() != CV_32F && plane.depth() != CV_64F))
         throw std::invalid_argument("selfGuidedCoefficients: expected a CV_32FC1 or CV_64FC1 plane and r >= 0");
-    cv::Mat mean = plane.clone(), meanSquare = product(plane, plane);
-    windowMeans(r, mean);
-    windowMeans(r, meanSquare);
-    cv::Mat a(plane.size(), plane.type()), b(plane.size(), plane.type());
+    cv::Mat a, b;
+    fastWindowMeans(r, plane, a);
+    fastWindowMeansOfProducts(r, plane, plane, b);
     if (plane.depth() == CV_32F)
-        fitSelfGuided<float>(mean, meanSquare, static_cast<float>(eps), a, b);
+        fitSelfGuided<float>(a, b, static_cast<float>(eps));
     else
-        fitSelfGuided<double>(mean, meanSquare, eps, a, b);
-    mean.release();
-    meanSquare.release();
+        fitSelfGuided<double>(a, b, eps);
     windowMeans(r, a);
     windowMeans(r, b);
     meanA = a;
@@ -125,7 +120,7 @@ ColorGuideStats colorGuideStats(int r, const cv::Mat guide[3], double eps) {
     stats.r = r;
     for (int c = 0; c < 3; ++c) fastWindowMeans(r, guide[c], stats.mean[c]);
     const int pairs[6][2] = {{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 2}};
-    for (int k = 0; k < 6; ++k) fastWindowMeans(r, product(guide[pairs[k][0]], guide[pairs[k][1]]), stats.inverse[k]);
+    for (int k = 0; k < 6; ++k) fastWindowMeansOfProducts(r, guide[pairs[k][0]], guide[pairs[k][1]], stats.inverse[k]);
     // The inverse is written over the window means of the products it comes from.
     const auto row = avx2Kernels() ? inverseRowAvx2 : inverseRowBaseline;
     cv::parallel_for_(cv::Range(0, guide[0].rows), [&](const cv::Range& range) {
@@ -146,7 +141,7 @@ ColorCoefficients colorCoefficients(const ColorGuideStats& stats, const cv::Mat 
     const int r = stats.r;
     ColorCoefficients result;
     fastWindowMeans(r, p, result.b);
-    for (int c = 0; c < 3; ++c) fastWindowMeans(r, product(guide[c], p), result.a[c]);
+    for (int c = 0; c < 3; ++c) fastWindowMeansOfProducts(r, guide[c], p, result.a[c]);
     // a = inverse * u, b = mp - a . m, written over the window means.
     const auto row = avx2Kernels() ? coefficientRowAvx2 : coefficientRowBaseline;
     cv::parallel_for_(cv::Range(0, p.rows), [&](const cv::Range& range) {

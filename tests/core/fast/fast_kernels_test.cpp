@@ -63,18 +63,26 @@ void expectWindowSum(double got, double expected, double passedThrough, int dept
     EXPECT_LE(std::abs(got - expected), rounding + 1e-13 * passedThrough) << got << " vs " << expected;
 }
 
-// fastWindowSums and fastWindowMeans of plane against the direct sums.
-void checkWindowSums(int r, const cv::Mat& plane) {
-    cv::Mat sums, means;
+// fastWindowSums and fastWindowMeans of plane, and the means of its products
+// with other, against the direct sums.
+void checkWindowSums(int r, const cv::Mat& plane, const cv::Mat& other) {
+    cv::Mat sums, means, productMeans, plane64, other64;
     fastWindowSums(r, plane, sums);
     fastWindowMeans(r, plane, means);
+    fastWindowMeansOfProducts(r, plane, other, productMeans);
+    plane.convertTo(plane64, CV_64F);
+    other.convertTo(other64, CV_64F);
+    const cv::Mat products = plane64.mul(other64);
     const cv::Mat expectedMeans = literal::fastWindowSums(r, plane, true);
+    const cv::Mat expectedProducts = literal::fastWindowSums(r, products, true);
     const cv::Mat counts = literal::fastWindowSums(r, cv::Mat::ones(plane.size(), CV_64FC1), false);
     for (int y = 0; y < plane.rows; ++y) {
-        const double passed = bandAbsoluteSum(r, plane, y);
+        const double passed = bandAbsoluteSum(r, plane, y), productsPassed = bandAbsoluteSum(r, products, y);
         for (int x = 0; x < plane.cols; ++x) {
+            const double count = counts.at<double>(y, x);
             expectWindowSum(at(sums, y, x), literal::windowSumAt(r, plane, y, x), passed, plane.depth());
-            expectWindowSum(at(means, y, x), expectedMeans.at<double>(y, x), passed / counts.at<double>(y, x),
+            expectWindowSum(at(means, y, x), expectedMeans.at<double>(y, x), passed / count, plane.depth());
+            expectWindowSum(at(productMeans, y, x), expectedProducts.at<double>(y, x), productsPassed / count,
                             plane.depth());
         }
     }
@@ -89,7 +97,8 @@ TEST(FastKernels, WindowSumsAndMeansMatchDirectSums) {
                 for (const int r : {0, 1, 4, 5, 16, 40})
                     for (const bool spiky : {false, true}) {
                         SCOPED_TRACE(testing::Message() << size << " type " << type << " r " << r << " spiky " << spiky);
-                        checkWindowSums(r, adversarialPlane(size, type, 31u * r + size.width, spiky));
+                        checkWindowSums(r, adversarialPlane(size, type, 31u * r + size.width, spiky),
+                                        adversarialPlane(size, type, 7u * r + size.height, spiky));
                     }
     });
 }
