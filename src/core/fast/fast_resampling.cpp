@@ -93,7 +93,8 @@ LinearAxis linearAxis(int fullLength, int coarseLength, int s) {
 UpsampledRows::UpsampledRows(cv::Size full, cv::Size coarse, int s)
     : ys_(linearAxis(full.height, coarse.height, s)),
       xs_(linearAxis(full.width, coarse.width, s)),
-      coarseCols_(coarse.width) {}
+      coarseCols_(coarse.width),
+      identity_(s == 1) {}
 
 UpsampledPlaneRows::UpsampledPlaneRows(const UpsampledRows& axes, const cv::Mat& coarse)
     : axes_(axes), coarse_(coarse) {
@@ -119,6 +120,10 @@ const float* UpsampledPlaneRows::alongX(int coarseRow) {
 }
 
 void UpsampledPlaneRows::row(int y, float* out) {
+    if (axes_.identity()) {  // a finite row interpolated with itself is the row
+        std::copy_n(coarse_.ptr<float>(y), axes_.fullCols(), out);
+        return;
+    }
     const LinearAxis& ys = axes_.ys();
     const int y0 = ys.lower[y];
     const int y1 = std::min(y0 + 1, coarse_.rows - 1);

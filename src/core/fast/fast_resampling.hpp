@@ -37,10 +37,13 @@ public:
     int fullCols() const { return static_cast<int>(xs_.lower.size()); }
     const LinearAxis& ys() const { return ys_; }
     const LinearAxis& xs() const { return xs_; }
+    // s = 1: the coarse grid is the full one and every row is its own.
+    bool identity() const { return identity_; }
 
 private:
     LinearAxis ys_, xs_;
     int coarseCols_;
+    bool identity_;
 };
 
 // The full-resolution rows of one coarse CV_32FC1 plane: each coarse row
