@@ -48,9 +48,15 @@ std::string processBytes(const std::uint8_t* data, std::size_t size) {
         return "";
     }
     image = shrunkToMaxSide(image);
-    HazeMaps maps;
-    const cv::Mat dehazed = enhance(image, DehazeContext(), &maps);
-    return checkResult(dehazed, maps, image.size());
+    for (const bool fast : {false, true}) {
+        DehazeContext context;
+        context.fast = fast;
+        HazeMaps maps;
+        const cv::Mat dehazed = enhance(image, context, &maps);
+        const std::string problem = checkResult(dehazed, maps, image.size());
+        if (!problem.empty()) return (fast ? "fast engine: " : "") + problem;
+    }
+    return "";
 }
 
 }  // namespace fuzzing

@@ -1,7 +1,7 @@
 #pragma once
 // One fuzzing step, shared by the libFuzzer target and the corpus replay test:
 // arbitrary bytes are decoded as the tool decodes a file, and whatever
-// decodes runs through the whole default pipeline.
+// decodes runs through the whole pipeline of each engine, exact and fast.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,7 +12,7 @@ namespace fuzzing {
 // shrunk first so that one input takes milliseconds.
 constexpr int kMaxSide = 128;
 
-// Decodes the bytes and, when they decode, runs the pipeline on them. Returns
+// Decodes the bytes and, when they decode, runs both engines on them. Returns
 // an empty string when the bytes were refused cleanly or processed into
 // results of the right size, type and range; otherwise what went wrong.
 // Exceptions other than the decoder's refusal propagate.

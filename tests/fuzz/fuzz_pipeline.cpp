@@ -1,5 +1,5 @@
 // libFuzzer target: arbitrary bytes through the tool's decoding and the whole
-// default pipeline. Built by scripts/fuzz; a finding aborts with its reason.
+// pipeline of both engines. Built by scripts/fuzz; a finding aborts with its reason.
 #include "fuzz/fuzz_one_input.hpp"
 
 #include <opencv2/core/utility.hpp>
