@@ -19,12 +19,12 @@ constexpr int kDirectTerms = 5;
 // quarter of the row, so that they do not wait on each other's additions.
 constexpr int kChains = 4;
 
-// Per band and thread: the column sums, a padded copy for the direct sums
-// and the running sums.
+// Per band and thread: the column sums, a padded copy for the direct sums,
+// the running sums and a row's window sums.
 struct RowScratch {
-    std::vector<double> column, padded, running;
+    std::vector<double> column, padded, running, sums;
     RowScratch(int cols, int r)
-        : column(cols), padded(cols + 2 * static_cast<size_t>(r), 0.0), running(cols + 1) {}
+        : column(cols), padded(cols + 2 * static_cast<size_t>(r), 0.0), running(cols + 1), sums(cols) {}
 };
 
 NIGHTDEHAZE_KERNEL_INLINE void addRowInto(double* __restrict column, const float* __restrict row, int n) {
@@ -115,17 +115,16 @@ NIGHTDEHAZE_KERNEL_INLINE void sumBand(int r, const Summand<T>& src, cv::Mat& ds
     const int rows = src.plane.rows, cols = src.plane.cols;
     std::fill(s.column.begin(), s.column.end(), 0.0);
     for (int y = std::max(0, y0 - r); y < std::min(rows, y0 + r + 1); ++y) src.add(s.column.data(), y);
-    thread_local std::vector<double> sums;
-    sums.resize(cols);
+    double* sums = s.sums.data();
     for (int y = y0; y < y1; ++y) {
         if (y > y0) {
             if (y + r < rows) src.add(s.column.data(), y + r);
             if (y - r - 1 >= 0) src.subtract(s.column.data(), y - r - 1);
         }
         if (2 * r + 1 <= kDirectTerms)
-            directRowSums(s, cols, r, sums.data());
+            directRowSums(s, cols, r, sums);
         else
-            runningRowSums(s, cols, r, sums.data());
+            runningRowSums(s, cols, r, sums);
         T* out = dst.ptr<T>(y);
         if (means) {
             const double rowInverse = 1.0 / rowCounts[y];
