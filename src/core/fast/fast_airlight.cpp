@@ -116,7 +116,7 @@ void fastWindowAirlight(const AirlightGrid& grid, const cv::Mat& bgr8, const cv:
     });
 }
 
-cv::Mat gridWindowMeans(const AirlightGrid& grid, const cv::Mat& values, cv::Size image) {
+cv::Mat gridWindowMeans(const AirlightGrid& grid, const cv::Mat& values, cv::Size image, float scale) {
     checkGridMatches("gridWindowMeans", grid, image);
     cv::Mat grid32;
     values.convertTo(grid32, CV_32F);
@@ -148,7 +148,7 @@ cv::Mat gridWindowMeans(const AirlightGrid& grid, const cv::Mat& values, cv::Siz
             }
             const float rowCount = static_cast<float>(rows.last - rows.first + 1);
             for (int x = 0; x < image.width; ++x)
-                out[x] = out[x] / (rowCount * static_cast<float>(columns[x].last - columns[x].first + 1));
+                out[x] = (out[x] / (rowCount * static_cast<float>(columns[x].last - columns[x].first + 1))) * scale;
         }
     });
     return means;

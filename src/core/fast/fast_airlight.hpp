@@ -21,7 +21,7 @@ void fastWindowAirlight(const AirlightGrid& grid, const cv::Mat& bgr8, const cv:
 
 // At every pixel of an image of this size, the mean of the values (a
 // gridRows x gridCols CV_32FC1 or CV_64FC1 matrix) of the grid windows
-// covering it: CV_32FC1.
-cv::Mat gridWindowMeans(const AirlightGrid& grid, const cv::Mat& values, cv::Size image);
+// covering it, times scale (in single precision): CV_32FC1.
+cv::Mat gridWindowMeans(const AirlightGrid& grid, const cv::Mat& values, cv::Size image, float scale);
 
 }  // namespace nightdehaze::detail

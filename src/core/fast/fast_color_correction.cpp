@@ -48,8 +48,7 @@ std::vector<ColorCoefficients> fittedLight(const cv::Mat& bgr8, int r, const Fas
     values[3] = windowMaxima(grid, valuePlane(bgr8));
     std::vector<ColorCoefficients> fitted;
     for (const cv::Mat& v : values) {
-        cv::Mat means = gridWindowMeans(grid, v, bgr8.size());
-        means *= 1.0 / kUnitScale;
+        const cv::Mat means = gridWindowMeans(grid, v, bgr8.size(), static_cast<float>(1.0 / kUnitScale));
         fitted.push_back(filter.fit(means));
     }
     return fitted;
@@ -74,7 +73,7 @@ std::vector<cv::Mat> coarseFactors(const FastColorFilter& light, const std::vect
                                    double gamma) {
     const cv::Size coarse = light.coarse();
     cv::Mat planes[4];
-    for (int k = 0; k < 4; ++k) planes[k] = light.coarseResult(fitted[k]) * 255.0f;
+    for (int k = 0; k < 4; ++k) planes[k] = light.coarseResult(fitted[k], 255.0f);
     std::vector<cv::Mat> factors(3);
     for (cv::Mat& f : factors) f.create(coarse, CV_32FC1);
     const float inverseGamma = static_cast<float>(1.0 / gamma);

@@ -38,8 +38,7 @@ std::vector<cv::Mat> liftedLight(const cv::Mat& bgr8, int r, double eps) {
     const FastColorFilter filter(bgr8, 2 * r, kLightCoarseFactor, eps);
     std::vector<ColorCoefficients> fitted;
     for (const cv::Mat& v : values) {
-        cv::Mat means = gridWindowMeans(grid, v, bgr8.size());
-        means *= 1.0 / kUnitScale;
+        const cv::Mat means = gridWindowMeans(grid, v, bgr8.size(), static_cast<float>(1.0 / kUnitScale));
         fitted.push_back(filter.fit(means));
     }
     std::vector<cv::Mat> light(3);

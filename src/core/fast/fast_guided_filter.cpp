@@ -211,7 +211,7 @@ ColorCoefficients FastColorFilter::fitCoarse(const cv::Mat& coarsePlane) const {
     return colorCoefficients(stats_, guide_, coarsePlane);
 }
 
-cv::Mat FastColorFilter::coarseResult(const ColorCoefficients& coefficients) const {
+cv::Mat FastColorFilter::coarseResult(const ColorCoefficients& coefficients, float scale) const {
     const cv::Size size = coarse();
     cv::Mat result(size, CV_32FC1);
     cv::parallel_for_(cv::Range(0, size.height), [&](const cv::Range& range) {
@@ -221,7 +221,7 @@ cv::Mat FastColorFilter::coarseResult(const ColorCoefficients& coefficients) con
                 float sum = coefficients.a[0].ptr<float>(y)[x] * guide_[0].ptr<float>(y)[x];
                 for (int c = 1; c < 3; ++c)
                     sum = sum + coefficients.a[c].ptr<float>(y)[x] * guide_[c].ptr<float>(y)[x];
-                out[x] = sum + coefficients.b.ptr<float>(y)[x];
+                out[x] = (sum + coefficients.b.ptr<float>(y)[x]) * scale;
             }
         }
     });

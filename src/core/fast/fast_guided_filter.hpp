@@ -74,9 +74,10 @@ public:
     ColorCoefficients fitCoarse(const cv::Mat& coarsePlane) const;
     // The rows of the filtered plane at full resolution.
     ColorFilterRows rows(const ColorCoefficients& coefficients) const;
-    // The filtered plane on the coarse grid: the coefficients applied to the
-    // guide's block means, ((a0*G0 + a1*G1) + a2*G2) + b, CV_32FC1.
-    cv::Mat coarseResult(const ColorCoefficients& coefficients) const;
+    // The filtered plane on the coarse grid times scale: the coefficients
+    // applied to the guide's block means, (((a0*G0 + a1*G1) + a2*G2) + b) *
+    // scale, CV_32FC1.
+    cv::Mat coarseResult(const ColorCoefficients& coefficients, float scale) const;
     int factor() const { return s_; }
     cv::Size coarse() const { return guide_[0].size(); }
 
