@@ -30,11 +30,13 @@ constexpr int kCoarseFactor = 2;
 
 cv::Mat valuePlane(const cv::Mat& bgr8) {
     cv::Mat value(bgr8.size(), CV_8UC1);
-    for (int y = 0; y < bgr8.rows; ++y) {
-        const uchar* p = bgr8.ptr<uchar>(y);
-        uchar* v = value.ptr<uchar>(y);
-        for (int x = 0; x < bgr8.cols; ++x) v[x] = std::max(p[3 * x], std::max(p[3 * x + 1], p[3 * x + 2]));
-    }
+    cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
+        for (int y = range.start; y < range.end; ++y) {
+            const uchar* p = bgr8.ptr<uchar>(y);
+            uchar* v = value.ptr<uchar>(y);
+            for (int x = 0; x < bgr8.cols; ++x) v[x] = maxOfThree(p + 3 * x);
+        }
+    });
     return value;
 }
 
@@ -93,7 +95,7 @@ cv::Mat fastColorCorrected(const cv::Mat& bgr8, const DehazeContext& context, in
     const FastColorFilter refine(bgr8, context.refineRadius, kCoarseFactor, eps);
     std::vector<ColorCoefficients> refined;
     {
-        const FastColorFilter light(bgr8, r, kCoarseFactor, eps);
+        const FastColorFilter light(refine, r, eps);
         const std::vector<ColorCoefficients> fitted = fittedLight(bgr8, r, light);
         for (const cv::Mat& f : coarseFactors(light, fitted, context.gamma))
             refined.push_back(refine.fitCoarse(f));

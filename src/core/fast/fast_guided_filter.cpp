@@ -203,6 +203,13 @@ FastColorFilter::FastColorFilter(const cv::Mat& bgr8, int r, int s, double eps)
       stats_(colorGuideStats(coarseRadius(r, s), guide_, eps)),
       upsampling_(bgr8.size(), guide_[0].size(), s) {}
 
+FastColorFilter::FastColorFilter(const FastColorFilter& sameGuide, int r, double eps)
+    : bgr8_(sameGuide.bgr8_),
+      s_(sameGuide.s_),
+      guide_{sameGuide.guide_[0], sameGuide.guide_[1], sameGuide.guide_[2]},
+      stats_(colorGuideStats(coarseRadius(r, s_), guide_, eps)),
+      upsampling_(sameGuide.upsampling_) {}
+
 ColorCoefficients FastColorFilter::fit(const cv::Mat& plane) const {
     return fitCoarse(blockMeans(plane, s_));
 }

@@ -68,6 +68,9 @@ namespace nightdehaze::detail {
 class FastColorFilter {
 public:
     FastColorFilter(const cv::Mat& bgr8, int r, int s, double eps);
+    // The filter at radius r on the same image and grid as sameGuide,
+    // sharing its guide's block means.
+    FastColorFilter(const FastColorFilter& sameGuide, int r, double eps);
     // Coefficients fitting a full-resolution CV_32FC1 plane (block-averaged
     // first) or a plane already on the coarse grid (CV_32FC1).
     ColorCoefficients fit(const cv::Mat& plane) const;
@@ -78,7 +81,6 @@ public:
     // applied to the guide's block means, (((a0*G0 + a1*G1) + a2*G2) + b) *
     // scale, CV_32FC1.
     cv::Mat coarseResult(const ColorCoefficients& coefficients, float scale) const;
-    int factor() const { return s_; }
     cv::Size coarse() const { return guide_[0].size(); }
 
 private:

@@ -26,8 +26,6 @@ std::array<float, 256> liftTable() {
     return lift;
 }
 
-uchar maxOfThree(const uchar* p) { return std::max(p[0], std::max(p[1], p[2])); }
-
 // The value of the smoothed image: per channel, the plane filtered with
 // itself as guide at full resolution and rounded to 8 bits; then the
 // largest of the three.

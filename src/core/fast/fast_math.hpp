@@ -1,7 +1,7 @@
 #pragma once
-// Single-precision helpers of the fast engine written with +, -, *, / and bit
-// operations only, so that every CPU computes the same bits (the C library's
-// powf and expf pick FMA code paths by CPU).
+// Per-pixel helpers of the fast engine, the single-precision ones written with
+// +, -, *, / and bit operations only, so that every CPU computes the same bits
+// (the C library's powf and expf pick FMA code paths by CPU).
 #include <cstdint>
 #include <cstring>
 
@@ -45,6 +45,12 @@ inline float exp2Of(float x) {
 inline float powNonNegative(float x, float p) {
     if (!(x > 0.0f)) return 0.0f;
     return exp2Of(p * log2Positive(x));
+}
+
+// The largest of a pixel's three bytes: its value in HSV.
+inline unsigned char maxOfThree(const unsigned char* p) {
+    const unsigned char high = p[0] > p[1] ? p[0] : p[1];
+    return high > p[2] ? high : p[2];
 }
 
 // A float rounded to 8 bits as x86-64's conversion does it (half to even,
