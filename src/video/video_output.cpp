@@ -26,10 +26,11 @@ constexpr const char* kH264Quality = "18";
 // x264's preset: its default balance of speed and size; encoding stays a small
 // share of the time next to the enhancement.
 constexpr const char* kH264Preset = "medium";
-// With the fast engine the enhancement takes a few milliseconds per frame and
-// "medium" on one thread would become most of the time: "veryfast" encodes
-// about three times faster at the same constant rate factor, paying with a
-// larger file (roughly a quarter more at this quality), not a worse picture.
+// With the fast engine a frame's enhancement takes a fraction of the exact
+// engine's time and "medium" on one thread becomes a large share of it:
+// "veryfast" encodes about three times faster at the same constant rate
+// factor, paying with a larger file (roughly a quarter more at this quality),
+// not a worse picture.
 constexpr const char* kH264KeepUpPreset = "veryfast";
 // MPEG-4 part 2 quantiser of the fallback: 2, the finest in normal use.
 constexpr int kMpeg4Quantiser = 2;
