@@ -203,6 +203,15 @@ public:
     // Throws std::invalid_argument for another frame type.
     bool offer(const cv::Mat& frame);
 
+    // push and offer for a frame shown at seconds on the stream's clock
+    // (finite, rising from frame to frame): steady mode then smooths over
+    // the time between the frames given instead of one frame per
+    // framesPerSecond, so that frames a live source drops before enhancing
+    // do not slow it down. Throws std::invalid_argument also for seconds
+    // that are not finite.
+    cv::Mat push(const cv::Mat& frame, double seconds);
+    bool offer(const cv::Mat& frame, double seconds);
+
     // The enhanced frames that are done, oldest first, without waiting: none
     // while the oldest frame in flight is still being enhanced. Throws as
     // push does for a frame that failed.
@@ -212,6 +221,9 @@ public:
     int framesInFlight() const;
 
 private:
+    cv::Mat pushTimed(const cv::Mat& frame, double seconds);
+    bool offerTimed(const cv::Mat& frame, double seconds);
+
     struct Pipeline;
     std::unique_ptr<Pipeline> pipeline_;
 };

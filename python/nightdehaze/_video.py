@@ -114,16 +114,28 @@ class VideoEnhancer:
             parallel_frames=parallel,
         )
 
-    def push(self, frame: np.ndarray) -> Optional[np.ndarray]:
-        """Takes a copy of ``frame``; returns the oldest enhanced frame once the pipeline is full, else None."""
-        enhanced = self._core.push(color8("frame", frame, self._rgb))
+    def push(self, frame: np.ndarray, seconds: Optional[float] = None) -> Optional[np.ndarray]:
+        """Takes a copy of ``frame``; returns the oldest enhanced frame once
+        the pipeline is full, else None. ``seconds``: the frame's time on the
+        stream's clock (finite, rising), as for ``offer``."""
+        enhanced = self._core.push(color8("frame", frame, self._rgb), self._time(seconds))
         return None if enhanced is None else in_order(enhanced, self._rgb)
 
-    def offer(self, frame: np.ndarray) -> bool:
+    def offer(self, frame: np.ndarray, seconds: Optional[float] = None) -> bool:
         """For a live source, which must not wait: takes a copy of ``frame``
         and returns True, or returns False without taking it when
-        ``parallel_frames + 1`` frames are in flight already (drop it)."""
-        return self._core.offer(color8("frame", frame, self._rgb))
+        ``parallel_frames + 1`` frames are in flight already (drop it).
+
+        ``seconds`` is the frame's time on the stream's clock (finite, rising
+        from frame to frame, for example ``cv2.CAP_PROP_POS_MSEC / 1000``).
+        Given, steady mode smooths over the time between the frames taken,
+        so dropped frames do not slow it; None counts one frame at
+        ``frames_per_second``."""
+        return self._core.offer(color8("frame", frame, self._rgb), self._time(seconds))
+
+    @staticmethod
+    def _time(seconds: Optional[float]) -> Optional[float]:
+        return None if seconds is None else real("seconds", seconds, positive=False)
 
     def ready(self) -> List[np.ndarray]:
         """The frames enhanced so far, oldest first, without waiting: empty

@@ -8,6 +8,7 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,24 +46,24 @@ public:
                     videoOptions(framesPerSecond, steady, smoothingSeconds, parallelFrames)) {}
 
     // The oldest enhanced frame once the pipeline is full, else None.
-    py::object push(const py::array& frame) {
+    py::object push(const py::array& frame, std::optional<double> seconds) {
         const cv::Mat bgr8 = matView(frame, "frame");
         cv::Mat out;
         {
             py::gil_scoped_release released;
             std::lock_guard<std::mutex> turn(turn_);
-            out = enhancer_.push(bgr8);
+            out = seconds ? enhancer_.push(bgr8, *seconds) : enhancer_.push(bgr8);
         }
         if (out.empty()) return py::none();
         return arrayOf(out);
     }
 
     // Takes a copy of frame unless the pipeline is full; never waits for a frame.
-    bool offer(const py::array& frame) {
+    bool offer(const py::array& frame, std::optional<double> seconds) {
         const cv::Mat bgr8 = matView(frame, "frame");
         py::gil_scoped_release released;
         std::lock_guard<std::mutex> turn(turn_);
-        return enhancer_.offer(bgr8);
+        return seconds ? enhancer_.offer(bgr8, *seconds) : enhancer_.offer(bgr8);
     }
 
     // The frames done so far, oldest first, without waiting for the others.
@@ -103,8 +104,8 @@ void bindVideoEnhancer(py::module_& module) {
     py::class_<SharedVideoEnhancer>(module, "VideoEnhancer")
         .def(py::init<const std::map<std::string, std::string>&, double, bool, double, int>(), py::kw_only(),
              "options"_a, "frames_per_second"_a, "steady"_a, "smoothing_seconds"_a, "parallel_frames"_a)
-        .def("push", &SharedVideoEnhancer::push, "frame"_a)
-        .def("offer", &SharedVideoEnhancer::offer, "frame"_a)
+        .def("push", &SharedVideoEnhancer::push, "frame"_a, "seconds"_a)
+        .def("offer", &SharedVideoEnhancer::offer, "frame"_a, "seconds"_a)
         .def("ready", &SharedVideoEnhancer::ready)
         .def("flush", &SharedVideoEnhancer::flush)
         .def_property_readonly("frames_in_flight", &SharedVideoEnhancer::framesInFlight);

@@ -1,9 +1,11 @@
 """clean (the tool's --clean) and VideoEnhancer, against enhance and the tool."""
 
+import math
 import os
 
 import cv2
 import numpy as np
+import pytest
 
 import nightdehaze as nd
 from conftest import hazy_picture, run_tool
@@ -94,3 +96,25 @@ def test_a_live_source_offers_frames_without_waiting():
     assert len(out) == len(taken)
     for k, frame in zip(taken, out):
         assert np.array_equal(frame, nd.enhance(frames[k], channel_order="rgb"))
+
+
+def test_frames_with_times_smooth_over_the_time_between_them():
+    """Two frames a minute apart with a one-second time constant: the second
+    lands on its own enhancement at once, where without times it lags."""
+    still = hazy_picture(24, 32, seed=2)
+    brighter = np.clip(still.astype(int) + 90, 0, 255).astype(np.uint8)
+
+    def second_frame(times):
+        enhancer = nd.VideoEnhancer(frames_per_second=25.0, smoothing_seconds=1.0, parallel_frames=1)
+        for frame, seconds in zip((brighter, still), times):
+            assert enhancer.offer(frame, seconds)  # two frames fit: one enhanced, one waiting
+        return enhancer.flush()[-1]
+
+    target = nd.enhance(still)
+    assert np.array_equal(second_frame((3.0, 63.0)), target)
+    assert not np.array_equal(second_frame((None, None)), target)
+    enhancer = nd.VideoEnhancer()
+    with pytest.raises(ValueError, match="seconds"):
+        enhancer.push(still, seconds=math.nan)
+    with pytest.raises(TypeError, match="seconds"):
+        enhancer.offer(still, seconds="now")

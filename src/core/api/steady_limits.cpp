@@ -1,6 +1,7 @@
 #include "core/api/steady_limits.hpp"
 
 #include <cmath>
+#include <limits>
 
 namespace nightdehaze::detail {
 
@@ -16,9 +17,19 @@ double stepToward(double smoothed, double measured, bool stable, double alpha, d
 }  // namespace
 
 SteadyLimits::SteadyLimits(double framesPerSecond, double timeConstantSeconds)
-    : alpha_(-std::expm1(-1.0 / (framesPerSecond * timeConstantSeconds))) {}
+    : alpha_(-std::expm1(-1.0 / (framesPerSecond * timeConstantSeconds))),
+      timeConstant_(timeConstantSeconds),
+      previousSeconds_(std::numeric_limits<double>::quiet_NaN()) {}
 
-StretchLimits SteadyLimits::next(const StretchLimits& measured) {
+double SteadyLimits::shareFor(double seconds) const {
+    // NaN on either side fails the comparison: a frame without a time is one nominal frame on.
+    if (!(seconds > previousSeconds_)) return alpha_;
+    return -std::expm1(-(seconds - previousSeconds_) / timeConstant_);
+}
+
+StretchLimits SteadyLimits::next(const StretchLimits& measured, double seconds) {
+    const double alpha = shareFor(seconds);
+    previousSeconds_ = seconds;
     if (!smoothed_) {
         smoothed_ = previousMeasured_ = measured;
         return measured;
@@ -32,9 +43,9 @@ StretchLimits SteadyLimits::next(const StretchLimits& measured) {
             continue;
         }
         const double stepsPerLevel = kOutputScale / range;
-        s.low[c] = stepToward(s.low[c], measured.low[c], measured.low[c] == previousMeasured_.low[c], alpha_,
+        s.low[c] = stepToward(s.low[c], measured.low[c], measured.low[c] == previousMeasured_.low[c], alpha,
                               stepsPerLevel);
-        s.high[c] = stepToward(s.high[c], measured.high[c], measured.high[c] == previousMeasured_.high[c], alpha_,
+        s.high[c] = stepToward(s.high[c], measured.high[c], measured.high[c] == previousMeasured_.high[c], alpha,
                                stepsPerLevel);
     }
     previousMeasured_ = measured;

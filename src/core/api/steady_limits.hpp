@@ -21,16 +21,23 @@ constexpr double kSnapOutputSteps = 0.5;
 // that keeps changing, as sensor noise makes it, is only smoothed. The first
 // frame takes its own limits. With frames whose measured limits no longer
 // change, the limits become exactly those after finitely many frames and
-// stay there.
+// stay there. A frame that carries its time (seconds on the stream's clock)
+// moves by 1 - exp(-dt / timeConstant) instead, dt the time since the frame
+// before, so that frames left out of a live stream do not slow the smoothing.
 class SteadyLimits {
 public:
     SteadyLimits(double framesPerSecond, double timeConstantSeconds);
 
-    // The limits to apply to a frame whose measured limits are measured.
-    StretchLimits next(const StretchLimits& measured);
+    // The limits to apply to a frame whose measured limits are measured;
+    // seconds is the frame's time, or NaN for one nominal frame after the last.
+    StretchLimits next(const StretchLimits& measured, double seconds);
 
 private:
+    double shareFor(double seconds) const;
+
     double alpha_;
+    double timeConstant_;
+    double previousSeconds_;
     std::optional<StretchLimits> smoothed_;
     StretchLimits previousMeasured_;
 };

@@ -13,6 +13,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -26,6 +27,7 @@ namespace {
 
 struct Frame {
     long long index;
+    double seconds;  // on the stream's clock, NaN when not given
     cv::Mat input;
     cv::Mat output;
     std::exception_ptr failure;
@@ -42,6 +44,15 @@ void checkOptions(const VideoOptions& options) {
     if (options.parallelFrames < 0)
         throw std::invalid_argument("VideoEnhancer: parallelFrames must be 0 or more, not " +
                                     std::to_string(options.parallelFrames));
+}
+
+// A frame given without its time.
+constexpr double kNoTime = std::numeric_limits<double>::quiet_NaN();
+
+void checkTime(const char* call, double seconds) {
+    if (!std::isfinite(seconds))
+        throw std::invalid_argument(std::string(call) + ": seconds must be a finite number, not " +
+                                    std::to_string(seconds));
 }
 
 }  // namespace
@@ -92,11 +103,12 @@ struct VideoEnhancer::Pipeline {
     }
 
     void enhanceFrame(Frame& frame);
-    StretchLimits takeTurn(Stretch stretch, long long index, const StretchLimits* measured);
+    StretchLimits takeTurn(Stretch stretch, const Frame& frame, const StretchLimits* measured);
 
     // Queues a copy of frame for the workers.
-    void take(const cv::Mat& frame) {
+    void take(const cv::Mat& frame, double seconds) {
         auto taken = std::make_shared<Frame>();
+        taken->seconds = seconds;
         taken->input = frame.clone();
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -177,14 +189,14 @@ private:
 
 }  // namespace
 
-StretchLimits VideoEnhancer::Pipeline::takeTurn(Stretch stretch, long long index,
+StretchLimits VideoEnhancer::Pipeline::takeTurn(Stretch stretch, const Frame& frame,
                                                 const StretchLimits* measured) {
     const int k = static_cast<int>(stretch);
     StretchLimits chosen;
     {
         std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return turn[k] == index; });
-        if (measured) chosen = steady ? limits[k].next(*measured) : *measured;
+        changed.wait(lock, [&] { return turn[k] == frame.index; });
+        if (measured) chosen = steady ? limits[k].next(*measured, frame.seconds) : *measured;
         ++turn[k];
     }
     changed.notify_all();
@@ -193,9 +205,8 @@ StretchLimits VideoEnhancer::Pipeline::takeTurn(Stretch stretch, long long index
 
 void VideoEnhancer::Pipeline::enhanceFrame(Frame& frame) {
     try {
-        const long long index = frame.index;
-        FrameRun run([this, index](Stretch s, const StretchLimits* m) { return takeTurn(s, index, m); },
-                     index == 0 ? stageLines : nullptr, stopping);
+        FrameRun run([this, &frame](Stretch s, const StretchLimits* m) { return takeTurn(s, frame, m); },
+                     frame.index == 0 ? stageLines : nullptr, stopping);
         frame.output = enhanceChoosingLimits(frame.input, context, nullptr, run, run);
     } catch (...) {
         frame.failure = std::current_exception();
@@ -216,15 +227,35 @@ VideoEnhancer::~VideoEnhancer() {
 
 cv::Mat VideoEnhancer::push(const cv::Mat& frame) {
     checkPicture("VideoEnhancer::push", "frame", frame);
-    pipeline_->take(frame);
-    if (framesInFlight() < pipeline_->capacity) return cv::Mat();
-    return pipeline_->collectOldest();
+    return pushTimed(frame, kNoTime);
+}
+
+cv::Mat VideoEnhancer::push(const cv::Mat& frame, double seconds) {
+    checkPicture("VideoEnhancer::push", "frame", frame);
+    checkTime("VideoEnhancer::push", seconds);
+    return pushTimed(frame, seconds);
 }
 
 bool VideoEnhancer::offer(const cv::Mat& frame) {
     checkPicture("VideoEnhancer::offer", "frame", frame);
+    return offerTimed(frame, kNoTime);
+}
+
+bool VideoEnhancer::offer(const cv::Mat& frame, double seconds) {
+    checkPicture("VideoEnhancer::offer", "frame", frame);
+    checkTime("VideoEnhancer::offer", seconds);
+    return offerTimed(frame, seconds);
+}
+
+cv::Mat VideoEnhancer::pushTimed(const cv::Mat& frame, double seconds) {
+    pipeline_->take(frame, seconds);
+    if (framesInFlight() < pipeline_->capacity) return cv::Mat();
+    return pipeline_->collectOldest();
+}
+
+bool VideoEnhancer::offerTimed(const cv::Mat& frame, double seconds) {
     if (framesInFlight() >= pipeline_->capacity) return false;
-    pipeline_->take(frame);
+    pipeline_->take(frame, seconds);
     return true;
 }
 

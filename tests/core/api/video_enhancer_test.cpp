@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
+#include <cmath>
 #include <sstream>
 #include <vector>
 
@@ -144,4 +145,42 @@ TEST(VideoEnhancer, OfferNeverWaitsAndReadyFramesComeInOrder) {
     EXPECT_TRUE(refused);
     ASSERT_EQ(out.size(), taken.size());
     for (size_t k = 0; k < out.size(); ++k) EXPECT_BIT_EQUAL(out[k], expected[taken[k]]);
+}
+
+// Frames given with their times smooth over the time between them: a stream
+// with every other frame dropped settles on the still scene at the same
+// moment as the whole stream, where the same frames without times lag.
+TEST(VideoEnhancer, TimedFramesSmoothOverTheirTimeNotTheirCount) {
+    const std::vector<cv::Mat> frames = changingThenStill();
+    const auto run = [&](size_t every, bool timed) {
+        VideoOptions options;
+        options.framesPerSecond = kFramesPerSecond;
+        options.smoothingSeconds = kSmoothingSeconds;
+        options.parallelFrames = 2;
+        VideoEnhancer enhancer(DehazeContext(), options);
+        std::vector<cv::Mat> out;
+        for (size_t k = 0; k < frames.size(); k += every) {
+            const cv::Mat done = timed ? enhancer.push(frames[k], 100.0 + k / kFramesPerSecond)
+                                       : enhancer.push(frames[k]);
+            if (!done.empty()) out.push_back(done);
+        }
+        for (const cv::Mat& done : enhancer.flush()) out.push_back(done);
+        return out;
+    };
+    const std::vector<cv::Mat> whole = run(1, true), halfTimed = run(2, true), halfUntimed = run(2, false);
+    ASSERT_EQ(halfTimed.size(), (frames.size() + 1) / 2);
+    ASSERT_EQ(halfUntimed.size(), halfTimed.size());
+    // The first frame of the half stream from which it equals the whole one.
+    const auto agreesFrom = [&](const std::vector<cv::Mat>& half) {
+        size_t j = half.size();
+        while (j > 0 && testing_support::firstBitDifference(half[j - 1], whole[2 * (j - 1)]) == -1) --j;
+        return j;
+    };
+    const size_t timedFrom = agreesFrom(halfTimed), untimedFrom = agreesFrom(halfUntimed);
+    EXPECT_LE(2 * timedFrom, kChangingFrames + 6u) << "timed frames lag behind the whole stream";
+    EXPECT_GT(untimedFrom, timedFrom) << "the test cannot tell time from frame count";
+
+    VideoEnhancer enhancer{DehazeContext(), VideoOptions()};
+    EXPECT_THROW(enhancer.push(frames[0], std::nan("")), std::invalid_argument);
+    EXPECT_THROW(enhancer.offer(frames[0], HUGE_VAL), std::invalid_argument);
 }
