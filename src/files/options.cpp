@@ -19,6 +19,12 @@ int wholeNumber(const char* option, const std::string& text, long low, long high
     return static_cast<int>(n);
 }
 
+double seconds(const char* option, const std::string& text) {
+    const std::optional<double> value = parsePositiveNumber(text);
+    if (!value) throw UsageError(std::string(option) + " needs a number of seconds greater than 0, not '" + text + "'");
+    return *value;
+}
+
 constexpr unsigned kEverySurface = kCommandLine | kPythonArrays | kPythonFiles | kBatch;
 constexpr unsigned kEveryFileSurface = kCommandLine | kPythonFiles | kBatch;
 constexpr long kMaxThreads = 1024;
@@ -83,6 +89,19 @@ const std::vector<OptionDeclaration> kDeclarations = {
      "picture, without smoothing brightness and colour over time",
      kCommandLine,
      [](Options& o, const std::string&) { o.perFrame = true; }},
+    {"--segment", nullptr, "segment", OptionKind::positiveNumber, "SECONDS", 0, 0, "one file",
+     "live: write a new file every SECONDS of the source\n"
+     "(-o night.mkv gives night_000.mkv, night_001.mkv, ...),\n"
+     "each complete and playable on its own",
+     kCommandLine,
+     [](Options& o, const std::string& v) { o.segmentSeconds = seconds("--segment", v); }},
+    {"--reconnect", nullptr, "reconnect", OptionKind::positiveNumber, "SECONDS", 0, 0, "30",
+     "live: how long to wait for a source that is lost or\n"
+     "silent, reconnecting, before the run ends (default 30:\n"
+     "time for a camera or a router to restart); a source\n"
+     "that never answers fails after as long",
+     kCommandLine,
+     [](Options& o, const std::string& v) { o.reconnectSeconds = seconds("--reconnect", v); }},
     {"--threads", nullptr, "threads", OptionKind::wholeNumber, "N", 1, kMaxThreads, "all cores",
      "use N threads (default: all cores)",
      kCommandLine,

@@ -17,6 +17,8 @@ struct Options {
     bool writeMaps = false;                 // also the airlight and the transmission
     std::optional<int> quality;             // JPEG and WebP only
     bool perFrame = false;                  // video: no smoothing over time
+    std::optional<double> segmentSeconds;   // live: a new file every so many seconds
+    std::optional<double> reconnectSeconds; // live: how long a lost source is waited for
     std::optional<int> threads;             // else all cores
 };
 

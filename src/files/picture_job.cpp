@@ -7,6 +7,7 @@
 #include "files/picture_steps.hpp"
 #include "files/signals_held.hpp"
 #include "files/usage_error.hpp"
+#include "files/live_source.hpp"
 #include "files/video_module_loader.hpp"
 
 #include <cerrno>
@@ -90,8 +91,14 @@ const NightdehazeVideoModule* videoModuleFor(const std::string& inputPath) {
     return video->isVideo(inputPath.c_str()) ? video : nullptr;
 }
 
-void enhanceVideoFile(const NightdehazeVideoModule& video, const Options& options) {
+// How long a live run waits for its source when the user does not say.
+constexpr double kDefaultReconnectSeconds = 30.0;
+
+void runVideoModule(const NightdehazeVideoModule& video, const Options& options, bool live) {
     NightdehazeVideoJob job{};
+    job.live = live;
+    job.segmentSeconds = options.segmentSeconds.value_or(0.0);
+    job.reconnectSeconds = options.reconnectSeconds.value_or(kDefaultReconnectSeconds);
     job.inputPath = options.inputPath.c_str();
     job.outputPath = options.outputPath ? options.outputPath->c_str() : nullptr;
     job.gamma = options.context.gamma;
@@ -126,9 +133,16 @@ cv::Mat readPictureFile(const std::string& path) {
 }
 
 void enhanceFile(const Options& options, const JobHooks& hooks) {
+    checkLiveOptions(options);
+    if (isLiveSource(options.inputPath)) {
+        const NightdehazeVideoModule& video = loadVideoModule();
+        if (hooks.checksPassed) hooks.checksPassed();
+        runVideoModule(video, options, true);
+        return;
+    }
     if (const NightdehazeVideoModule* video = videoModuleFor(options.inputPath)) {
         if (hooks.checksPassed) hooks.checksPassed();
-        enhanceVideoFile(*video, options);
+        runVideoModule(*video, options, false);
         return;
     }
     enhancePictureFile(options, hooks);

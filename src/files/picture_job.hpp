@@ -39,7 +39,8 @@ std::string enhancePictureFile(const Options& options, const JobHooks& hooks = {
 // (CV_8UC3), turned upright, refused as it refuses a picture (FileError).
 cv::Mat readPictureFile(const std::string& path);
 
-// enhancePictureFile, or for a video (recognised by its content) the video
-// module's run, which writes its own stage lines and progress. Throws
+// enhancePictureFile, or for a video (recognised by its content) or a live
+// source (isLiveSource) the video module's run, which writes its own stage
+// lines and progress. Throws
 // UsageError (exit status 2) or another std::exception (exit status 1).
 void enhanceFile(const Options& options, const JobHooks& hooks = {});

@@ -70,12 +70,41 @@ SignalSafeTemporaries::~SignalSafeTemporaries() {
     sigaction(SIGTERM, &g_previousTerm, nullptr);
 }
 
-std::string SignalSafeTemporaries::create(const std::string& finalPath, int& fd) {
+namespace {
+
+std::vector<char> temporaryPattern(const std::string& finalPath) {
     const std::string pattern = directoryOf(finalPath) + "/.nightdehaze-XXXXXX";
     if (pattern.size() + 1 > kMaxPath) fail("the path is too long", finalPath, ENAMETOOLONG);
-    if (g_count >= kMaxTemporaries) throw std::runtime_error("too many output files in one write");
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
+    return name;
+}
+
+void giveDefaultMode(int fd, const std::string& finalPath) {
+    if (fchmod(fd, defaultFileMode()) == 0) return;
+    const int modeError = errno;
+    close(fd);
+    fail("cannot set permissions", finalPath, modeError);
+}
+
+}  // namespace
+
+std::string createTemporaryBeside(const std::string& finalPath, int& fd) {
+    std::vector<char> name = temporaryPattern(finalPath);
+    fd = mkstemp(name.data());
+    if (fd < 0) fail("cannot create a file in its directory", finalPath, errno);
+    try {
+        giveDefaultMode(fd, finalPath);
+    } catch (...) {
+        unlink(name.data());
+        throw;
+    }
+    return name.data();
+}
+
+std::string SignalSafeTemporaries::create(const std::string& finalPath, int& fd) {
+    std::vector<char> name = temporaryPattern(finalPath);
+    if (g_count >= kMaxTemporaries) throw std::runtime_error("too many output files in one write");
     int createError = 0;
     {
         const SignalsHeld held;
@@ -87,11 +116,7 @@ std::string SignalSafeTemporaries::create(const std::string& finalPath, int& fd)
         }
     }
     if (fd < 0) fail("cannot create a file in its directory", finalPath, createError);
-    if (fchmod(fd, defaultFileMode()) != 0) {
-        const int modeError = errno;
-        close(fd);
-        fail("cannot set permissions", finalPath, modeError);
-    }
+    giveDefaultMode(fd, finalPath);
     return name.data();
 }
 

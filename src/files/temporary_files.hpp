@@ -11,6 +11,12 @@ std::string directoryOf(const std::string& path);
 // 0666 less the process's umask: the mode a new file gets from open().
 mode_t defaultFileMode();
 
+// Creates an empty ".nightdehaze-XXXXXX" beside finalPath with the default
+// file mode; returns its path and an open descriptor, which the caller
+// closes. No signal removes it: for a caller that finishes its file on
+// SIGINT and SIGTERM instead. Throws FileError naming finalPath.
+std::string createTemporaryBeside(const std::string& finalPath, int& fd);
+
 // While one lives, SIGINT and SIGTERM remove every temporary it registered and
 // then end the process by that signal. A signal that lands on another thread
 // is passed to the thread that made the instance, which blocks the signals

@@ -17,6 +17,9 @@ struct NightdehazeVideoJob {
     int perFrame;             // 1: no temporal smoothing
     int writeMaps;            // 1: --maps was given (refused for video)
     int fast;                 // 1: the fast engine and a faster encoder preset
+    int live;                 // 1: inputPath is a camera or stream URL, outputPath is set
+    double segmentSeconds;    // live: a new file every so many seconds; 0: one file
+    double reconnectSeconds;  // live: how long a lost or silent source is waited for, > 0
 };
 
 // Receives the one-line message of a failed run; message lives only for the call.
@@ -30,16 +33,17 @@ struct NightdehazeVideoModule {
     // FFmpeg decodes (not a single picture), else 0. Never fails.
     int (*isVideo)(const char* path);
     // Enhances the video and writes it, all or nothing, printing the stage
-    // lines and the progress as the tool does. Returns the exit status: 0
-    // done; 1 failed or 2 usage error, after one call of fail.
+    // lines and the progress as the tool does; a live job runs until its
+    // source ends or a signal stops it, and keeps what it wrote. Returns the
+    // exit status: 0 done; 1 failed or 2 usage error, after one call of fail.
     int (*run)(const struct NightdehazeVideoJob* job, NightdehazeVideoFailure fail, void* receiver);
 };
 
 // The module's one exported symbol. Its name carries the version of the
 // layouts above: change them and the number, and a module built before is
 // refused by name instead of misread.
-const struct NightdehazeVideoModule* nightdehaze_video_module_2(void);
-#define NIGHTDEHAZE_VIDEO_MODULE_ENTRY "nightdehaze_video_module_2"
+const struct NightdehazeVideoModule* nightdehaze_video_module_3(void);
+#define NIGHTDEHAZE_VIDEO_MODULE_ENTRY "nightdehaze_video_module_3"
 
 #ifdef __cplusplus
 }

@@ -314,20 +314,7 @@ void VideoInput::reportEnd() {
 }
 
 cv::Mat VideoInput::toBgr(const AVFrame* frame) {
-    const auto format = static_cast<AVPixelFormat>(frame->format);
-    SwsContext* scale = sws_getCachedContext(scale_.release(), frame->width, frame->height, format, frame->width,
-                                             frame->height, AV_PIX_FMT_BGR24,
-                                             SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr,
-                                             nullptr);
-    scale_.reset(scale);
-    if (!scale) throw std::runtime_error("cannot read '" + path_ + "': cannot convert its frames to BGR");
-    const int* coefficients = scaleCoefficients(colorSpace_);
-    const int fullRange = frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0;
-    constexpr int kUnit = 1 << 16;  // swscale's fixed-point 1.0
-    sws_setColorspaceDetails(scale, coefficients, fullRange, coefficients, 1, 0, kUnit, kUnit);
-    cv::Mat bgr(frame->height, frame->width, CV_8UC3);
-    uint8_t* planes[4] = {bgr.data, nullptr, nullptr, nullptr};
-    int strides[4] = {static_cast<int>(bgr.step), 0, 0, 0};
-    sws_scale(scale, frame->data, frame->linesize, 0, frame->height, planes, strides);
+    cv::Mat bgr = toBgr_.convert(frame, colorSpace_);
+    if (bgr.empty()) throw std::runtime_error("cannot read '" + path_ + "': cannot convert its frames to BGR");
     return bgr;
 }

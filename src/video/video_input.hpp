@@ -1,6 +1,7 @@
 #pragma once
 // Reading a video file: its first video stream decoded to BGR frames, the
 // packets of its other streams handed on unchanged.
+#include "video/bgr_conversion.hpp"
 #include "video/video_libav.hpp"
 
 #include <opencv2/core.hpp>
@@ -73,7 +74,7 @@ private:
     CodecPtr decoder_;
     PacketPtr packet_;
     FramePtr frame_;
-    ScalePtr scale_;
+    BgrConversion toBgr_;
     AVColorSpace colorSpace_ = AVCOL_SPC_UNSPECIFIED;
     bool draining_ = false;
     bool finished_ = false;

@@ -5,6 +5,7 @@
 #include "core/memory/buffer_reuse.hpp"
 #include "files/usage_error.hpp"
 #include "video/video_input.hpp"
+#include "video/live_mode.hpp"
 #include "video/video_mode.hpp"
 #include "nightdehaze/nightdehaze.hpp"
 
@@ -35,6 +36,8 @@ Options optionsOf(const NightdehazeVideoJob& in) {
     job.context.useNonLocalFilter = in.nonLocal != 0 ? 1 : 0;
     job.context.clean = in.clean != 0;
     job.context.fast = in.fast != 0;
+    if (in.segmentSeconds > 0.0) job.segmentSeconds = in.segmentSeconds;
+    job.reconnectSeconds = in.reconnectSeconds;
     return job;
 }
 
@@ -47,7 +50,7 @@ int run(const NightdehazeVideoJob* job, NightdehazeVideoFailure fail, void* rece
         // The module holds its own copy of the library: its matrices take its
         // own reusing allocator, for the whole run, as the tool's do.
         nightdehaze::detail::installBufferReuse();
-        return runVideo(optionsOf(*job));
+        return job->live ? runLive(optionsOf(*job)) : runVideo(optionsOf(*job));
     } catch (const UsageError& e) {
         return failed(kExitUsage, e.what());
     } catch (const std::bad_alloc&) {
@@ -61,7 +64,7 @@ int run(const NightdehazeVideoJob* job, NightdehazeVideoFailure fail, void* rece
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) const NightdehazeVideoModule* nightdehaze_video_module_2(void) {
+extern "C" __attribute__((visibility("default"))) const NightdehazeVideoModule* nightdehaze_video_module_3(void) {
     static const NightdehazeVideoModule module{nightdehaze::nightdehazeVersion(), isVideo, run};
     return &module;
 }

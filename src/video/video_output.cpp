@@ -1,6 +1,7 @@
 #include "video/video_output.hpp"
 
 #include "files/file_error.hpp"
+#include "files/live_source.hpp"
 #include "files/signals_held.hpp"
 
 extern "C" {
@@ -12,7 +13,9 @@ extern "C" {
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <stdexcept>
@@ -32,6 +35,15 @@ constexpr const char* kH264Preset = "medium";
 // factor, paying with a larger file (roughly a quarter more at this quality),
 // not a worse picture.
 constexpr const char* kH264KeepUpPreset = "veryfast";
+// A live run cannot wait for frames to come: "zerolatency" turns off x264's
+// look-ahead and B-frames, so each frame leaves the encoder as it goes in.
+constexpr const char* kH264LiveTune = "zerolatency";
+// A live stream starts a new group of pictures every two seconds, so a
+// viewer that joins, or a recording cut after a loss, shows a picture soon.
+constexpr double kLiveKeyframeSeconds = 2.0;
+// MPEG-TS over UDP in datagrams of seven 188-byte packets: they fit an
+// Ethernet frame whole.
+constexpr const char* kUdpPacketSize = "1316";
 // MPEG-4 part 2 quantiser of the fallback: 2, the finest in normal use.
 constexpr int kMpeg4Quantiser = 2;
 
@@ -57,6 +69,14 @@ const AVOutputFormat* videoMuxerFor(const std::string& path) {
     const AVOutputFormat* format = av_guess_format(nullptr, path.c_str(), nullptr);
     if (!format || isPictureMuxer(format) || (format->flags & AVFMT_NOFILE)) return nullptr;
     return format;
+}
+
+// The muxer of a stream URL by its scheme, or nullptr.
+const AVOutputFormat* streamMuxerFor(const std::string& url) {
+    const std::string scheme = url.substr(0, url.find("://"));
+    if (scheme == "udp" || scheme == "srt" || scheme == "tcp") return av_guess_format("mpegts", nullptr, nullptr);
+    if (scheme == "rtmp" || scheme == "rtmps") return av_guess_format("flv", nullptr, nullptr);
+    return nullptr;
 }
 
 // Primaries and transfer to tag frames converted with this matrix by, when
@@ -123,7 +143,28 @@ bool muxerWritesVideo(const AVOutputFormat* muxer, const AVCodec* codec) {
     return written;
 }
 
+VideoShape shapeOf(const VideoInput& input) {
+    const AVStream* in = input.videoStream();
+    const AVCodecParameters* p = in->codecpar;
+    VideoShape shape;
+    shape.width = p->width;
+    shape.height = p->height;
+    shape.sampleAspect = p->sample_aspect_ratio;
+    shape.timeBase = in->time_base;
+    shape.frameRate = input.frameRate();
+    shape.colorSpace = input.colorSpace();
+    shape.primaries = p->color_primaries;
+    shape.transfer = p->color_trc;
+    return shape;
+}
+
 }  // namespace
+
+bool canStreamVideoTo(const std::string& url) {
+    silenceLibav();
+    const AVOutputFormat* format = streamMuxerFor(url);
+    return format && videoEncoderFor(format);
+}
 
 bool canWriteVideoTo(const std::string& path) {
     silenceLibav();
@@ -136,6 +177,7 @@ VideoOutput::VideoOutput(const std::string& path, const VideoInput& input, const
                          EncoderPace pace)
     : path_(path) {
     silenceLibav();
+    temporaries_.emplace();
     const AVOutputFormat* muxer = videoMuxerFor(path);
     if (!muxer || !videoEncoderFor(muxer))
         throw std::runtime_error("cannot write a video to '" + path +
@@ -150,18 +192,57 @@ VideoOutput::VideoOutput(const std::string& path, const VideoInput& input, const
     }
 }
 
+VideoOutput::VideoOutput(const std::string& destination, const VideoShape& shape)
+    : path_(destination), stream_(isStreamOutput(destination)) {
+    silenceLibav();
+    const AVOutputFormat* muxer = stream_ ? streamMuxerFor(destination) : videoMuxerFor(destination);
+    if (!muxer || !videoEncoderFor(muxer))
+        throw std::runtime_error("cannot write a video to '" + destination +
+                                 "': name a .mkv, .mp4 or .ts file, or a udp://, srt://, tcp:// or rtmp:// stream");
+    const int status = avformat_alloc_output_context2(&format_, muxer, nullptr, nullptr);
+    if (status < 0) fail("cannot set up the container", status);
+    try {
+        frame_.reset(av_frame_alloc());
+        packet_.reset(av_packet_alloc());
+        if (!frame_ || !packet_) throw std::bad_alloc();
+        openEncoder(shape, EncoderPace::live);
+        if (stream_)
+            openStream();
+        else
+            openFile();
+    } catch (...) {
+        closeContainer();
+        throw;
+    }
+}
+
 void VideoOutput::openStreams(const VideoInput& input, const VideoInput::Warn& warn, EncoderPace pace) {
     frame_.reset(av_frame_alloc());
     packet_.reset(av_packet_alloc());
     if (!frame_ || !packet_) throw std::bad_alloc();
     copyMetadata(&format_->metadata, input.container()->metadata);
-    openEncoder(input, pace);
+    openEncoder(shapeOf(input), pace);
+    keepInputDescription(input);
     addCopiedStreams(input, warn);
+    openFile();
+}
+
+void VideoOutput::openFile() {
     createTemporary();
     int status = avio_open(&format_->pb, ("file:" + temporary_).c_str(), AVIO_FLAG_WRITE);
     if (status < 0) fail("cannot open its temporary file", status);
     status = avformat_write_header(format_, nullptr);
     if (status < 0) fail("cannot write the container's header", status);
+}
+
+void VideoOutput::openStream() {
+    AVDictionary* options = nullptr;
+    if (path_.rfind("udp://", 0) == 0) av_dict_set(&options, "pkt_size", kUdpPacketSize, 0);
+    int status = avio_open2(&format_->pb, path_.c_str(), AVIO_FLAG_WRITE, nullptr, &options);
+    av_dict_free(&options);
+    if (status < 0) fail("cannot open the stream", status);
+    status = avformat_write_header(format_, nullptr);
+    if (status < 0) fail("cannot write the stream's header", status);
 }
 
 void VideoOutput::closeContainer() noexcept {
@@ -171,41 +252,46 @@ void VideoOutput::closeContainer() noexcept {
     format_ = nullptr;
 }
 
-VideoOutput::~VideoOutput() { closeContainer(); }
+VideoOutput::~VideoOutput() {
+    closeContainer();
+    if (!finished_ && !temporaries_ && !temporary_.empty()) unlink(temporary_.c_str());
+}
 
 const char* VideoOutput::encoderName() const { return encoder_->codec->name; }
 
-void VideoOutput::openEncoder(const VideoInput& input, EncoderPace pace) {
-    const AVStream* in = input.videoStream();
+void VideoOutput::openEncoder(const VideoShape& shape, EncoderPace pace) {
     const AVCodec* codec = videoEncoderFor(format_->oformat);
     encoder_.reset(avcodec_alloc_context3(codec));
     if (!encoder_) throw std::bad_alloc();
     AVCodecContext* e = encoder_.get();
-    const AVCodecParameters* p = in->codecpar;
     const bool h264 = codec->id == AV_CODEC_ID_H264;
     // 4:2:0 halves the colour planes, which needs even sides; x264 keeps an
     // odd-sized frame whole in 4:4:4 instead (MPEG-4 pads internally).
-    const bool evenSides = p->width % 2 == 0 && p->height % 2 == 0;
-    e->width = p->width;
-    e->height = p->height;
+    const bool evenSides = shape.width % 2 == 0 && shape.height % 2 == 0;
+    e->width = shape.width;
+    e->height = shape.height;
     e->pix_fmt = h264 && !evenSides ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
-    e->sample_aspect_ratio = p->sample_aspect_ratio;
-    e->time_base = in->time_base;
-    e->framerate = input.frameRate();
-    colorSpace_ = input.colorSpace();
+    e->sample_aspect_ratio = shape.sampleAspect;
+    e->time_base = shape.timeBase;
+    e->framerate = shape.frameRate;
+    colorSpace_ = shape.colorSpace;
     e->colorspace = colorSpace_;
     e->color_range = AVCOL_RANGE_MPEG;
-    e->color_primaries = p->color_primaries != AVCOL_PRI_UNSPECIFIED ? p->color_primaries : primariesOf(colorSpace_);
-    e->color_trc = p->color_trc != AVCOL_TRC_UNSPECIFIED ? p->color_trc : transferOf(colorSpace_);
+    e->color_primaries = shape.primaries != AVCOL_PRI_UNSPECIFIED ? shape.primaries : primariesOf(colorSpace_);
+    e->color_trc = shape.transfer != AVCOL_TRC_UNSPECIFIED ? shape.transfer : transferOf(colorSpace_);
     e->thread_count = 1;  // the enhancement keeps every core busy
+    if (pace == EncoderPace::live)
+        e->gop_size = std::max(1, static_cast<int>(std::lround(kLiveKeyframeSeconds * av_q2d(shape.frameRate))));
     if (format_->oformat->flags & AVFMT_GLOBALHEADER) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* options = nullptr;
     if (h264) {
         av_dict_set(&options, "crf", kH264Quality, 0);
-        av_dict_set(&options, "preset", pace == EncoderPace::keepUp ? kH264KeepUpPreset : kH264Preset, 0);
+        av_dict_set(&options, "preset", pace == EncoderPace::balanced ? kH264Preset : kH264KeepUpPreset, 0);
+        if (pace == EncoderPace::live) av_dict_set(&options, "tune", kH264LiveTune, 0);
     } else {
         e->flags |= AV_CODEC_FLAG_QSCALE;
         e->global_quality = FF_QP2LAMBDA * kMpeg4Quantiser;
+        if (pace == EncoderPace::live) e->max_b_frames = 0;
     }
     const int status = avcodec_open2(e, codec, &options);
     av_dict_free(&options);
@@ -216,10 +302,13 @@ void VideoOutput::openEncoder(const VideoInput& input, EncoderPace pace) {
     avcodec_parameters_from_context(videoStream_->codecpar, e);
     videoStream_->time_base = e->time_base;
     videoStream_->avg_frame_rate = e->framerate;
+}
+
+void VideoOutput::keepInputDescription(const VideoInput& input) {
+    const AVStream* in = input.videoStream();
     videoStream_->disposition = in->disposition;
     copyMetadata(&videoStream_->metadata, in->metadata);
     copyDisplayMatrix(in, videoStream_);
-    inputVideoTimeBase_ = in->time_base;
 }
 
 void VideoOutput::addCopiedStreams(const VideoInput& input, const VideoInput::Warn& warn) {
@@ -251,7 +340,7 @@ void VideoOutput::addCopiedStreams(const VideoInput& input, const VideoInput::Wa
 void VideoOutput::createTemporary() {
     int fd = -1;
     try {
-        temporary_ = temporaries_.create(path_, fd);
+        temporary_ = temporaries_ ? temporaries_->create(path_, fd) : createTemporaryBeside(path_, fd);
     } catch (const FileError& e) {
         throw std::runtime_error(e.what());
     }
@@ -318,6 +407,11 @@ void VideoOutput::finish() {
     if (status < 0) fail("cannot complete the container", status);
     status = avio_closep(&format_->pb);
     if (status < 0) fail("write failed", status);
+    if (!stream_) writeToDisk();
+    finished_ = true;
+}
+
+void VideoOutput::writeToDisk() {
     const int fd = open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 || fsync(fd) != 0) {
         const int error = errno;
@@ -328,7 +422,7 @@ void VideoOutput::finish() {
     SignalsHeld blocked;
     if (std::rename(temporary_.c_str(), path_.c_str()) != 0)
         fail("cannot move the finished file into place", AVERROR(errno));
-    temporaries_.keepAll();
+    if (temporaries_) temporaries_->keepAll();
 }
 
 void VideoOutput::fail(const std::string& what, int code) const {

@@ -8,6 +8,7 @@
 #include <opencv2/core.hpp>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,9 +16,25 @@
 // hold H.264 or MPEG-4 video (.mp4, .mkv, .mov, .avi, ...), not a picture format.
 bool canWriteVideoTo(const std::string& path);
 
-// How hard x264 works per frame: its default balance, or a preset that keeps
-// up with the fast engine.
-enum class EncoderPace { balanced, keepUp };
+// True when url names a stream the tool can send video to: udp://, srt://
+// and tcp:// as MPEG-TS, rtmp:// and rtmps:// as FLV.
+bool canStreamVideoTo(const std::string& url);
+
+// How hard x264 works per frame: its default balance, a preset that keeps
+// up with the fast engine, or that preset without delay for a live run.
+enum class EncoderPace { balanced, keepUp, live };
+
+// The video stream an output encodes.
+struct VideoShape {
+    int width = 0;
+    int height = 0;
+    AVRational sampleAspect{0, 1};
+    AVRational timeBase{1, 90000};
+    AVRational frameRate{25, 1};
+    AVColorSpace colorSpace = AVCOL_SPC_UNSPECIFIED;  // the matrix the frames were converted with
+    AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
+    AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
+};
 
 class VideoOutput {
 public:
@@ -29,21 +46,27 @@ public:
     // Throws std::runtime_error naming the path and the reason.
     VideoOutput(const std::string& path, const VideoInput& input, const VideoInput::Warn& warn,
                 EncoderPace pace = EncoderPace::balanced);
+    // A live run's output, its video only, encoded without delay: a file
+    // written to a temporary beside it that finish moves into place (no
+    // signal removes it: a live run finishes its file on SIGINT and SIGTERM),
+    // or a stream (canStreamVideoTo) sent as it is encoded. Throws
+    // std::runtime_error naming the destination and the reason.
+    VideoOutput(const std::string& destination, const VideoShape& shape);
     // Removes the temporary unless finish succeeded.
     ~VideoOutput();
     VideoOutput(const VideoOutput&) = delete;
     VideoOutput& operator=(const VideoOutput&) = delete;
 
     // Encodes a CV_8UC3 frame of the input's size; pts in the input video
-    // stream's time base, rising.
+    // stream's time base (a live output's shape.timeBase), rising.
     void writeFrame(const cv::Mat& bgr, std::int64_t pts);
 
     // Copies a packet of another input stream (its index and time base) when
     // that stream is kept. Takes the packet's data.
     void copyPacket(AVPacket* packet);
 
-    // Flushes the encoder, completes the container, syncs it to disk and moves
-    // it into place. Throws std::runtime_error on failure.
+    // Flushes the encoder, completes the container, syncs a file to disk and
+    // moves it into place. Throws std::runtime_error on failure.
     void finish();
 
     // H.264 through libx264, or MPEG-4 part 2 when that is missing.
@@ -52,21 +75,28 @@ public:
 private:
     void openStreams(const VideoInput& input, const VideoInput::Warn& warn, EncoderPace pace);
     void closeContainer() noexcept;
-    void openEncoder(const VideoInput& input, EncoderPace pace);
+    void openEncoder(const VideoShape& shape, EncoderPace pace);
+    void keepInputDescription(const VideoInput& input);
     void addCopiedStreams(const VideoInput& input, const VideoInput::Warn& warn);
     void createTemporary();
+    void openFile();
+    void openStream();
+    void writeToDisk();
     void encode(const AVFrame* frame);
     [[noreturn]] void fail(const std::string& what, int code) const;
 
     std::string path_;
-    SignalSafeTemporaries temporaries_;  // removes the temporary unless finish moved it into place
+    bool stream_ = false;                // path_ is a URL written as it goes
+    // Removes the temporary on a signal unless finish moved it into place;
+    // none for a live file, whose temporary the destructor removes.
+    std::optional<SignalSafeTemporaries> temporaries_;
     std::string temporary_;
+    bool finished_ = false;
     AVFormatContext* format_ = nullptr;
     CodecPtr encoder_;
     AVStream* videoStream_ = nullptr;
     std::vector<int> copiedStreamOf_;           // input stream -> output stream, or -1
     std::vector<AVRational> inputTimeBases_;
-    AVRational inputVideoTimeBase_{};
     FramePtr frame_;
     PacketPtr packet_;
     ScalePtr scale_;

@@ -35,6 +35,7 @@ void VideoProgress::frameDone() {
     const double rate = elapsed > 0.0 ? static_cast<double>(done_) / elapsed : 0.0;
     std::string line = "\rframe " + std::to_string(done_);
     if (total_ > 0) line += " of " + std::to_string(total_);
+    if (dropped_ > 0) line += ", " + std::to_string(dropped_) + " dropped";
     char speed[32];
     std::snprintf(speed, sizeof speed, ", %.2f frames/s", rate);
     line += speed;

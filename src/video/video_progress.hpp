@@ -15,6 +15,9 @@ public:
     // One more frame written.
     void frameDone();
 
+    // One more frame of a live source left out before enhancing.
+    void frameDropped() { ++dropped_; }
+
     // "nightdehaze: warning: <text>" on a line of its own.
     void warn(const std::string& text);
 
@@ -30,5 +33,6 @@ private:
     bool lineShowing_ = false;
     long long total_ = 0;
     long long done_ = 0;
+    long long dropped_ = 0;
     std::chrono::steady_clock::time_point start_, lastShown_;
 };
