@@ -72,7 +72,10 @@ LiveSource::LiveSource(const std::string& url, double patienceSeconds, Warn warn
     const auto until = LiveClock::now() + std::chrono::duration_cast<LiveClock::duration>(patience_);
     std::string error;
     while (!open(until, error)) {
-        if (stopping_ || StopOnSignals::requested() || LiveClock::now() + kRetryPause >= until)
+        if (const char* signal = StopOnSignals::signalName())
+            throw std::runtime_error("the live source '" + url + "' was not open yet when " + signal +
+                                     " stopped the run");
+        if (LiveClock::now() + kRetryPause >= until)
             throw std::runtime_error("cannot open the live source '" + url + "': " + error + " (tried for " +
                                      seconds(patience_.count()) + ")");
         std::this_thread::sleep_for(kRetryPause);

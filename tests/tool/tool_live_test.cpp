@@ -1,0 +1,240 @@
+// The built tool on live sources that an ffmpeg sender streams on 127.0.0.1
+// in real time (-re): UDP and TCP inputs, a stream output, segments, SIGINT
+// and SIGTERM, a source that never answers, and an enhancer that cannot keep
+// up. Each test picks free ports of its own.
+#include "tool/tool_runner.hpp"
+
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace tool_testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kFrameSeconds = 0.04;  // the clips' 25 frames per second
+
+// A port the kernel has just handed out on 127.0.0.1 for this socket type.
+int freePort(int type) {
+    const int fd = socket(AF_INET, type, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        throw std::runtime_error("no free port");
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+std::string shell(const fs::path& dir, const std::string& command) {
+    FILE* pipe = popen(("cd '" + dir.string() + "' && " + command).c_str(), "r");
+    if (!pipe) throw std::runtime_error("cannot run " + command);
+    std::string out;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    if (pclose(pipe) != 0) throw std::runtime_error("failed: " + command);
+    return out;
+}
+
+// A clip of testsrc at 25 frames per second, a keyframe every second and no
+// B-frames, as cameras send.
+void makeClip(const fs::path& dir, const std::string& size, double seconds) {
+    shell(dir, "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=" + size + ":rate=25 -t " +
+                   std::to_string(seconds) + " -c:v libx264 -g 25 -bf 0 -pix_fmt yuv420p clip.mp4");
+}
+
+// ffmpeg sending clip.mp4 in real time to url as MPEG-TS, in the background.
+pid_t sendClip(const fs::path& dir, const std::string& url) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        execlp("ffmpeg", "ffmpeg", "-nostdin", "-loglevel", "quiet", "-re", "-i", "clip.mp4", "-c", "copy", "-f",
+               "mpegts", url.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+void waitFor(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
+std::vector<double> frameTimes(const fs::path& dir, const std::string& file) {
+    std::istringstream lines(shell(dir, "ffprobe -v error -select_streams v -show_entries frame=pts_time -of "
+                                        "default=nw=1:nk=1 " + file));
+    std::vector<double> times;
+    for (std::string line; std::getline(lines, line);) times.push_back(std::stod(line));
+    return times;
+}
+
+// The counts of the tool's summary line "... N frames written, M dropped ...".
+struct Summary {
+    long long written = -1, dropped = -1;
+    std::string why;
+};
+Summary summaryOf(const std::string& err) {
+    const std::regex line("nightdehaze: live: (.*): ([0-9]+) frames written, ([0-9]+) dropped");
+    std::smatch m;
+    Summary summary;
+    if (std::regex_search(err, m, line)) summary = {std::stoll(m[2]), std::stoll(m[3]), m[1]};
+    return summary;
+}
+
+// Every frame of file at a time of the source (a whole number of frames
+// after the first) and in order; returns how many there are.
+size_t checkSourceTimes(const fs::path& dir, const std::string& file) {
+    const std::vector<double> times = frameTimes(dir, file);
+    for (size_t k = 0; k < times.size(); ++k) {
+        const double frames = (times[k] - times.front()) / kFrameSeconds;
+        EXPECT_NEAR(frames, std::round(frames), 0.03) << file << " frame " << k << " at " << times[k];
+        if (k > 0) {
+            EXPECT_GT(times[k], times[k - 1]) << file << " frame " << k;
+        }
+    }
+    return times.size();
+}
+
+// The tool on url while clip.mp4 is sent to sendTo; waits for both.
+ToolRun followStream(const ScratchDir& dir, const std::string& url, const std::string& sendTo,
+                     std::vector<std::string> options) {
+    options.insert(options.begin(), url);
+    RunningTool tool = startTool(options, dir.path());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // listening before the sender starts
+    const pid_t sender = sendClip(dir.path(), sendTo);
+    waitFor(sender);
+    return finishTool(tool);
+}
+
+}  // namespace
+
+// UDP and TCP (the tool listening): the frames arrive in order at the
+// source's times, the file plays and holds what the summary says.
+TEST(ToolLive, UdpAndTcpStreamsBecomePlayableFilesAtTheSourcesTimes) {
+    ScratchDir dir;
+    makeClip(dir.path(), "160x120", 3.0);
+    const int udp = freePort(SOCK_DGRAM), tcp = freePort(SOCK_STREAM);
+    const std::string udpUrl = "udp://127.0.0.1:" + std::to_string(udp);
+    const std::string tcpUrl = "tcp://127.0.0.1:" + std::to_string(tcp);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {udpUrl, udpUrl + "?pkt_size=1316"}, {tcpUrl + "?listen", tcpUrl}};
+    for (const auto& [url, sendTo] : cases) {
+        SCOPED_TRACE(url);
+        const ToolRun run = followStream(dir, url, sendTo, {"-o", "out.mkv", "--fast", "--reconnect", "1"});
+        ASSERT_EQ(run.exitStatus, 0) << run.err;
+        const Summary summary = summaryOf(run.err);
+        EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+        EXPECT_GT(summary.written, 37) << run.err;  // most of the 75 frames sent, whatever the machine's load
+        EXPECT_EQ(static_cast<long long>(checkSourceTimes(dir.path(), "out.mkv")), summary.written);
+        fs::remove(dir / "out.mkv");
+    }
+}
+
+// SIGINT and SIGTERM end a live run with a playable file of every frame
+// enhanced so far, exit 0 and one line saying so.
+TEST(ToolLive, SignalsFinishTheRecording) {
+    ScratchDir dir;
+    makeClip(dir.path(), "160x120", 20.0);
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        const std::string url = "udp://127.0.0.1:" + std::to_string(freePort(SOCK_DGRAM));
+        RunningTool tool = startTool({url, "-o", "night.mp4", "--fast"}, dir.path());
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const pid_t sender = sendClip(dir.path(), url + "?pkt_size=1316");
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        kill(tool.pid, signal);
+        const ToolRun run = finishTool(tool);
+        kill(sender, SIGKILL);
+        waitFor(sender);
+        ASSERT_EQ(run.exitStatus, 0) << run.err;
+        const Summary summary = summaryOf(run.err);
+        EXPECT_EQ(summary.why, signal == SIGINT ? "stopped by SIGINT" : "stopped by SIGTERM") << run.err;
+        EXPECT_GT(summary.written, 0) << run.err;
+        EXPECT_EQ(static_cast<long long>(checkSourceTimes(dir.path(), "night.mp4")), summary.written);
+        EXPECT_EQ(dir.entries(), (std::set<std::string>{"clip.mp4", "night.mp4"}));
+        fs::remove(dir / "night.mp4");
+    }
+}
+
+// Segments of two seconds: each plays on its own and together they hold
+// every frame written; a stream output reaches a receiver as MPEG-TS (which
+// takes a few seconds of stream to recognise it).
+TEST(ToolLive, SegmentsPlayOnTheirOwnAndAStreamOutputReachesItsReceiver) {
+    ScratchDir dir;
+    makeClip(dir.path(), "160x120", 6.2);
+    const std::string url = "udp://127.0.0.1:" + std::to_string(freePort(SOCK_DGRAM));
+    ToolRun run = followStream(dir, url, url + "?pkt_size=1316",
+                               {"-o", "night.mkv", "--segment", "2", "--fast", "--reconnect", "1"});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    std::set<std::string> segments = dir.entries();
+    segments.erase("clip.mp4");
+    ASSERT_GE(segments.size(), 3u);
+    EXPECT_EQ(*segments.begin(), "night_000.mkv");
+    size_t frames = 0;
+    for (const std::string& segment : segments) frames += checkSourceTimes(dir.path(), segment);
+    EXPECT_EQ(static_cast<long long>(frames), summaryOf(run.err).written);
+
+    const std::string out = "udp://127.0.0.1:" + std::to_string(freePort(SOCK_DGRAM));
+    const pid_t receiver = fork();
+    if (receiver == 0) {
+        if (chdir(dir.path().c_str()) != 0) _exit(127);
+        execlp("timeout", "timeout", "15", "ffmpeg", "-nostdin", "-loglevel", "quiet", "-i", out.c_str(), "-c",
+               "copy", "-t", "2", "received.ts", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    run = followStream(dir, url, url + "?pkt_size=1316", {"-o", out, "--fast", "--reconnect", "1"});
+    waitFor(receiver);
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_GT(checkSourceTimes(dir.path(), "received.ts"), 10u);
+}
+
+// A source that never answers fails within --reconnect, naming it, with
+// nothing written; a live source needs -o.
+TEST(ToolLive, ASilentSourceFailsInTimeAndNeedsAnOutput) {
+    ScratchDir dir;
+    const std::string url = "udp://127.0.0.1:" + std::to_string(freePort(SOCK_DGRAM));
+    const auto start = std::chrono::steady_clock::now();
+    ToolRun run = runTool({url, "-o", "night.mkv", "--reconnect", "1"}, dir.path());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.err, "nightdehaze: cannot open the live source '" + url + "': it did not answer (tried for 1.0 s)\n");
+    EXPECT_TRUE(dir.entries().empty());
+
+    run = runTool({url}, dir.path());
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("a live source needs an output: add -o"), std::string::npos) << run.err;
+    run = runTool({"clip.mp4", "--segment", "10"}, dir.path());
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("--segment applies to live sources"), std::string::npos) << run.err;
+}
+
+// The exact engine on a stream it cannot follow: frames are dropped before
+// enhancing, the count is reported, and what was written plays.
+TEST(ToolLive, AnEnhancerThatFallsBehindDropsFramesAndSaysSo) {
+    ScratchDir dir;
+    makeClip(dir.path(), "640x480", 3.0);
+    const std::string url = "udp://127.0.0.1:" + std::to_string(freePort(SOCK_DGRAM));
+    const ToolRun run = followStream(dir, url, url + "?pkt_size=1316", {"-o", "night.ts", "--reconnect", "1"});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    const Summary summary = summaryOf(run.err);
+    EXPECT_GT(summary.dropped, 20) << run.err;
+    EXPECT_LE(summary.written + summary.dropped, 75) << run.err;
+    EXPECT_EQ(static_cast<long long>(checkSourceTimes(dir.path(), "night.ts")), summary.written);
+}
