@@ -80,7 +80,8 @@ public:
     // Writes what is in flight and finishes the output.
     void finish() {
         for (const cv::Mat& enhanced : enhancer_.flush()) write(enhanced);
-        report_.framesDropped(source_.overrun());
+        report_.framesDropped(source_.overrun() + source_.damaged());
+        report_.framesLost(source_.lost());
         if (recording_.framesWritten() == 0) throw std::runtime_error("no frame of it could be enhanced");
         recording_.finish();
     }
@@ -91,9 +92,12 @@ private:
     // Only a frame that a worker starts on at once: one that waited behind
     // the others would leave later than the next frame from the source.
     void take(const LiveFrame& frame) {
-        if (enhancer_.framesInFlight() < workers_ && enhancer_.offer(frame.bgr, frame.seconds)) {
-            inFlight_.push_back({frame.seconds, frame.decodedAt});
-            return;
+        if (enhancer_.framesInFlight() < workers_) {
+            const cv::Mat bgr = source_.toBgr(frame);
+            if (!bgr.empty() && enhancer_.offer(bgr, frame.seconds)) {
+                inFlight_.push_back({frame.seconds, frame.decodedAt});
+                return;
+            }
         }
         report_.framesDropped();
         progress_.frameDropped();
@@ -102,7 +106,7 @@ private:
     void write(const cv::Mat& enhanced) {
         const InFlight done = inFlight_.front();
         inFlight_.pop_front();
-        recording_.write(enhanced, done.seconds);
+        if (!recording_.write(enhanced, done.seconds)) return report_.framesDropped();
         report_.frameWritten(done.seconds, std::chrono::duration<double>(LiveClock::now() - done.decodedAt).count());
         progress_.frameDone();
     }

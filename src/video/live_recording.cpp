@@ -21,9 +21,9 @@ long long LiveRecording::segmentOf(double seconds) const {
     return segmentSeconds_ ? static_cast<long long>(std::floor(seconds / *segmentSeconds_)) : 0;
 }
 
-void LiveRecording::write(const cv::Mat& bgr, double seconds) {
+bool LiveRecording::write(const cv::Mat& bgr, double seconds) {
     const std::int64_t pts = std::llround(seconds / av_q2d(shape_.timeBase));
-    if (pts <= lastPts_) return;  // two frames closer than one tick of the clock
+    if (pts <= lastPts_) return false;  // two frames closer than one tick of the clock
     const long long segment = segmentOf(seconds);
     if (!output_ || segment > segment_) {
         if (output_) {
@@ -38,6 +38,7 @@ void LiveRecording::write(const cv::Mat& bgr, double seconds) {
     output_->writeFrame(bgr, pts);
     lastPts_ = pts;
     ++frames_;
+    return true;
 }
 
 void LiveRecording::finish() {

@@ -18,7 +18,8 @@ public:
 
     // Encodes a frame of the shape's size at seconds on the run's clock
     // (rising); finishes the segment before when seconds starts a new one.
-    void write(const cv::Mat& bgr, double seconds);
+    // False, writing nothing, for a frame less than one tick after the last.
+    bool write(const cv::Mat& bgr, double seconds);
 
     // Finishes the file or stream written last, so that every one plays.
     void finish();

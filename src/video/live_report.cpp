@@ -35,11 +35,11 @@ double LiveReport::delayQuantile(double share) const {
 std::string LiveReport::summary(const std::string& why) const {
     const double elapsed = lastSeconds_ - firstSeconds_;
     const long long offered = written_ + dropped_;
-    char text[256];
-    std::snprintf(text, sizeof text,
-                  "%s: %lld frames written, %lld dropped (%.1f %%), %.1f frames/s, delay median %.2f s, "
-                  "95th percentile %.2f s",
-                  why.c_str(), written_, dropped_, offered > 0 ? 100.0 * dropped_ / offered : 0.0,
+    char counts[160], lost[64] = "", timing[160];
+    std::snprintf(counts, sizeof counts, "%lld frames written, %lld dropped (%.1f %%)", written_, dropped_,
+                  offered > 0 ? 100.0 * dropped_ / offered : 0.0);
+    if (lost_ > 0) std::snprintf(lost, sizeof lost, ", %lld lost in transport", lost_);
+    std::snprintf(timing, sizeof timing, ", %.1f frames/s, delay median %.2f s, 95th percentile %.2f s",
                   elapsed > 0.0 ? (written_ - 1) / elapsed : 0.0, delayQuantile(0.5), delayQuantile(0.95));
-    return text;
+    return why + ": " + counts + lost + timing;
 }

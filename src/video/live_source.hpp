@@ -1,7 +1,9 @@
 #pragma once
 // Reading a live source (a camera, a stream URL, a capture device) on a
 // thread of its own, so that it never waits for the enhancement: decoded
-// frames wait in a short queue and the oldest give way when it is full.
+// frames wait in a short queue and the oldest give way when it is full. Only
+// the frames taken are converted to BGR, by the taker: the reader's share of
+// the cores stays small, and it keeps up with the network.
 #include "video/bgr_conversion.hpp"
 #include "video/video_libav.hpp"
 
@@ -19,7 +21,7 @@
 using LiveClock = std::chrono::steady_clock;
 
 struct LiveFrame {
-    cv::Mat bgr;              // CV_8UC3 of the source's first size
+    FramePtr decoded;         // as the decoder gave it
     double seconds = 0.0;     // on the run's clock: 0 at the first frame, rising
     LiveClock::time_point decodedAt;
 };
@@ -46,11 +48,20 @@ public:
 
     // Waits at most wait for the next frame; false when none came.
     bool next(LiveFrame& frame, std::chrono::milliseconds wait);
+    // The frame as a new CV_8UC3 picture of size(), scaled when a source that
+    // came back sends another size; empty when it cannot be converted.
+    // From the taker's thread only.
+    cv::Mat toBgr(const LiveFrame& frame);
     // True once no frame will come any more; why() then says why.
     bool ended();
     std::string why();
-    // Frames the queue let go because the run did not take them in time.
+    // Frames the queue let go because the run did not take them in time, and
+    // frames that came damaged (lost packets) and were left out.
     long long overrun();
+    long long damaged();
+    // Frames missing between two frames of a session, by their timestamps:
+    // lost on the way (a fixed-rate source assumed), never decoded.
+    long long lost();
     // Ends the reading soon; frames already queued are still handed out.
     void stop();
 
@@ -63,7 +74,7 @@ private:
     int readPacket();
     std::string lossOf(int status) const;
     void receiveFrames();
-    void deliver(const AVFrame* frame);
+    void deliver(const AVFrame* frame, double seconds);
     double runSeconds(std::int64_t pts);
     bool reconnect(const std::string& reason);
     void end(const std::string& why);
@@ -91,6 +102,8 @@ private:
     std::condition_variable arrived_;
     std::deque<LiveFrame> queue_;
     long long overrun_ = 0;
+    long long damaged_ = 0;
+    long long lost_ = 0;
     bool ended_ = false;
     std::string why_;
     std::thread reader_;

@@ -147,6 +147,32 @@ TEST(ToolLive, UdpAndTcpStreamsBecomePlayableFilesAtTheSourcesTimes) {
     }
 }
 
+// A source that goes away and comes back within --reconnect: one file goes
+// on, its times rising across the gap, with one warning of the reconnection.
+TEST(ToolLive, ALostSourceIsReconnectedAndTheFileGoesOn) {
+    ScratchDir dir;
+    makeClip(dir.path(), "160x120", 2.0);
+    const std::string url = "tcp://127.0.0.1:" + std::to_string(freePort(SOCK_STREAM));
+    RunningTool tool = startTool({url + "?listen", "-o", "night.mkv", "--fast", "--reconnect", "4"}, dir.path());
+    for (int round = 0; round < 2; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));  // the tool listens again
+        waitFor(sendClip(dir.path(), url));
+    }
+    const ToolRun run = finishTool(tool);
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.err.find("nightdehaze: warning: live source '" + url + "?listen': the source ended; reconnected after"),
+              std::string::npos) << run.err;
+    const std::vector<double> times = frameTimes(dir.path(), "night.mkv");
+    ASSERT_EQ(static_cast<long long>(times.size()), summaryOf(run.err).written);
+    size_t gaps = 0;
+    for (size_t k = 1; k < times.size(); ++k) {
+        EXPECT_GT(times[k], times[k - 1]);
+        gaps += times[k] - times[k - 1] > 1.2;  // longer than the frames a connection's probe holds back
+    }
+    EXPECT_EQ(gaps, 1u) << "one break where the source was away";
+    EXPECT_GT(times.back() - times.front(), 3.5) << "the second connection's frames are missing";
+}
+
 // SIGINT and SIGTERM end a live run with a playable file of every frame
 // enhanced so far, exit 0 and one line saying so.
 TEST(ToolLive, SignalsFinishTheRecording) {
