@@ -148,8 +148,9 @@ Enhances a colour photograph taken at night in haze: light compensation,
 colour correction and dehazing. Prints one line on standard output as each
 stage begins, and a progress bar on standard error when it is a terminal.
 
-  INPUT   image to read (any format OpenCV decodes; default "flickr15.bmp"),
-          or a video (any format FFmpeg decodes), recognised by its content,
+  INPUT   image to read (any format OpenCV decodes, HEIC, AVIF or camera
+          raw; default "flickr15.bmp"), or a video (any format FFmpeg
+          decodes), recognised by its content,
           or a live source: a camera or stream URL (rtsp://, udp://, srt://,
           ...) or a capture device (/dev/video0), which needs -o
   GAMMA   )" + gammaLines() + R"(

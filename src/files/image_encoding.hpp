@@ -5,16 +5,17 @@
 #include <string>
 #include <vector>
 
-// True when OpenCV lists an encoder for the extension of path.
+// True when OpenCV lists an encoder for the extension of path, or for HEIC
+// and AVIF when libheif has an encoder for it.
 bool canEncodeFor(const std::string& path);
 
 // True for the kinds of file (by the path's extension, any case) whose
-// encoder takes a quality: JPEG and WebP.
+// encoder takes a quality: JPEG, WebP, HEIC and AVIF.
 bool takesQuality(const std::string& path);
 
-// OpenCV's encoder parameters for path: the quality (1..100) for JPEG and
-// WebP when given, otherwise none (the encoders' defaults: JPEG 95, WebP
-// lossless).
+// The encoder parameters for path: the quality (1..100) for JPEG and WebP
+// when given, otherwise none (the encoders' defaults: JPEG 95, WebP
+// lossless); for HEIC and AVIF always one, 90 when none is given.
 std::vector<int> encoderParameters(const std::string& path, std::optional<int> quality);
 
 // Encodes image in memory in the format of path's extension. Throws

@@ -1,9 +1,11 @@
 #include "files/input_image.hpp"
 
 #include "files/file_error.hpp"
+#include "files/heif_picture.hpp"
 #include "files/jpeg_completeness.hpp"
 #include "files/opencv_scratch_directory.hpp"
 #include "files/quiet_stderr.hpp"
+#include "files/raw_picture.hpp"
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -26,6 +28,46 @@ namespace {
 }
 
 }  // namespace
+
+namespace {
+
+bool looksLikeTiff(const std::vector<uchar>& bytes) {
+    return bytes.size() >= 4 && ((bytes[0] == 'I' && bytes[1] == 'I' && bytes[2] == 42 && bytes[3] == 0) ||
+                                 (bytes[0] == 'M' && bytes[1] == 'M' && bytes[2] == 0 && bytes[3] == 42));
+}
+
+DecodedPicture fromHeif(const std::vector<uchar>& bytes, const std::string& path) {
+    HeifPicture heif = decodeHeif(bytes, path);
+    DecodedPicture picture;
+    picture.image = std::move(heif.bgr);
+    picture.source = DecodedPicture::Source::heif;
+    picture.exif = std::move(heif.exif);
+    picture.icc = std::move(heif.icc);
+    return picture;
+}
+
+DecodedPicture fromRaw(const std::vector<uchar>& bytes, const std::string& path) {
+    DecodedPicture picture;
+    picture.image = developRaw(bytes, path);
+    picture.source = DecodedPicture::Source::cameraRaw;
+    return picture;
+}
+
+}  // namespace
+
+DecodedPicture decodeColorPicture(const std::vector<uchar>& bytes, const std::string& path) {
+    if (looksLikeHeif(bytes)) return fromHeif(bytes, path);
+    // A raw file in a TIFF container decodes through OpenCV too, as its small preview.
+    if (looksLikeTiff(bytes) && isCameraRaw(bytes, path)) return fromRaw(bytes, path);
+    try {
+        DecodedPicture picture;
+        picture.image = decodeColorImage(bytes, path);
+        return picture;
+    } catch (const FileError& e) {
+        if (e.systemError() == ENOMEM || !isCameraRaw(bytes, path)) throw;
+    }
+    return fromRaw(bytes, path);
+}
 
 cv::Mat decodeColorImage(const std::vector<uchar>& bytes, const std::string& path) {
     if (looksLikeJpeg(bytes.data(), bytes.size()) &&

@@ -32,8 +32,8 @@ constexpr long kMaxThreads = 1024;
 const std::vector<OptionDeclaration> kDeclarations = {
     {"--output", "-o", "output", OptionKind::path, "PATH", 0, 0, "derived from INPUT",
      "write the result to PATH instead; the format follows\n"
-     "PATH's extension (.bmp, .png, .jpg, .tif, .webp, ...;\n"
-     "for a video .mp4, .mkv, .mov, .avi, ...)",
+     "PATH's extension (.bmp, .png, .jpg, .tif, .webp, .heic,\n"
+     ".avif, ...; for a video .mp4, .mkv, .mov, .avi, ...)",
      kCommandLine | kPythonFiles,
      [](Options& o, const std::string& v) {
          if (v.empty()) throw UsageError("the output path is empty");
@@ -51,8 +51,8 @@ const std::vector<OptionDeclaration> kDeclarations = {
          o.context.gamma = *gamma;
      }},
     {"--quality", nullptr, "quality", OptionKind::wholeNumber, "N", 1, 100, "the encoder's",
-     "JPEG and WebP quality from 1 to 100 (default: the\n"
-     "encoder's: JPEG 95, WebP lossless)",
+     "JPEG, WebP, HEIC and AVIF quality from 1 to 100\n"
+     "(default: JPEG 95, WebP lossless, HEIC and AVIF 90)",
      kEveryFileSurface,
      [](Options& o, const std::string& v) { o.quality = wholeNumber("--quality", v, 1, 100); }},
     {"--maps", nullptr, "maps", OptionKind::flag, nullptr, 0, 0, "off",

@@ -135,12 +135,16 @@ void initializeMetadataLibrary() {
     Exiv2::XmpParser::initialize();
 }
 
-PhotoMetadata readPhotoMetadata(const std::vector<uchar>& fileBytes, const cv::Mat& decoded) {
+namespace {
+
+// The metadata Exiv2 reads from a file's bytes; nullptr for a kind of file
+// that holds none Exiv2 knows.
+std::shared_ptr<PhotoMetadata::Contents> contentsOf(const std::vector<uchar>& fileBytes) {
     Exiv2::Image::AutoPtr image;
     try {
         image = Exiv2::ImageFactory::open(fileBytes.data(), static_cast<long>(fileBytes.size()));
     } catch (const Exiv2::AnyError&) {
-        return PhotoMetadata();   // a kind of file that holds none Exiv2 knows
+        return nullptr;
     }
     auto contents = std::make_shared<PhotoMetadata::Contents>();
     try {
@@ -154,13 +158,55 @@ PhotoMetadata readPhotoMetadata(const std::vector<uchar>& fileBytes, const cv::M
     } catch (const Exiv2::AnyError& e) {
         throw std::runtime_error(std::string("its metadata cannot be read: ") + e.what());
     }
-    const bool turnedUpright =
-        orientationOf(contents->exif) != kNormalOrientation && decoderTurned(fileBytes, decoded);
-    prepareExif(contents->exif, turnedUpright, decoded.size());
+    return contents;
+}
+
+PhotoMetadata prepared(std::shared_ptr<PhotoMetadata::Contents> contents, bool turnedUpright, cv::Size size) {
+    if (!contents) return PhotoMetadata();
+    prepareExif(contents->exif, turnedUpright, size);
     prepareXmp(contents->xmp, turnedUpright);
     if (contents->exif.empty() && contents->xmp.empty() && contents->iptc.empty() && contents->icc.empty())
         return PhotoMetadata();
-    return PhotoMetadata(contents);
+    return PhotoMetadata(std::move(contents));
+}
+
+// The Exif groups of a raw file's other images: its previews and its raw data.
+bool describesAnotherImage(const std::string& group) {
+    for (const char* prefix : {"SubImage", "SubThumb", "Image2", "Image3", "Thumbnail"})
+        if (group.rfind(prefix, 0) == 0) return true;
+    return false;
+}
+
+void dropOtherImages(Exiv2::ExifData& exif) {
+    for (auto at = exif.begin(); at != exif.end();)
+        at = describesAnotherImage(at->groupName()) ? exif.erase(at) : std::next(at);
+}
+
+}  // namespace
+
+PhotoMetadata readPhotoMetadata(const std::vector<uchar>& fileBytes, const cv::Mat& decoded) {
+    std::shared_ptr<PhotoMetadata::Contents> contents = contentsOf(fileBytes);
+    const bool turnedUpright = contents && orientationOf(contents->exif) != kNormalOrientation &&
+                               decoderTurned(fileBytes, decoded);
+    return prepared(std::move(contents), turnedUpright, decoded.size());
+}
+
+PhotoMetadata readPhotoMetadataOfUpright(const std::vector<uchar>& fileBytes, cv::Size decoded) {
+    std::shared_ptr<PhotoMetadata::Contents> contents = contentsOf(fileBytes);
+    if (contents) dropOtherImages(contents->exif);
+    return prepared(std::move(contents), true, decoded);
+}
+
+PhotoMetadata photoMetadataOfBlocks(const std::vector<uchar>& exif, const std::vector<uchar>& icc,
+                                    cv::Size decoded) {
+    auto contents = std::make_shared<PhotoMetadata::Contents>();
+    try {
+        if (!exif.empty()) Exiv2::ExifParser::decode(contents->exif, exif.data(), static_cast<uint32_t>(exif.size()));
+    } catch (const Exiv2::AnyError& e) {
+        throw std::runtime_error(std::string("its Exif data cannot be read: ") + e.what());
+    }
+    contents->icc = icc;
+    return prepared(std::move(contents), true, decoded);
 }
 
 bool holdsMetadata(const std::string& path) {

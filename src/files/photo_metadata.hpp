@@ -28,6 +28,16 @@ private:
 // empty result; metadata that cannot be parsed throws std::runtime_error.
 PhotoMetadata readPhotoMetadata(const std::vector<uchar>& fileBytes, const cv::Mat& decoded);
 
+// As readPhotoMetadata, for a decoder that always turns the picture upright
+// by its orientation (camera raw files): the orientation becomes 1. The tags
+// of the raw file's other images (previews, the raw data) are dropped too.
+PhotoMetadata readPhotoMetadataOfUpright(const std::vector<uchar>& fileBytes, cv::Size decoded);
+
+// The metadata of an Exif block (from its TIFF header on) and an ICC profile
+// kept apart from the picture (HEIF), for a decoded picture that is upright.
+PhotoMetadata photoMetadataOfBlocks(const std::vector<uchar>& exif, const std::vector<uchar>& icc,
+                                    cv::Size decoded);
+
 // True for the kinds of file (by the path's extension, any case) that hold
 // metadata: JPEG, PNG, TIFF and WebP.
 bool holdsMetadata(const std::string& path);

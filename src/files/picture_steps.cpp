@@ -12,11 +12,20 @@
 
 namespace {
 
+PhotoMetadata metadataOf(const std::vector<uchar>& fileBytes, const DecodedPicture& picture) {
+    switch (picture.source) {
+        case DecodedPicture::Source::heif: return photoMetadataOfBlocks(picture.exif, picture.icc, picture.image.size());
+        case DecodedPicture::Source::cameraRaw: return readPhotoMetadataOfUpright(fileBytes, picture.image.size());
+        case DecodedPicture::Source::opencv: break;
+    }
+    return readPhotoMetadata(fileBytes, picture.image);
+}
+
 PhotoMetadata metadataFor(const Options& options, const std::string& outputPath,
-                          const std::vector<uchar>& fileBytes, const cv::Mat& image, const Warn& warn) {
+                          const std::vector<uchar>& fileBytes, const DecodedPicture& picture, const Warn& warn) {
     if (!holdsMetadata(outputPath)) return PhotoMetadata();
     try {
-        return readPhotoMetadata(fileBytes, image);
+        return metadataOf(fileBytes, picture);
     } catch (const std::runtime_error& e) {
         warn("'" + options.inputPath + "': " + e.what() + "; the result gets none");
         return PhotoMetadata();
@@ -55,17 +64,27 @@ void checkBeforeWork(const OutputPlan& plan) {
     if (!plan.transmission.empty()) checkEncoderWorks(plan.transmission, CV_8UC1, plan.encoderParameters);
 }
 
+namespace {
+
+DecodedPicture decodeWithinMemory(const std::vector<uchar>& fileBytes, const std::string& path) {
+    DecodedPicture picture = decodeColorPicture(fileBytes, path);
+    if (exceedsMachineMemory(picture.image.size()))
+        throw FileError(outOfMemoryMessage(path, picture.image.size()), 0);
+    return picture;
+}
+
+}  // namespace
+
 cv::Mat decodePicture(const std::vector<uchar>& fileBytes, const std::string& path) {
-    cv::Mat image = decodeColorImage(fileBytes, path);
-    if (exceedsMachineMemory(image.size())) throw FileError(outOfMemoryMessage(path, image.size()), 0);
-    return image;
+    return decodeWithinMemory(fileBytes, path).image;
 }
 
 PictureInput loadPicture(const Options& options, const OutputPlan& plan, const Warn& warn) {
     const std::vector<uchar> fileBytes = readImageFile(options.inputPath);
+    const DecodedPicture picture = decodeWithinMemory(fileBytes, options.inputPath);
     PictureInput input;
-    input.image = decodePicture(fileBytes, options.inputPath);
-    input.metadata = metadataFor(options, plan.result, fileBytes, input.image, warn);
+    input.image = picture.image;
+    input.metadata = metadataFor(options, plan.result, fileBytes, picture, warn);
     return input;
 }
 

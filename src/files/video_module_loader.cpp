@@ -1,5 +1,6 @@
 #include "files/video_module_loader.hpp"
 
+#include "files/heif_picture.hpp"
 #include "nightdehaze/nightdehaze.hpp"
 
 #include <opencv2/imgcodecs.hpp>
@@ -7,7 +8,10 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <vector>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -59,9 +63,25 @@ const NightdehazeVideoModule& openModule() {
 
 }  // namespace
 
+namespace {
+
+// HEIF and AVIF pictures are ISO base media files, as MP4 is: FFmpeg takes
+// an AVIF picture for a one-frame video.
+bool isHeifFile(const std::string& path) {
+    constexpr size_t kHeaderBytes = 64;  // the ftyp box with its first brands
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uchar> header(kHeaderBytes);
+    in.read(reinterpret_cast<char*>(header.data()), static_cast<std::streamsize>(header.size()));
+    header.resize(static_cast<size_t>(std::max<std::streamsize>(0, in.gcount())));
+    return looksLikeHeif(header);
+}
+
+}  // namespace
+
 bool mayBeVideo(const std::string& path) {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) return false;
+    if (isHeifFile(path)) return false;
     try {
         return !cv::haveImageReader(path);
     } catch (...) {

@@ -5,8 +5,9 @@
 #include <string>
 
 // True when path is a non-empty regular file that no picture decoder of
-// OpenCV claims by its first bytes: only such a file may be a video, and
-// only for such a file is the video module worth loading. Never throws.
+// OpenCV claims by its first bytes and that is no HEIF or AVIF picture:
+// only such a file may be a video, and only for such a file is the video
+// module worth loading. Never throws.
 bool mayBeVideo(const std::string& path);
 
 // The video module beside the executable (a build tree) or in the library

@@ -35,6 +35,11 @@ def test_results_mirror_the_inputs_and_follow_the_tools_name_rule(tmp_path, monk
         "shoot/day/c.tif": ("shoot/clear/day/c_J.bmp", "shoot/clear/day/c_J_A.bmp",
                             "shoot/clear/day/c_J_T.bmp"),
         "loose/e.png": ("shoot/clear/e_J.bmp", "shoot/clear/e_J_A.bmp", "shoot/clear/e_J_T.bmp")}
+    for name in ("IMG_1234.HEIC", "phone.avif", "DSC_0042.NEF", "frame.Dng"):  # found by name, any case
+        (tmp_path / "phones" / name).parent.mkdir(exist_ok=True)
+        (tmp_path / "phones" / name).write_bytes(b"content is checked by the tool")
+    assert sorted(results("phones")) == ["phones/DSC_0042.NEF", "phones/IMG_1234.HEIC", "phones/frame.Dng",
+                                         "phones/phone.avif"]
     a = os.path.abspath("shoot/a.png")  # named twice: enhanced once
     assert list(results(a, "shoot")) == [a, "shoot/night.jpeg"]
     write_picture(tmp_path / "loose" / "e_J.bmp", 8, 8, 0)

@@ -220,3 +220,18 @@ def test_imread_gives_what_the_tool_enhances(tool, tmp_path):
     assert np.array_equal(cv2.imread(str(tmp_path / "night_J.bmp")), nd.enhance(nd.imread(path)))
     with pytest.raises(FileNotFoundError):
         nd.imread(tmp_path / "missing.png")
+
+
+@pytest.mark.skipif(shutil.which("heif-enc") is None, reason="heif-enc (libheif-examples) is not installed")
+def test_a_phone_picture_is_read_and_enhanced_by_its_content(tmp_path):
+    """A HEIC under a name that says nothing: imread decodes it as the tool
+    does and enhance_file writes what enhance gives for those pixels."""
+    picture = hazy_picture(32, 40, seed=25)
+    cv2.imwrite(str(tmp_path / "night.png"), picture)
+    subprocess.run(["heif-enc", "-q", "98", str(tmp_path / "night.png"), "-o", str(tmp_path / "night.heic")],
+                   check=True, stdout=subprocess.DEVNULL)
+    os.rename(tmp_path / "night.heic", tmp_path / "IMG_0001")
+    read = nd.imread(tmp_path / "IMG_0001")
+    assert read.shape == picture.shape and np.abs(read.astype(int) - picture).mean() < 8
+    written = nd.enhance_file(tmp_path / "IMG_0001", output=str(tmp_path / "clear.png"))
+    assert np.array_equal(cv2.imread(written), nd.enhance(read))

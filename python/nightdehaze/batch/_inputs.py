@@ -11,11 +11,17 @@ import os
 from dataclasses import dataclass
 from typing import List, Sequence, Tuple
 
-# Extensions OpenCV decodes; a directory's other files are not pictures.
+# Extensions of the pictures the tool reads (OpenCV's, HEIF and AVIF through
+# libheif, camera raw files through LibRaw); a directory's other files are
+# not pictures. Compared in lower case.
 PICTURE_EXTENSIONS = frozenset({
     ".bmp", ".dib", ".jpg", ".jpeg", ".jpe", ".jp2", ".png", ".webp", ".pbm",
     ".pgm", ".ppm", ".pxm", ".pnm", ".sr", ".ras", ".tif", ".tiff", ".exr",
     ".hdr", ".pic",
+    ".heic", ".heif", ".avif",
+    ".3fr", ".arw", ".cr2", ".cr3", ".crw", ".dcr", ".dng", ".erf", ".iiq",
+    ".kdc", ".mef", ".mos", ".mrw", ".nef", ".nrw", ".orf", ".pef", ".raf",
+    ".raw", ".rw2", ".rwl", ".sr2", ".srf", ".srw", ".x3f",
 })
 
 # The formats the results can be written in, by the extension they get.
