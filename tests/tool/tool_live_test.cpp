@@ -12,10 +12,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -112,16 +115,90 @@ size_t checkSourceTimes(const fs::path& dir, const std::string& file) {
     return times.size();
 }
 
+// The port of url ("udp://127.0.0.1:PORT...").
+int portOf(const std::string& url) { return std::stoi(url.substr(url.rfind(':') + 1)); }
+
+// Waits until a socket of this machine listens on port (UDP: is bound to
+// it), as /proc/net lists them, so that no frame is sent into the void.
+void waitUntilListening(const std::string& url) {
+    const bool udp = url.rfind("udp://", 0) == 0;
+    char port[8];
+    std::snprintf(port, sizeof port, ":%04X", portOf(url));
+    const std::string listening = udp ? "07" : "0A";  // the kernel's TCP_CLOSE for UDP, TCP_LISTEN
+    for (int k = 0; k < 200; ++k) {
+        std::ifstream table(udp ? "/proc/net/udp" : "/proc/net/tcp");
+        std::string line;
+        std::getline(table, line);  // the heading
+        while (std::getline(table, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state;
+            fields >> slot >> local >> remote >> state;
+            if (local.size() > 5 && local.compare(local.size() - 5, 5, port) == 0 && state == listening) return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    FAIL() << "nothing listens on " << url;
+}
+
 // The tool on url while clip.mp4 is sent to sendTo; waits for both.
 ToolRun followStream(const ScratchDir& dir, const std::string& url, const std::string& sendTo,
                      std::vector<std::string> options) {
     options.insert(options.begin(), url);
     RunningTool tool = startTool(options, dir.path());
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // listening before the sender starts
+    waitUntilListening(url);
     const pid_t sender = sendClip(dir.path(), sendTo);
     waitFor(sender);
     return finishTool(tool);
 }
+
+// Every datagram that reaches port until none came for two seconds after
+// stop is set, as one file: what a recorder downstream would keep.
+class UdpRecorder {
+public:
+    explicit UdpRecorder(const fs::path& file) : file_(file) {
+        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        timeval wait{0, 200000};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            throw std::runtime_error("cannot bind a UDP port");
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { record(); });
+    }
+    ~UdpRecorder() {
+        stop();
+        close(fd_);
+    }
+    int port() const { return port_; }
+    void stop() {
+        stopping_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    void record() {
+        std::ofstream out(file_, std::ios::binary);
+        std::vector<char> datagram(65536);
+        auto quietSince = std::chrono::steady_clock::now();
+        while (!stopping_ || std::chrono::steady_clock::now() - quietSince < std::chrono::seconds(2)) {
+            const ssize_t n = recv(fd_, datagram.data(), datagram.size(), 0);
+            if (n > 0) {
+                out.write(datagram.data(), n);
+                quietSince = std::chrono::steady_clock::now();
+            }
+        }
+    }
+
+    fs::path file_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
 
 }  // namespace
 
@@ -141,7 +218,8 @@ TEST(ToolLive, UdpAndTcpStreamsBecomePlayableFilesAtTheSourcesTimes) {
         ASSERT_EQ(run.exitStatus, 0) << run.err;
         const Summary summary = summaryOf(run.err);
         EXPECT_EQ(lineCount(run.err), 1u) << run.err;
-        EXPECT_GT(summary.written, 37) << run.err;  // most of the 75 frames sent, whatever the machine's load
+        EXPECT_GT(summary.written, 0) << run.err;
+        EXPECT_LE(summary.written + summary.dropped, 75) << run.err;  // the frames sent, however loaded the machine
         EXPECT_EQ(static_cast<long long>(checkSourceTimes(dir.path(), "out.mkv")), summary.written);
         fs::remove(dir / "out.mkv");
     }
@@ -154,8 +232,10 @@ TEST(ToolLive, ALostSourceIsReconnectedAndTheFileGoesOn) {
     makeClip(dir.path(), "160x120", 2.0);
     const std::string url = "tcp://127.0.0.1:" + std::to_string(freePort(SOCK_STREAM));
     RunningTool tool = startTool({url + "?listen", "-o", "night.mkv", "--fast", "--reconnect", "4"}, dir.path());
+    constexpr double kAway = 1.5;  // seconds between the two connections
     for (int round = 0; round < 2; ++round) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(700));  // the tool listens again
+        waitUntilListening(url);  // the second time: once the tool listens again
+        if (round == 1) std::this_thread::sleep_for(std::chrono::duration<double>(kAway));
         waitFor(sendClip(dir.path(), url));
     }
     const ToolRun run = finishTool(tool);
@@ -164,13 +244,13 @@ TEST(ToolLive, ALostSourceIsReconnectedAndTheFileGoesOn) {
               std::string::npos) << run.err;
     const std::vector<double> times = frameTimes(dir.path(), "night.mkv");
     ASSERT_EQ(static_cast<long long>(times.size()), summaryOf(run.err).written);
-    size_t gaps = 0;
+    double longestGap = 0.0;
     for (size_t k = 1; k < times.size(); ++k) {
         EXPECT_GT(times[k], times[k - 1]);
-        gaps += times[k] - times[k - 1] > 1.2;  // longer than the frames a connection's probe holds back
+        longestGap = std::max(longestGap, times[k] - times[k - 1]);
     }
-    EXPECT_EQ(gaps, 1u) << "one break where the source was away";
-    EXPECT_GT(times.back() - times.front(), 3.5) << "the second connection's frames are missing";
+    EXPECT_GE(longestGap, kAway) << "the time the source was away is not in the timestamps";
+    EXPECT_GT(times.back() - times.front(), 2.0 + kAway) << "the second connection's frames are missing";
 }
 
 // SIGINT and SIGTERM end a live run with a playable file of every frame
@@ -182,7 +262,7 @@ TEST(ToolLive, SignalsFinishTheRecording) {
         SCOPED_TRACE(signal);
         const std::string url = "udp://127.0.0.1:" + std::to_string(freePort(SOCK_DGRAM));
         RunningTool tool = startTool({url, "-o", "night.mp4", "--fast"}, dir.path());
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        waitUntilListening(url);
         const pid_t sender = sendClip(dir.path(), url + "?pkt_size=1316");
         std::this_thread::sleep_for(std::chrono::seconds(3));
         kill(tool.pid, signal);
@@ -200,8 +280,8 @@ TEST(ToolLive, SignalsFinishTheRecording) {
 }
 
 // Segments of two seconds: each plays on its own and together they hold
-// every frame written; a stream output reaches a receiver as MPEG-TS (which
-// takes a few seconds of stream to recognise it).
+// every frame written; a stream output reaches its receiver as MPEG-TS that
+// plays, every frame written in it.
 TEST(ToolLive, SegmentsPlayOnTheirOwnAndAStreamOutputReachesItsReceiver) {
     ScratchDir dir;
     makeClip(dir.path(), "160x120", 6.2);
@@ -217,18 +297,12 @@ TEST(ToolLive, SegmentsPlayOnTheirOwnAndAStreamOutputReachesItsReceiver) {
     for (const std::string& segment : segments) frames += checkSourceTimes(dir.path(), segment);
     EXPECT_EQ(static_cast<long long>(frames), summaryOf(run.err).written);
 
-    const std::string out = "udp://127.0.0.1:" + std::to_string(freePort(SOCK_DGRAM));
-    const pid_t receiver = fork();
-    if (receiver == 0) {
-        if (chdir(dir.path().c_str()) != 0) _exit(127);
-        execlp("timeout", "timeout", "15", "ffmpeg", "-nostdin", "-loglevel", "quiet", "-i", out.c_str(), "-c",
-               "copy", "-t", "2", "received.ts", static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    UdpRecorder recorder(dir / "received.ts");
+    const std::string out = "udp://127.0.0.1:" + std::to_string(recorder.port());
     run = followStream(dir, url, url + "?pkt_size=1316", {"-o", out, "--fast", "--reconnect", "1"});
-    waitFor(receiver);
+    recorder.stop();
     ASSERT_EQ(run.exitStatus, 0) << run.err;
-    EXPECT_GT(checkSourceTimes(dir.path(), "received.ts"), 10u);
+    EXPECT_EQ(static_cast<long long>(checkSourceTimes(dir.path(), "received.ts")), summaryOf(run.err).written);
 }
 
 // A source that never answers fails within --reconnect, naming it, with
