@@ -1,5 +1,5 @@
 // The built tool on live sources that an ffmpeg sender streams on 127.0.0.1
-// in real time (-re): UDP and TCP inputs, a stream output, segments, SIGINT
+// in real time (-re): UDP, TCP and SRT inputs, a stream output, segments, SIGINT
 // and SIGTERM, a source that never answers, and an enhancer that cannot keep
 // up. Each test picks free ports of its own.
 #include "tool/tool_runner.hpp"
@@ -202,19 +202,33 @@ private:
 
 }  // namespace
 
-// UDP and TCP (the tool listening): the frames arrive in order at the
-// source's times, the file plays and holds what the summary says.
-TEST(ToolLive, UdpAndTcpStreamsBecomePlayableFilesAtTheSourcesTimes) {
+// The tool calling a stream that ffmpeg serves (SRT in listener mode).
+ToolRun callStream(const ScratchDir& dir, const std::string& url, const std::string& served,
+                   std::vector<std::string> options) {
+    const pid_t sender = sendClip(dir.path(), served);
+    waitUntilListening("udp://" + url.substr(url.find("://") + 3));  // SRT runs over UDP
+    options.insert(options.begin(), url);
+    RunningTool tool = startTool(options, dir.path());
+    waitFor(sender);
+    return finishTool(tool);
+}
+
+// UDP, TCP (the tool listening) and SRT (the tool calling): the frames
+// arrive in order at the source's times, the file plays and holds what the
+// summary says.
+TEST(ToolLive, UdpTcpAndSrtStreamsBecomePlayableFilesAtTheSourcesTimes) {
     ScratchDir dir;
     makeClip(dir.path(), "160x120", 3.0);
-    const int udp = freePort(SOCK_DGRAM), tcp = freePort(SOCK_STREAM);
-    const std::string udpUrl = "udp://127.0.0.1:" + std::to_string(udp);
-    const std::string tcpUrl = "tcp://127.0.0.1:" + std::to_string(tcp);
+    const std::string udpUrl = "udp://127.0.0.1:" + std::to_string(freePort(SOCK_DGRAM));
+    const std::string tcpUrl = "tcp://127.0.0.1:" + std::to_string(freePort(SOCK_STREAM));
+    const std::string srtUrl = "srt://127.0.0.1:" + std::to_string(freePort(SOCK_DGRAM));
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {udpUrl, udpUrl + "?pkt_size=1316"}, {tcpUrl + "?listen", tcpUrl}};
+        {udpUrl, udpUrl + "?pkt_size=1316"}, {tcpUrl + "?listen", tcpUrl}, {srtUrl, srtUrl + "?mode=listener"}};
     for (const auto& [url, sendTo] : cases) {
         SCOPED_TRACE(url);
-        const ToolRun run = followStream(dir, url, sendTo, {"-o", "out.mkv", "--fast", "--reconnect", "1"});
+        const std::vector<std::string> options = {"-o", "out.mkv", "--fast", "--reconnect", "1"};
+        const ToolRun run = url == srtUrl ? callStream(dir, url, sendTo, options)
+                                          : followStream(dir, url, sendTo, options);
         ASSERT_EQ(run.exitStatus, 0) << run.err;
         const Summary summary = summaryOf(run.err);
         EXPECT_EQ(lineCount(run.err), 1u) << run.err;
