@@ -34,8 +34,6 @@ std::string lowerExtension(const std::string& path) {
     return extension;
 }
 
-bool namesAvif(const std::string& path) { return lowerExtension(path) == ".avif"; }
-
 [[noreturn]] void cannotRead(const std::string& path, const std::string& reason) {
     throw FileError("cannot read '" + path + "': " + reason, 0);
 }
@@ -60,6 +58,8 @@ bool namesHeif(const std::string& path) {
 #ifdef NIGHTDEHAZE_HAVE_HEIF
 
 namespace {
+
+bool namesAvif(const std::string& path) { return lowerExtension(path) == ".avif"; }
 
 struct ContextFree {
     void operator()(heif_context* c) const { heif_context_free(c); }

@@ -34,8 +34,9 @@ void expectOneLineAndNothingWritten(const ToolRun& run, const ScratchDir& dir, c
 
 // HEIC and AVIF in: the primary image as stored (the container turns it, the
 // Exif orientation does not), its Exif and ICC profile carried into a JPEG
-// with the orientation set to normal, the pixels those of the source; out:
-// HEIC and AVIF that decode to the result. A damaged file fails cleanly.
+// with the orientation set to normal, the pixels those of the source, 10-bit
+// samples reduced as 16-bit ones are; out: HEIC and AVIF that decode to the
+// result. A damaged file fails cleanly.
 TEST(ToolFormats, HeicAndAvifAreReadWithTheirMetadataAndWritten) {
     Exiv2::XmpParser::initialize();
     ScratchDir dir;
@@ -74,6 +75,18 @@ TEST(ToolFormats, HeicAndAvifAreReadWithTheirMetadataAndWritten) {
         for (const char* f : {"clear.jpg", "clear.bmp"}) fs::remove(dir / f);
         fs::remove(dir / written);
     }
+    // 10 bits, with a thumbnail beside the primary image: the primary image,
+    // equal to what the tool reads from heif-convert's 16-bit PNG of it.
+    cv::Mat deep;
+    smooth.convertTo(deep, CV_16UC3, 257.0);
+    cv::imwrite((dir / "deep.png").string(), deep);
+    ASSERT_EQ(std::system(("cd '" + dir.path().string() + "' && heif-enc -q 90 -b 10 -t 16 deep.png -o deep.heic " +
+                           "> /dev/null && heif-convert deep.heic deep16.png > /dev/null").c_str()), 0);
+    ASSERT_EQ(cv::imread((dir / "deep16.png").string(), cv::IMREAD_UNCHANGED).depth(), CV_16U);
+    const cv::Mat tenBits = readPictureFile((dir / "deep.heic").string());
+    ASSERT_EQ(tenBits.size(), smooth.size());
+    EXPECT_BIT_EQUAL(tenBits, readPictureFile((dir / "deep16.png").string()));
+
     const std::string heic = readFile(dir / "photo.heic");
     writeFile(dir / "cut.heic", heic.substr(0, heic.size() / 2));
     const std::set<std::string> before = dir.entries();
