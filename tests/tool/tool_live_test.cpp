@@ -46,16 +46,6 @@ int freePort(int type) {
     return ntohs(address.sin_port);
 }
 
-std::string shell(const fs::path& dir, const std::string& command) {
-    FILE* pipe = popen(("cd '" + dir.string() + "' && " + command).c_str(), "r");
-    if (!pipe) throw std::runtime_error("cannot run " + command);
-    std::string out;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    if (pclose(pipe) != 0) throw std::runtime_error("failed: " + command);
-    return out;
-}
-
 // A clip of testsrc at 25 frames per second, a keyframe every second and no
 // B-frames, as cameras send.
 void makeClip(const fs::path& dir, const std::string& size, double seconds) {

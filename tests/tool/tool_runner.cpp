@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -123,6 +124,16 @@ std::string readFile(const std::filesystem::path& path) {
 
 size_t lineCount(const std::string& text) {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+std::string shell(const std::filesystem::path& dir, const std::string& command) {
+    FILE* pipe = popen(("cd '" + dir.string() + "' && " + command).c_str(), "r");
+    if (!pipe) throw std::runtime_error("cannot run " + command);
+    std::string out;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    if (pclose(pipe) != 0) throw std::runtime_error("failed: " + command);
+    return out;
 }
 
 }  // namespace tool_testing

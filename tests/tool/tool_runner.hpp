@@ -55,4 +55,8 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes);
 std::string readFile(const std::filesystem::path& path);
 size_t lineCount(const std::string& text);
 
+// Runs a shell command in dir and returns its standard output; throws
+// std::runtime_error when it fails.
+std::string shell(const std::filesystem::path& dir, const std::string& command);
+
 }  // namespace tool_testing

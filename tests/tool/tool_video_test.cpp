@@ -26,18 +26,6 @@ namespace {
 const std::string kStageLines =
     "Current step: Light Compensation\nCurrent step: Color Correction\nCurrent step: Dehazing\n";
 
-// Runs a shell command in dir and returns its standard output.
-std::string shell(const fs::path& dir, const std::string& command) {
-    const std::string line = "cd '" + dir.string() + "' && " + command;
-    FILE* pipe = popen(line.c_str(), "r");
-    if (!pipe) throw std::runtime_error("cannot run " + command);
-    std::string out;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    if (pclose(pipe) != 0) throw std::runtime_error("failed: " + command);
-    return out;
-}
-
 void makeClip(const fs::path& dir, const std::string& name, const std::string& size, int rate, double seconds,
               const std::string& extra = "") {
     shell(dir, "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i testsrc=size=" + size +
