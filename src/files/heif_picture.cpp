@@ -79,8 +79,11 @@ using ImagePtr = std::unique_ptr<heif_image, ImageFree>;
 using EncoderPtr = std::unique_ptr<heif_encoder, EncoderFree>;
 
 void check(const heif_error& error, const std::string& path) {
-    if (error.code != heif_error_Ok) cannotRead(path, std::string("not a HEIF picture that can be decoded (") +
-                                                          error.message + ")");
+    if (error.code == heif_error_Ok) return;
+    if (error.code == heif_error_Unsupported_feature && error.subcode == heif_suberror_Unsupported_codec)
+        cannotRead(path, "libheif on this machine has no decoder for its codec (HEVC needs libde265, AV1 dav1d "
+                         "or aom)");
+    cannotRead(path, std::string("not a HEIF picture that can be decoded (") + error.message + ")");
 }
 
 // Samples of more than 8 bits keep their top 8, as OpenCV reduces 16-bit pictures.

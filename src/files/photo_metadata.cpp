@@ -133,6 +133,8 @@ std::string xmpPacket(const Exiv2::XmpData& xmp) {
 void initializeMetadataLibrary() {
     Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
     Exiv2::XmpParser::initialize();
+    // Exiv2 reads ISO base media files (Canon's CR3) only when asked to.
+    Exiv2::enableBMFF(true);
 }
 
 namespace {

@@ -48,6 +48,7 @@ bool holdsMetadata(const std::string& path);
 std::vector<uchar> withMetadata(const std::vector<uchar>& encoded, const std::string& path,
                                 const PhotoMetadata& metadata, cv::Size size);
 
-// Keeps Exiv2's warnings off standard error and readies its XMP parser.
+// Keeps Exiv2's warnings off standard error, readies its XMP parser and
+// its reader of ISO base media files (CR3).
 // Call once, before other threads use Exiv2.
 void initializeMetadataLibrary();

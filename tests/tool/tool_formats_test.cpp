@@ -125,6 +125,11 @@ TEST(ToolFormats, CameraRawIsDevelopedInFullNotAsItsPreview) {
     EXPECT_EQ(r.orientation, 1);
     EXPECT_EQ(r.size, upright.size());
 
+    cv::Mat plain;  // an ordinary TIFF is no raw file: read as OpenCV reads it
+    dng.picture.convertTo(plain, CV_16UC3, 257.0);
+    cv::imwrite((dir / "plain.tif").string(), plain);
+    EXPECT_BIT_EQUAL(readPictureFile((dir / "plain.tif").string()), cv::imread((dir / "plain.tif").string()));
+
     writeFile(dir / "cut.dng", std::string(file.begin(), file.begin() + static_cast<long>(file.size() * 6 / 10)));
     const std::set<std::string> before = dir.entries();
     expectOneLineAndNothingWritten(runTool({"cut.dng", "-o", "cut.jpg"}, dir.path()), dir, before);
