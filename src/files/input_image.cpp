@@ -27,10 +27,6 @@ namespace {
     throw FileError("not enough memory to decode '" + path + "'", ENOMEM);
 }
 
-}  // namespace
-
-namespace {
-
 bool looksLikeTiff(const std::vector<uchar>& bytes) {
     return bytes.size() >= 4 && ((bytes[0] == 'I' && bytes[1] == 'I' && bytes[2] == 42 && bytes[3] == 0) ||
                                  (bytes[0] == 'M' && bytes[1] == 'M' && bytes[2] == 0 && bytes[3] == 42));
