@@ -105,7 +105,7 @@ size_t checkSourceTimes(const fs::path& dir, const std::string& file) {
     return times.size();
 }
 
-// The port of url ("udp://127.0.0.1:PORT...").
+// The port of url ("udp://127.0.0.1:PORT", "rtmp://127.0.0.1:PORT/live/cam").
 int portOf(const std::string& url) { return std::stoi(url.substr(url.rfind(':') + 1)); }
 
 // Waits until a socket of this machine listens on port (UDP: is bound to
@@ -284,9 +284,9 @@ TEST(ToolLive, SignalsFinishTheRecording) {
 }
 
 // Segments of two seconds: each plays on its own and together they hold
-// every frame written; a stream output reaches its receiver as MPEG-TS that
-// plays, every frame written in it.
-TEST(ToolLive, SegmentsPlayOnTheirOwnAndAStreamOutputReachesItsReceiver) {
+// every frame written; stream outputs reach their receivers, MPEG-TS over
+// UDP and FLV over RTMP, every frame written in them.
+TEST(ToolLive, SegmentsPlayOnTheirOwnAndStreamOutputsReachTheirReceivers) {
     ScratchDir dir;
     makeClip(dir.path(), "160x120", 6.2);
     const std::string url = "udp://127.0.0.1:" + std::to_string(freePort(SOCK_DGRAM));
@@ -307,6 +307,20 @@ TEST(ToolLive, SegmentsPlayOnTheirOwnAndAStreamOutputReachesItsReceiver) {
     recorder.stop();
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(static_cast<long long>(checkSourceTimes(dir.path(), "received.ts")), summaryOf(run.err).written);
+
+    const std::string rtmp = "rtmp://127.0.0.1:" + std::to_string(freePort(SOCK_STREAM)) + "/live/cam";
+    const pid_t server = fork();  // ffmpeg as the RTMP server a restream goes to
+    if (server == 0) {
+        if (chdir(dir.path().c_str()) != 0) _exit(127);
+        execlp("timeout", "timeout", "60", "ffmpeg", "-nostdin", "-loglevel", "quiet", "-listen", "1", "-i",
+               rtmp.c_str(), "-c", "copy", "received.flv", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    waitUntilListening("tcp://127.0.0.1:" + std::to_string(portOf(rtmp)));
+    run = followStream(dir, url, url + "?pkt_size=1316", {"-o", rtmp, "--fast", "--reconnect", "1"});
+    waitFor(server);
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(static_cast<long long>(checkSourceTimes(dir.path(), "received.flv")), summaryOf(run.err).written);
 }
 
 // A source that never answers fails within --reconnect, naming it, with
