@@ -53,6 +53,14 @@ AVDictionary* openingOptions(const std::string& url) {
     return options;
 }
 
+// What HTTP serves ends where it ends: a live MPEG-TS whose server stops, an
+// HLS playlist that says it is complete, or a finished file, which opened
+// again would play again from its start. A camera's or a relay's connection
+// (RTSP, RTMP, SRT, TCP) that closes is a lost source instead, reconnected.
+bool endsAtItsEnd(const std::string& url) {
+    return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0;
+}
+
 int firstVideoStream(const AVFormatContext* format) {
     for (unsigned k = 0; k < format->nb_streams; ++k) {
         const AVCodecParameters* p = format->streams[k]->codecpar;
@@ -160,6 +168,10 @@ void LiveSource::read() {
             const int status = readPacket();
             if (status >= 0) continue;
             if (stopping_ || StopOnSignals::requested()) return end("stopped");
+            if (status == AVERROR_EOF && endsAtItsEnd(url_)) {
+                drainDecoder();
+                return end("the source ended");
+            }
             if (!reconnect(lossOf(status))) return;
         }
     } catch (const std::exception& e) {
@@ -256,9 +268,13 @@ void LiveSource::deliver(const AVFrame* frame, double seconds) {
 
 // Tries to reach the source again until its last packet is patience old;
 // false, with the run ended, when it does not come back or a stop came.
-bool LiveSource::reconnect(const std::string& reason) {
+void LiveSource::drainDecoder() {
     avcodec_send_packet(session_->decoder.get(), nullptr);
     receiveFrames();
+}
+
+bool LiveSource::reconnect(const std::string& reason) {
+    drainDecoder();
     const auto until = lastPacketAt_ + std::chrono::duration_cast<LiveClock::duration>(patience_);
     const auto lostAt = LiveClock::now();
     std::string error = reason;

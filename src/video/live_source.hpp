@@ -32,10 +32,11 @@ public:
 
     // Opens url (RTSP over TCP; /dev/video* through video4linux2), trying
     // again for up to patienceSeconds while it does not answer, and starts
-    // reading it. A source lost later (an error, its end, or silence for
-    // patienceSeconds) is reconnected for as long, measured from its last
-    // packet; warn hears of each reconnection. Throws std::runtime_error
-    // naming url when it does not answer in time.
+    // reading it. A source lost later (an error, a closed connection, or
+    // silence for patienceSeconds) is reconnected for as long, measured from
+    // its last packet; warn hears of each reconnection. What HTTP serves ends
+    // at its end. Throws std::runtime_error naming url when it does not
+    // answer in time.
     LiveSource(const std::string& url, double patienceSeconds, Warn warn);
     // Stops reading and joins the reader.
     ~LiveSource();
@@ -76,6 +77,7 @@ private:
     void receiveFrames();
     void deliver(const AVFrame* frame, double seconds);
     double runSeconds(std::int64_t pts);
+    void drainDecoder();
     bool reconnect(const std::string& reason);
     void end(const std::string& why);
 

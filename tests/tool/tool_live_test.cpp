@@ -257,6 +257,31 @@ TEST(ToolLive, ALostSourceIsReconnectedAndTheFileGoesOn) {
     EXPECT_GT(times.back() - times.front(), 2.0 + kAway) << "the second connection's frames are missing";
 }
 
+// What HTTP serves ends at its end: the run finishes there, exit 0, and
+// does not open the stream again to play it twice.
+TEST(ToolLive, AStreamServedOverHttpEndsAtItsEnd) {
+    ScratchDir dir;
+    makeClip(dir.path(), "160x120", 3.0);
+    shell(dir.path(), "ffmpeg -nostdin -loglevel error -i clip.mp4 -c copy -f mpegts clip.ts");
+    const std::string port = std::to_string(freePort(SOCK_STREAM));
+    const pid_t server = fork();
+    if (server == 0) {
+        execlp("timeout", "timeout", "60", "python3", "-m", "http.server", port.c_str(), "--bind", "127.0.0.1",
+               "--directory", dir.path().c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    waitUntilListening("tcp://127.0.0.1:" + port);
+    const ToolRun run =
+        runTool({"http://127.0.0.1:" + port + "/clip.ts", "-o", "night.mkv", "--fast", "--reconnect", "5"}, dir.path());
+    kill(server, SIGTERM);
+    waitFor(server);
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    const Summary summary = summaryOf(run.err);
+    EXPECT_EQ(summary.why, "the source ended") << run.err;
+    EXPECT_LE(summary.written + summary.dropped, 75) << run.err;
+    EXPECT_EQ(static_cast<long long>(checkSourceTimes(dir.path(), "night.mkv")), summary.written);
+}
+
 // SIGINT and SIGTERM end a live run with a playable file of every frame
 // enhanced so far, exit 0 and one line saying so.
 TEST(ToolLive, SignalsFinishTheRecording) {
