@@ -1,11 +1,11 @@
 #include "files/heif_picture.hpp"
 
 #include "files/file_error.hpp"
+#include "files/output_name.hpp"
 
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -25,15 +25,6 @@ bool isHeifBrand(const uchar* brand) {
     return false;
 }
 
-std::string lowerExtension(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string extension = path.substr(dot);
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension;
-}
-
 [[noreturn]] void cannotRead(const std::string& path, const std::string& reason) {
     throw FileError("cannot read '" + path + "': " + reason, 0);
 }
@@ -51,7 +42,7 @@ bool looksLikeHeif(const std::vector<uchar>& bytes) {
 }
 
 bool namesHeif(const std::string& path) {
-    const std::string extension = lowerExtension(path);
+    const std::string extension = lowerExtensionOf(path);
     return extension == ".heic" || extension == ".heif" || extension == ".avif";
 }
 
@@ -59,7 +50,7 @@ bool namesHeif(const std::string& path) {
 
 namespace {
 
-bool namesAvif(const std::string& path) { return lowerExtension(path) == ".avif"; }
+bool namesAvif(const std::string& path) { return lowerExtensionOf(path) == ".avif"; }
 
 struct ContextFree {
     void operator()(heif_context* c) const { heif_context_free(c); }

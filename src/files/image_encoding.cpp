@@ -7,8 +7,6 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include <algorithm>
-#include <cctype>
 #include <stdexcept>
 
 namespace {
@@ -23,12 +21,6 @@ constexpr int kHeifQuality = 0x48454946;  // "HEIF"
 // x265's and aom's quality when none is given: libheif's own default (50)
 // visibly smears the detail the enhancement brings out.
 constexpr int kDefaultHeifQuality = 90;
-
-std::string lowerCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 bool isJpeg(const std::string& extension) {
     return extension == ".jpg" || extension == ".jpeg" || extension == ".jpe";
@@ -54,14 +46,14 @@ bool canEncodeFor(const std::string& path) {
 }
 
 bool takesQuality(const std::string& path) {
-    const std::string extension = lowerCase(extensionOf(path));
+    const std::string extension = lowerExtensionOf(path);
     return isJpeg(extension) || extension == ".webp" || namesHeif(path);
 }
 
 std::vector<int> encoderParameters(const std::string& path, std::optional<int> quality) {
     if (namesHeif(path)) return {kHeifQuality, quality.value_or(kDefaultHeifQuality)};
     if (!quality || !takesQuality(path)) return {};
-    const bool jpeg = isJpeg(lowerCase(extensionOf(path)));
+    const bool jpeg = isJpeg(lowerExtensionOf(path));
     return {jpeg ? cv::IMWRITE_JPEG_QUALITY : cv::IMWRITE_WEBP_QUALITY, *quality};
 }
 

@@ -4,10 +4,7 @@
 
 #include <cctype>
 
-namespace {
-
-// The scheme of "scheme://...", or "" when text is no URL.
-std::string schemeOf(const std::string& text) {
+std::string urlScheme(const std::string& text) {
     const size_t colon = text.find("://");
     if (colon == std::string::npos || colon == 0 || !std::isalpha(static_cast<unsigned char>(text[0]))) return "";
     for (size_t k = 0; k < colon; ++k) {
@@ -21,15 +18,13 @@ std::string schemeOf(const std::string& text) {
 
 bool isCaptureDevice(const std::string& input) { return input.rfind("/dev/video", 0) == 0; }
 
-}  // namespace
-
 bool isLiveSource(const std::string& input) {
-    const std::string scheme = schemeOf(input);
+    const std::string scheme = urlScheme(input);
     return (!scheme.empty() && scheme != "file") || isCaptureDevice(input);
 }
 
 bool isStreamOutput(const std::string& output) {
-    const std::string scheme = schemeOf(output);
+    const std::string scheme = urlScheme(output);
     return !scheme.empty() && scheme != "file";
 }
 

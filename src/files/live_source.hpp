@@ -5,6 +5,13 @@
 
 #include <string>
 
+// The scheme of a URL in lower case ("RTSP://cam/1" -> "rtsp"), or "" when
+// text is no "scheme://..." URL.
+std::string urlScheme(const std::string& text);
+
+// True for a video4linux2 capture device ("/dev/video0").
+bool isCaptureDevice(const std::string& input);
+
 // True for a URL ("rtsp://...", "udp://...", any scheme but file:) or a
 // capture device ("/dev/video0"): inputs that never go through the picture
 // decoders. Looks only at the text.

@@ -1,5 +1,7 @@
 #include "files/output_name.hpp"
 
+#include <cctype>
+
 std::string derivedOutputPath(const std::string& inputPath, const std::string& suffix) {
     // substr clamps a count beyond the end, so paths shorter than four
     // characters keep all of them.
@@ -11,4 +13,10 @@ std::string extensionOf(const std::string& path) {
     const size_t dot = path.find_last_of('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
     return path.substr(dot);
+}
+
+std::string lowerExtensionOf(const std::string& path) {
+    std::string extension = extensionOf(path);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
 }

@@ -10,3 +10,6 @@ std::string derivedOutputPath(const std::string& inputPath, const std::string& s
 // The extension of the file name in path, dot included ("a/b.PNG" -> ".PNG"),
 // or "" when the name has none.
 std::string extensionOf(const std::string& path);
+
+// extensionOf in lower case ("a/b.PNG" -> ".png"), for comparing kinds of file.
+std::string lowerExtensionOf(const std::string& path);

@@ -1,13 +1,13 @@
 #include "files/photo_metadata.hpp"
 
 #include "files/metadata_chunks.hpp"
+#include "files/output_name.hpp"
 #include "files/quiet_stderr.hpp"
 
 #include <exiv2/exiv2.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include <algorithm>
-#include <cctype>
+#include <iterator>
 #include <stdexcept>
 
 struct PhotoMetadata::Contents {
@@ -35,16 +35,6 @@ constexpr const char* kLayoutTags[] = {
     "Exif.Image.JPEGInterchangeFormat", "Exif.Image.JPEGInterchangeFormatLength",
     "Exif.Image.YCbCrSubSampling", "Exif.Image.InterColorProfile", "Exif.Image.XMLPacket",
     "Exif.Image.IPTCNAA"};
-
-std::string lowerExtension(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string extension = path.substr(dot);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
-}
 
 bool isJpegOrTiff(const std::string& extension) {
     return extension == ".jpg" || extension == ".jpeg" || extension == ".jpe" ||
@@ -212,7 +202,7 @@ PhotoMetadata photoMetadataOfBlocks(const std::vector<uchar>& exif, const std::v
 }
 
 bool holdsMetadata(const std::string& path) {
-    const std::string extension = lowerExtension(path);
+    const std::string extension = lowerExtensionOf(path);
     return isJpegOrTiff(extension) || extension == ".png" || extension == ".webp";
 }
 
@@ -220,7 +210,7 @@ std::vector<uchar> withMetadata(const std::vector<uchar>& encoded, const std::st
                                 const PhotoMetadata& metadata, cv::Size size) {
     if (metadata.empty() || !holdsMetadata(path)) return encoded;
     const PhotoMetadata::Contents& c = metadata.contents();
-    const std::string extension = lowerExtension(path);
+    const std::string extension = lowerExtensionOf(path);
     try {
         if (isJpegOrTiff(extension)) return withExiv2(encoded, c);
         if (extension == ".png") return pngWithMetadata(encoded, exifBlock(c.exif), xmpPacket(c.xmp), c.icc);

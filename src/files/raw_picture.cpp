@@ -1,10 +1,10 @@
 #include "files/raw_picture.hpp"
 
 #include "files/file_error.hpp"
+#include "files/output_name.hpp"
 
 #include <opencv2/imgproc.hpp>
 
-#include <cctype>
 #include <cerrno>
 #include <memory>
 #include <new>
@@ -26,10 +26,7 @@ bool namesCameraRaw(const std::string& path) {
                                               ".iiq", ".kdc", ".mef", ".mos", ".mrw", ".nef", ".nrw", ".orf",
                                               ".pef", ".raf", ".raw", ".rw2", ".rwl", ".sr2", ".srf", ".srw",
                                               ".x3f"};
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
-    std::string extension = path.substr(dot);
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string extension = lowerExtensionOf(path);
     for (const char* known : kExtensions)
         if (extension == known) return true;
     return false;

@@ -1,5 +1,6 @@
 #include "video/live_source.hpp"
 
+#include "files/live_source.hpp"
 #include "video/live_stop.hpp"
 
 extern "C" {
@@ -26,8 +27,6 @@ std::string seconds(double value) {
     return text.str();
 }
 
-bool isCaptureDevice(const std::string& url) { return url.rfind("/dev/video", 0) == 0; }
-
 const AVInputFormat* demuxerOf(const std::string& url) {
     if (!isCaptureDevice(url)) return nullptr;
     static std::once_flag registered;
@@ -44,9 +43,9 @@ constexpr const char* kUdpReceiveBuffer = "4194304";
 // UDP input keeps going when its buffer overruns instead of failing.
 AVDictionary* openingOptions(const std::string& url) {
     AVDictionary* options = nullptr;
-    if (url.rfind("rtsp://", 0) == 0 || url.rfind("rtsps://", 0) == 0)
-        av_dict_set(&options, "rtsp_transport", "tcp", 0);
-    if (url.rfind("udp://", 0) == 0) {
+    const std::string scheme = urlScheme(url);
+    if (scheme == "rtsp" || scheme == "rtsps") av_dict_set(&options, "rtsp_transport", "tcp", 0);
+    if (scheme == "udp") {
         av_dict_set(&options, "overrun_nonfatal", "1", 0);
         av_dict_set(&options, "buffer_size", kUdpReceiveBuffer, 0);
     }
@@ -58,17 +57,8 @@ AVDictionary* openingOptions(const std::string& url) {
 // again would play again from its start. A camera's or a relay's connection
 // (RTSP, RTMP, SRT, TCP) that closes is a lost source instead, reconnected.
 bool endsAtItsEnd(const std::string& url) {
-    return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0;
-}
-
-int firstVideoStream(const AVFormatContext* format) {
-    for (unsigned k = 0; k < format->nb_streams; ++k) {
-        const AVCodecParameters* p = format->streams[k]->codecpar;
-        if (p->codec_type == AVMEDIA_TYPE_VIDEO && p->width > 0 && p->height > 0 &&
-            avcodec_find_decoder(p->codec_id))
-            return static_cast<int>(k);
-    }
-    return -1;
+    const std::string scheme = urlScheme(url);
+    return scheme == "http" || scheme == "https";
 }
 
 }  // namespace
@@ -134,7 +124,9 @@ bool LiveSource::open(LiveClock::time_point until, std::string& error) {
         return false;
     }
     session->videoIndex = firstVideoStream(session->format);
-    if (session->videoIndex < 0) {
+    const AVCodecParameters* found =
+        session->videoIndex < 0 ? nullptr : session->format->streams[session->videoIndex]->codecpar;
+    if (!found || found->width <= 0 || found->height <= 0) {
         error = "it holds no video stream that can be decoded";
         return false;
     }

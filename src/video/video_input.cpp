@@ -38,19 +38,6 @@ bool isPictureDemuxer(const AVInputFormat* format) {
            (name.size() > pipe.size() && name.compare(name.size() - pipe.size(), pipe.size(), pipe) == 0);
 }
 
-// The first video stream with a decoder that is a stream of frames, not a
-// cover picture; -1 when there is none.
-int firstVideoStream(const AVFormatContext* format) {
-    for (unsigned k = 0; k < format->nb_streams; ++k) {
-        const AVStream* stream = format->streams[k];
-        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-            !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
-            avcodec_find_decoder(stream->codecpar->codec_id) != nullptr)
-            return static_cast<int>(k);
-    }
-    return -1;
-}
-
 // Opens the container the content names; nullptr unless it holds a video stream.
 AVFormatContext* openVideoContainer(const std::string& path) {
     const AVInputFormat* demuxer = demuxerByContent(path);

@@ -7,6 +7,17 @@ extern "C" {
 
 #include <cstdarg>
 
+int firstVideoStream(const AVFormatContext* format) {
+    for (unsigned k = 0; k < format->nb_streams; ++k) {
+        const AVStream* stream = format->streams[k];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
+            avcodec_find_decoder(stream->codecpar->codec_id) != nullptr)
+            return static_cast<int>(k);
+    }
+    return -1;
+}
+
 std::string libavError(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);

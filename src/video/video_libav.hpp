@@ -26,6 +26,10 @@ using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecFree>;
 using ScalePtr = std::unique_ptr<SwsContext, ScaleFree>;
 
+// The first video stream with a decoder that is a stream of frames, not a
+// cover picture; -1 when there is none.
+int firstVideoStream(const AVFormatContext* format);
+
 // FFmpeg's text for an error code.
 std::string libavError(int code);
 

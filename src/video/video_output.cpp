@@ -73,7 +73,7 @@ const AVOutputFormat* videoMuxerFor(const std::string& path) {
 
 // The muxer of a stream URL by its scheme, or nullptr.
 const AVOutputFormat* streamMuxerFor(const std::string& url) {
-    const std::string scheme = url.substr(0, url.find("://"));
+    const std::string scheme = urlScheme(url);
     if (scheme == "udp" || scheme == "srt" || scheme == "tcp") return av_guess_format("mpegts", nullptr, nullptr);
     if (scheme == "rtmp" || scheme == "rtmps") return av_guess_format("flv", nullptr, nullptr);
     return nullptr;
@@ -237,7 +237,7 @@ void VideoOutput::openFile() {
 
 void VideoOutput::openStream() {
     AVDictionary* options = nullptr;
-    if (path_.rfind("udp://", 0) == 0) av_dict_set(&options, "pkt_size", kUdpPacketSize, 0);
+    if (urlScheme(path_) == "udp") av_dict_set(&options, "pkt_size", kUdpPacketSize, 0);
     int status = avio_open2(&format_->pb, path_.c_str(), AVIO_FLAG_WRITE, nullptr, &options);
     av_dict_free(&options);
     if (status < 0) fail("cannot open the stream", status);

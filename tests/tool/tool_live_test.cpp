@@ -32,8 +32,8 @@ namespace {
 
 constexpr double kFrameSeconds = 0.04;  // the clips' 25 frames per second
 
-// A port the kernel has just handed out on 127.0.0.1 for this socket type.
-int freePort(int type) {
+// A socket of this type bound to a port the kernel hands out on 127.0.0.1.
+int boundSocket(int type, int& port) {
     const int fd = socket(AF_INET, type, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -42,8 +42,15 @@ int freePort(int type) {
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
         throw std::runtime_error("no free port");
-    close(fd);
-    return ntohs(address.sin_port);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+// A port the kernel has just handed out on 127.0.0.1 for this socket type.
+int freePort(int type) {
+    int port = 0;
+    close(boundSocket(type, port));
+    return port;
 }
 
 // A clip of testsrc at 25 frames per second, a keyframe every second and no
@@ -146,17 +153,9 @@ ToolRun followStream(const ScratchDir& dir, const std::string& url, const std::s
 class UdpRecorder {
 public:
     explicit UdpRecorder(const fs::path& file) : file_(file) {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
+        fd_ = boundSocket(SOCK_DGRAM, port_);
         timeval wait{0, 200000};
         setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-            throw std::runtime_error("cannot bind a UDP port");
-        port_ = ntohs(address.sin_port);
         thread_ = std::thread([this] { record(); });
     }
     ~UdpRecorder() {
