@@ -38,7 +38,7 @@ from ._checks import (
     same_shape,
     wants_rgb,
 )
-from ._core import Context
+from ._core import Cancellation, Cancelled, Context
 from ._options import as_text, default, documented
 from ._results import DehazeResult, EnhanceResult
 from ._video import VideoEnhancer
@@ -46,6 +46,8 @@ from ._video import VideoEnhancer
 __version__: str = _core.__version__
 
 __all__ = [
+    "Cancellation",
+    "Cancelled",
     "Context",
     "DehazeResult",
     "EnhanceResult",
@@ -86,6 +88,7 @@ def enhance(
     fast: bool = default("fast"),
     channel_order: str = "bgr",
     maps: bool = False,
+    cancellation: Optional[Cancellation] = None,
 ) -> Union[np.ndarray, EnhanceResult]:
     """Enhances a night-time hazy photograph exactly as the ``nightdehaze`` tool does.
 
@@ -123,6 +126,10 @@ def enhance(
         comes back in the same order.
     maps : bool, optional
         Also return the dehazing stage's maps.
+    cancellation : Cancellation, optional
+        Another thread's ``cancellation.cancel()`` stops the call within a
+        fraction of a second; it then raises ``Cancelled``. A cancellation
+        stays cancelled: make a new one for the next call.
 
     Returns
     -------
@@ -144,17 +151,21 @@ def enhance(
         The picture does not fit in memory.
     KeyboardInterrupt
         Ctrl-C while the call ran.
+    Cancelled
+        The cancellation was cancelled before or while the call ran.
     """
     array = nonempty_array("image", image)
+    if cancellation is not None and not isinstance(cancellation, Cancellation):
+        raise TypeError(f"cancellation: expected a nightdehaze.Cancellation, got {type(cancellation).__name__}")
     if array.ndim == 4:
         return _enhance_stack(array, gamma=gamma, non_local=non_local, clean=clean, fast=fast,
-                              channel_order=channel_order, maps=maps)
+                              channel_order=channel_order, maps=maps, cancellation=cancellation)
     rgb = wants_rgb(channel_order)
     bgr8 = photo(array, channel_order)
     options = as_text({"gamma": gamma, "non_local": non_local, "clean": clean, "fast": fast})
     if not maps:
-        return in_family(in_order(_core.enhance(bgr8, options), rgb), array.dtype)
-    result, airlight, transmission = _core.enhance(bgr8, options, maps=True)
+        return in_family(in_order(_core.enhance(bgr8, options, cancellation=cancellation), rgb), array.dtype)
+    result, airlight, transmission = _core.enhance(bgr8, options, maps=True, cancellation=cancellation)
     return EnhanceResult(in_family(in_order(result, rgb), array.dtype),
                          in_family(in_order(airlight, rgb), array.dtype), transmission)
 

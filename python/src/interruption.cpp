@@ -12,8 +12,9 @@ void rememberMainThread() {
     mainThreadIdent = py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
 }
 
-PythonSignals::PythonSignals()
-    : caller_(std::this_thread::get_id()),
+PythonSignals::PythonSignals(const Cancellation* cancellation)
+    : cancellation_(cancellation),
+      caller_(std::this_thread::get_id()),
       onMainThread_(PyThread_get_thread_ident() == mainThreadIdent),
       lastCheck_(std::chrono::steady_clock::now()) {}
 
@@ -27,6 +28,7 @@ PythonSignals::~PythonSignals() {
 
 bool PythonSignals::stopRequested() {
     if (stopped_.load(std::memory_order_relaxed)) return true;
+    if (cancellation_ && cancellation_->requested.load(std::memory_order_relaxed)) return true;
     if (!onMainThread_ || std::this_thread::get_id() != caller_) return false;
     const auto now = std::chrono::steady_clock::now();
     if (now - lastCheck_ < kSignalCheckInterval) return false;
@@ -48,8 +50,9 @@ void PythonSignals::raiseKeptError() {
     throw py::error_already_set();
 }
 
-void runWithoutGil(const std::function<void(nightdehaze::ProgressMonitor&)>& work) {
-    PythonSignals signals;
+void runWithoutGil(const std::function<void(nightdehaze::ProgressMonitor&)>& work,
+                   const Cancellation* cancellation) {
+    PythonSignals signals(cancellation);
     bool cancelled = false;
     {
         py::gil_scoped_release released;
@@ -59,7 +62,9 @@ void runWithoutGil(const std::function<void(nightdehaze::ProgressMonitor&)>& wor
             cancelled = true;
         }
     }
-    if (cancelled) signals.raiseKeptError();
+    if (!cancelled) return;
+    if (signals.signalled()) signals.raiseKeptError();
+    throw nightdehaze::Cancelled();
 }
 
 }  // namespace nightdehaze_python

@@ -14,6 +14,11 @@ namespace nightdehaze_python {
 // Records the interpreter's main thread; call once, at import.
 void rememberMainThread();
 
+// nightdehaze.Cancellation: a flag any thread sets to stop the calls given it.
+struct Cancellation {
+    std::atomic<bool> requested{false};
+};
+
 // Asks the interpreter, from the thread that made the call and at most every
 // kSignalCheckInterval, whether a signal handler raised (KeyboardInterrupt on
 // Ctrl-C); keeps that exception and then asks the library to stop. Signal
@@ -25,15 +30,20 @@ public:
     // that Ctrl-C feels immediate.
     static constexpr std::chrono::milliseconds kSignalCheckInterval{50};
 
-    PythonSignals();
+    // cancellation (may be null) also stops the library when set.
+    explicit PythonSignals(const Cancellation* cancellation = nullptr);
     ~PythonSignals() override;
     bool stopRequested() override;
+
+    // Whether a signal handler raised (rather than the cancellation).
+    bool signalled() const { return stopped_.load(std::memory_order_relaxed); }
 
     // Sets the kept exception as the current Python error and throws
     // pybind11::error_already_set. Call with the GIL held.
     [[noreturn]] void raiseKeptError();
 
 private:
+    const Cancellation* const cancellation_;
     const std::thread::id caller_;
     const bool onMainThread_;
     std::chrono::steady_clock::time_point lastCheck_;
@@ -45,7 +55,10 @@ private:
 
 // Runs work with the GIL released; Ctrl-C stops the library calls it makes
 // and raises KeyboardInterrupt (or whatever the signal handler raised) once
-// work returns. Work that calls enhance passes it the monitor it receives.
-void runWithoutGil(const std::function<void(nightdehaze::ProgressMonitor&)>& work);
+// work returns; a set cancellation stops them too and throws
+// nightdehaze::Cancelled (nightdehaze.Cancelled in Python). Work that calls
+// enhance passes it the monitor it receives.
+void runWithoutGil(const std::function<void(nightdehaze::ProgressMonitor&)>& work,
+                   const Cancellation* cancellation = nullptr);
 
 }  // namespace nightdehaze_python

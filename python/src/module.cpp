@@ -20,6 +20,7 @@
 
 #include <cerrno>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,7 @@ namespace py = pybind11;
 using namespace py::literals;
 using nightdehaze::ProgressMonitor;
 using nightdehaze_python::arrayOf;
+using nightdehaze_python::Cancellation;
 using nightdehaze_python::matView;
 using nightdehaze_python::runWithoutGil;
 
@@ -74,7 +76,8 @@ void translateExceptions(std::exception_ptr thrown) {
     }
 }
 
-py::object enhance(const py::array& image, const std::map<std::string, std::string>& keywords, bool wantMaps) {
+py::object enhance(const py::array& image, const std::map<std::string, std::string>& keywords, bool wantMaps,
+                   const std::shared_ptr<Cancellation>& cancellation) {
     const cv::Mat bgr8 = matView(image, "image");
     Options options = nightdehaze_python::keywordOptions(keywords, kPythonArrays, "enhance");
     options.writeMaps = wantMaps;
@@ -82,7 +85,7 @@ py::object enhance(const py::array& image, const std::map<std::string, std::stri
     nightdehaze::HazeMaps maps;
     runWithoutGil([&](ProgressMonitor& monitor) {
         dehazed = nightdehaze::enhance(bgr8, options.context, options.writeMaps ? &maps : nullptr, monitor);
-    });
+    }, cancellation.get());
     if (!options.writeMaps) return arrayOf(dehazed);
     return py::make_tuple(arrayOf(dehazed), arrayOf(maps.airlight), arrayOf(maps.transmission));
 }
@@ -107,6 +110,33 @@ py::bytes thumbnail(const std::string& path, int maxSide) {
     std::vector<uchar> jpeg;
     runWithoutGil([&](ProgressMonitor&) { jpeg = thumbnailJpeg(path, maxSide); });
     return py::bytes(reinterpret_cast<const char*>(jpeg.data()), jpeg.size());
+}
+
+// image (8-bit grey or BGR) shrunk by area averaging to fit maxSide.
+py::array shrinkToFit(const py::array& image, int maxSide) {
+    const cv::Mat picture = matView(image, "image");
+    cv::Mat shrunk;
+    runWithoutGil([&](ProgressMonitor&) { shrunk = shrunkToFit(picture, maxSide).clone(); });
+    return arrayOf(shrunk);
+}
+
+// image (8-bit grey or BGR) as JPEG bytes.
+py::bytes encodeJpeg(const py::array& image, int quality) {
+    const cv::Mat picture = matView(image, "image");
+    std::vector<uchar> jpeg;
+    runWithoutGil([&](ProgressMonitor&) { jpeg = jpegBytes(picture, quality); });
+    return py::bytes(reinterpret_cast<const char*>(jpeg.data()), jpeg.size());
+}
+
+void bindCancellation(py::module_& m) {
+    py::register_exception<nightdehaze::Cancelled>(m, "Cancelled").attr("__doc__") =
+        "Raised by a call whose Cancellation was cancelled; it returns nothing.";
+    py::class_<Cancellation, std::shared_ptr<Cancellation>>(
+        m, "Cancellation", "Stops the enhance calls it is given when cancel() is called, from any thread.")
+        .def(py::init<>())
+        .def("cancel", [](Cancellation& c) { c.requested.store(true, std::memory_order_relaxed); })
+        .def_property_readonly("cancelled",
+                               [](const Cancellation& c) { return c.requested.load(std::memory_order_relaxed); });
 }
 
 // The declarations of the options, for the package's checks, defaults and
@@ -261,12 +291,15 @@ PYBIND11_MODULE(_core, m) {
     py::register_exception_translator(&translateExceptions);
 
     m.attr("__version__") = nightdehaze::nightdehazeVersion();
-    m.def("enhance", &enhance, "image"_a, "options"_a, "maps"_a = false);
+    bindCancellation(m);
+    m.def("enhance", &enhance, "image"_a, "options"_a, "maps"_a = false, "cancellation"_a = nullptr);
     m.def("enhance_file", &enhanceFileWith, "path"_a, "options"_a);
     m.def("option_declarations", &declaredOptions);
     m.def("option_conflict", &optionConflict, "options"_a);
     m.def("imread", &imread, "path"_a);
     m.def("thumbnail", &thumbnail, "path"_a, "max_side"_a);
+    m.def("shrink_to_fit", &shrinkToFit, "image"_a, "max_side"_a);
+    m.def("encode_jpeg", &encodeJpeg, "image"_a, "quality"_a);
     m.def("light_compensation", &lightCompensation, "image"_a, "radius"_a, "eps"_a);
     m.def("contrast_stretch", &contrastStretch, "image"_a);
     m.def("box_filter", &boxFilter, "image"_a, "radius"_a);

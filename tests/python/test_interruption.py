@@ -35,6 +35,24 @@ def test_ctrl_c_stops_a_long_call_and_leaves_the_package_usable(name, restore_th
     assert np.array_equal(nd.enhance(small, non_local=True), before)
 
 
+def test_a_cancellation_from_another_thread_stops_enhance_and_the_next_call_runs(restore_threads):
+    nd.set_num_threads(1)
+    small = hazy_picture(24, 30, seed=24)
+    before = nd.enhance(small, fast=True)
+    cancellation = nd.Cancellation()
+    timer = threading.Timer(0.3, cancellation.cancel)
+    start = time.monotonic()
+    timer.start()
+    with pytest.raises(nd.Cancelled):
+        nd.enhance(hazy_picture(900, 1200, seed=25), non_local=True, cancellation=cancellation)
+    elapsed = time.monotonic() - start
+    timer.join()
+    assert cancellation.cancelled and elapsed < 6, f"the call ran on for {elapsed:.1f} s"
+    with pytest.raises(nd.Cancelled):
+        nd.enhance(small, cancellation=cancellation)
+    assert np.array_equal(nd.enhance(small, fast=True, cancellation=nd.Cancellation()), before)
+
+
 def resident_bytes():
     with open("/proc/self/statm") as statm:
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
