@@ -6,6 +6,7 @@
 #include "files/file_error.hpp"
 #include "files/options.hpp"
 #include "files/picture_job.hpp"
+#include "files/picture_steps.hpp"
 #include "files/thumbnail.hpp"
 #include "files/usage_error.hpp"
 #include "arrays.hpp"
@@ -126,6 +127,23 @@ py::bytes encodeJpeg(const py::array& image, int quality) {
     std::vector<uchar> jpeg;
     runWithoutGil([&](ProgressMonitor&) { jpeg = jpegBytes(picture, quality); });
     return py::bytes(reinterpret_cast<const char*>(jpeg.data()), jpeg.size());
+}
+
+// image (8-bit grey or BGR) as PNG bytes, quickly compressed.
+py::bytes encodePng(const py::array& image) {
+    const cv::Mat picture = matView(image, "image");
+    std::vector<uchar> png;
+    runWithoutGil([&](ProgressMonitor&) { png = fastPngBytes(picture); });
+    return py::bytes(reinterpret_cast<const char*>(png.data()), png.size());
+}
+
+// transmission (float64, rows x cols, 0..1) as the tool writes it: uint8 0..255.
+py::array transmissionAsBytes(const py::array& transmission) {
+    const cv::Mat map = matView(transmission, "transmission");
+    if (map.type() != CV_64FC1) throw py::type_error("transmission must be a 2-D float64 array");
+    cv::Mat bytes;
+    runWithoutGil([&](ProgressMonitor&) { bytes = transmissionBytes(map); });
+    return arrayOf(bytes);
 }
 
 void bindCancellation(py::module_& m) {
@@ -300,6 +318,8 @@ PYBIND11_MODULE(_core, m) {
     m.def("thumbnail", &thumbnail, "path"_a, "max_side"_a);
     m.def("shrink_to_fit", &shrinkToFit, "image"_a, "max_side"_a);
     m.def("encode_jpeg", &encodeJpeg, "image"_a, "quality"_a);
+    m.def("encode_png", &encodePng, "image"_a);
+    m.def("transmission_bytes", &transmissionAsBytes, "transmission"_a);
     m.def("light_compensation", &lightCompensation, "image"_a, "radius"_a, "eps"_a);
     m.def("contrast_stretch", &contrastStretch, "image"_a);
     m.def("box_filter", &boxFilter, "image"_a, "radius"_a);

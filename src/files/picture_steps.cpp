@@ -88,6 +88,10 @@ PictureInput loadPicture(const Options& options, const OutputPlan& plan, const W
     return input;
 }
 
+cv::Mat transmissionBytes(const cv::Mat& transmission) {
+    return nightdehaze::detail::scaledToBytes(transmission, 255.0);
+}
+
 std::vector<OutputFile> encodeOutputs(const OutputPlan& plan, const cv::Mat& dehazed,
                                       const nightdehaze::HazeMaps& maps, const PhotoMetadata& metadata,
                                       const Warn& warn) {
@@ -99,7 +103,7 @@ std::vector<OutputFile> encodeOutputs(const OutputPlan& plan, const cv::Mat& deh
     }
     std::vector<OutputFile> files{{plan.result, std::move(result)}};
     if (!plan.airlight.empty()) {
-        const cv::Mat transmission = nightdehaze::detail::scaledToBytes(maps.transmission, 255.0);
+        const cv::Mat transmission = transmissionBytes(maps.transmission);
         files.push_back({plan.airlight, encodeImage(plan.airlight, maps.airlight, plan.encoderParameters)});
         files.push_back({plan.transmission, encodeImage(plan.transmission, transmission, plan.encoderParameters)});
     }

@@ -31,6 +31,13 @@ std::vector<uchar> jpegBytes(const cv::Mat& picture, int quality) {
     return bytes;
 }
 
+std::vector<uchar> fastPngBytes(const cv::Mat& picture) {
+    std::vector<uchar> bytes;
+    if (!cv::imencode(".png", picture, bytes, {cv::IMWRITE_PNG_COMPRESSION, 1}))
+        throw std::runtime_error("cannot encode a PNG of this picture");
+    return bytes;
+}
+
 std::vector<uchar> thumbnailJpeg(const std::string& path, int maxSide) {
     return jpegBytes(shrunkToFit(readPictureFile(path), maxSide), kThumbnailQuality);
 }
