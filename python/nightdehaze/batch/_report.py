@@ -13,7 +13,9 @@ import html
 import io
 import json
 import os
+import string
 import tempfile
+from importlib import resources
 from typing import Dict, List, Sequence
 
 RECORD_FIELDS = ("input", "output", "status", "reason", "seconds", "megapixels", "worker")
@@ -35,40 +37,9 @@ def _json_text(records: List[Dict], summary: Dict) -> str:
     return json.dumps({"summary": summary, "records": plain}, indent=2) + "\n"
 
 
-_PAGE = """<!DOCTYPE html>
-<html lang="en"><head><meta charset="utf-8"><title>nightdehaze-batch report</title>
-<style>
-body {{ font: 14px sans-serif; margin: 1em; }}
-table {{ border-collapse: collapse; }}
-th, td {{ border-bottom: 1px solid #ccc; padding: 4px 8px; text-align: left; vertical-align: middle; }}
-th {{ cursor: pointer; background: #eee; }}
-tr.failed td {{ background: #fde8e8; }}
-img {{ display: block; max-width: 160px; max-height: 160px; }}
-</style></head><body>
-<h1>nightdehaze-batch report</h1>
-<p data-role="summary">{summary}</p>
-<p><label>Status <select data-role="status-filter" onchange="filterRows(this.value)">
-<option value="">all</option>{options}</select></label></p>
-<table data-role="records"><thead><tr>
-<th onclick="sortBy(0)">input</th><th>before</th><th>after</th>
-<th onclick="sortBy(3)">status</th><th onclick="sortBy(4, true)">seconds</th><th onclick="sortBy(5)">reason</th>
-</tr></thead><tbody>
-{rows}</tbody></table>
-<script>
-function filterRows(status) {{
-  for (const row of document.querySelectorAll("tbody tr"))
-    row.hidden = status !== "" && row.dataset.status !== status;
-}}
-function sortBy(column, numeric) {{
-  const body = document.querySelector("tbody");
-  const rows = Array.from(body.rows);
-  const key = row => row.cells[column].textContent;
-  rows.sort((a, b) => numeric ? (parseFloat(key(a)) || 0) - (parseFloat(key(b)) || 0)
-                              : key(a).localeCompare(key(b)));
-  for (const row of rows) body.appendChild(row);
-}}
-</script></body></html>
-"""
+def _page() -> string.Template:
+    """The page's HTML, CSS and script, with $summary, $options and $rows to fill."""
+    return string.Template(resources.files(__package__).joinpath("report.html").read_text("utf-8"))
 
 
 def _thumbnail_cell(data) -> str:
@@ -86,7 +57,7 @@ def _html_text(records: List[Dict], summary: Dict) -> str:
     counts = ", ".join(f"{summary[s]} {s}" for s in STATUSES if summary[s])
     text = f"{summary['total']} pictures in {summary['wall_seconds']} s: {counts or 'none'}"
     options = "".join(f'<option value="{s}">{s}</option>' for s in STATUSES)
-    return _PAGE.format(summary=html.escape(text), options=options, rows="".join(rows))
+    return _page().substitute(summary=html.escape(text), options=options, rows="".join(rows))
 
 
 def _csv_text(records: List[Dict], summary: Dict) -> str:
