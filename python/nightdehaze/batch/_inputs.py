@@ -69,16 +69,16 @@ def outputs_for(relative: str, output_dir: str, fmt: str, maps: bool) -> Tuple[s
     return (result, derived_name(result, "_A." + fmt), derived_name(result, "_T." + fmt))
 
 
-def _is_picture(name: str) -> bool:
+def is_picture(name: str) -> bool:
     return not name.startswith(".") and os.path.splitext(name)[1].lower() in PICTURE_EXTENSIONS
 
 
-def _inside(path: str, directory: str) -> bool:
+def is_inside(path: str, directory: str) -> bool:
     path, directory = os.path.realpath(path), os.path.realpath(directory)
     return path == directory or path.startswith(directory.rstrip(os.sep) + os.sep)
 
 
-def _directory_pictures(directory: str, recursive: bool, output_dir: str) -> List[str]:
+def directory_pictures(directory: str, recursive: bool, output_dir: str) -> List[str]:
     """The pictures in directory (and its subfolders when recursive, except the
     output directory's own tree), sorted by path."""
     found = []
@@ -86,9 +86,9 @@ def _directory_pictures(directory: str, recursive: bool, output_dir: str) -> Lis
         if not recursive:
             folders.clear()
         folders[:] = sorted(f for f in folders if not f.startswith(".")
-                            and not _inside(os.path.join(root, f), output_dir))
+                            and not is_inside(os.path.join(root, f), output_dir))
         found += [os.path.join(root, f) for f in sorted(files)
-                  if _is_picture(f) and os.path.isfile(os.path.join(root, f))]
+                  if is_picture(f) and os.path.isfile(os.path.join(root, f))]
     return found
 
 
@@ -106,7 +106,7 @@ def _pattern_base(pattern: str) -> str:
 def _found(argument: str, recursive: bool, output_dir: str) -> List[Tuple[str, str]]:
     """(path, base) of every picture an argument names."""
     if os.path.isdir(argument):
-        return [(p, argument) for p in _directory_pictures(argument, recursive, output_dir)]
+        return [(p, argument) for p in directory_pictures(argument, recursive, output_dir)]
     if os.path.exists(argument) or os.path.islink(argument):
         return [(argument, os.path.dirname(argument))]
     if not glob.has_magic(argument):
@@ -118,7 +118,7 @@ def _found(argument: str, recursive: bool, output_dir: str) -> List[Tuple[str, s
     found = []
     for match in matches:
         if os.path.isdir(match):
-            found += [(p, base) for p in _directory_pictures(match, recursive, output_dir)]
+            found += [(p, base) for p in directory_pictures(match, recursive, output_dir)]
         else:
             found.append((match, base))
     return found
