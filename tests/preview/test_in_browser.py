@@ -48,6 +48,10 @@ def test_pick_a_picture_move_gamma_and_save_the_tools_bytes(preview, browser, tm
     ActionChains(browser).drag_and_drop_by_offset(split, -60, 0).perform()
     assert int(split.get_attribute("aria-valuenow")) < 50
 
+    by_role(browser, "zoom")[0].click()
+    shown_preview(browser, "picture=1&size=full&view=result&gamma=1.5&clean=0&fast=0")
+    assert by_role(browser, "canvas")[0].size == {"width": 320, "height": 240}  # one pixel per pixel
+
     by_role(browser, "save")[0].click()
     saved = WebDriverWait(browser, TIMEOUT).until(lambda d: by_role(d, "saved-path")[0].text, "no saved path")
     assert saved == str(photos / "night1_J.bmp")

@@ -150,6 +150,7 @@ function toggleZoom(x = 0.5, y = 0.5) {
   const offsetY = canvas.top + y * canvas.height - stage.top;
   state.zoomed = !state.zoomed;
   ui.zoom.setAttribute("aria-pressed", String(state.zoomed));
+  ui.zoom.textContent = state.zoomed ? "Fit" : "100 %";
   ui.stage.classList.toggle("zoomed", state.zoomed);
   layout();
   if (state.zoomed) {
