@@ -5,6 +5,7 @@ under many requests at once, and saves what the tool writes."""
 import json
 import subprocess
 import sys
+import time
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
@@ -24,17 +25,19 @@ def test_only_the_given_pictures_are_served_and_bad_requests_get_a_one_line_4xx(
     secret = write_picture(tmp_path / "secret.png", 32, 32, 3)
     (photos / "link.png").symlink_to(secret)
     (photos / "notes.txt").write_text("not shown")
+    earlier_result = write_picture(photos / "a_J.bmp", 64, 48, 4)
     server = preview(photos)
     status, _, body = server.request("/api/pictures")
-    assert status == 200 and [p["name"] for p in json.loads(body)["pictures"]] == ["a.png", "b.png", "c.jpg"]
+    names = ["a.png", "a_J.bmp", "b.png", "c.jpg"]
+    assert status == 200 and [p["name"] for p in json.loads(body)["pictures"]] == names
     deleted.unlink()
     refused = {
         "/../secret.png": 404, "/%2e%2e/secret.png": 404, "/%2e%2e%2fsecret.png": 404,
         f"/{secret}": 404, "/api/../../secret.png": 404,
         f"/api/thumbnail?picture={secret}": 400, "/api/thumbnail?picture=../secret.png": 400,
         "/api/thumbnail?picture=%2e%2e%2fsecret.png": 400, "/api/thumbnail?picture=-1": 400,
-        "/api/thumbnail?picture=3": 404, "/api/thumbnail?picture=99999999999": 400,
-        "/api/thumbnail?picture=1": 404, "/api/original?picture=2&size=screen": 422,
+        "/api/thumbnail?picture=4": 404, "/api/thumbnail?picture=99999999999": 400,
+        "/api/thumbnail?picture=2": 404, "/api/original?picture=3&size=screen": 422,
         "/api/thumbnail?picture=0&picture=1": 400, "/api/original?picture=0&size=huge": 400,
         "/api/preview?picture=0&size=screen&view=result&gamma=9&clean=0&fast=0": 400,
         "/api/preview?picture=0&size=screen&view=result&gamma=nan&clean=0&fast=0": 400,
@@ -50,10 +53,12 @@ def test_only_the_given_pictures_are_served_and_bad_requests_get_a_one_line_4xx(
     saves = {b"x" * 5000: 413, b"[1]": 400, b"{": 400,
              json.dumps({"picture": "../secret.png", "gamma": "1", "clean": "0", "fast": "0",
                          "maps": "0"}).encode(): 400,
-             json.dumps({"picture": "0", "gamma": 1}).encode(): 400}
+             json.dumps({"picture": "0", "gamma": 1}).encode(): 400,
+             json.dumps({"picture": "0", "gamma": "1", "clean": "0", "fast": "0", "maps": "0"}).encode(): 409}
+    before = earlier_result.read_bytes()
     for body, expected in saves.items():
         assert server.request("/api/save", body, json_type)[0] == expected, body
-    assert not list(photos.glob("*_J.bmp")) and not list(tmp_path.glob("*_J.bmp"))
+    assert earlier_result.read_bytes() == before and not list(tmp_path.glob("*_J.bmp"))
 
 
 def test_many_requests_at_once_are_each_answered(preview, tmp_path):
@@ -68,6 +73,16 @@ def test_many_requests_at_once_are_each_answered(preview, tmp_path):
         answered = list(pool.map(lambda a: server.request(a[0])[0], asked))
     assert answered == [expected for _, expected in asked]
     assert server.request(PREVIEW.format(0, "screen", "result"))[0] == 200
+
+
+def test_a_new_preview_cancels_the_one_still_being_computed(preview, tmp_path):
+    server = preview(write_picture(tmp_path / "large.png", 3000, 2000, 1))
+    with ThreadPoolExecutor(2) as pool:
+        first = pool.submit(server.request, PREVIEW.format(0, "full", "result"))
+        time.sleep(0.5)  # the first is computing: a full-size exact enhancement takes seconds
+        second = pool.submit(server.request, PREVIEW.format(0, "full", "result").replace("1.7", "1.8"))
+        assert (first.result()[0], first.result()[2]) == (409, b"superseded by a newer preview\n")
+        assert second.result()[0] == 200
 
 
 def test_save_and_the_full_size_preview_are_what_the_tool_writes(preview, tmp_path):
@@ -91,7 +106,8 @@ def test_save_and_the_full_size_preview_are_what_the_tool_writes(preview, tmp_pa
 def test_usage_errors_end_before_anything_is_served(tmp_path):
     photo = write_picture(tmp_path / "night.png", 16, 16, 1)
     (tmp_path / "notes.txt").write_text("x")
-    for args in (["--host", "0.0.0.0", photo], ["--host", "192.0.2.1", photo],
+    twin = write_picture(tmp_path / "other" / "night.png", 16, 16, 2)
+    for args in ([photo, twin, "--output-dir", tmp_path / "out"], ["--host", "0.0.0.0", photo], ["--host", "192.0.2.1", photo],
                  [tmp_path / "missing.png"], [tmp_path / "notes.txt"], ["--port", "70000", photo]):
         run = subprocess.run([sys.executable, "-m", "nightdehaze.preview", "--no-browser", *map(str, args)],
                              env=environment(), capture_output=True, text=True, timeout=TIMEOUT)

@@ -70,4 +70,16 @@ def catalogue(arguments: Sequence[str], output_dir: Optional[str]) -> List[Entry
             entries.append(Entry(os.path.basename(path), path, _output_for(path, output_dir)))
     if not entries:
         raise UsageError("no pictures found in " + ", ".join(f"'{a}'" for a in arguments))
+    _refuse_shared_outputs(entries)
     return entries
+
+
+def _refuse_shared_outputs(entries: Sequence[Entry]) -> None:
+    """UsageError when two pictures would save to the same file (same name,
+    one --output-dir)."""
+    owners = {}
+    for entry in entries:
+        for path in entry.written(maps=True):
+            if owners.setdefault(path, entry.path) != entry.path:
+                raise UsageError(f"'{owners[path]}' and '{entry.path}' would both save to '{path}': "
+                                 "give them separately, or without --output-dir")

@@ -18,7 +18,7 @@ import numpy as np
 
 from .. import Cancellation, Cancelled, EnhanceResult, _core, enhance, enhance_file, imread
 from ._catalogue import Entry
-from ._params import Settings
+from ._params import RequestError, Settings
 
 SCREEN_SIDE = 1280  # the longer side of a preview that fits the screen, pixels
 THUMBNAIL_SIDE = 160
@@ -132,8 +132,13 @@ class Renderer:
 
     def save(self, number: int, settings: Settings, maps: bool) -> List[str]:
         """Writes the picture's result (and with maps its maps) as the tool
-        does with these settings; returns the paths written."""
+        does with these settings; returns the paths written. RequestError
+        (409) when that would overwrite a picture being shown."""
         entry = self.entries[number]
+        shown = set(e.path for e in self.entries).intersection(entry.written(maps))
+        if shown:
+            raise RequestError(409, f"Save would overwrite '{os.path.basename(shown.pop())}', a picture "
+                                    "of the strip: start the preview with --output-dir")
         if entry.output is not None:
             os.makedirs(os.path.dirname(entry.output), exist_ok=True)
         with self._gates["full"]:
