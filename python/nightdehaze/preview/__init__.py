@@ -74,6 +74,13 @@ def _url(host: str, port: int, token: str) -> str:
     return f"http://{host}:{port}/?token={token}"
 
 
+def _has_desktop() -> bool:
+    """A graphical browser can be opened; without one, webbrowser would start a
+    text browser in this terminal."""
+    return sys.platform in ("darwin", "win32") or bool(os.environ.get("DISPLAY") or
+                                                        os.environ.get("WAYLAND_DISPLAY"))
+
+
 def _stop_on_sigterm() -> None:
     """SIGTERM ends the server as Ctrl-C does."""
     def stop(signum, frame):
@@ -106,7 +113,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     print(url, flush=True)
     print(f"nightdehaze-preview: {len(entries)} picture{'s' * (len(entries) != 1)}; Ctrl-C stops",
           file=sys.stderr, flush=True)
-    if not options.no_browser:
+    if not options.no_browser and _has_desktop():
         threading.Thread(target=webbrowser.open, args=(url,), daemon=True).start()
     _stop_on_sigterm()
     try:

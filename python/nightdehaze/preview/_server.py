@@ -76,7 +76,12 @@ class _Handler(BaseHTTPRequestHandler):
     def _refuse_method(self) -> None:
         self._send_text(HTTPStatus.METHOD_NOT_ALLOWED, "only GET and POST are served")
 
-    do_PUT = do_DELETE = do_PATCH = do_OPTIONS = _refuse_method
+    do_HEAD = do_PUT = do_DELETE = do_PATCH = do_OPTIONS = _refuse_method
+
+    def send_error(self, code: int, message: str = None, explain: str = None) -> None:
+        """A request the HTTP layer cannot parse: its status and a one-line reason."""
+        self.close_connection = True
+        self._send_text(code, " ".join((message or HTTPStatus(code).phrase).split()))
 
     def _answer(self, route) -> None:
         try:
@@ -143,7 +148,8 @@ class _Handler(BaseHTTPRequestHandler):
             raise RequestError(HTTPStatus.LENGTH_REQUIRED, "a Save request needs a Content-Length")
         if int(length) > MAX_BODY:
             self.close_connection = True
-            raise RequestError(HTTPStatus.REQUEST_ENTITY_TOO_LARGE, f"a Save request holds at most {MAX_BODY} bytes")
+            raise RequestError(HTTPStatus.REQUEST_ENTITY_TOO_LARGE,
+                               f"a Save request holds at most {MAX_BODY} bytes")
         try:
             body = json.loads(self.rfile.read(int(length)))
         except (UnicodeDecodeError, json.JSONDecodeError):
