@@ -107,7 +107,8 @@ def test_usage_errors_end_before_anything_is_served(tmp_path):
     photo = write_picture(tmp_path / "night.png", 16, 16, 1)
     (tmp_path / "notes.txt").write_text("x")
     twin = write_picture(tmp_path / "other" / "night.png", 16, 16, 2)
-    for args in ([photo, twin, "--output-dir", tmp_path / "out"], ["--host", "0.0.0.0", photo], ["--host", "192.0.2.1", photo],
+    for args in ([photo, twin, "--output-dir", tmp_path / "out"],
+                 ["--host", "0.0.0.0", photo], ["--host", "192.0.2.1", photo],
                  [tmp_path / "missing.png"], [tmp_path / "notes.txt"], ["--port", "70000", photo]):
         run = subprocess.run([sys.executable, "-m", "nightdehaze.preview", "--no-browser", *map(str, args)],
                              env=environment(), capture_output=True, text=True, timeout=TIMEOUT)

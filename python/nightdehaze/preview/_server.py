@@ -20,6 +20,7 @@ from typing import Dict, List, Tuple
 from urllib.parse import parse_qs, urlsplit
 
 from .. import Cancelled, __version__
+from .._options import default
 from ._params import GAMMA_HIGH, GAMMA_LOW, SIZES, VIEWS, RequestError, choice, one, picture_number, settings
 from ._renderer import Renderer
 
@@ -164,7 +165,7 @@ class _Handler(BaseHTTPRequestHandler):
     def _pictures(self, query):
         entries = self.server.renderer.entries
         listing = {"pictures": [{"number": i, "name": e.name} for i, e in enumerate(entries)],
-                   "gamma": {"low": GAMMA_LOW, "high": GAMMA_HIGH, "default": 1.2},
+                   "gamma": {"low": GAMMA_LOW, "high": GAMMA_HIGH, "default": default("gamma")},
                    "version": __version__}
         return HTTPStatus.OK, json.dumps(listing).encode(), "application/json", {}
 
