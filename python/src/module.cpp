@@ -106,11 +106,15 @@ py::array imread(const std::string& path) {
     return arrayOf(picture);
 }
 
+py::bytes bytesOf(const std::vector<uchar>& encoded) {
+    return py::bytes(reinterpret_cast<const char*>(encoded.data()), encoded.size());
+}
+
 // A JPEG preview of the picture at path, its longer side at most maxSide.
 py::bytes thumbnail(const std::string& path, int maxSide) {
     std::vector<uchar> jpeg;
     runWithoutGil([&](ProgressMonitor&) { jpeg = thumbnailJpeg(path, maxSide); });
-    return py::bytes(reinterpret_cast<const char*>(jpeg.data()), jpeg.size());
+    return bytesOf(jpeg);
 }
 
 // image (8-bit grey or BGR) shrunk by area averaging to fit maxSide.
@@ -126,7 +130,7 @@ py::bytes encodeJpeg(const py::array& image, int quality) {
     const cv::Mat picture = matView(image, "image");
     std::vector<uchar> jpeg;
     runWithoutGil([&](ProgressMonitor&) { jpeg = jpegBytes(picture, quality); });
-    return py::bytes(reinterpret_cast<const char*>(jpeg.data()), jpeg.size());
+    return bytesOf(jpeg);
 }
 
 // image (8-bit grey or BGR) as PNG bytes, quickly compressed.
@@ -134,7 +138,7 @@ py::bytes encodePng(const py::array& image) {
     const cv::Mat picture = matView(image, "image");
     std::vector<uchar> png;
     runWithoutGil([&](ProgressMonitor&) { png = fastPngBytes(picture); });
-    return py::bytes(reinterpret_cast<const char*>(png.data()), png.size());
+    return bytesOf(png);
 }
 
 // transmission (float64, rows x cols, 0..1) as the tool writes it: uint8 0..255.

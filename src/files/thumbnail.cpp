@@ -7,10 +7,19 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string>
 
 namespace {
 
 constexpr int kThumbnailQuality = 85;  // small files, no visible blocks at thumbnail size
+
+// picture encoded by OpenCV in the format of extension; throws when it cannot be.
+std::vector<uchar> encodedAs(const char* extension, const cv::Mat& picture, const std::vector<int>& parameters) {
+    std::vector<uchar> bytes;
+    if (!cv::imencode(extension, picture, bytes, parameters))
+        throw std::runtime_error(std::string("cannot encode this picture as ") + extension);
+    return bytes;
+}
 
 }  // namespace
 
@@ -25,17 +34,11 @@ cv::Mat shrunkToFit(const cv::Mat& picture, int maxSide) {
 }
 
 std::vector<uchar> jpegBytes(const cv::Mat& picture, int quality) {
-    std::vector<uchar> bytes;
-    if (!cv::imencode(".jpg", picture, bytes, {cv::IMWRITE_JPEG_QUALITY, quality}))
-        throw std::runtime_error("cannot encode a JPEG of this picture");
-    return bytes;
+    return encodedAs(".jpg", picture, {cv::IMWRITE_JPEG_QUALITY, quality});
 }
 
 std::vector<uchar> fastPngBytes(const cv::Mat& picture) {
-    std::vector<uchar> bytes;
-    if (!cv::imencode(".png", picture, bytes, {cv::IMWRITE_PNG_COMPRESSION, 1}))
-        throw std::runtime_error("cannot encode a PNG of this picture");
-    return bytes;
+    return encodedAs(".png", picture, {cv::IMWRITE_PNG_COMPRESSION, 1});
 }
 
 std::vector<uchar> thumbnailJpeg(const std::string& path, int maxSide) {

@@ -18,7 +18,7 @@ import numpy as np
 
 from .. import Cancellation, Cancelled, EnhanceResult, _core, enhance, enhance_file, imread
 from ._catalogue import Entry
-from ._params import RequestError, Settings
+from ._params import SIZES, RequestError, Settings
 
 SCREEN_SIDE = 1280  # the longer side of a preview that fits the screen, pixels
 THUMBNAIL_SIDE = 160
@@ -62,7 +62,7 @@ class Renderer:
         self._screen = _Lru(8)
         self._full = _Lru(1)
         self._thumbnails = _Lru(512)
-        self._enhanced = {size: _Lru(1) for size in ("screen", "full")}
+        self._enhanced = {size: _Lru(1) for size in SIZES}
         self._gates = {"screen": threading.Semaphore(2), "full": threading.Semaphore(1)}
         self._thumbnail_gate = threading.Semaphore(1)
         self._decode_gate = threading.Semaphore(2)

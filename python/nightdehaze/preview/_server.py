@@ -21,7 +21,8 @@ from urllib.parse import parse_qs, urlsplit
 
 from .. import Cancelled, __version__
 from .._options import default
-from ._params import GAMMA_HIGH, GAMMA_LOW, SIZES, VIEWS, RequestError, choice, one, picture_number, settings
+from ._params import (GAMMA_HIGH, GAMMA_LOW, SIZES, VIEWS, RequestError, choice, flag, one, picture_number,
+                      settings)
 from ._renderer import Renderer
 
 MAX_BODY = 4096  # bytes of a Save request; its settings need a few dozen
@@ -194,7 +195,7 @@ class _Handler(BaseHTTPRequestHandler):
             raise RequestError(HTTPStatus.BAD_REQUEST, f"a Save request needs '{missing[0]}'")
         number = picture_number(body["picture"], len(self.server.renderer.entries))
         chosen = settings(body)
-        maps = choice(body["maps"], "maps", ("0", "1")) == "1"
+        maps = flag(body["maps"], "maps")
         written = self.server.renderer.save(number, chosen, maps)
         return HTTPStatus.OK, json.dumps({"written": written}).encode(), "application/json", {}
 
