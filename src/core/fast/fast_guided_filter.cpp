@@ -1,6 +1,7 @@
 #include "core/fast/fast_guided_filter.hpp"
 
 #include "core/fast/fast_box_sums.hpp"
+#include "core/fast/fast_math.hpp"
 #include "core/runtime/vector_kernels.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -31,21 +32,6 @@ void fitSelfGuided(cv::Mat& mean, cv::Mat& meanSquare, T eps) {
             }
         }
     });
-}
-
-// The symmetric inverse of the 3x3 matrix (s00 s01 s02; s01 s11 s12; s02 s12 s22)
-// by cofactors; zero where it is singular.
-NIGHTDEHAZE_KERNEL_INLINE void symmetricInverse(const double s[6], double inverse[6]) {
-    const double c00 = s[3] * s[5] - s[4] * s[4];
-    const double c01 = s[2] * s[4] - s[1] * s[5];
-    const double c02 = s[1] * s[4] - s[2] * s[3];
-    const double c11 = s[0] * s[5] - s[2] * s[2];
-    const double c12 = s[1] * s[2] - s[0] * s[4];
-    const double c22 = s[0] * s[3] - s[1] * s[1];
-    const double det = (s[0] * c00 + s[1] * c01) + s[2] * c02;
-    const double d = det != 0.0 ? 1.0 / det : 0.0;
-    inverse[0] = c00 * d, inverse[1] = c01 * d, inverse[2] = c02 * d;
-    inverse[3] = c11 * d, inverse[4] = c12 * d, inverse[5] = c22 * d;
 }
 
 // One row of the guide statistics: from the window means of the guide (m)

@@ -2,6 +2,8 @@
 // Per-pixel helpers of the fast engine, the single-precision ones written with
 // +, -, *, / and bit operations only, so that every CPU computes the same bits
 // (the C library's powf and expf pick FMA code paths by CPU).
+#include "core/runtime/vector_kernels.hpp"
+
 #include <cstdint>
 #include <cstring>
 
@@ -61,6 +63,26 @@ inline unsigned char roundedByte(float v) {
     const float clamped = v < 0.0f ? 0.0f : (v > 255.0f ? 255.0f : v);
     const float rounded = (clamped + 12582912.0f) - 12582912.0f;  // half to even below 2^22
     return inRange ? static_cast<unsigned char>(rounded) : 0;
+}
+
+// The cofactors (00, 01, 02, 11, 12, 22) of the symmetric 3x3 matrix
+// (s00 s01 s02; s01 s11 s12; s02 s12 s22), and its determinant.
+NIGHTDEHAZE_KERNEL_INLINE double symmetricCofactors(const double s[6], double cofactor[6]) {
+    cofactor[0] = s[3] * s[5] - s[4] * s[4];
+    cofactor[1] = s[2] * s[4] - s[1] * s[5];
+    cofactor[2] = s[1] * s[4] - s[2] * s[3];
+    cofactor[3] = s[0] * s[5] - s[2] * s[2];
+    cofactor[4] = s[1] * s[2] - s[0] * s[4];
+    cofactor[5] = s[0] * s[3] - s[1] * s[1];
+    return (s[0] * cofactor[0] + s[1] * cofactor[1]) + s[2] * cofactor[2];
+}
+
+// The symmetric inverse of that matrix by cofactors; zero where it is singular.
+NIGHTDEHAZE_KERNEL_INLINE void symmetricInverse(const double s[6], double inverse[6]) {
+    double cofactor[6];
+    const double det = symmetricCofactors(s, cofactor);
+    const double d = det != 0.0 ? 1.0 / det : 0.0;
+    for (int k = 0; k < 6; ++k) inverse[k] = cofactor[k] * d;
 }
 
 }  // namespace nightdehaze::detail

@@ -8,6 +8,7 @@
 #include "core/fast/fast_guided_filter.hpp"
 #include "core/fast/fast_math.hpp"
 #include "core/fast/fast_resampling.hpp"
+#include "core/fast/fast_streamed_filter.hpp"
 #include "core/fast/fast_window_maximum.hpp"
 #include "reference/fast_literal.hpp"
 #include "support/kernel_paths.hpp"
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -172,11 +174,23 @@ TEST(FastKernels, WindowMaximumAndLightWindowsFollowTheirDefinitions) {
         }
 }
 
-// At full resolution (s = 1) the fast guided filters are the exact ones in
-// single precision.
+// The streamed filter's rows, gathered into a plane (each row exactly once).
+cv::Mat streamedResult(const cv::Mat& photo, const cv::Mat& plane, int r, double eps) {
+    cv::Mat result(photo.size(), CV_32FC1, cv::Scalar(std::numeric_limits<float>::quiet_NaN()));
+    std::vector<int> seen(photo.rows, 0);
+    streamedColorFilter(photo, plane, r, eps, [&](int y, const float* row) {
+        ++seen[y];
+        std::copy_n(row, photo.cols, result.ptr<float>(y));
+    });
+    for (int y = 0; y < photo.rows; ++y) EXPECT_EQ(seen[y], 1) << "row " << y;
+    return result;
+}
+
+// At full resolution (s = 1) the fast guided filters, the streamed one
+// included, are the exact ones in single precision.
 TEST(FastKernels, GuidedFiltersAtFullResolutionMatchTheExactFilters) {
-    for (const cv::Size size : {cv::Size(1, 1), cv::Size(5, 9), cv::Size(90, 64)})
-        for (const int r : {1, 5, 16}) {
+    for (const cv::Size size : {cv::Size(1, 1), cv::Size(5, 9), cv::Size(90, 64), cv::Size(23, 101)})
+        for (const int r : {1, 5, 16, 40}) {
             SCOPED_TRACE(testing::Message() << size << " r " << r);
             const cv::Mat photo = testing_support::randomPhoto(size.height, size.width, 40u + r);
             cv::Mat plane;
@@ -192,6 +206,7 @@ TEST(FastKernels, GuidedFiltersAtFullResolutionMatchTheExactFilters) {
             guidedFilterColor(r, exact, guide, plane, 0.01);
             exact.convertTo(exact, CV_32F);
             EXPECT_LE(cv::norm(fast, exact, cv::NORM_INF), 2e-4);
+            EXPECT_LE(cv::norm(streamedResult(photo, plane, r, 0.01), exact, cv::NORM_INF), 2e-4);
 
             cv::Mat a, b;
             selfGuidedCoefficients(r, plane, 0.01, a, b);
@@ -200,6 +215,17 @@ TEST(FastKernels, GuidedFiltersAtFullResolutionMatchTheExactFilters) {
             exact.convertTo(exact, CV_32F);
             EXPECT_LE(cv::norm(selfGuided, exact, cv::NORM_INF), 2e-5);
         }
+}
+
+// Under a flat guide with eps = 0 every window is singular: a = 0 and b is
+// the window mean of p, so the result is the mean of those means.
+TEST(FastKernels, StreamedFilterUnderAFlatGuideGivesTheMeanOfMeans) {
+    const cv::Mat flat(70, 45, CV_8UC3, cv::Scalar(90, 20, 200));
+    const cv::Mat plane = adversarialPlane(flat.size(), CV_32FC1, 9, false);
+    const int r = 6;
+    cv::Mat expected;
+    literal::fastWindowSums(r, literal::fastWindowSums(r, plane, true), true).convertTo(expected, CV_32F);
+    EXPECT_LE(cv::norm(streamedResult(flat, plane, r, 0.0), expected, cv::NORM_INF), 1e-6);
 }
 
 TEST(FastKernels, PowerAndRoundingMatchTheCLibraryAndTheConversion) {

@@ -1,0 +1,304 @@
+#include "core/fast/fast_streamed_filter.hpp"
+
+#include "core/fast/fast_box_sums.hpp"
+#include "core/fast/fast_math.hpp"
+#include "core/runtime/vector_kernels.hpp"
+
+#include <opencv2/core/utility.hpp>
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+#include <vector>
+
+namespace nightdehaze::detail {
+
+namespace {
+
+constexpr int kBandRows = 32;
+// The fit's window means, in this order: the guide (I0, I1, I2), its six
+// products (00, 01, 02, 11, 12, 22), p, and the guide times p (0, 1, 2).
+// Term k is source kFirst[k] times source kSecond[k], each in double, or
+// source kFirst[k] alone where kSecond[k] is -1; sources 0..2 are the guide,
+// 3 is p.
+constexpr int kFitTerms = 13;
+constexpr int kFirst[kFitTerms] = {0, 1, 2, 0, 0, 0, 1, 1, 2, 3, 0, 1, 2};
+constexpr int kSecond[kFitTerms] = {-1, -1, -1, 0, 1, 2, 1, 2, 2, -1, 3, 3, 3};
+// The coefficients a0, a1, a2 and b.
+constexpr int kCoefficients = 4;
+
+// The guide's bytes on the 0..1 scale.
+std::array<float, 256> unitTable() {
+    std::array<float, 256> table;
+    for (int v = 0; v < 256; ++v) table[v] = static_cast<float>(v * (1.0 / 255.0));
+    return table;
+}
+
+// Column sums of Terms planes along one row, and their window means along
+// the row: the sums of the columns x - r .. x + r (clipped) as differences
+// of running sums in double, times the window's inverse pixel count.
+template <int Terms>
+class SlidingMeans {
+public:
+    SlidingMeans(int cols, int r)
+        : n_(cols), r_(r), column_(Terms * static_cast<size_t>(cols)),
+          running_(Terms * (static_cast<size_t>(cols) + 1)), mean_(Terms * static_cast<size_t>(cols)) {
+        for (float count : fastWindowCounts(cols, r)) colInverse_.push_back(1.0 / count);
+    }
+    void clear() { std::fill(column_.begin(), column_.end(), 0.0); }
+    double* column(int k) { return column_.data() + k * static_cast<size_t>(n_); }
+    const double* mean(int k) const { return mean_.data() + k * static_cast<size_t>(n_); }
+
+    NIGHTDEHAZE_KERNEL_INLINE void computeMeans(double rowInverse) {
+        runningSums();
+        for (int k = 0; k < Terms; ++k) meansOfTerm(k, rowInverse);
+    }
+
+private:
+    // The running sums of up to four terms per pass: their chains are
+    // independent, and four fit in registers.
+    NIGHTDEHAZE_KERNEL_INLINE void runningSums() {
+        for (int k = 0; k < Terms; k += 4) {
+            if (Terms - k >= 4)
+                runningSumsOf<4>(k);
+            else
+                runningSumsOf<Terms % 4>(k);
+        }
+    }
+    template <int Chains>
+    NIGHTDEHAZE_KERNEL_INLINE void runningSumsOf(int first) {
+        const size_t n = static_cast<size_t>(n_), stride = n + 1;
+        const double* __restrict column[Chains];
+        double* __restrict running[Chains];
+        double chain[Chains];
+        for (int c = 0; c < Chains; ++c) {
+            column[c] = column_.data() + (first + c) * n;
+            running[c] = running_.data() + (first + c) * stride;
+            running[c][0] = chain[c] = 0.0;
+        }
+        for (size_t x = 0; x < n; ++x)
+            for (int c = 0; c < Chains; ++c) running[c][x + 1] = chain[c] = chain[c] + column[c][x];
+    }
+    NIGHTDEHAZE_KERNEL_INLINE void meansOfTerm(int k, double rowInverse) {
+        const double* __restrict running = running_.data() + k * (static_cast<size_t>(n_) + 1);
+        const double* __restrict inverse = colInverse_.data();
+        double* __restrict out = mean_.data() + k * static_cast<size_t>(n_);
+        const int n = n_, r = r_;
+        const int left = std::min(n, r + 1), right = std::max(left, n - r - 1);
+        for (int x = 0; x < left; ++x) out[x] = (running[std::min(n, x + r + 1)] - running[0]) * (rowInverse * inverse[x]);
+        for (int x = left; x < right; ++x) out[x] = (running[x + r + 1] - running[x - r]) * (rowInverse * inverse[x]);
+        for (int x = right; x < n; ++x)
+            out[x] = (running[n] - running[std::max(0, x - r)]) * (rowInverse * inverse[x]);
+    }
+
+    int n_, r_;
+    std::vector<double> column_, running_, mean_, colInverse_;
+};
+
+template <bool subtract>
+NIGHTDEHAZE_KERNEL_INLINE void slideTerm(double* __restrict column, const float* __restrict a,
+                                         const float* __restrict b, int n) {
+    if (b == nullptr) {
+        for (int x = 0; x < n; ++x)
+            column[x] = subtract ? column[x] - static_cast<double>(a[x]) : column[x] + static_cast<double>(a[x]);
+    } else {
+        for (int x = 0; x < n; ++x) {
+            const double product = static_cast<double>(a[x]) * static_cast<double>(b[x]);
+            column[x] = subtract ? column[x] - product : column[x] + product;
+        }
+    }
+}
+
+// What both passes read: the image, its guide rows on the 0..1 scale, p and
+// the coefficient planes.
+struct Filter {
+    const cv::Mat& bgr8;
+    const cv::Mat& p;
+    int r;
+    double eps;
+    std::array<float, 256> unit;
+    std::vector<float> rowCounts;
+    cv::Mat coefficients[kCoefficients];
+
+    NIGHTDEHAZE_KERNEL_INLINE void guideRow(int y, float* const guide[3]) const {
+        const uchar* pixel = bgr8.ptr<uchar>(y);
+        for (int x = 0; x < bgr8.cols; ++x)
+            for (int c = 0; c < 3; ++c) guide[c][x] = unit[pixel[3 * x + c]];
+    }
+};
+
+// Per thread: one row of the guide and of determinants, and the sliding sums.
+struct FitScratch {
+    std::vector<float> guide[3];
+    std::vector<double> det;
+    SlidingMeans<kFitTerms> window;
+    FitScratch(int cols, int r)
+        : guide{std::vector<float>(cols), std::vector<float>(cols), std::vector<float>(cols)}, det(cols),
+          window(cols, r) {}
+};
+
+template <bool subtract>
+NIGHTDEHAZE_KERNEL_INLINE void slideFitRow(const Filter& f, int y, FitScratch& s) {
+    float* guide[3] = {s.guide[0].data(), s.guide[1].data(), s.guide[2].data()};
+    f.guideRow(y, guide);
+    const float* source[4] = {guide[0], guide[1], guide[2], f.p.ptr<float>(y)};
+    for (int k = 0; k < kFitTerms; ++k)
+        slideTerm<subtract>(s.window.column(k), source[kFirst[k]], kSecond[k] < 0 ? nullptr : source[kSecond[k]],
+                            f.bgr8.cols);
+}
+
+// One row of coefficients from the window means: a = inverse(covariance +
+// eps) * (mean of I p - mean of I * mean of p), b = mean of p - a . mean of I.
+// The determinant is kept per pixel (det) and singular windows are set
+// afterwards, so that the loop over the row has no branch and vectorises.
+NIGHTDEHAZE_KERNEL_INLINE void coefficientRow(const SlidingMeans<kFitTerms>& w, double eps, int n,
+                                              double* __restrict det, float* const out[kCoefficients]) {
+    const double* __restrict g0 = w.mean(0);
+    const double* __restrict g1 = w.mean(1);
+    const double* __restrict g2 = w.mean(2);
+    const double* __restrict s00 = w.mean(3);
+    const double* __restrict s01 = w.mean(4);
+    const double* __restrict s02 = w.mean(5);
+    const double* __restrict s11 = w.mean(6);
+    const double* __restrict s12 = w.mean(7);
+    const double* __restrict s22 = w.mean(8);
+    const double* __restrict gp = w.mean(9);
+    const double* __restrict p0 = w.mean(10);
+    const double* __restrict p1 = w.mean(11);
+    const double* __restrict p2 = w.mean(12);
+    float* __restrict a0 = out[0];
+    float* __restrict a1 = out[1];
+    float* __restrict a2 = out[2];
+    float* __restrict b = out[3];
+    for (int x = 0; x < n; ++x) {
+        const double m0 = g0[x], m1 = g1[x], m2 = g2[x], mp = gp[x];
+        const double covariance[6] = {(s00[x] - m0 * m0) + eps, s01[x] - m0 * m1, s02[x] - m0 * m2,
+                                      (s11[x] - m1 * m1) + eps, s12[x] - m1 * m2, (s22[x] - m2 * m2) + eps};
+        double i[6];
+        det[x] = symmetricCofactors(covariance, i);
+        const double reciprocal = 1.0 / det[x];
+        for (double& entry : i) entry = entry * reciprocal;
+        const double u0 = p0[x] - m0 * mp, u1 = p1[x] - m1 * mp, u2 = p2[x] - m2 * mp;
+        const double c0 = (i[0] * u0 + i[1] * u1) + i[2] * u2;
+        const double c1 = (i[1] * u0 + i[3] * u1) + i[4] * u2;
+        const double c2 = (i[2] * u0 + i[4] * u1) + i[5] * u2;
+        a0[x] = static_cast<float>(c0);
+        a1[x] = static_cast<float>(c1);
+        a2[x] = static_cast<float>(c2);
+        b[x] = static_cast<float>(((mp - c0 * m0) - c1 * m1) - c2 * m2);
+    }
+    for (int x = 0; x < n; ++x)
+        if (det[x] == 0.0) {  // a zero inverse: a = 0, b = the mean of p
+            a0[x] = a1[x] = a2[x] = 0.0f;
+            b[x] = static_cast<float>(gp[x]);
+        }
+}
+
+// The coefficients of rows y0 .. y1 - 1.
+NIGHTDEHAZE_KERNEL_INLINE void fitBand(Filter& f, int y0, int y1, FitScratch& s) {
+    const int rows = f.bgr8.rows, r = f.r;
+    s.window.clear();
+    for (int y = std::max(0, y0 - r); y < std::min(rows, y0 + r + 1); ++y) slideFitRow<false>(f, y, s);
+    for (int y = y0; y < y1; ++y) {
+        if (y > y0) {
+            if (y + r < rows) slideFitRow<false>(f, y + r, s);
+            if (y - r - 1 >= 0) slideFitRow<true>(f, y - r - 1, s);
+        }
+        s.window.computeMeans(1.0 / f.rowCounts[y]);
+        float* out[kCoefficients];
+        for (int k = 0; k < kCoefficients; ++k) out[k] = f.coefficients[k].ptr<float>(y);
+        coefficientRow(s.window, f.eps, f.bgr8.cols, s.det.data(), out);
+    }
+}
+
+void fitBandBaseline(Filter& f, int y0, int y1, FitScratch& s) { fitBand(f, y0, y1, s); }
+NIGHTDEHAZE_AVX2_TARGET void fitBandAvx2(Filter& f, int y0, int y1, FitScratch& s) { fitBand(f, y0, y1, s); }
+
+// Per thread: one row of the guide, the sliding sums of the coefficients
+// and a row of the result.
+struct ApplyScratch {
+    std::vector<float> guide[3], out;
+    SlidingMeans<kCoefficients> window;
+    ApplyScratch(int cols, int r)
+        : guide{std::vector<float>(cols), std::vector<float>(cols), std::vector<float>(cols)}, out(cols),
+          window(cols, r) {}
+};
+
+template <bool subtract>
+NIGHTDEHAZE_KERNEL_INLINE void slideCoefficientRow(const Filter& f, int y, ApplyScratch& s) {
+    for (int k = 0; k < kCoefficients; ++k)
+        slideTerm<subtract>(s.window.column(k), f.coefficients[k].ptr<float>(y), nullptr, f.bgr8.cols);
+}
+
+// The mean coefficients applied to the guide: ((a0*I0 + a1*I1) + a2*I2) + b.
+NIGHTDEHAZE_KERNEL_INLINE void applyRow(const SlidingMeans<kCoefficients>& w, const float* const guide[3], int n,
+                                        float* __restrict out) {
+    const double* __restrict a0 = w.mean(0);
+    const double* __restrict a1 = w.mean(1);
+    const double* __restrict a2 = w.mean(2);
+    const double* __restrict b = w.mean(3);
+    const float* __restrict g0 = guide[0];
+    const float* __restrict g1 = guide[1];
+    const float* __restrict g2 = guide[2];
+    for (int x = 0; x < n; ++x) {
+        const float sum = (static_cast<float>(a0[x]) * g0[x] + static_cast<float>(a1[x]) * g1[x]) +
+                          static_cast<float>(a2[x]) * g2[x];
+        out[x] = sum + static_cast<float>(b[x]);
+    }
+}
+
+NIGHTDEHAZE_KERNEL_INLINE void applyBand(const Filter& f, int y0, int y1, ApplyScratch& s,
+                                         const FilteredRowSink& sink) {
+    const int rows = f.bgr8.rows, r = f.r;
+    s.window.clear();
+    for (int y = std::max(0, y0 - r); y < std::min(rows, y0 + r + 1); ++y) slideCoefficientRow<false>(f, y, s);
+    float* guide[3] = {s.guide[0].data(), s.guide[1].data(), s.guide[2].data()};
+    for (int y = y0; y < y1; ++y) {
+        if (y > y0) {
+            if (y + r < rows) slideCoefficientRow<false>(f, y + r, s);
+            if (y - r - 1 >= 0) slideCoefficientRow<true>(f, y - r - 1, s);
+        }
+        s.window.computeMeans(1.0 / f.rowCounts[y]);
+        f.guideRow(y, guide);
+        applyRow(s.window, guide, f.bgr8.cols, s.out.data());
+        sink(y, s.out.data());
+    }
+}
+
+void applyBandBaseline(const Filter& f, int y0, int y1, ApplyScratch& s, const FilteredRowSink& sink) {
+    applyBand(f, y0, y1, s, sink);
+}
+NIGHTDEHAZE_AVX2_TARGET void applyBandAvx2(const Filter& f, int y0, int y1, ApplyScratch& s,
+                                           const FilteredRowSink& sink) {
+    applyBand(f, y0, y1, s, sink);
+}
+
+// Runs band(y0, y1, scratch) over the fixed bands of rows, a scratch per thread.
+template <typename Scratch, typename Band>
+void overBands(int rows, int cols, int r, const Band& band) {
+    const int bands = (rows + kBandRows - 1) / kBandRows;
+    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
+        Scratch scratch(cols, r);
+        for (int k = range.start; k < range.end; ++k)
+            band(k * kBandRows, std::min(rows, (k + 1) * kBandRows), scratch);
+    });
+}
+
+}  // namespace
+
+void streamedColorFilter(const cv::Mat& bgr8, const cv::Mat& p, int r, double eps, const FilteredRowSink& sink) {
+    if (bgr8.type() != CV_8UC3 || p.type() != CV_32FC1 || p.size() != bgr8.size() || r < 0 || !(eps >= 0.0))
+        throw std::invalid_argument(
+            "streamedColorFilter: expected a CV_8UC3 image, a CV_32FC1 plane of its size, r >= 0 and eps >= 0");
+    Filter f{bgr8, p, r, eps, unitTable(), fastWindowCounts(bgr8.rows, r), {}};
+    for (cv::Mat& plane : f.coefficients) plane.create(bgr8.size(), CV_32FC1);
+    const bool avx2 = avx2Kernels();
+    overBands<FitScratch>(bgr8.rows, bgr8.cols, r, [&](int y0, int y1, FitScratch& s) {
+        (avx2 ? fitBandAvx2 : fitBandBaseline)(f, y0, y1, s);
+    });
+    overBands<ApplyScratch>(bgr8.rows, bgr8.cols, r, [&](int y0, int y1, ApplyScratch& s) {
+        (avx2 ? applyBandAvx2 : applyBandBaseline)(f, y0, y1, s, sink);
+    });
+}
+
+}  // namespace nightdehaze::detail

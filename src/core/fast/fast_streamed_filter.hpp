@@ -1,0 +1,26 @@
+#pragma once
+// The colour guided filter at full resolution, streamed down the picture: its
+// window sums slide from row to row within bands, so that no full-size plane
+// of guide statistics or of their means is ever made.
+#include <opencv2/core.hpp>
+
+#include <functional>
+
+namespace nightdehaze::detail {
+
+// Receives row y of a filtered plane (cols floats, valid during the call).
+// Called once per row, from several threads at once, the rows of a band in
+// order.
+using FilteredRowSink = std::function<void(int y, const float* row)>;
+
+// The colour guided filter of radius r >= 0 under an 8-bit BGR image on the
+// 0..1 scale, applied to p (CV_32FC1 of the image's size), eps >= 0. The
+// window means of the guide, of its products and of p are summed and the
+// coefficients solved in double, the coefficients kept in single precision;
+// their window means are applied to the guide in single precision,
+// ((a0*I0 + a1*I1) + a2*I2) + b. Window sums restart every 32 rows, so the
+// bits depend neither on the number of threads nor on the CPU. Besides p,
+// holds four single-precision planes of the image's size.
+void streamedColorFilter(const cv::Mat& bgr8, const cv::Mat& p, int r, double eps, const FilteredRowSink& sink);
+
+}  // namespace nightdehaze::detail
