@@ -1,8 +1,8 @@
 #include "core/fast/fast_stages.hpp"
 
 #include "core/exact/hsv_to_bgr.hpp"
-#include "core/fast/fast_guided_filter.hpp"
 #include "core/fast/fast_math.hpp"
+#include "core/fast/fast_streamed_filter.hpp"
 
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
@@ -40,19 +40,9 @@ cv::Mat smoothedValue(const cv::Mat& bgr8, int r, double eps) {
                 for (int x = 0; x < bgr8.cols; ++x) out[x] = in[3 * x + c] * kUnitStep;
             }
         });
-        cv::Mat a, b;
-        selfGuidedCoefficients(r, plane, eps, a, b);
-        cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
-            for (int y = range.start; y < range.end; ++y) {
-                const float* p = plane.ptr<float>(y);
-                const float* ay = a.ptr<float>(y);
-                const float* by = b.ptr<float>(y);
-                uchar* v = value.ptr<uchar>(y);
-                for (int x = 0; x < bgr8.cols; ++x) {
-                    const uchar smoothed = roundedByte((ay[x] * p[x] + by[x]) * 255.0f);
-                    v[x] = std::max(v[x], smoothed);
-                }
-            }
+        streamedSelfGuidedFilter(plane, r, eps, [&](int y, const float* smoothed) {
+            uchar* v = value.ptr<uchar>(y);
+            for (int x = 0; x < bgr8.cols; ++x) v[x] = std::max(v[x], roundedByte(smoothed[x] * 255.0f));
         });
     }
     return value;
@@ -86,21 +76,12 @@ bool hasFaintPixelOverBlack(const cv::Mat& bgr8, const cv::Mat& smoothed) {
     return false;
 }
 
-// Row by row, the new value of every pixel of the HSV image from its
-// smoothed ratio: 255 * (V/255)^(1/3) * ratio, rounded. smoothedRow(y, out)
-// gives row y of the smoothed ratio in floats or doubles.
-template <typename T, typename SmoothedRow>
-void liftValues(cv::Mat& hsv, const SmoothedRow& smoothedRow) {
-    const std::array<float, 256> lift = liftTable();
-    cv::parallel_for_(cv::Range(0, hsv.rows), [&](const cv::Range& range) {
-        std::vector<T> q(hsv.cols);
-        for (int y = range.start; y < range.end; ++y) {
-            smoothedRow(y, q.data());
-            uchar* pixel = hsv.ptr<uchar>(y);
-            for (int x = 0; x < hsv.cols; ++x)
-                pixel[3 * x + 2] = roundedByte(static_cast<float>(static_cast<T>(lift[pixel[3 * x + 2]]) * q[x]));
-        }
-    });
+// The new value of every pixel of a row of the HSV image from its smoothed
+// ratio q (floats or doubles): 255 * (V/255)^(1/3) * q, rounded.
+template <typename T>
+void liftRow(const std::array<float, 256>& lift, const T* q, int n, uchar* pixel) {
+    for (int x = 0; x < n; ++x)
+        pixel[3 * x + 2] = roundedByte(static_cast<float>(static_cast<T>(lift[pixel[3 * x + 2]]) * q[x]));
 }
 
 }  // namespace
@@ -116,23 +97,18 @@ cv::Mat fastLightCompensation(const cv::Mat& bgr8, int r, double eps) {
     const int ratioRadius = r + kRatioRadiusIncrement;
     cv::Mat hsv;
     cv::cvtColor(bgr8, hsv, cv::COLOR_BGR2HSV);  // integer arithmetic: the same on every CPU
+    const std::array<float, 256> lift = liftTable();
     if (hasFaintPixelOverBlack(bgr8, value)) {
         const cv::Mat ratio = valueRatio<double>(bgr8, value);
         cv::Mat smoothed;
         guidedFilterGray(ratioRadius, smoothed, ratio, ratio, eps);
-        liftValues<double>(hsv, [&](int y, double* out) {
-            std::copy_n(smoothed.ptr<double>(y), smoothed.cols, out);
+        cv::parallel_for_(cv::Range(0, hsv.rows), [&](const cv::Range& range) {
+            for (int y = range.start; y < range.end; ++y)
+                liftRow(lift, smoothed.ptr<double>(y), hsv.cols, hsv.ptr<uchar>(y));
         });
     } else {
-        const cv::Mat ratio = valueRatio<float>(bgr8, value);
-        cv::Mat a, b;
-        selfGuidedCoefficients(ratioRadius, ratio, eps, a, b);
-        liftValues<float>(hsv, [&](int y, float* out) {
-            const float* q = ratio.ptr<float>(y);
-            const float* ay = a.ptr<float>(y);
-            const float* by = b.ptr<float>(y);
-            for (int x = 0; x < ratio.cols; ++x) out[x] = ay[x] * q[x] + by[x];
-        });
+        streamedSelfGuidedFilter(valueRatio<float>(bgr8, value), ratioRadius, eps,
+                                 [&](int y, const float* smoothed) { liftRow(lift, smoothed, hsv.cols, hsv.ptr<uchar>(y)); });
     }
     // Hue and saturation kept as 8-bit HSV keeps them, as the exact stage does.
     return hsvToBgr(hsv);

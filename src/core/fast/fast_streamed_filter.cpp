@@ -62,7 +62,7 @@ private:
             if (Terms - k >= 4)
                 runningSumsOf<4>(k);
             else
-                runningSumsOf<Terms % 4>(k);
+                runningSumsOf<(Terms % 4 == 0 ? 4 : Terms % 4)>(k);
         }
     }
     template <int Chains>
@@ -94,6 +94,21 @@ private:
     int n_, r_;
     std::vector<double> column_, running_, mean_, colInverse_;
 };
+
+// Slides a window of radius r down rows y0 .. y1 - 1 of a plane of this many
+// rows: slide(y, subtract) adds or removes row y's terms to the column sums,
+// emit(y) then uses the sums over the rows of y's window.
+template <typename Slide, typename Emit>
+NIGHTDEHAZE_KERNEL_INLINE void slideDownBand(int rows, int r, int y0, int y1, const Slide& slide, const Emit& emit) {
+    for (int y = std::max(0, y0 - r); y < std::min(rows, y0 + r + 1); ++y) slide(y, false);
+    for (int y = y0; y < y1; ++y) {
+        if (y > y0) {
+            if (y + r < rows) slide(y + r, false);
+            if (y - r - 1 >= 0) slide(y - r - 1, true);
+        }
+        emit(y);
+    }
+}
 
 template <bool subtract>
 NIGHTDEHAZE_KERNEL_INLINE void slideTerm(double* __restrict column, const float* __restrict a,
@@ -196,19 +211,16 @@ NIGHTDEHAZE_KERNEL_INLINE void coefficientRow(const SlidingMeans<kFitTerms>& w, 
 
 // The coefficients of rows y0 .. y1 - 1.
 NIGHTDEHAZE_KERNEL_INLINE void fitBand(Filter& f, int y0, int y1, FitScratch& s) {
-    const int rows = f.bgr8.rows, r = f.r;
     s.window.clear();
-    for (int y = std::max(0, y0 - r); y < std::min(rows, y0 + r + 1); ++y) slideFitRow<false>(f, y, s);
-    for (int y = y0; y < y1; ++y) {
-        if (y > y0) {
-            if (y + r < rows) slideFitRow<false>(f, y + r, s);
-            if (y - r - 1 >= 0) slideFitRow<true>(f, y - r - 1, s);
-        }
-        s.window.computeMeans(1.0 / f.rowCounts[y]);
-        float* out[kCoefficients];
-        for (int k = 0; k < kCoefficients; ++k) out[k] = f.coefficients[k].ptr<float>(y);
-        coefficientRow(s.window, f.eps, f.bgr8.cols, s.det.data(), out);
-    }
+    slideDownBand(
+        f.bgr8.rows, f.r, y0, y1,
+        [&](int y, bool subtract) NIGHTDEHAZE_LAMBDA_INLINE { subtract ? slideFitRow<true>(f, y, s) : slideFitRow<false>(f, y, s); },
+        [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
+            s.window.computeMeans(1.0 / f.rowCounts[y]);
+            float* out[kCoefficients];
+            for (int k = 0; k < kCoefficients; ++k) out[k] = f.coefficients[k].ptr<float>(y);
+            coefficientRow(s.window, f.eps, f.bgr8.cols, s.det.data(), out);
+        });
 }
 
 void fitBandBaseline(Filter& f, int y0, int y1, FitScratch& s) { fitBand(f, y0, y1, s); }
@@ -249,20 +261,19 @@ NIGHTDEHAZE_KERNEL_INLINE void applyRow(const SlidingMeans<kCoefficients>& w, co
 
 NIGHTDEHAZE_KERNEL_INLINE void applyBand(const Filter& f, int y0, int y1, ApplyScratch& s,
                                          const FilteredRowSink& sink) {
-    const int rows = f.bgr8.rows, r = f.r;
-    s.window.clear();
-    for (int y = std::max(0, y0 - r); y < std::min(rows, y0 + r + 1); ++y) slideCoefficientRow<false>(f, y, s);
     float* guide[3] = {s.guide[0].data(), s.guide[1].data(), s.guide[2].data()};
-    for (int y = y0; y < y1; ++y) {
-        if (y > y0) {
-            if (y + r < rows) slideCoefficientRow<false>(f, y + r, s);
-            if (y - r - 1 >= 0) slideCoefficientRow<true>(f, y - r - 1, s);
-        }
-        s.window.computeMeans(1.0 / f.rowCounts[y]);
-        f.guideRow(y, guide);
-        applyRow(s.window, guide, f.bgr8.cols, s.out.data());
-        sink(y, s.out.data());
-    }
+    s.window.clear();
+    slideDownBand(
+        f.bgr8.rows, f.r, y0, y1,
+        [&](int y, bool subtract) NIGHTDEHAZE_LAMBDA_INLINE {
+            subtract ? slideCoefficientRow<true>(f, y, s) : slideCoefficientRow<false>(f, y, s);
+        },
+        [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
+            s.window.computeMeans(1.0 / f.rowCounts[y]);
+            f.guideRow(y, guide);
+            applyRow(s.window, guide, f.bgr8.cols, s.out.data());
+            sink(y, s.out.data());
+        });
 }
 
 void applyBandBaseline(const Filter& f, int y0, int y1, ApplyScratch& s, const FilteredRowSink& sink) {
@@ -284,6 +295,105 @@ void overBands(int rows, int cols, int r, const Band& band) {
     });
 }
 
+// The grey filter with the plane as its own guide: the window means of p
+// and p * p give a = var / (var + eps) and b = mean - a * mean.
+struct SelfGuided {
+    const cv::Mat& p;
+    int r;
+    double eps;
+    std::vector<float> rowCounts;
+    cv::Mat coefficients[2];
+};
+
+struct SelfFitScratch {
+    std::vector<double> denominator;
+    SlidingMeans<2> window;
+    SelfFitScratch(int cols, int r) : denominator(cols), window(cols, r) {}
+};
+
+// One row of a and b from the means; a = 0 where var + eps is 0 (set after
+// the loop, which then has no branch and vectorises).
+NIGHTDEHAZE_KERNEL_INLINE void selfCoefficientRow(const SlidingMeans<2>& w, double eps, int n,
+                                                  double* __restrict denominator, float* __restrict a,
+                                                  float* __restrict b) {
+    const double* __restrict mean = w.mean(0);
+    const double* __restrict meanSquare = w.mean(1);
+    for (int x = 0; x < n; ++x) {
+        const double variance = meanSquare[x] - mean[x] * mean[x];
+        denominator[x] = variance + eps;
+        const double ax = variance / denominator[x];
+        a[x] = static_cast<float>(ax);
+        b[x] = static_cast<float>(mean[x] - ax * mean[x]);
+    }
+    for (int x = 0; x < n; ++x)
+        if (denominator[x] == 0.0) a[x] = 0.0f, b[x] = static_cast<float>(mean[x]);
+}
+
+NIGHTDEHAZE_KERNEL_INLINE void selfFitBand(SelfGuided& f, int y0, int y1, SelfFitScratch& s) {
+    const int n = f.p.cols;
+    s.window.clear();
+    slideDownBand(
+        f.p.rows, f.r, y0, y1,
+        [&](int y, bool subtract) NIGHTDEHAZE_LAMBDA_INLINE {
+            const float* row = f.p.ptr<float>(y);
+            if (subtract) {
+                slideTerm<true>(s.window.column(0), row, nullptr, n);
+                slideTerm<true>(s.window.column(1), row, row, n);
+            } else {
+                slideTerm<false>(s.window.column(0), row, nullptr, n);
+                slideTerm<false>(s.window.column(1), row, row, n);
+            }
+        },
+        [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
+            s.window.computeMeans(1.0 / f.rowCounts[y]);
+            selfCoefficientRow(s.window, f.eps, n, s.denominator.data(), f.coefficients[0].ptr<float>(y),
+                               f.coefficients[1].ptr<float>(y));
+        });
+}
+
+void selfFitBandBaseline(SelfGuided& f, int y0, int y1, SelfFitScratch& s) { selfFitBand(f, y0, y1, s); }
+NIGHTDEHAZE_AVX2_TARGET void selfFitBandAvx2(SelfGuided& f, int y0, int y1, SelfFitScratch& s) {
+    selfFitBand(f, y0, y1, s);
+}
+
+struct SelfApplyScratch {
+    std::vector<float> out;
+    SlidingMeans<2> window;
+    SelfApplyScratch(int cols, int r) : out(cols), window(cols, r) {}
+};
+
+NIGHTDEHAZE_KERNEL_INLINE void selfApplyBand(const SelfGuided& f, int y0, int y1, SelfApplyScratch& s,
+                                             const FilteredRowSink& sink) {
+    const int n = f.p.cols;
+    s.window.clear();
+    slideDownBand(
+        f.p.rows, f.r, y0, y1,
+        [&](int y, bool subtract) NIGHTDEHAZE_LAMBDA_INLINE {
+            for (int k = 0; k < 2; ++k) {
+                const float* row = f.coefficients[k].ptr<float>(y);
+                subtract ? slideTerm<true>(s.window.column(k), row, nullptr, n)
+                         : slideTerm<false>(s.window.column(k), row, nullptr, n);
+            }
+        },
+        [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
+            s.window.computeMeans(1.0 / f.rowCounts[y]);
+            const double* __restrict a = s.window.mean(0);
+            const double* __restrict b = s.window.mean(1);
+            const float* __restrict p = f.p.ptr<float>(y);
+            float* __restrict out = s.out.data();
+            for (int x = 0; x < n; ++x) out[x] = static_cast<float>(a[x]) * p[x] + static_cast<float>(b[x]);
+            sink(y, out);
+        });
+}
+
+void selfApplyBandBaseline(const SelfGuided& f, int y0, int y1, SelfApplyScratch& s, const FilteredRowSink& sink) {
+    selfApplyBand(f, y0, y1, s, sink);
+}
+NIGHTDEHAZE_AVX2_TARGET void selfApplyBandAvx2(const SelfGuided& f, int y0, int y1, SelfApplyScratch& s,
+                                               const FilteredRowSink& sink) {
+    selfApplyBand(f, y0, y1, s, sink);
+}
+
 }  // namespace
 
 void streamedColorFilter(const cv::Mat& bgr8, const cv::Mat& p, int r, double eps, const FilteredRowSink& sink) {
@@ -298,6 +408,20 @@ void streamedColorFilter(const cv::Mat& bgr8, const cv::Mat& p, int r, double ep
     });
     overBands<ApplyScratch>(bgr8.rows, bgr8.cols, r, [&](int y0, int y1, ApplyScratch& s) {
         (avx2 ? applyBandAvx2 : applyBandBaseline)(f, y0, y1, s, sink);
+    });
+}
+
+void streamedSelfGuidedFilter(const cv::Mat& p, int r, double eps, const FilteredRowSink& sink) {
+    if (p.type() != CV_32FC1 || p.empty() || r < 0 || !(eps >= 0.0))
+        throw std::invalid_argument("streamedSelfGuidedFilter: expected a non-empty CV_32FC1 plane, r >= 0 and eps >= 0");
+    SelfGuided f{p, r, eps, fastWindowCounts(p.rows, r), {}};
+    for (cv::Mat& plane : f.coefficients) plane.create(p.size(), CV_32FC1);
+    const bool avx2 = avx2Kernels();
+    overBands<SelfFitScratch>(p.rows, p.cols, r, [&](int y0, int y1, SelfFitScratch& s) {
+        (avx2 ? selfFitBandAvx2 : selfFitBandBaseline)(f, y0, y1, s);
+    });
+    overBands<SelfApplyScratch>(p.rows, p.cols, r, [&](int y0, int y1, SelfApplyScratch& s) {
+        (avx2 ? selfApplyBandAvx2 : selfApplyBandBaseline)(f, y0, y1, s, sink);
     });
 }
 

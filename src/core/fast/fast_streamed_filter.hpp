@@ -1,5 +1,5 @@
 #pragma once
-// The colour guided filter at full resolution, streamed down the picture: its
+// The guided filters at full resolution, streamed down the picture: their
 // window sums slide from row to row within bands, so that no full-size plane
 // of guide statistics or of their means is ever made.
 #include <opencv2/core.hpp>
@@ -22,5 +22,12 @@ using FilteredRowSink = std::function<void(int y, const float* row)>;
 // bits depend neither on the number of threads nor on the CPU. Besides p,
 // holds four single-precision planes of the image's size.
 void streamedColorFilter(const cv::Mat& bgr8, const cv::Mat& p, int r, double eps, const FilteredRowSink& sink);
+
+// The grey guided filter of radius r >= 0 with p (CV_32FC1) as its own
+// guide, eps >= 0: a = var / (var + eps) and b = mean - a * mean from window
+// means summed and solved in double, kept in single precision; their window
+// means applied as meanA * p + meanB in single precision. Bands, sink and
+// invariance as above; holds two single-precision planes of p's size.
+void streamedSelfGuidedFilter(const cv::Mat& p, int r, double eps, const FilteredRowSink& sink);
 
 }  // namespace nightdehaze::detail

@@ -12,9 +12,12 @@
 #if defined(__GNUC__) && defined(__x86_64__)
 #define NIGHTDEHAZE_AVX2_TARGET __attribute__((target("avx2")))
 #define NIGHTDEHAZE_KERNEL_INLINE inline __attribute__((always_inline))
+// For a lambda a kernel calls: [&](int y) NIGHTDEHAZE_LAMBDA_INLINE { ... }
+#define NIGHTDEHAZE_LAMBDA_INLINE __attribute__((always_inline))
 #else
 #define NIGHTDEHAZE_AVX2_TARGET
 #define NIGHTDEHAZE_KERNEL_INLINE inline
+#define NIGHTDEHAZE_LAMBDA_INLINE
 #endif
 
 namespace nightdehaze::detail {

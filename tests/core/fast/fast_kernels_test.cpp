@@ -174,16 +174,25 @@ TEST(FastKernels, WindowMaximumAndLightWindowsFollowTheirDefinitions) {
         }
 }
 
-// The streamed filter's rows, gathered into a plane (each row exactly once).
-cv::Mat streamedResult(const cv::Mat& photo, const cv::Mat& plane, int r, double eps) {
-    cv::Mat result(photo.size(), CV_32FC1, cv::Scalar(std::numeric_limits<float>::quiet_NaN()));
-    std::vector<int> seen(photo.rows, 0);
-    streamedColorFilter(photo, plane, r, eps, [&](int y, const float* row) {
+// A streamed filter's rows, gathered into a plane (each row exactly once).
+template <typename Filter>
+cv::Mat gatheredRows(cv::Size size, const Filter& filter) {
+    cv::Mat result(size, CV_32FC1, cv::Scalar(std::numeric_limits<float>::quiet_NaN()));
+    std::vector<int> seen(size.height, 0);
+    filter([&](int y, const float* row) {
         ++seen[y];
-        std::copy_n(row, photo.cols, result.ptr<float>(y));
+        std::copy_n(row, size.width, result.ptr<float>(y));
     });
-    for (int y = 0; y < photo.rows; ++y) EXPECT_EQ(seen[y], 1) << "row " << y;
+    for (int y = 0; y < size.height; ++y) EXPECT_EQ(seen[y], 1) << "row " << y;
     return result;
+}
+
+cv::Mat streamedResult(const cv::Mat& photo, const cv::Mat& plane, int r, double eps) {
+    return gatheredRows(photo.size(), [&](const FilteredRowSink& sink) { streamedColorFilter(photo, plane, r, eps, sink); });
+}
+
+cv::Mat streamedSelfGuided(const cv::Mat& plane, int r, double eps) {
+    return gatheredRows(plane.size(), [&](const FilteredRowSink& sink) { streamedSelfGuidedFilter(plane, r, eps, sink); });
 }
 
 // At full resolution (s = 1) the fast guided filters, the streamed one
@@ -214,11 +223,13 @@ TEST(FastKernels, GuidedFiltersAtFullResolutionMatchTheExactFilters) {
             guidedFilterGray(r, exact, plane, plane, 0.01);
             exact.convertTo(exact, CV_32F);
             EXPECT_LE(cv::norm(selfGuided, exact, cv::NORM_INF), 2e-5);
+            EXPECT_LE(cv::norm(streamedSelfGuided(plane, r, 0.01), exact, cv::NORM_INF), 2e-5);
         }
 }
 
 // Under a flat guide with eps = 0 every window is singular: a = 0 and b is
-// the window mean of p, so the result is the mean of those means.
+// the window mean of p, so the result is the mean of those means (a black
+// plane, its own guide, stays black).
 TEST(FastKernels, StreamedFilterUnderAFlatGuideGivesTheMeanOfMeans) {
     const cv::Mat flat(70, 45, CV_8UC3, cv::Scalar(90, 20, 200));
     const cv::Mat plane = adversarialPlane(flat.size(), CV_32FC1, 9, false);
@@ -226,6 +237,8 @@ TEST(FastKernels, StreamedFilterUnderAFlatGuideGivesTheMeanOfMeans) {
     cv::Mat expected;
     literal::fastWindowSums(r, literal::fastWindowSums(r, plane, true), true).convertTo(expected, CV_32F);
     EXPECT_LE(cv::norm(streamedResult(flat, plane, r, 0.0), expected, cv::NORM_INF), 1e-6);
+    const cv::Mat black = cv::Mat::zeros(flat.size(), CV_32FC1);
+    EXPECT_EQ(cv::norm(streamedSelfGuided(black, r, 0.0), black, cv::NORM_INF), 0.0);
 }
 
 TEST(FastKernels, PowerAndRoundingMatchTheCLibraryAndTheConversion) {
