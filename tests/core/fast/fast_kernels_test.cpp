@@ -174,7 +174,8 @@ TEST(FastKernels, WindowMaximumAndLightWindowsFollowTheirDefinitions) {
         }
 }
 
-// A streamed filter's rows, gathered into a plane (each row exactly once).
+// A streamed filter's rows, gathered into a plane (each row exactly once,
+// every value finite).
 template <typename Filter>
 cv::Mat gatheredRows(cv::Size size, const Filter& filter) {
     cv::Mat result(size, CV_32FC1, cv::Scalar(std::numeric_limits<float>::quiet_NaN()));
@@ -184,6 +185,7 @@ cv::Mat gatheredRows(cv::Size size, const Filter& filter) {
         std::copy_n(row, size.width, result.ptr<float>(y));
     });
     for (int y = 0; y < size.height; ++y) EXPECT_EQ(seen[y], 1) << "row " << y;
+    EXPECT_TRUE(cv::checkRange(result)) << "a value that is not finite";  // cv::norm passes over NaN
     return result;
 }
 
