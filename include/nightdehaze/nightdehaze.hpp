@@ -54,7 +54,8 @@ public:
     // enhance and VideoEnhancer only: the fast engine. The same stages,
     // parameters and contrast stretches in single precision (sums in
     // double), the light filters and colour correction's refinement fitted
-    // on a grid twice as coarse; about twice as fast as the exact engine and
+    // on a grid twice as coarse, the full-resolution filters streamed row by
+    // row; about 2.3 times as fast as the exact engine, with less memory, and
     // 46-53 dB PSNR from its result on night photographs. Its bytes depend
     // neither on the number of threads nor on the CPU. Cannot be combined
     // with useNonLocalFilter (std::invalid_argument). false: the exact engine.
