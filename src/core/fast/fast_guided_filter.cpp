@@ -13,27 +13,6 @@ namespace nightdehaze::detail {
 
 namespace {
 
-void windowMeans(int r, cv::Mat& plane) { fastWindowMeans(r, plane, plane); }
-
-// a = var / (var + eps) written over the means, b = mean - a * mean over
-// the means of the squares.
-template <typename T>
-void fitSelfGuided(cv::Mat& mean, cv::Mat& meanSquare, T eps) {
-    cv::parallel_for_(cv::Range(0, mean.rows), [&](const cv::Range& range) {
-        for (int y = range.start; y < range.end; ++y) {
-            T* m = mean.ptr<T>(y);
-            T* mm = meanSquare.ptr<T>(y);
-            for (int x = 0; x < mean.cols; ++x) {
-                const T variance = mm[x] - m[x] * m[x];
-                const T denominator = variance + eps;
-                const T ax = denominator != T(0) ? variance / denominator : T(0);
-                mm[x] = m[x] - ax * m[x];
-                m[x] = ax;
-            }
-        }
-    });
-}
-
 // One row of the guide statistics: from the window means of the guide (m)
 // and of its products (s, six entries), the inverse of the covariance plus
 // eps on the diagonal, written over s.
@@ -85,22 +64,6 @@ NIGHTDEHAZE_AVX2_TARGET void coefficientRowAvx2(const float* const m[3], const f
 
 }  // namespace
 
-void selfGuidedCoefficients(int r, const cv::Mat& plane, double eps, cv::Mat& meanA, cv::Mat& meanB) {
-    if (r < 0 || plane.channels() != 1 || (plane.depth() != CV_32F && plane.depth() != CV_64F))
-        throw std::invalid_argument("selfGuidedCoefficients: expected a CV_32FC1 or CV_64FC1 plane and r >= 0");
-    cv::Mat a, b;
-    fastWindowMeans(r, plane, a);
-    fastWindowMeansOfProducts(r, plane, plane, b);
-    if (plane.depth() == CV_32F)
-        fitSelfGuided<float>(a, b, static_cast<float>(eps));
-    else
-        fitSelfGuided<double>(a, b, eps);
-    windowMeans(r, a);
-    windowMeans(r, b);
-    meanA = a;
-    meanB = b;
-}
-
 ColorGuideStats colorGuideStats(int r, const cv::Mat guide[3], double eps) {
     ColorGuideStats stats;
     stats.r = r;
@@ -140,8 +103,8 @@ ColorCoefficients colorCoefficients(const ColorGuideStats& stats, const cv::Mat 
             row(m, inverse, result.b.ptr<float>(y), u, p.cols);
         }
     });
-    for (int c = 0; c < 3; ++c) windowMeans(r, result.a[c]);
-    windowMeans(r, result.b);
+    for (int c = 0; c < 3; ++c) fastWindowMeans(r, result.a[c], result.a[c]);
+    fastWindowMeans(r, result.b, result.b);
     return result;
 }
 

@@ -10,13 +10,6 @@
 
 namespace nightdehaze::detail {
 
-// A plane filtered with itself as guide: q = meanA * plane + meanB over every
-// window of radius r, where a = var / (var + eps) and b = mean - a * mean in
-// each window. plane is CV_32FC1 or CV_64FC1; meanA and meanB become new
-// planes of its size and depth. Arithmetic in the plane's depth, sums
-// accumulated in double.
-void selfGuidedCoefficients(int r, const cv::Mat& plane, double eps, cv::Mat& meanA, cv::Mat& meanB);
-
 // What the colour guided filter fits once per guide and radius: the window
 // means of the three guide planes and the inverse of their covariance plus
 // eps on the diagonal (the six entries 00, 01, 02, 11, 12, 22), CV_32FC1.
