@@ -225,6 +225,22 @@ TEST(FastKernels, GuidedFiltersAtFullResolutionMatchTheExactFilters) {
         }
 }
 
+// The streamed filters' running sums span whole rows: a row as wide as a
+// 24-megapixel picture's (6000) keeps them as close to the exact filters.
+TEST(FastKernels, StreamedFiltersStayAccurateAlongRowsOf24Megapixels) {
+    const cv::Mat photo = testing_support::randomPhoto(40, 6000, 77);
+    cv::Mat plane, guide, exact;
+    cv::extractChannel(photo, plane, 1);
+    plane.convertTo(plane, CV_32F, 1.0 / 255);
+    photo.convertTo(guide, CV_64F, 1.0 / 255);
+    guidedFilterColor(32, exact, guide, plane, 0.01);
+    exact.convertTo(exact, CV_32F);
+    EXPECT_LE(cv::norm(streamedResult(photo, plane, 32, 0.01), exact, cv::NORM_INF), 2e-4);
+    guidedFilterGray(10, exact, plane, plane, 0.01);
+    exact.convertTo(exact, CV_32F);
+    EXPECT_LE(cv::norm(streamedSelfGuided(plane, 10, 0.01), exact, cv::NORM_INF), 2e-5);
+}
+
 // Under a flat guide with eps = 0 every window is singular: a = 0 and b is
 // the window mean of p, so the result is the mean of those means (a black
 // plane, its own guide, stays black).
