@@ -102,11 +102,12 @@ cv::Mat fastDehaze(const cv::Mat& bgr8, const DehazeContext& context, int r, dou
         const uchar* in = bgr8.ptr<uchar>(y);
         uchar* out = dehazed.ptr<uchar>(y);
         double* transmission = maps ? maps->transmission.ptr<double>(y) : nullptr;
+        const float* lightRows[3] = {light[0].ptr<float>(y), light[1].ptr<float>(y), light[2].ptr<float>(y)};
         for (int x = 0; x < bgr8.cols; ++x) {
             const float t = std::min(std::max(refined[x], 0.0f), 1.0f);
             const float floored = std::max(t, kTransmissionFloor);
             for (int c = 0; c < 3; ++c) {
-                const float a = light[c].ptr<float>(y)[x];
+                const float a = lightRows[c][x];
                 const float j = (static_cast<float>(in[3 * x + c]) - a) / floored + a;
                 out[3 * x + c] = roundedByte(std::min(std::max(j, 0.0f), 255.0f));
             }
@@ -115,7 +116,7 @@ cv::Mat fastDehaze(const cv::Mat& bgr8, const DehazeContext& context, int r, dou
         if (!maps) return;
         uchar* airlight = maps->airlight.ptr<uchar>(y);
         for (int x = 0; x < bgr8.cols; ++x)
-            for (int c = 0; c < 3; ++c) airlight[3 * x + c] = roundedByte(light[c].ptr<float>(y)[x]);
+            for (int c = 0; c < 3; ++c) airlight[3 * x + c] = roundedByte(lightRows[c][x]);
     });
     return dehazed;
 }

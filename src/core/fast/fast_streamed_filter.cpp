@@ -124,6 +124,17 @@ NIGHTDEHAZE_KERNEL_INLINE void slideTerm(double* __restrict column, const float*
     }
 }
 
+// Adds (or removes) row y of each coefficient plane to the window's column sums.
+template <int Terms>
+NIGHTDEHAZE_KERNEL_INLINE void slideCoefficientRows(const cv::Mat (&planes)[Terms], int y, bool subtract,
+                                                    SlidingMeans<Terms>& window) {
+    for (int k = 0; k < Terms; ++k) {
+        const float* row = planes[k].template ptr<float>(y);
+        subtract ? slideTerm<true>(window.column(k), row, nullptr, planes[k].cols)
+                 : slideTerm<false>(window.column(k), row, nullptr, planes[k].cols);
+    }
+}
+
 // What both passes read: the image, its guide rows on the 0..1 scale, p and
 // the coefficient planes.
 struct Filter {
@@ -236,11 +247,6 @@ struct ApplyScratch {
           window(cols, r) {}
 };
 
-template <bool subtract>
-NIGHTDEHAZE_KERNEL_INLINE void slideCoefficientRow(const Filter& f, int y, ApplyScratch& s) {
-    for (int k = 0; k < kCoefficients; ++k)
-        slideTerm<subtract>(s.window.column(k), f.coefficients[k].ptr<float>(y), nullptr, f.bgr8.cols);
-}
 
 // The mean coefficients applied to the guide: ((a0*I0 + a1*I1) + a2*I2) + b.
 NIGHTDEHAZE_KERNEL_INLINE void applyRow(const SlidingMeans<kCoefficients>& w, const float* const guide[3], int n,
@@ -266,7 +272,7 @@ NIGHTDEHAZE_KERNEL_INLINE void applyBand(const Filter& f, int y0, int y1, ApplyS
     slideDownBand(
         f.bgr8.rows, f.r, y0, y1,
         [&](int y, bool subtract) NIGHTDEHAZE_LAMBDA_INLINE {
-            subtract ? slideCoefficientRow<true>(f, y, s) : slideCoefficientRow<false>(f, y, s);
+            slideCoefficientRows(f.coefficients, y, subtract, s.window);
         },
         [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
             s.window.computeMeans(1.0 / f.rowCounts[y]);
@@ -369,11 +375,7 @@ NIGHTDEHAZE_KERNEL_INLINE void selfApplyBand(const SelfGuided& f, int y0, int y1
     slideDownBand(
         f.p.rows, f.r, y0, y1,
         [&](int y, bool subtract) NIGHTDEHAZE_LAMBDA_INLINE {
-            for (int k = 0; k < 2; ++k) {
-                const float* row = f.coefficients[k].ptr<float>(y);
-                subtract ? slideTerm<true>(s.window.column(k), row, nullptr, n)
-                         : slideTerm<false>(s.window.column(k), row, nullptr, n);
-            }
+            slideCoefficientRows(f.coefficients, y, subtract, s.window);
         },
         [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
             s.window.computeMeans(1.0 / f.rowCounts[y]);
