@@ -109,11 +109,14 @@ void fastWindowAirlight(int r, const cv::Mat& bgr8, const cv::Mat& dark8, cv::Ma
             const int atOrAbove = static_cast<int>(std::count_if(darkValues.begin(), darkValues.end(),
                                                                  [&](int v) { return v >= boundary; }));
             const int k = std::max(atOrAbove <= n - 2 ? atOrAbove - 1 : n - 1, 1);
-            std::vector<cv::Point> candidates;
-            for (const cv::Point& p : pixels)
-                if (dark8.at<uchar>(p) > boundary) candidates.push_back(p);
-            for (const cv::Point& p : pixels)
-                if (dark8.at<uchar>(p) == boundary && static_cast<int>(candidates.size()) < k) candidates.push_back(p);
+            const int above = static_cast<int>(std::count_if(darkValues.begin(), darkValues.end(),
+                                                             [&](int v) { return v > boundary; }));
+            int ties = k - above;  // the first pixels at the boundary, row-major
+            std::vector<cv::Point> candidates;  // row-major, so that equal sums keep the earlier pixel
+            for (const cv::Point& p : pixels) {
+                const int d = dark8.at<uchar>(p);
+                if (d > boundary || (d == boundary && ties-- > 0)) candidates.push_back(p);
+            }
             const auto channelSum = [&](const cv::Point& p) {
                 const cv::Vec3b v = bgr8.at<cv::Vec3b>(p);
                 return v[0] + v[1] + v[2];
@@ -127,6 +130,20 @@ void fastWindowAirlight(int r, const cv::Mat& bgr8, const cv::Mat& dark8, cv::Ma
                 values[c].at<double>(gr, gc) = sum / taken;
             }
         }
+}
+
+cv::Mat gridWindowMeans(int r, const cv::Mat& values, cv::Size image) {
+    cv::Mat means(image, CV_64FC1);
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) {
+            double sum = 0.0;
+            int count = 0;
+            for (int gr = 0; gr < values.rows; ++gr)
+                for (int gc = 0; gc < values.cols; ++gc)
+                    if (std::abs(y - gr * r) <= r && std::abs(x - gc * r) <= r) sum += values.at<double>(gr, gc), ++count;
+            means.at<double>(y, x) = sum / count;
+        }
+    return means;
 }
 
 }  // namespace literal

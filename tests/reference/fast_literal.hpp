@@ -33,4 +33,9 @@ cv::Mat windowMaximum(int h, const cv::Mat& plane);
 // ties to the earlier pixel. Three gridRows x gridCols CV_64FC1 planes.
 void fastWindowAirlight(int r, const cv::Mat& bgr8, const cv::Mat& dark8, cv::Mat values[3]);
 
+// At every pixel of an image of this size, the mean in double of the values
+// (gridRows x gridCols, CV_64FC1) of the grid windows of radius r covering
+// it (centre within r along both axes): CV_64FC1.
+cv::Mat gridWindowMeans(int r, const cv::Mat& values, cv::Size image);
+
 }  // namespace literal

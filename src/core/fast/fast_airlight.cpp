@@ -1,5 +1,7 @@
 #include "core/fast/fast_airlight.hpp"
 
+#include "core/fast/fast_resampling.hpp"
+
 #include <opencv2/core/utility.hpp>
 
 #include <algorithm>
@@ -116,42 +118,58 @@ void fastWindowAirlight(const AirlightGrid& grid, const cv::Mat& bgr8, const cv:
     });
 }
 
-cv::Mat gridWindowMeans(const AirlightGrid& grid, const cv::Mat& values, cv::Size image, float scale) {
-    checkGridMatches("gridWindowMeans", grid, image);
-    cv::Mat grid32;
-    values.convertTo(grid32, CV_32F);
-    const int r = grid.r;
-    std::vector<WindowSpan> columns(image.width);
-    for (int x = 0; x < image.width; ++x) columns[x] = coveringWindows(x, r, grid.gridCols);
-    // Per grid row, every column's sum over the grid columns covering it.
-    cv::Mat rowSums(grid.gridRows, image.width, CV_32FC1);
-    cv::parallel_for_(cv::Range(0, grid.gridRows), [&](const cv::Range& range) {
-        for (int gr = range.start; gr < range.end; ++gr) {
-            const float* v = grid32.ptr<float>(gr);
-            float* out = rowSums.ptr<float>(gr);
-            for (int x = 0; x < image.width; ++x) {
-                float sum = 0.0f;
-                for (int gc = columns[x].first; gc <= columns[x].last; ++gc) sum += v[gc];
-                out[x] = sum;
-            }
+namespace {
+
+// The rows of the plane of grid window means: per grid row, every pixel
+// column's sum over the grid columns covering it, kept; each row then adds
+// the sums of the grid rows covering it and divides by the window count.
+class GridWindowMeanRows {
+public:
+    GridWindowMeanRows(const AirlightGrid& grid, const cv::Mat& values, cv::Size image, float scale)
+        : r_(grid.r), gridRows_(grid.gridRows), width_(image.width), scale_(scale), columns_(image.width) {
+        for (int x = 0; x < width_; ++x) columns_[x] = coveringWindows(x, r_, grid.gridCols);
+        cv::Mat grid32;
+        values.convertTo(grid32, CV_32F);
+        rowSums_.create(grid.gridRows, width_, CV_32FC1);
+        cv::parallel_for_(cv::Range(0, grid.gridRows), [&](const cv::Range& range) {
+            for (int gr = range.start; gr < range.end; ++gr) sumCoveringColumns(grid32.ptr<float>(gr), gr);
+        });
+    }
+
+    void row(int y, float* out) const {
+        const WindowSpan rows = coveringWindows(y, r_, gridRows_);
+        for (int x = 0; x < width_; ++x) out[x] = 0.0f;
+        for (int gr = rows.first; gr <= rows.last; ++gr) {
+            const float* s = rowSums_.ptr<float>(gr);
+            for (int x = 0; x < width_; ++x) out[x] = out[x] + s[x];
         }
-    });
-    cv::Mat means(image, CV_32FC1);
-    cv::parallel_for_(cv::Range(0, image.height), [&](const cv::Range& range) {
-        for (int y = range.start; y < range.end; ++y) {
-            const WindowSpan rows = coveringWindows(y, r, grid.gridRows);
-            float* out = means.ptr<float>(y);
-            for (int x = 0; x < image.width; ++x) out[x] = 0.0f;
-            for (int gr = rows.first; gr <= rows.last; ++gr) {
-                const float* s = rowSums.ptr<float>(gr);
-                for (int x = 0; x < image.width; ++x) out[x] = out[x] + s[x];
-            }
-            const float rowCount = static_cast<float>(rows.last - rows.first + 1);
-            for (int x = 0; x < image.width; ++x)
-                out[x] = (out[x] / (rowCount * static_cast<float>(columns[x].last - columns[x].first + 1))) * scale;
+        const float rowCount = static_cast<float>(rows.last - rows.first + 1);
+        for (int x = 0; x < width_; ++x)
+            out[x] = (out[x] / (rowCount * static_cast<float>(columns_[x].last - columns_[x].first + 1))) * scale_;
+    }
+
+private:
+    void sumCoveringColumns(const float* values, int gr) {
+        float* out = rowSums_.ptr<float>(gr);
+        for (int x = 0; x < width_; ++x) {
+            float sum = 0.0f;
+            for (int gc = columns_[x].first; gc <= columns_[x].last; ++gc) sum += values[gc];
+            out[x] = sum;
         }
-    });
-    return means;
+    }
+
+    int r_, gridRows_, width_;
+    float scale_;
+    std::vector<WindowSpan> columns_;
+    cv::Mat rowSums_;
+};
+
+}  // namespace
+
+cv::Mat gridWindowBlockMeans(const AirlightGrid& grid, const cv::Mat& values, cv::Size image, float scale, int s) {
+    checkGridMatches("gridWindowBlockMeans", grid, image);
+    const GridWindowMeanRows means(grid, values, image, scale);
+    return blockMeansOfRows(image, s, [&means](int y, float* out) { means.row(y, out); });
 }
 
 }  // namespace nightdehaze::detail

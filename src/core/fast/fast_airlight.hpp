@@ -19,9 +19,10 @@ namespace nightdehaze::detail {
 // the grid's image size.
 void fastWindowAirlight(const AirlightGrid& grid, const cv::Mat& bgr8, const cv::Mat& dark8, cv::Mat values[3]);
 
-// At every pixel of an image of this size, the mean of the values (a
-// gridRows x gridCols CV_32FC1 or CV_64FC1 matrix) of the grid windows
-// covering it, times scale (in single precision): CV_32FC1.
-cv::Mat gridWindowMeans(const AirlightGrid& grid, const cv::Mat& values, cv::Size image, float scale);
+// The block means (blockMeans at factor s) of the plane that holds, at
+// every pixel of an image of this size, the mean of the values (a gridRows x
+// gridCols CV_32FC1 or CV_64FC1 matrix) of the grid windows covering it,
+// times scale (in single precision); the full-size plane is never made.
+cv::Mat gridWindowBlockMeans(const AirlightGrid& grid, const cv::Mat& values, cv::Size image, float scale, int s);
 
 }  // namespace nightdehaze::detail

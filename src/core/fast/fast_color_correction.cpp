@@ -41,8 +41,8 @@ cv::Mat valuePlane(const cv::Mat& bgr8) {
 }
 
 // The per-pixel means of the light's three channels and of the brightness
-// over the grid windows, on the 0..1 scale: four CV_32FC1 planes, each
-// fitted under the light filter as soon as it is made.
+// over the grid windows, on the 0..1 scale, each averaged onto the light
+// filter's grid and fitted there: four sets of coefficients.
 std::vector<ColorCoefficients> fittedLight(const cv::Mat& bgr8, int r, const FastColorFilter& filter) {
     const AirlightGrid grid = makeAirlightGrid(r, bgr8.size());
     cv::Mat values[4];
@@ -50,8 +50,8 @@ std::vector<ColorCoefficients> fittedLight(const cv::Mat& bgr8, int r, const Fas
     values[3] = windowMaxima(grid, valuePlane(bgr8));
     std::vector<ColorCoefficients> fitted;
     for (const cv::Mat& v : values) {
-        const cv::Mat means = gridWindowMeans(grid, v, bgr8.size(), static_cast<float>(1.0 / kUnitScale));
-        fitted.push_back(filter.fit(means));
+        const float scale = static_cast<float>(1.0 / kUnitScale);
+        fitted.push_back(filter.fitCoarse(gridWindowBlockMeans(grid, v, bgr8.size(), scale, filter.factor())));
     }
     return fitted;
 }

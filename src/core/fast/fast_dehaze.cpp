@@ -39,8 +39,8 @@ std::vector<cv::Mat> liftedLight(const cv::Mat& bgr8, int r, double eps) {
     const FastColorFilter filter(bgr8, 2 * r, kLightCoarseFactor, eps);
     std::vector<ColorCoefficients> fitted;
     for (const cv::Mat& v : values) {
-        const cv::Mat means = gridWindowMeans(grid, v, bgr8.size(), static_cast<float>(1.0 / kUnitScale));
-        fitted.push_back(filter.fit(means));
+        const float scale = static_cast<float>(1.0 / kUnitScale);
+        fitted.push_back(filter.fitCoarse(gridWindowBlockMeans(grid, v, bgr8.size(), scale, filter.factor())));
     }
     std::vector<cv::Mat> light(3);
     for (cv::Mat& plane : light) plane.create(bgr8.size(), CV_32FC1);

@@ -75,6 +75,7 @@ public:
     // scale, CV_32FC1.
     cv::Mat coarseResult(const ColorCoefficients& coefficients, float scale) const;
     cv::Size coarse() const { return guide_[0].size(); }
+    int factor() const { return s_; }
 
 private:
     const cv::Mat& bgr8_;

@@ -15,12 +15,14 @@ cv::Size coarseSize(cv::Size full, int s) {
 namespace {
 
 // Block means from the sums of each block's rows: rowSums(y, sums) adds row y
-// of every block of a coarse row into sums[cx] (coarse.width entries).
+// of every block of a coarse row into sums[cx] (coarse.width entries). Each
+// thread calls its own copy of rowSums, so that it may keep scratch.
 template <typename RowSums>
-cv::Mat blockMeansOf(cv::Size full, int s, double scale, const RowSums& rowSums) {
+cv::Mat blockMeansOf(cv::Size full, int s, double scale, const RowSums& sharedRowSums) {
     const cv::Size coarse = coarseSize(full, s);
     cv::Mat means(coarse, CV_32FC1);
     cv::parallel_for_(cv::Range(0, coarse.height), [&](const cv::Range& range) {
+        RowSums rowSums = sharedRowSums;
         std::vector<double> sums(coarse.width);
         for (int cy = range.start; cy < range.end; ++cy) {
             std::fill(sums.begin(), sums.end(), 0.0);
@@ -59,6 +61,15 @@ cv::Mat blockMeans(const cv::Mat& plane, int s) {
     return blockMeansOf(plane.size(), s, 1.0, [&](int y, double* sums) {
         const double* row = plane.ptr<double>(y);
         addBlocksOfRow(plane.cols, s, [row](int x) { return row[x]; }, sums);
+    });
+}
+
+cv::Mat blockMeansOfRows(cv::Size full, int s, const std::function<void(int, float*)>& row) {
+    if (s < 1 || full.empty()) throw std::invalid_argument("blockMeansOfRows: expected a non-empty size and s >= 1");
+    return blockMeansOf(full, s, 1.0, [&row, full, s, values = std::vector<float>(full.width)](int y, double* sums) mutable {
+        row(y, values.data());
+        const float* v = values.data();
+        addBlocksOfRow(full.width, s, [v](int x) { return static_cast<double>(v[x]); }, sums);
     });
 }
 

@@ -3,6 +3,7 @@
 // grid s times coarser, and bilinear interpolation back up, row by row.
 #include <opencv2/core.hpp>
 
+#include <functional>
 #include <vector>
 
 namespace nightdehaze::detail {
@@ -14,6 +15,11 @@ cv::Size coarseSize(cv::Size full, int s);
 // clipped at the border), summed in double in row-major order and rounded to
 // single precision: a CV_32FC1 plane of coarseSize. s >= 1.
 cv::Mat blockMeans(const cv::Mat& plane, int s);
+
+// The same for the CV_32FC1 plane of size full whose row y row(y, out)
+// writes (full.width values), without making the plane; row is called from
+// several threads at once.
+cv::Mat blockMeansOfRows(cv::Size full, int s, const std::function<void(int y, float* out)>& row);
 
 // The same for channel c of an 8-bit three-channel image: each block's sum
 // of bytes times scale, over its pixel count.
