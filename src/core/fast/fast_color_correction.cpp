@@ -3,6 +3,7 @@
 #include "core/fast/fast_airlight.hpp"
 #include "core/fast/fast_guided_filter.hpp"
 #include "core/fast/fast_math.hpp"
+#include "core/fast/fast_pixel_rows.hpp"
 #include "core/filters/window_extrema.hpp"
 #include "core/stages/airlight_grid.hpp"
 #include "core/stages/stage_constants.hpp"
@@ -58,14 +59,17 @@ std::vector<ColorCoefficients> fittedLight(const cv::Mat& bgr8, int r, const Fas
 
 // One row of the correction factors before their refinement, from the rows
 // of the smoothed light (0..255) and brightness.
-void factorsRow(const float* const light[3], const float* brightness, float inverseGamma, int n,
-                float* const factor[3]) {
+NIGHTDEHAZE_KERNEL_INLINE void factorsRow(const float* __restrict l0, const float* __restrict l1,
+                                          const float* __restrict l2, const float* __restrict brightness,
+                                          float inverseGamma, int n, float* __restrict f0, float* __restrict f1,
+                                          float* __restrict f2) {
     for (int x = 0; x < n; ++x) {
         const float floored = std::max(brightness[x], kBrightnessFloor);
-        const float mean = ((light[0][x] / floored + light[1][x] / floored) + light[2][x] / floored) * kThird;
+        const float mean = ((l0[x] / floored + l1[x] / floored) + l2[x] / floored) * kThird;
         const float gain = powNonNegative(mean, inverseGamma) / (mean + kGuard);
-        for (int c = 0; c < 3; ++c)
-            factor[c][x] = std::min((light[c][x] * gain) / floored + kFactorOffset, kFactorCeiling);
+        f0[x] = std::min((l0[x] * gain) / floored + kFactorOffset, kFactorCeiling);
+        f1[x] = std::min((l1[x] * gain) / floored + kFactorOffset, kFactorCeiling);
+        f2[x] = std::min((l2[x] * gain) / floored + kFactorOffset, kFactorCeiling);
     }
 }
 
@@ -81,12 +85,28 @@ std::vector<cv::Mat> coarseFactors(const FastColorFilter& light, const std::vect
     const float inverseGamma = static_cast<float>(1.0 / gamma);
     cv::parallel_for_(cv::Range(0, coarse.height), [&](const cv::Range& range) {
         for (int y = range.start; y < range.end; ++y) {
-            const float* lightRows[3] = {planes[0].ptr<float>(y), planes[1].ptr<float>(y), planes[2].ptr<float>(y)};
-            float* factorRows[3] = {factors[0].ptr<float>(y), factors[1].ptr<float>(y), factors[2].ptr<float>(y)};
-            factorsRow(lightRows, planes[3].ptr<float>(y), inverseGamma, coarse.width, factorRows);
+            withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+                factorsRow(planes[0].ptr<float>(y), planes[1].ptr<float>(y), planes[2].ptr<float>(y),
+                           planes[3].ptr<float>(y), inverseGamma, coarse.width, factors[0].ptr<float>(y),
+                           factors[1].ptr<float>(y), factors[2].ptr<float>(y));
+            });
         }
     });
     return factors;
+}
+
+// A row of the image divided by its factors, channel by channel, and rounded
+// to bytes (0 where a factor is 0); channel: a row of room per channel.
+NIGHTDEHAZE_KERNEL_INLINE void dividedRow(const uchar* in, const float* const factor[3], int n,
+                                          float* const channel[3], uchar* out) {
+    splitChannels(in, n, channel[0], channel[1], channel[2]);
+    for (int c = 0; c < 3; ++c) {
+        const float* __restrict f = factor[c];
+        float* __restrict v = channel[c];
+        for (int x = 0; x < n; ++x) v[x] = f[x] != 0.0f ? v[x] / f[x] : 0.0f;
+        roundToBytes(v, n);
+    }
+    mergeChannels(channel[0], channel[1], channel[2], n, out);
 }
 
 }  // namespace
@@ -102,17 +122,17 @@ cv::Mat fastColorCorrected(const cv::Mat& bgr8, const DehazeContext& context, in
     }
     cv::Mat corrected(bgr8.size(), CV_8UC3);
     cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
-        std::vector<float> factor(bgr8.cols);
+        std::vector<float> rows[6];  // the three factors, then the three channels
+        for (std::vector<float>& row : rows) row.resize(bgr8.cols);
         std::vector<ColorFilterRows> factorPlanes;
         for (const ColorCoefficients& coefficients : refined) factorPlanes.push_back(refine.rows(coefficients));
         for (int y = range.start; y < range.end; ++y) {
-            const uchar* in = bgr8.ptr<uchar>(y);
-            uchar* out = corrected.ptr<uchar>(y);
-            for (int c = 0; c < 3; ++c) {
-                factorPlanes[c].row(y, factor.data());
-                for (int x = 0; x < bgr8.cols; ++x)
-                    out[3 * x + c] = factor[x] != 0.0f ? roundedByte(in[3 * x + c] / factor[x]) : 0;
-            }
+            for (int c = 0; c < 3; ++c) factorPlanes[c].row(y, rows[c].data());
+            withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+                float* factor[3] = {rows[0].data(), rows[1].data(), rows[2].data()};
+                float* channel[3] = {rows[3].data(), rows[4].data(), rows[5].data()};
+                dividedRow(bgr8.ptr<uchar>(y), factor, bgr8.cols, channel, corrected.ptr<uchar>(y));
+            });
         }
     });
     return corrected;

@@ -3,6 +3,7 @@
 #include "core/fast/fast_airlight.hpp"
 #include "core/fast/fast_guided_filter.hpp"
 #include "core/fast/fast_math.hpp"
+#include "core/fast/fast_pixel_rows.hpp"
 #include "core/fast/fast_streamed_filter.hpp"
 #include "core/fast/fast_window_maximum.hpp"
 #include "core/filters/window_extrema.hpp"
@@ -30,6 +31,19 @@ constexpr float kGuard = static_cast<float>(kLightGuard);
 // photographs.
 constexpr int kLightCoarseFactor = 2;
 
+// A row of the smoothed light (0..1) on the 0..255 scale, lifted to the cube
+// root of its grey level and floored, in place.
+NIGHTDEHAZE_KERNEL_INLINE void liftRow(float* __restrict b, float* __restrict g, float* __restrict r, int n) {
+    for (int x = 0; x < n; ++x) {
+        const float a0 = b[x] * 255.0f, a1 = g[x] * 255.0f, a2 = r[x] * 255.0f;
+        const float grey = (a0 + a1) * kGreyFactor + a2 * kGreyFactor;
+        const float lift = powNonNegative(grey, 1.0f / 3) / (grey + kGuard);
+        b[x] = std::max(a0 * lift, kAirlightFloor);
+        g[x] = std::max(a1 * lift, kAirlightFloor);
+        r[x] = std::max(a2 * lift, kAirlightFloor);
+    }
+}
+
 // The local light, smoothed under the image and lifted to the cube root of
 // its grey level: three CV_32FC1 planes on the 0..255 scale.
 std::vector<cv::Mat> liftedLight(const cv::Mat& bgr8, int r, double eps) {
@@ -52,13 +66,8 @@ std::vector<cv::Mat> liftedLight(const cv::Mat& bgr8, int r, double eps) {
             for (int c = 0; c < 3; ++c) {
                 a[c] = light[c].ptr<float>(y);
                 planes[c].row(y, a[c]);
-                for (int x = 0; x < bgr8.cols; ++x) a[c][x] = a[c][x] * 255.0f;
             }
-            for (int x = 0; x < bgr8.cols; ++x) {
-                const float grey = (a[0][x] + a[1][x]) * kGreyFactor + a[2][x] * kGreyFactor;
-                const float lift = powNonNegative(grey, 1.0f / 3) / (grey + kGuard);
-                for (int c = 0; c < 3; ++c) a[c][x] = std::max(a[c][x] * lift, kAirlightFloor);
-            }
+            withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE { liftRow(a[0], a[1], a[2], bgr8.cols); });
         }
     });
     return light;
@@ -88,6 +97,57 @@ cv::Mat transmissionEstimate(const cv::Mat& bgr8, const std::vector<cv::Mat>& li
     return dark;
 }
 
+// Pixels per piece of a row the recovery works on: its rows fit on the stack.
+constexpr int kPieceCols = 256;
+
+// The recovered colours of n <= kPieceCols pixels: t = the refined
+// transmission clamped to 0..1, J = (I - A) / max(t, floor) + A saturated to
+// 0..255 and rounded; t also into transmission where given.
+NIGHTDEHAZE_KERNEL_INLINE void recoverPiece(const float* __restrict refined, const uchar* in,
+                                            const float* const light[3], int n, uchar* out,
+                                            double* __restrict transmission) {
+    float floored[kPieceCols], channel[3][kPieceCols];
+    for (int x = 0; x < n; ++x) {
+        const float t = std::min(std::max(refined[x], 0.0f), 1.0f);
+        floored[x] = std::max(t, kTransmissionFloor);
+        if (transmission) transmission[x] = t;
+    }
+    splitChannels(in, n, channel[0], channel[1], channel[2]);
+    for (int c = 0; c < 3; ++c) {
+        const float* __restrict a = light[c];
+        float* __restrict j = channel[c];
+        for (int x = 0; x < n; ++x) j[x] = std::min(std::max((j[x] - a[x]) / floored[x] + a[x], 0.0f), 255.0f);
+        roundToBytes(j, n);
+    }
+    mergeChannels(channel[0], channel[1], channel[2], n, out);
+}
+
+// The light's rounded bytes, for the maps.
+NIGHTDEHAZE_KERNEL_INLINE void lightPiece(const float* const light[3], int n, uchar* out) {
+    float channel[3][kPieceCols];
+    for (int c = 0; c < 3; ++c) {
+        std::copy_n(light[c], n, channel[c]);
+        roundToBytes(channel[c], n);
+    }
+    mergeChannels(channel[0], channel[1], channel[2], n, out);
+}
+
+// Row y of the dehazed image (and of the maps where given) from the refined
+// transmission's row.
+void recoverRow(int y, const float* refined, const cv::Mat& bgr8, const std::vector<cv::Mat>& light,
+                cv::Mat& dehazed, HazeMaps* maps) {
+    withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+        for (int x0 = 0; x0 < bgr8.cols; x0 += kPieceCols) {
+            const int n = std::min(kPieceCols, bgr8.cols - x0);
+            const float* lightRows[3] = {light[0].ptr<float>(y) + x0, light[1].ptr<float>(y) + x0,
+                                         light[2].ptr<float>(y) + x0};
+            recoverPiece(refined + x0, bgr8.ptr<uchar>(y) + 3 * x0, lightRows, n, dehazed.ptr<uchar>(y) + 3 * x0,
+                         maps ? maps->transmission.ptr<double>(y) + x0 : nullptr);
+            if (maps) lightPiece(lightRows, n, maps->airlight.ptr<uchar>(y) + 3 * x0);
+        }
+    });
+}
+
 }  // namespace
 
 cv::Mat fastDehaze(const cv::Mat& bgr8, const DehazeContext& context, int r, double eps, HazeMaps* maps) {
@@ -99,24 +159,7 @@ cv::Mat fastDehaze(const cv::Mat& bgr8, const DehazeContext& context, int r, dou
     }
     const cv::Mat estimate = transmissionEstimate(bgr8, light, r + kDarkWindowExtra);
     streamedColorFilter(bgr8, estimate, context.refineRadius, eps, [&](int y, const float* refined) {
-        const uchar* in = bgr8.ptr<uchar>(y);
-        uchar* out = dehazed.ptr<uchar>(y);
-        double* transmission = maps ? maps->transmission.ptr<double>(y) : nullptr;
-        const float* lightRows[3] = {light[0].ptr<float>(y), light[1].ptr<float>(y), light[2].ptr<float>(y)};
-        for (int x = 0; x < bgr8.cols; ++x) {
-            const float t = std::min(std::max(refined[x], 0.0f), 1.0f);
-            const float floored = std::max(t, kTransmissionFloor);
-            for (int c = 0; c < 3; ++c) {
-                const float a = lightRows[c][x];
-                const float j = (static_cast<float>(in[3 * x + c]) - a) / floored + a;
-                out[3 * x + c] = roundedByte(std::min(std::max(j, 0.0f), 255.0f));
-            }
-            if (transmission) transmission[x] = t;
-        }
-        if (!maps) return;
-        uchar* airlight = maps->airlight.ptr<uchar>(y);
-        for (int x = 0; x < bgr8.cols; ++x)
-            for (int c = 0; c < 3; ++c) airlight[3 * x + c] = roundedByte(lightRows[c][x]);
+        recoverRow(y, refined, bgr8, light, dehazed, maps);
     });
     return dehazed;
 }

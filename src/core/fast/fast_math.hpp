@@ -17,10 +17,11 @@ inline float log2Positive(float x) {
     bits = (bits & 0x007fffffu) | 0x3f800000u;  // mantissa in [1, 2)
     float m;
     std::memcpy(&m, &bits, sizeof m);
-    if (m > 1.41421356f) {  // keep m in [sqrt(1/2), sqrt(2)): t stays small
-        m = m * 0.5f;
-        exponent = exponent + 1;
-    }
+    // Keep m in [sqrt(1/2), sqrt(2)): t stays small. Selects, not branches,
+    // here and below, so that loops calling these vectorise.
+    const bool high = m > 1.41421356f;
+    m = high ? m * 0.5f : m;
+    exponent = high ? exponent + 1 : exponent;
     // ln(m) = 2 atanh(t), t = (m - 1) / (m + 1), |t| <= 0.1716.
     const float t = (m - 1.0f) / (m + 1.0f);
     const float t2 = t * t;
@@ -31,22 +32,24 @@ inline float log2Positive(float x) {
 
 // 2^x for x in [-126, 127], within about 3e-7 relative; 0 below, +inf above.
 inline float exp2Of(float x) {
-    if (!(x >= -126.0f)) return 0.0f;
-    if (x > 127.0f) x = 127.0f;
-    // 2^x = 2^n * e^(f ln 2) with n the nearest whole number, |f| <= 1/2.
-    const float n = (x + 12582912.0f) - 12582912.0f;  // round to nearest: 1.5 * 2^23
-    const float y = (x - n) * 0.693147181f;
+    const bool inRange = x >= -126.0f;  // false for NaN too
+    const float clipped = x > 127.0f ? 127.0f : x;
+    const float z = inRange ? clipped : 0.0f;
+    // 2^z = 2^n * e^(f ln 2) with n the nearest whole number, |f| <= 1/2.
+    const float n = (z + 12582912.0f) - 12582912.0f;  // round to nearest: 1.5 * 2^23
+    const float y = (z - n) * 0.693147181f;
     const float e = 1.0f + y * (1.0f + y * (0.5f + y * (1.0f / 6 + y * (1.0f / 24 + y * (1.0f / 120 + y * (1.0f / 720))))));
     const std::uint32_t scaleBits = static_cast<std::uint32_t>(static_cast<int>(n) + 127) << 23;
     float scale;
     std::memcpy(&scale, &scaleBits, sizeof scale);
-    return e * scale;
+    return inRange ? e * scale : 0.0f;
 }
 
 // x^p for x >= 0 (0 for x = 0, and for x < 0 or NaN), p finite.
 inline float powNonNegative(float x, float p) {
-    if (!(x > 0.0f)) return 0.0f;
-    return exp2Of(p * log2Positive(x));
+    const bool positive = x > 0.0f;
+    const float power = exp2Of(p * log2Positive(positive ? x : 1.0f));
+    return positive ? power : 0.0f;
 }
 
 // The largest of a pixel's three bytes: its value in HSV.

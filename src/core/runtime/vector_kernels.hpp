@@ -30,4 +30,24 @@ bool avx2Kernels();
 // the CPU's choice again (false). Not thread-safe against running kernels.
 void forceBaselineKernels(bool force);
 
+template <typename Body>
+NIGHTDEHAZE_AVX2_TARGET void runWithAvx2(const Body& body) {
+    body();
+}
+template <typename Body>
+void runWithBaseline(const Body& body) {
+    body();
+}
+
+// Runs body() compiled for AVX2 where the CPU has it, else for the baseline:
+// body must be a lambda marked NIGHTDEHAZE_LAMBDA_INLINE, so that each
+// version compiles its own copy of the loop.
+template <typename Body>
+void withVectorKernels(const Body& body) {
+    if (avx2Kernels())
+        runWithAvx2(body);
+    else
+        runWithBaseline(body);
+}
+
 }  // namespace nightdehaze::detail

@@ -7,6 +7,7 @@
 #include "core/fast/fast_box_sums.hpp"
 #include "core/fast/fast_guided_filter.hpp"
 #include "core/fast/fast_math.hpp"
+#include "core/fast/fast_pixel_rows.hpp"
 #include "core/fast/fast_resampling.hpp"
 #include "core/fast/fast_streamed_filter.hpp"
 #include "core/fast/fast_window_maximum.hpp"
@@ -284,6 +285,27 @@ TEST(FastKernels, PowerAndRoundingMatchTheCLibraryAndTheConversion) {
                                            {2147483648.0f, 0}, {-2147483648.0f, 0}, {-3e9f, 0}, {inf, 0},
                                            {nan, 0}, {1e30f, 0}};
     for (const auto& [value, expected] : cases) EXPECT_EQ(roundedByte(value), expected) << value;
+    // The row kernels, long enough for vector code: split, round, merge.
+    std::vector<float> values;
+    for (int k = 0; k < 60; ++k)
+        for (const auto& [value, expected] : cases) values.push_back(k % 2 ? value : value * 0.37f + k);
+    const int n = static_cast<int>(values.size()) / 3;
+    onBothKernelPaths([&] {
+        std::vector<float> rows[3];
+        for (int c = 0; c < 3; ++c)
+            for (int x = 0; x < n; ++x) rows[c].push_back(values[3 * x + c]);
+        std::vector<uchar> bytes(3 * n), split(3 * n);
+        std::vector<float> back[3] = {std::vector<float>(n), std::vector<float>(n), std::vector<float>(n)};
+        withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+            for (std::vector<float>& row : rows) roundToBytes(row.data(), n);
+            mergeChannels(rows[0].data(), rows[1].data(), rows[2].data(), n, bytes.data());
+            splitChannels(bytes.data(), n, back[0].data(), back[1].data(), back[2].data());
+        });
+        for (int i = 0; i < 3 * n; ++i) {
+            ASSERT_EQ(bytes[i], roundedByte(values[i])) << values[i];
+            ASSERT_EQ(back[i % 3][i / 3], bytes[i]);
+        }
+    });
 }
 
 TEST(FastKernels, WholePipelineGivesTheSameBytesOnBothKernelPaths) {
