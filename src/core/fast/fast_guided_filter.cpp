@@ -2,6 +2,7 @@
 
 #include "core/fast/fast_box_sums.hpp"
 #include "core/fast/fast_math.hpp"
+#include "core/fast/fast_pixel_rows.hpp"
 #include "core/runtime/vector_kernels.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -114,22 +115,50 @@ ColorFilterRows::ColorFilterRows(const ColorCoefficients& coefficients, const Up
       b_(upsampling, coefficients.b),
       bgr8_(bgr8),
       scale_(scale),
-      coefficient_(bgr8.cols),
-      sum_(bgr8.cols) {}
+      identity_(upsampling.identity()),
+      guide_{std::vector<float>(bgr8.cols), std::vector<float>(bgr8.cols), std::vector<float>(bgr8.cols)} {}
+
+namespace {
+
+// A coefficient at x: interpolated between its rows along y, or (identity)
+// the lower row's value as it is.
+template <bool identity>
+NIGHTDEHAZE_KERNEL_INLINE float coefficientAt(const UpsampledPlaneRows::Around& k, int x) {
+    if (identity) return k.lower[x];
+    return k.lower[x] + (k.upper[x] - k.lower[x]) * k.weight;
+}
+
+// out = ((a0*G0 + a1*G1) + a2*G2) + b along a row, the guide rows already
+// scaled.
+template <bool identity>
+NIGHTDEHAZE_KERNEL_INLINE void appliedRow(const UpsampledPlaneRows::Around (&k)[4], const float* __restrict g0,
+                                          const float* __restrict g1, const float* __restrict g2, int n,
+                                          float* __restrict out) {
+    for (int x = 0; x < n; ++x) {
+        const float sum = (coefficientAt<identity>(k[0], x) * g0[x] + coefficientAt<identity>(k[1], x) * g1[x]) +
+                          coefficientAt<identity>(k[2], x) * g2[x];
+        out[x] = sum + coefficientAt<identity>(k[3], x);
+    }
+}
+
+NIGHTDEHAZE_KERNEL_INLINE void scaledRow(float* __restrict row, float scale, int n) {
+    for (int x = 0; x < n; ++x) row[x] = row[x] * scale;
+}
+
+}  // namespace
 
 void ColorFilterRows::row(int y, float* out) {
     const int n = bgr8_.cols;
-    float* coefficient = coefficient_.data();
-    float* sum = sum_.data();
-    const uchar* guide = bgr8_.ptr<uchar>(y);
-    a_[0].row(y, coefficient);
-    for (int x = 0; x < n; ++x) sum[x] = coefficient[x] * (guide[3 * x] * scale_);
-    for (int c = 1; c < 3; ++c) {
-        a_[c].row(y, coefficient);
-        for (int x = 0; x < n; ++x) sum[x] = sum[x] + coefficient[x] * (guide[3 * x + c] * scale_);
-    }
-    b_.row(y, coefficient);
-    for (int x = 0; x < n; ++x) out[x] = sum[x] + coefficient[x];
+    const UpsampledPlaneRows::Around k[4] = {a_[0].around(y), a_[1].around(y), a_[2].around(y), b_.around(y)};
+    float* g[3] = {guide_[0].data(), guide_[1].data(), guide_[2].data()};
+    withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+        splitChannels(bgr8_.ptr<uchar>(y), n, g[0], g[1], g[2]);
+        for (float* row : g) scaledRow(row, scale_, n);
+        if (identity_)
+            appliedRow<true>(k, g[0], g[1], g[2], n, out);
+        else
+            appliedRow<false>(k, g[0], g[1], g[2], n, out);
+    });
 }
 
 }  // namespace nightdehaze::detail

@@ -47,7 +47,8 @@ private:
     UpsampledPlaneRows a_[3], b_;
     const cv::Mat& bgr8_;
     float scale_;
-    std::vector<float> coefficient_, sum_;
+    bool identity_;
+    std::vector<float> guide_[3];  // a row of the guide's channels times scale
 };
 
 }  // namespace nightdehaze::detail

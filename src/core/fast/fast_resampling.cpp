@@ -1,5 +1,7 @@
 #include "core/fast/fast_resampling.hpp"
 
+#include "core/runtime/vector_kernels.hpp"
+
 #include <opencv2/core/utility.hpp>
 
 #include <algorithm>
@@ -112,37 +114,62 @@ UpsampledPlaneRows::UpsampledPlaneRows(const UpsampledRows& axes, const cv::Mat&
     for (std::vector<float>& row : kept_) row.resize(axes.fullCols());
 }
 
+namespace {
+
+NIGHTDEHAZE_KERNEL_INLINE void interpolateAlongX(const float* __restrict in, const int* __restrict lower,
+                                                 const float* __restrict weight, int n, int last,
+                                                 float* __restrict out) {
+    for (int x = 0; x < n; ++x) {
+        const int x0 = lower[x];
+        const int x1 = std::min(x0 + 1, last);
+        out[x] = in[x0] + (in[x1] - in[x0]) * weight[x];
+    }
+}
+
+NIGHTDEHAZE_KERNEL_INLINE void interpolateAlongY(const float* __restrict a, const float* __restrict b, float w, int n,
+                                                 float* __restrict out) {
+    for (int x = 0; x < n; ++x) out[x] = a[x] + (b[x] - a[x]) * w;
+}
+
+}  // namespace
+
 const float* UpsampledPlaneRows::alongX(int coarseRow) {
     for (int k = 0; k < 2; ++k)
         if (keptRow_[k] == coarseRow) return kept_[k].data();
     const int k = keptRow_[0] == coarseRow - 1 ? 1 : keptRow_[1] == coarseRow - 1 ? 0 : next_;
     next_ = 1 - k;
     keptRow_[k] = coarseRow;
-    const float* in = coarse_.ptr<float>(coarseRow);
     const LinearAxis& xs = axes_.xs();
-    const int n = axes_.fullCols(), last = axes_.coarseCols() - 1;
     float* out = kept_[k].data();
-    for (int x = 0; x < n; ++x) {
-        const int x0 = xs.lower[x];
-        const int x1 = std::min(x0 + 1, last);
-        out[x] = in[x0] + (in[x1] - in[x0]) * xs.weight[x];
-    }
+    withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+        interpolateAlongX(coarse_.ptr<float>(coarseRow), xs.lower.data(), xs.weight.data(), axes_.fullCols(),
+                          axes_.coarseCols() - 1, out);
+    });
     return out;
 }
 
-void UpsampledPlaneRows::row(int y, float* out) {
-    if (axes_.identity()) {  // a finite row interpolated with itself is the row
-        std::copy_n(coarse_.ptr<float>(y), axes_.fullCols(), out);
-        return;
+UpsampledPlaneRows::Around UpsampledPlaneRows::around(int y) {
+    if (axes_.identity()) {
+        const float* row = coarse_.ptr<float>(y);
+        return {row, row, 0.0f};
     }
     const LinearAxis& ys = axes_.ys();
     const int y0 = ys.lower[y];
     const int y1 = std::min(y0 + 1, coarse_.rows - 1);
     const float* a = alongX(y0);
     const float* b = alongX(y1);
-    const float wy = ys.weight[y];
-    const int n = axes_.fullCols();
-    for (int x = 0; x < n; ++x) out[x] = a[x] + (b[x] - a[x]) * wy;
+    return {a, b, ys.weight[y]};
+}
+
+void UpsampledPlaneRows::row(int y, float* out) {
+    const Around rows = around(y);
+    if (axes_.identity()) {  // a finite row interpolated with itself is the row
+        std::copy_n(rows.lower, axes_.fullCols(), out);
+        return;
+    }
+    withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+        interpolateAlongY(rows.lower, rows.upper, rows.weight, axes_.fullCols(), out);
+    });
 }
 
 }  // namespace nightdehaze::detail

@@ -63,6 +63,15 @@ public:
     UpsampledPlaneRows(const UpsampledRows& axes, const cv::Mat& coarse);
     // Full row y into out (fullCols floats).
     void row(int y, float* out);
+    // The rows along x above and below full row y and the weight of the one
+    // below: row y is lower + (upper - lower) * weight, and for the identity
+    // lower itself (upper the same row, weight 0). Valid until the next call.
+    struct Around {
+        const float* lower;
+        const float* upper;
+        float weight;
+    };
+    Around around(int y);
 
 private:
     const float* alongX(int coarseRow);

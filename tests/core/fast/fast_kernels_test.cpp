@@ -234,6 +234,27 @@ TEST(FastKernels, GuidedFiltersAtFullResolutionMatchTheExactFilters) {
             guidedFilterGray(r, exact, plane, plane, 0.01);
             exact.convertTo(exact, CV_32F);
             EXPECT_LE(cv::norm(streamedSelfGuided(plane, r, 0.01), exact, cv::NORM_INF), 2e-5);
+
+            // On coarser grids the rows apply the interpolated coefficients
+            // to the guide: ((a0*I0 + a1*I1) + a2*I2) + b, I = byte / 255.
+            for (const int s : {2, 3}) {
+                const FastColorFilter coarse(photo, r, s, 0.01);
+                const ColorCoefficients c = coarse.fit(plane);
+                ColorFilterRows coarseRows = coarse.rows(c);
+                cv::Mat got(size, CV_32FC1), expected(size, CV_32FC1);
+                for (int y = 0; y < size.height; ++y) coarseRows.row(y, got.ptr<float>(y));
+                cv::Mat up[4];
+                for (int k = 0; k < 4; ++k) up[k] = literal::upsampled(k < 3 ? c.a[k] : c.b, size, s);
+                for (int y = 0; y < size.height; ++y)
+                    for (int x = 0; x < size.width; ++x) {
+                        const cv::Vec3b pixel = photo.at<cv::Vec3b>(y, x);
+                        const float unit = static_cast<float>(1.0 / 255.0);
+                        float sum = up[0].at<float>(y, x) * (pixel[0] * unit);
+                        for (int k = 1; k < 3; ++k) sum = sum + up[k].at<float>(y, x) * (pixel[k] * unit);
+                        expected.at<float>(y, x) = sum + up[3].at<float>(y, x);
+                    }
+                EXPECT_EQ(cv::norm(got, expected, cv::NORM_INF), 0.0) << "s " << s;
+            }
         }
 }
 
