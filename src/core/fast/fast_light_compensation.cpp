@@ -2,6 +2,7 @@
 
 #include "core/exact/hsv_to_bgr.hpp"
 #include "core/fast/fast_math.hpp"
+#include "core/fast/fast_pixel_rows.hpp"
 #include "core/fast/fast_streamed_filter.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -26,6 +27,26 @@ std::array<float, 256> liftTable() {
     return lift;
 }
 
+// Pixels per piece of a row worked on with rows on the stack.
+constexpr int kPieceCols = 256;
+
+// Channel c of a row on the 0..1 scale.
+NIGHTDEHAZE_KERNEL_INLINE void unitChannelRow(const uchar* __restrict in, int c, int n, float* __restrict out) {
+    for (int x = 0; x < n; ++x) out[x] = in[3 * x + c] * kUnitStep;
+}
+
+// v = max(v, the smoothed row (0..1) on the 0..255 scale, rounded), for
+// n <= kPieceCols pixels.
+NIGHTDEHAZE_KERNEL_INLINE void raiseToRounded(const float* __restrict smoothed, int n, uchar* __restrict v) {
+    float rounded[kPieceCols];
+    for (int x = 0; x < n; ++x) rounded[x] = smoothed[x] * 255.0f;
+    roundToBytes(rounded, n);
+    for (int x = 0; x < n; ++x) {
+        const uchar byte = static_cast<uchar>(static_cast<int>(rounded[x]));
+        v[x] = v[x] < byte ? byte : v[x];
+    }
+}
+
 // The value of the smoothed image: per channel, the plane filtered with
 // itself as guide at full resolution and rounded to 8 bits; then the
 // largest of the three.
@@ -34,18 +55,26 @@ cv::Mat smoothedValue(const cv::Mat& bgr8, int r, double eps) {
     cv::Mat plane(bgr8.size(), CV_32FC1);
     for (int c = 0; c < 3; ++c) {
         cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
-            for (int y = range.start; y < range.end; ++y) {
-                const uchar* in = bgr8.ptr<uchar>(y);
-                float* out = plane.ptr<float>(y);
-                for (int x = 0; x < bgr8.cols; ++x) out[x] = in[3 * x + c] * kUnitStep;
-            }
+            for (int y = range.start; y < range.end; ++y)
+                withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+                    unitChannelRow(bgr8.ptr<uchar>(y), c, bgr8.cols, plane.ptr<float>(y));
+                });
         });
         streamedSelfGuidedFilter(plane, r, eps, [&](int y, const float* smoothed) {
-            uchar* v = value.ptr<uchar>(y);
-            for (int x = 0; x < bgr8.cols; ++x) v[x] = std::max(v[x], roundedByte(smoothed[x] * 255.0f));
+            withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+                for (int x0 = 0; x0 < bgr8.cols; x0 += kPieceCols)
+                    raiseToRounded(smoothed + x0, std::min(kPieceCols, bgr8.cols - x0), value.ptr<uchar>(y) + x0);
+            });
         });
     }
     return value;
+}
+
+template <typename T>
+NIGHTDEHAZE_KERNEL_INLINE void valueRatioRow(const uchar* __restrict in, const uchar* __restrict f, int n,
+                                             T* __restrict out) {
+    for (int x = 0; x < n; ++x)
+        out[x] = static_cast<T>(maxOfThree(in + 3 * x)) / (static_cast<T>(f[x]) + static_cast<T>(kRatioGuard));
 }
 
 // V / (Vf + guard) at every pixel, V the image's value, in T's precision.
@@ -53,13 +82,10 @@ template <typename T>
 cv::Mat valueRatio(const cv::Mat& bgr8, const cv::Mat& smoothed) {
     cv::Mat ratio(bgr8.size(), cv::DataType<T>::type);
     cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
-        for (int y = range.start; y < range.end; ++y) {
-            const uchar* in = bgr8.ptr<uchar>(y);
-            const uchar* f = smoothed.ptr<uchar>(y);
-            T* out = ratio.ptr<T>(y);
-            for (int x = 0; x < bgr8.cols; ++x)
-                out[x] = static_cast<T>(maxOfThree(in + 3 * x)) / (static_cast<T>(f[x]) + static_cast<T>(kRatioGuard));
-        }
+        for (int y = range.start; y < range.end; ++y)
+            withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+                valueRatioRow(bgr8.ptr<uchar>(y), smoothed.ptr<uchar>(y), bgr8.cols, ratio.ptr<T>(y));
+            });
     });
     return ratio;
 }
