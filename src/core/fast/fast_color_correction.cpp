@@ -11,6 +11,7 @@
 #include <opencv2/core/utility.hpp>
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 namespace nightdehaze::detail {
@@ -42,19 +43,21 @@ cv::Mat valuePlane(const cv::Mat& bgr8) {
 }
 
 // The per-pixel means of the light's three channels and of the brightness
-// over the grid windows, on the 0..1 scale, each averaged onto the light
-// filter's grid and fitted there: four sets of coefficients.
-std::vector<ColorCoefficients> fittedLight(const cv::Mat& bgr8, int r, const FastColorFilter& filter) {
+// over the grid windows, each averaged onto the light filter's grid, fitted
+// and filtered there: four CV_32FC1 planes on the 0..255 scale. Each plane's
+// coefficients go as soon as its result is made.
+std::array<cv::Mat, 4> smoothedLightOnGrid(const cv::Mat& bgr8, int r, const FastColorFilter& filter) {
     const AirlightGrid grid = makeAirlightGrid(r, bgr8.size());
     cv::Mat values[4];
     fastWindowAirlight(grid, bgr8, fastDarkChannel(r + kDarkWindowExtra, bgr8), values);
     values[3] = windowMaxima(grid, valuePlane(bgr8));
-    std::vector<ColorCoefficients> fitted;
-    for (const cv::Mat& v : values) {
-        const float scale = static_cast<float>(1.0 / kUnitScale);
-        fitted.push_back(filter.fitCoarse(gridWindowBlockMeans(grid, v, bgr8.size(), scale, filter.factor())));
+    const float scale = static_cast<float>(1.0 / kUnitScale);
+    std::array<cv::Mat, 4> smoothed;
+    for (int k = 0; k < 4; ++k) {
+        const cv::Mat means = gridWindowBlockMeans(grid, values[k], bgr8.size(), scale, filter.factor());
+        smoothed[k] = filter.coarseResult(filter.fitCoarse(means), 255.0f);
     }
-    return fitted;
+    return smoothed;
 }
 
 // One row of the correction factors before their refinement, from the rows
@@ -73,13 +76,10 @@ NIGHTDEHAZE_KERNEL_INLINE void factorsRow(const float* __restrict l0, const floa
     }
 }
 
-// The factors on the refinement's coarse grid, from the smoothed light on
-// that grid (the light filter's grid is the same).
-std::vector<cv::Mat> coarseFactors(const FastColorFilter& light, const std::vector<ColorCoefficients>& fitted,
-                                   double gamma) {
-    const cv::Size coarse = light.coarse();
-    cv::Mat planes[4];
-    for (int k = 0; k < 4; ++k) planes[k] = light.coarseResult(fitted[k], 255.0f);
+// The factors on the coarse grid from the smoothed light and brightness on
+// it (0..255).
+std::vector<cv::Mat> coarseFactors(const std::array<cv::Mat, 4>& planes, double gamma) {
+    const cv::Size coarse = planes[0].size();
     std::vector<cv::Mat> factors(3);
     for (cv::Mat& f : factors) f.create(coarse, CV_32FC1);
     const float inverseGamma = static_cast<float>(1.0 / gamma);
@@ -112,13 +112,18 @@ NIGHTDEHAZE_KERNEL_INLINE void dividedRow(const uchar* in, const float* const fa
 }  // namespace
 
 cv::Mat fastColorCorrected(const cv::Mat& bgr8, const DehazeContext& context, int r, double eps) {
-    const FastColorFilter refine(bgr8, context.refineRadius, kCoarseFactor, eps);
+    // The light's filter and the refinement share the guide's block means;
+    // the light's statistics and planes go before the factors are refined.
+    std::vector<cv::Mat> factors;
+    const FastColorFilter refine = [&] {
+        const FastColorFilter light(bgr8, r, kCoarseFactor, eps);
+        factors = coarseFactors(smoothedLightOnGrid(bgr8, r, light), context.gamma);
+        return FastColorFilter(light, context.refineRadius, eps);
+    }();
     std::vector<ColorCoefficients> refined;
-    {
-        const FastColorFilter light(refine, r, eps);
-        const std::vector<ColorCoefficients> fitted = fittedLight(bgr8, r, light);
-        for (const cv::Mat& f : coarseFactors(light, fitted, context.gamma))
-            refined.push_back(refine.fitCoarse(f));
+    for (cv::Mat& f : factors) {
+        refined.push_back(refine.fitCoarse(f));
+        f.release();
     }
     cv::Mat corrected(bgr8.size(), CV_8UC3);
     cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
