@@ -50,6 +50,23 @@ void addBlocksOfRow(int cols, int s, const Value& value, double* sums) {
     }
 }
 
+// addBlocksOfRow for blocks of two: each pair added in order, in double.
+NIGHTDEHAZE_KERNEL_INLINE void addPairsOfRow(const float* __restrict v, int cols, double* __restrict sums) {
+    const int pairs = cols / 2;
+    for (int cx = 0; cx < pairs; ++cx)
+        sums[cx] = (sums[cx] + static_cast<double>(v[2 * cx])) + static_cast<double>(v[2 * cx + 1]);
+    if (cols % 2) sums[pairs] = sums[pairs] + static_cast<double>(v[cols - 1]);
+}
+
+// The same for blocks of two, of one channel of a BGR row (row points at the
+// channel's first byte): each pair's bytes added as one whole number.
+NIGHTDEHAZE_KERNEL_INLINE void addPairsOfChannelRow(const uchar* __restrict row, int cols,
+                                                    double* __restrict sums) {
+    const int pairs = cols / 2;
+    for (int cx = 0; cx < pairs; ++cx) sums[cx] = sums[cx] + static_cast<double>(row[6 * cx] + row[6 * cx + 3]);
+    if (cols % 2) sums[pairs] = sums[pairs] + static_cast<double>(row[3 * (cols - 1)]);
+}
+
 }  // namespace
 
 cv::Mat blockMeans(const cv::Mat& plane, int s) {
@@ -71,17 +88,23 @@ cv::Mat blockMeansOfRows(cv::Size full, int s, const std::function<void(int, flo
     return blockMeansOf(full, s, 1.0, [&row, full, s, values = std::vector<float>(full.width)](int y, double* sums) mutable {
         row(y, values.data());
         const float* v = values.data();
-        addBlocksOfRow(full.width, s, [v](int x) { return static_cast<double>(v[x]); }, sums);
+        if (s == 2)
+            withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE { addPairsOfRow(v, full.width, sums); });
+        else
+            addBlocksOfRow(full.width, s, [v](int x) { return static_cast<double>(v[x]); }, sums);
     });
 }
 
 cv::Mat blockMeansOfChannel(const cv::Mat& bgr8, int c, int s, double scale) {
     if (s < 1 || bgr8.type() != CV_8UC3 || c < 0 || c > 2)
         throw std::invalid_argument("blockMeansOfChannel: expected a CV_8UC3 image, a channel and s >= 1");
-    // Bytes add up exactly; the scale comes in once per block.
+    // Bytes add up exactly, in any order; the scale comes in once per block.
     return blockMeansOf(bgr8.size(), s, scale, [&](int y, double* sums) {
         const uchar* row = bgr8.ptr<uchar>(y) + c;
-        addBlocksOfRow(bgr8.cols, s, [row](int x) { return static_cast<double>(row[3 * x]); }, sums);
+        if (s == 2)
+            withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE { addPairsOfChannelRow(row, bgr8.cols, sums); });
+        else
+            addBlocksOfRow(bgr8.cols, s, [row](int x) { return static_cast<double>(row[3 * x]); }, sums);
     });
 }
 
@@ -107,6 +130,7 @@ UpsampledRows::UpsampledRows(cv::Size full, cv::Size coarse, int s)
     : ys_(linearAxis(full.height, coarse.height, s)),
       xs_(linearAxis(full.width, coarse.width, s)),
       coarseCols_(coarse.width),
+      s_(s),
       identity_(s == 1) {}
 
 UpsampledPlaneRows::UpsampledPlaneRows(const UpsampledRows& axes, const cv::Mat& coarse)
@@ -126,6 +150,30 @@ NIGHTDEHAZE_KERNEL_INLINE void interpolateAlongX(const float* __restrict in, con
     }
 }
 
+// interpolateAlongX on a grid twice as coarse: full columns 2i - 1 and 2i
+// lie between coarse columns i - 1 and i (for 1 <= 2i - 1, 2i <= 2 * cols - 2),
+// which spares the indices; the columns outside that stretch as the table
+// says.
+NIGHTDEHAZE_KERNEL_INLINE void interpolateAlongXByTwo(const float* __restrict in, const int* __restrict lower,
+                                                      const float* __restrict weight, int n, int coarseCols,
+                                                      float* __restrict out) {
+    const int last = coarseCols - 1;
+    const int inner = std::min(n - 1, 2 * coarseCols - 2);  // the last column of the stretch
+    const int pairs = inner / 2;
+    for (int i = 1; i <= pairs; ++i) {
+        const float a = in[i - 1], b = in[i];
+        out[2 * i - 1] = a + (b - a) * weight[2 * i - 1];
+        out[2 * i] = a + (b - a) * weight[2 * i];
+    }
+    const auto atTable = [&](int x) NIGHTDEHAZE_LAMBDA_INLINE {
+        const int x0 = lower[x];
+        const int x1 = std::min(x0 + 1, last);
+        out[x] = in[x0] + (in[x1] - in[x0]) * weight[x];
+    };
+    atTable(0);
+    for (int x = 2 * pairs + 1; x < n; ++x) atTable(x);
+}
+
 NIGHTDEHAZE_KERNEL_INLINE void interpolateAlongY(const float* __restrict a, const float* __restrict b, float w, int n,
                                                  float* __restrict out) {
     for (int x = 0; x < n; ++x) out[x] = a[x] + (b[x] - a[x]) * w;
@@ -142,8 +190,12 @@ const float* UpsampledPlaneRows::alongX(int coarseRow) {
     const LinearAxis& xs = axes_.xs();
     float* out = kept_[k].data();
     withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
-        interpolateAlongX(coarse_.ptr<float>(coarseRow), xs.lower.data(), xs.weight.data(), axes_.fullCols(),
-                          axes_.coarseCols() - 1, out);
+        if (axes_.factor() == 2)
+            interpolateAlongXByTwo(coarse_.ptr<float>(coarseRow), xs.lower.data(), xs.weight.data(),
+                                   axes_.fullCols(), axes_.coarseCols(), out);
+        else
+            interpolateAlongX(coarse_.ptr<float>(coarseRow), xs.lower.data(), xs.weight.data(), axes_.fullCols(),
+                              axes_.coarseCols() - 1, out);
     });
     return out;
 }

@@ -45,10 +45,12 @@ public:
     const LinearAxis& xs() const { return xs_; }
     // s = 1: the coarse grid is the full one and every row is its own.
     bool identity() const { return identity_; }
+    int factor() const { return s_; }
 
 private:
     LinearAxis ys_, xs_;
     int coarseCols_;
+    int s_;
     bool identity_;
 };
 
