@@ -113,24 +113,27 @@ NIGHTDEHAZE_KERNEL_INLINE void dividedRow(const uchar* in, const float* const fa
 
 cv::Mat fastColorCorrected(const cv::Mat& bgr8, const DehazeContext& context, int r, double eps) {
     // The light's filter and the refinement share the guide's block means;
-    // the light's statistics and planes go before the factors are refined.
+    // each holds its statistics only while it fits.
+    const CoarseGuide guide(bgr8, kCoarseFactor);
     std::vector<cv::Mat> factors;
-    const FastColorFilter refine = [&] {
-        const FastColorFilter light(bgr8, r, kCoarseFactor, eps);
+    {
+        const FastColorFilter light(guide, r, eps);
         factors = coarseFactors(smoothedLightOnGrid(bgr8, r, light), context.gamma);
-        return FastColorFilter(light, context.refineRadius, eps);
-    }();
+    }
     std::vector<ColorCoefficients> refined;
-    for (cv::Mat& f : factors) {
-        refined.push_back(refine.fitCoarse(f));
-        f.release();
+    {
+        const FastColorFilter refine(guide, context.refineRadius, eps);
+        for (cv::Mat& f : factors) {
+            refined.push_back(refine.fitCoarse(f));
+            f.release();
+        }
     }
     cv::Mat corrected(bgr8.size(), CV_8UC3);
     cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
         std::vector<float> rows[6];  // the three factors, then the three channels
         for (std::vector<float>& row : rows) row.resize(bgr8.cols);
         std::vector<ColorFilterRows> factorPlanes;
-        for (const ColorCoefficients& coefficients : refined) factorPlanes.push_back(refine.rows(coefficients));
+        for (const ColorCoefficients& coefficients : refined) factorPlanes.push_back(guide.rows(coefficients));
         for (int y = range.start; y < range.end; ++y) {
             for (int c = 0; c < 3; ++c) factorPlanes[c].row(y, rows[c].data());
             withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {

@@ -50,17 +50,19 @@ std::vector<cv::Mat> liftedLight(const cv::Mat& bgr8, int r, double eps) {
     const AirlightGrid grid = makeAirlightGrid(r, bgr8.size());
     cv::Mat values[3];
     fastWindowAirlight(grid, bgr8, fastDarkChannel(r + kDarkWindowExtra, bgr8), values);
-    const FastColorFilter filter(bgr8, 2 * r, kLightCoarseFactor, eps);
+    const CoarseGuide guide(bgr8, kLightCoarseFactor);
     std::vector<ColorCoefficients> fitted;
-    for (const cv::Mat& v : values) {
+    {
+        const FastColorFilter filter(guide, 2 * r, eps);  // its statistics go once the light is fitted
         const float scale = static_cast<float>(1.0 / kUnitScale);
-        fitted.push_back(filter.fitCoarse(gridWindowBlockMeans(grid, v, bgr8.size(), scale, filter.factor())));
+        for (const cv::Mat& v : values)
+            fitted.push_back(filter.fitCoarse(gridWindowBlockMeans(grid, v, bgr8.size(), scale, guide.factor())));
     }
     std::vector<cv::Mat> light(3);
     for (cv::Mat& plane : light) plane.create(bgr8.size(), CV_32FC1);
     cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
         std::vector<ColorFilterRows> planes;
-        for (const ColorCoefficients& coefficients : fitted) planes.push_back(filter.rows(coefficients));
+        for (const ColorCoefficients& coefficients : fitted) planes.push_back(guide.rows(coefficients));
         for (int y = range.start; y < range.end; ++y) {
             float* a[3];
             for (int c = 0; c < 3; ++c) {

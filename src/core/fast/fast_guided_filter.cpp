@@ -173,48 +173,44 @@ constexpr double kUnitStep = 1.0 / 255.0;  // the guide's bytes on the 0..1 scal
 
 int coarseRadius(int r, int s) { return r == 0 ? 0 : std::max(1, r / s); }
 
-FastColorFilter::FastColorFilter(const cv::Mat& bgr8, int r, int s, double eps)
+CoarseGuide::CoarseGuide(const cv::Mat& bgr8, int s)
     : bgr8_(bgr8),
       s_(s),
-      guide_{blockMeansOfChannel(bgr8, 0, s, kUnitStep), blockMeansOfChannel(bgr8, 1, s, kUnitStep),
+      means_{blockMeansOfChannel(bgr8, 0, s, kUnitStep), blockMeansOfChannel(bgr8, 1, s, kUnitStep),
              blockMeansOfChannel(bgr8, 2, s, kUnitStep)},
-      stats_(colorGuideStats(coarseRadius(r, s), guide_, eps)),
-      upsampling_(bgr8.size(), guide_[0].size(), s) {}
+      upsampling_(bgr8.size(), means_[0].size(), s) {}
 
-FastColorFilter::FastColorFilter(const FastColorFilter& sameGuide, int r, double eps)
-    : bgr8_(sameGuide.bgr8_),
-      s_(sameGuide.s_),
-      guide_{sameGuide.guide_[0], sameGuide.guide_[1], sameGuide.guide_[2]},
-      stats_(colorGuideStats(coarseRadius(r, s_), guide_, eps)),
-      upsampling_(sameGuide.upsampling_) {}
+ColorFilterRows CoarseGuide::rows(const ColorCoefficients& coefficients) const {
+    return ColorFilterRows(coefficients, upsampling_, bgr8_, static_cast<float>(kUnitStep));
+}
+
+FastColorFilter::FastColorFilter(const CoarseGuide& guide, int r, double eps)
+    : guide_(guide), stats_(colorGuideStats(coarseRadius(r, guide.factor()), guide.means(), eps)) {}
 
 ColorCoefficients FastColorFilter::fit(const cv::Mat& plane) const {
-    return fitCoarse(blockMeans(plane, s_));
+    return fitCoarse(blockMeans(plane, guide_.factor()));
 }
 
 ColorCoefficients FastColorFilter::fitCoarse(const cv::Mat& coarsePlane) const {
-    return colorCoefficients(stats_, guide_, coarsePlane);
+    return colorCoefficients(stats_, guide_.means(), coarsePlane);
 }
 
 cv::Mat FastColorFilter::coarseResult(const ColorCoefficients& coefficients, float scale) const {
-    const cv::Size size = coarse();
+    const cv::Size size = guide_.coarse();
+    const cv::Mat* guide = guide_.means();
     cv::Mat result(size, CV_32FC1);
     cv::parallel_for_(cv::Range(0, size.height), [&](const cv::Range& range) {
         for (int y = range.start; y < range.end; ++y) {
             float* out = result.ptr<float>(y);
             for (int x = 0; x < size.width; ++x) {
-                float sum = coefficients.a[0].ptr<float>(y)[x] * guide_[0].ptr<float>(y)[x];
+                float sum = coefficients.a[0].ptr<float>(y)[x] * guide[0].ptr<float>(y)[x];
                 for (int c = 1; c < 3; ++c)
-                    sum = sum + coefficients.a[c].ptr<float>(y)[x] * guide_[c].ptr<float>(y)[x];
+                    sum = sum + coefficients.a[c].ptr<float>(y)[x] * guide[c].ptr<float>(y)[x];
                 out[x] = (sum + coefficients.b.ptr<float>(y)[x]) * scale;
             }
         }
     });
     return result;
-}
-
-ColorFilterRows FastColorFilter::rows(const ColorCoefficients& coefficients) const {
-    return ColorFilterRows(coefficients, upsampling_, bgr8_, static_cast<float>(kUnitStep));
 }
 
 }  // namespace nightdehaze::detail

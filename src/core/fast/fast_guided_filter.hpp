@@ -55,35 +55,45 @@ private:
 
 namespace nightdehaze::detail {
 
-// The colour guided filter at radius r under an 8-bit BGR image on the 0..1
-// scale, fitted on the grid s times coarser at coarseRadius(r, s): the
-// guide's block means and statistics are computed once and shared by every
-// plane filtered under it. bgr8 must outlive the filter.
-class FastColorFilter {
+// An 8-bit BGR image as the guide of colour filters fitted on a grid s
+// times coarser: its block means there on the 0..1 scale, computed once for
+// every filter under it, and the axes back to full resolution, where it
+// applies their coefficients. bgr8 must outlive it.
+class CoarseGuide {
 public:
-    FastColorFilter(const cv::Mat& bgr8, int r, int s, double eps);
-    // The filter at radius r on the same image and grid as sameGuide,
-    // sharing its guide's block means.
-    FastColorFilter(const FastColorFilter& sameGuide, int r, double eps);
-    // Coefficients fitting a full-resolution CV_32FC1 plane (block-averaged
-    // first) or a plane already on the coarse grid (CV_32FC1).
-    ColorCoefficients fit(const cv::Mat& plane) const;
-    ColorCoefficients fitCoarse(const cv::Mat& coarsePlane) const;
-    // The rows of the filtered plane at full resolution.
+    CoarseGuide(const cv::Mat& bgr8, int s);
+    // The rows of a filtered plane at full resolution.
     ColorFilterRows rows(const ColorCoefficients& coefficients) const;
-    // The filtered plane on the coarse grid times scale: the coefficients
-    // applied to the guide's block means, (((a0*G0 + a1*G1) + a2*G2) + b) *
-    // scale, CV_32FC1.
-    cv::Mat coarseResult(const ColorCoefficients& coefficients, float scale) const;
-    cv::Size coarse() const { return guide_[0].size(); }
+    const cv::Mat* means() const { return means_; }
+    cv::Size coarse() const { return means_[0].size(); }
     int factor() const { return s_; }
 
 private:
     const cv::Mat& bgr8_;
     int s_;
-    cv::Mat guide_[3];
-    ColorGuideStats stats_;
+    cv::Mat means_[3];
     UpsampledRows upsampling_;
+};
+
+// The colour guided filter at radius r under a coarse guide, fitted on its
+// grid at coarseRadius(r, s): the guide statistics are computed once and
+// shared by every plane filtered with it. The guide must outlive the filter.
+class FastColorFilter {
+public:
+    FastColorFilter(const CoarseGuide& guide, int r, double eps);
+    // Coefficients fitting a full-resolution CV_32FC1 plane (block-averaged
+    // first) or a plane already on the coarse grid (CV_32FC1).
+    ColorCoefficients fit(const cv::Mat& plane) const;
+    ColorCoefficients fitCoarse(const cv::Mat& coarsePlane) const;
+    // The filtered plane on the coarse grid times scale: the coefficients
+    // applied to the guide's block means, (((a0*G0 + a1*G1) + a2*G2) + b) *
+    // scale, CV_32FC1.
+    cv::Mat coarseResult(const ColorCoefficients& coefficients, float scale) const;
+    int factor() const { return guide_.factor(); }
+
+private:
+    const CoarseGuide& guide_;
+    ColorGuideStats stats_;
 };
 
 // The radius on a grid s times coarser that stands for radius r: r / s, but

@@ -124,19 +124,36 @@ NIGHTDEHAZE_KERNEL_INLINE void slideTerm(double* __restrict column, const float*
     }
 }
 
+// The coefficient rows a run of bands needs at once, Planes planes of them:
+// image row y in slot y modulo the ring's height. Applying a band reads the
+// rows r above it to r below it, and those are fitted a band at a time, so
+// 2r + 2 bands' worth of rows always suffice.
+template <int Planes>
+class CoefficientRing {
+public:
+    CoefficientRing(int cols, int r) : cols_(cols), height_(2 * r + 2 * kBandRows) {
+        for (std::vector<float>& plane : planes_) plane.resize(static_cast<size_t>(height_) * cols);
+    }
+    float* row(int k, int y) { return planes_[k].data() + static_cast<size_t>(y % height_) * cols_; }
+    int cols() const { return cols_; }
+
+private:
+    int cols_, height_;
+    std::array<std::vector<float>, Planes> planes_;
+};
+
 // Adds (or removes) row y of each coefficient plane to the window's column sums.
 template <int Terms>
-NIGHTDEHAZE_KERNEL_INLINE void slideCoefficientRows(const cv::Mat (&planes)[Terms], int y, bool subtract,
+NIGHTDEHAZE_KERNEL_INLINE void slideCoefficientRows(CoefficientRing<Terms>& ring, int y, bool subtract,
                                                     SlidingMeans<Terms>& window) {
     for (int k = 0; k < Terms; ++k) {
-        const float* row = planes[k].template ptr<float>(y);
-        subtract ? slideTerm<true>(window.column(k), row, nullptr, planes[k].cols)
-                 : slideTerm<false>(window.column(k), row, nullptr, planes[k].cols);
+        const float* row = ring.row(k, y);
+        subtract ? slideTerm<true>(window.column(k), row, nullptr, ring.cols())
+                 : slideTerm<false>(window.column(k), row, nullptr, ring.cols());
     }
 }
 
-// What both passes read: the image, its guide rows on the 0..1 scale, p and
-// the coefficient planes.
+// What both passes read: the image, its guide rows on the 0..1 scale and p.
 struct Filter {
     const cv::Mat& bgr8;
     const cv::Mat& p;
@@ -144,7 +161,6 @@ struct Filter {
     double eps;
     std::array<float, 256> unit;
     std::vector<float> rowCounts;
-    cv::Mat coefficients[kCoefficients];
 
     NIGHTDEHAZE_KERNEL_INLINE void guideRow(int y, float* const guide[3]) const {
         const uchar* pixel = bgr8.ptr<uchar>(y);
@@ -220,8 +236,10 @@ NIGHTDEHAZE_KERNEL_INLINE void coefficientRow(const SlidingMeans<kFitTerms>& w, 
         }
 }
 
-// The coefficients of rows y0 .. y1 - 1.
-NIGHTDEHAZE_KERNEL_INLINE void fitBand(Filter& f, int y0, int y1, FitScratch& s) {
+using ColorRing = CoefficientRing<kCoefficients>;
+
+// The coefficients of rows y0 .. y1 - 1 into the ring.
+NIGHTDEHAZE_KERNEL_INLINE void fitBand(const Filter& f, int y0, int y1, FitScratch& s, ColorRing& ring) {
     s.window.clear();
     slideDownBand(
         f.bgr8.rows, f.r, y0, y1,
@@ -229,13 +247,17 @@ NIGHTDEHAZE_KERNEL_INLINE void fitBand(Filter& f, int y0, int y1, FitScratch& s)
         [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
             s.window.computeMeans(1.0 / f.rowCounts[y]);
             float* out[kCoefficients];
-            for (int k = 0; k < kCoefficients; ++k) out[k] = f.coefficients[k].ptr<float>(y);
+            for (int k = 0; k < kCoefficients; ++k) out[k] = ring.row(k, y);
             coefficientRow(s.window, f.eps, f.bgr8.cols, s.det.data(), out);
         });
 }
 
-void fitBandBaseline(Filter& f, int y0, int y1, FitScratch& s) { fitBand(f, y0, y1, s); }
-NIGHTDEHAZE_AVX2_TARGET void fitBandAvx2(Filter& f, int y0, int y1, FitScratch& s) { fitBand(f, y0, y1, s); }
+void fitBandBaseline(const Filter& f, int y0, int y1, FitScratch& s, ColorRing& ring) {
+    fitBand(f, y0, y1, s, ring);
+}
+NIGHTDEHAZE_AVX2_TARGET void fitBandAvx2(const Filter& f, int y0, int y1, FitScratch& s, ColorRing& ring) {
+    fitBand(f, y0, y1, s, ring);
+}
 
 // Per thread: one row of the guide, the sliding sums of the coefficients
 // and a row of the result.
@@ -265,14 +287,14 @@ NIGHTDEHAZE_KERNEL_INLINE void applyRow(const SlidingMeans<kCoefficients>& w, co
     }
 }
 
-NIGHTDEHAZE_KERNEL_INLINE void applyBand(const Filter& f, int y0, int y1, ApplyScratch& s,
+NIGHTDEHAZE_KERNEL_INLINE void applyBand(const Filter& f, int y0, int y1, ApplyScratch& s, ColorRing& ring,
                                          const FilteredRowSink& sink) {
     float* guide[3] = {s.guide[0].data(), s.guide[1].data(), s.guide[2].data()};
     s.window.clear();
     slideDownBand(
         f.bgr8.rows, f.r, y0, y1,
         [&](int y, bool subtract) NIGHTDEHAZE_LAMBDA_INLINE {
-            slideCoefficientRows(f.coefficients, y, subtract, s.window);
+            slideCoefficientRows(ring, y, subtract, s.window);
         },
         [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
             s.window.computeMeans(1.0 / f.rowCounts[y]);
@@ -282,23 +304,42 @@ NIGHTDEHAZE_KERNEL_INLINE void applyBand(const Filter& f, int y0, int y1, ApplyS
         });
 }
 
-void applyBandBaseline(const Filter& f, int y0, int y1, ApplyScratch& s, const FilteredRowSink& sink) {
-    applyBand(f, y0, y1, s, sink);
+void applyBandBaseline(const Filter& f, int y0, int y1, ApplyScratch& s, ColorRing& ring,
+                       const FilteredRowSink& sink) {
+    applyBand(f, y0, y1, s, ring, sink);
 }
-NIGHTDEHAZE_AVX2_TARGET void applyBandAvx2(const Filter& f, int y0, int y1, ApplyScratch& s,
+NIGHTDEHAZE_AVX2_TARGET void applyBandAvx2(const Filter& f, int y0, int y1, ApplyScratch& s, ColorRing& ring,
                                            const FilteredRowSink& sink) {
-    applyBand(f, y0, y1, s, sink);
+    applyBand(f, y0, y1, s, ring, sink);
 }
 
-// Runs band(y0, y1, scratch) over the fixed bands of rows, a scratch per thread.
-template <typename Scratch, typename Band>
-void overBands(int rows, int cols, int r, const Band& band) {
+// Fits and applies a filter band by band: each thread takes a run of whole
+// bands, fits the bands their application reads (its own and up to
+// ceil(r / kBandRows) on each side, which its neighbours fit as well) into
+// a ring of coefficient rows, and applies each band once the rows below it
+// are fitted. fit(y0, y1, fitScratch, ring) and apply(y0, y1, applyScratch,
+// ring) work on the rows y0 .. y1 - 1 of one band.
+template <typename Ring, typename FitScratch, typename ApplyScratch, typename Fit, typename Apply>
+void streamBands(int rows, int cols, int r, const Fit& fit, const Apply& apply) {
     const int bands = (rows + kBandRows - 1) / kBandRows;
-    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
-        Scratch scratch(cols, r);
-        for (int k = range.start; k < range.end; ++k)
-            band(k * kBandRows, std::min(rows, (k + 1) * kBandRows), scratch);
-    });
+    const int runs = std::min(bands, std::max(1, cv::getNumThreads()));
+    const auto bandStart = [rows](int band) { return std::min(rows, band * kBandRows); };
+    cv::parallel_for_(cv::Range(0, runs), [&](const cv::Range& range) {
+        Ring ring(cols, r);
+        FitScratch fitScratch(cols, r);
+        ApplyScratch applyScratch(cols, r);
+        for (int run = range.start; run < range.end; ++run) {
+            const int first = static_cast<int>(1LL * bands * run / runs);
+            const int end = static_cast<int>(1LL * bands * (run + 1) / runs);
+            int fitted = std::max(0, first * kBandRows - r) / kBandRows;  // the next band to fit
+            for (int band = first; band < end; ++band) {
+                const int needed = std::min(rows, bandStart(band + 1) + r);
+                for (; bandStart(fitted) < needed; ++fitted)
+                    fit(bandStart(fitted), bandStart(fitted + 1), fitScratch, ring);
+                apply(bandStart(band), bandStart(band + 1), applyScratch, ring);
+            }
+        }
+    }, runs);
 }
 
 // The grey filter with the plane as its own guide: the window means of p
@@ -308,8 +349,9 @@ struct SelfGuided {
     int r;
     double eps;
     std::vector<float> rowCounts;
-    cv::Mat coefficients[2];
 };
+
+using SelfRing = CoefficientRing<2>;
 
 struct SelfFitScratch {
     std::vector<double> denominator;
@@ -335,7 +377,7 @@ NIGHTDEHAZE_KERNEL_INLINE void selfCoefficientRow(const SlidingMeans<2>& w, doub
         if (denominator[x] == 0.0) a[x] = 0.0f, b[x] = static_cast<float>(mean[x]);
 }
 
-NIGHTDEHAZE_KERNEL_INLINE void selfFitBand(SelfGuided& f, int y0, int y1, SelfFitScratch& s) {
+NIGHTDEHAZE_KERNEL_INLINE void selfFitBand(const SelfGuided& f, int y0, int y1, SelfFitScratch& s, SelfRing& ring) {
     const int n = f.p.cols;
     s.window.clear();
     slideDownBand(
@@ -352,14 +394,16 @@ NIGHTDEHAZE_KERNEL_INLINE void selfFitBand(SelfGuided& f, int y0, int y1, SelfFi
         },
         [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
             s.window.computeMeans(1.0 / f.rowCounts[y]);
-            selfCoefficientRow(s.window, f.eps, n, s.denominator.data(), f.coefficients[0].ptr<float>(y),
-                               f.coefficients[1].ptr<float>(y));
+            selfCoefficientRow(s.window, f.eps, n, s.denominator.data(), ring.row(0, y), ring.row(1, y));
         });
 }
 
-void selfFitBandBaseline(SelfGuided& f, int y0, int y1, SelfFitScratch& s) { selfFitBand(f, y0, y1, s); }
-NIGHTDEHAZE_AVX2_TARGET void selfFitBandAvx2(SelfGuided& f, int y0, int y1, SelfFitScratch& s) {
-    selfFitBand(f, y0, y1, s);
+void selfFitBandBaseline(const SelfGuided& f, int y0, int y1, SelfFitScratch& s, SelfRing& ring) {
+    selfFitBand(f, y0, y1, s, ring);
+}
+NIGHTDEHAZE_AVX2_TARGET void selfFitBandAvx2(const SelfGuided& f, int y0, int y1, SelfFitScratch& s,
+                                             SelfRing& ring) {
+    selfFitBand(f, y0, y1, s, ring);
 }
 
 struct SelfApplyScratch {
@@ -369,13 +413,13 @@ struct SelfApplyScratch {
 };
 
 NIGHTDEHAZE_KERNEL_INLINE void selfApplyBand(const SelfGuided& f, int y0, int y1, SelfApplyScratch& s,
-                                             const FilteredRowSink& sink) {
+                                             SelfRing& ring, const FilteredRowSink& sink) {
     const int n = f.p.cols;
     s.window.clear();
     slideDownBand(
         f.p.rows, f.r, y0, y1,
         [&](int y, bool subtract) NIGHTDEHAZE_LAMBDA_INLINE {
-            slideCoefficientRows(f.coefficients, y, subtract, s.window);
+            slideCoefficientRows(ring, y, subtract, s.window);
         },
         [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
             s.window.computeMeans(1.0 / f.rowCounts[y]);
@@ -388,12 +432,13 @@ NIGHTDEHAZE_KERNEL_INLINE void selfApplyBand(const SelfGuided& f, int y0, int y1
         });
 }
 
-void selfApplyBandBaseline(const SelfGuided& f, int y0, int y1, SelfApplyScratch& s, const FilteredRowSink& sink) {
-    selfApplyBand(f, y0, y1, s, sink);
+void selfApplyBandBaseline(const SelfGuided& f, int y0, int y1, SelfApplyScratch& s, SelfRing& ring,
+                           const FilteredRowSink& sink) {
+    selfApplyBand(f, y0, y1, s, ring, sink);
 }
 NIGHTDEHAZE_AVX2_TARGET void selfApplyBandAvx2(const SelfGuided& f, int y0, int y1, SelfApplyScratch& s,
-                                               const FilteredRowSink& sink) {
-    selfApplyBand(f, y0, y1, s, sink);
+                                               SelfRing& ring, const FilteredRowSink& sink) {
+    selfApplyBand(f, y0, y1, s, ring, sink);
 }
 
 }  // namespace
@@ -402,29 +447,31 @@ void streamedColorFilter(const cv::Mat& bgr8, const cv::Mat& p, int r, double ep
     if (bgr8.type() != CV_8UC3 || p.type() != CV_32FC1 || p.size() != bgr8.size() || r < 0 || !(eps >= 0.0))
         throw std::invalid_argument(
             "streamedColorFilter: expected a CV_8UC3 image, a CV_32FC1 plane of its size, r >= 0 and eps >= 0");
-    Filter f{bgr8, p, r, eps, unitTable(), fastWindowCounts(bgr8.rows, r), {}};
-    for (cv::Mat& plane : f.coefficients) plane.create(bgr8.size(), CV_32FC1);
+    const Filter f{bgr8, p, r, eps, unitTable(), fastWindowCounts(bgr8.rows, r)};
     const bool avx2 = avx2Kernels();
-    overBands<FitScratch>(bgr8.rows, bgr8.cols, r, [&](int y0, int y1, FitScratch& s) {
-        (avx2 ? fitBandAvx2 : fitBandBaseline)(f, y0, y1, s);
-    });
-    overBands<ApplyScratch>(bgr8.rows, bgr8.cols, r, [&](int y0, int y1, ApplyScratch& s) {
-        (avx2 ? applyBandAvx2 : applyBandBaseline)(f, y0, y1, s, sink);
-    });
+    streamBands<ColorRing, FitScratch, ApplyScratch>(
+        bgr8.rows, bgr8.cols, r,
+        [&](int y0, int y1, FitScratch& s, ColorRing& ring) {
+            (avx2 ? fitBandAvx2 : fitBandBaseline)(f, y0, y1, s, ring);
+        },
+        [&](int y0, int y1, ApplyScratch& s, ColorRing& ring) {
+            (avx2 ? applyBandAvx2 : applyBandBaseline)(f, y0, y1, s, ring, sink);
+        });
 }
 
 void streamedSelfGuidedFilter(const cv::Mat& p, int r, double eps, const FilteredRowSink& sink) {
     if (p.type() != CV_32FC1 || p.empty() || r < 0 || !(eps >= 0.0))
         throw std::invalid_argument("streamedSelfGuidedFilter: expected a non-empty CV_32FC1 plane, r >= 0 and eps >= 0");
-    SelfGuided f{p, r, eps, fastWindowCounts(p.rows, r), {}};
-    for (cv::Mat& plane : f.coefficients) plane.create(p.size(), CV_32FC1);
+    const SelfGuided f{p, r, eps, fastWindowCounts(p.rows, r)};
     const bool avx2 = avx2Kernels();
-    overBands<SelfFitScratch>(p.rows, p.cols, r, [&](int y0, int y1, SelfFitScratch& s) {
-        (avx2 ? selfFitBandAvx2 : selfFitBandBaseline)(f, y0, y1, s);
-    });
-    overBands<SelfApplyScratch>(p.rows, p.cols, r, [&](int y0, int y1, SelfApplyScratch& s) {
-        (avx2 ? selfApplyBandAvx2 : selfApplyBandBaseline)(f, y0, y1, s, sink);
-    });
+    streamBands<SelfRing, SelfFitScratch, SelfApplyScratch>(
+        p.rows, p.cols, r,
+        [&](int y0, int y1, SelfFitScratch& s, SelfRing& ring) {
+            (avx2 ? selfFitBandAvx2 : selfFitBandBaseline)(f, y0, y1, s, ring);
+        },
+        [&](int y0, int y1, SelfApplyScratch& s, SelfRing& ring) {
+            (avx2 ? selfApplyBandAvx2 : selfApplyBandBaseline)(f, y0, y1, s, ring, sink);
+        });
 }
 
 }  // namespace nightdehaze::detail

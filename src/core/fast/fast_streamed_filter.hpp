@@ -19,15 +19,17 @@ using FilteredRowSink = std::function<void(int y, const float* row)>;
 // coefficients solved in double, the coefficients kept in single precision;
 // their window means are applied to the guide in single precision,
 // ((a0*I0 + a1*I1) + a2*I2) + b. Window sums restart every 32 rows, so the
-// bits depend neither on the number of threads nor on the CPU. Besides p,
-// holds four single-precision planes of the image's size.
+// bits depend neither on the number of threads nor on the CPU. Each thread
+// fits the coefficients of a run of bands into a ring of 2r + 64 rows (the
+// bands next to its run as well) and applies them as they come: no plane of
+// the image's size is made.
 void streamedColorFilter(const cv::Mat& bgr8, const cv::Mat& p, int r, double eps, const FilteredRowSink& sink);
 
 // The grey guided filter of radius r >= 0 with p (CV_32FC1) as its own
 // guide, eps >= 0: a = var / (var + eps) and b = mean - a * mean from window
 // means summed and solved in double, kept in single precision; their window
-// means applied as meanA * p + meanB in single precision. Bands, sink and
-// invariance as above; holds two single-precision planes of p's size.
+// means applied as meanA * p + meanB in single precision. Bands, sink,
+// rings and invariance as above.
 void streamedSelfGuidedFilter(const cv::Mat& p, int r, double eps, const FilteredRowSink& sink);
 
 }  // namespace nightdehaze::detail

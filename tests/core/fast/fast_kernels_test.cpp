@@ -220,9 +220,9 @@ TEST(FastKernels, GuidedFiltersAtFullResolutionMatchTheExactFilters) {
             cv::extractChannel(photo, plane, 2);
             plane.convertTo(plane, CV_32F, 1.0 / 255);
 
-            const FastColorFilter filter(photo, r, 1, 0.01);
-            const ColorCoefficients fitted = filter.fit(plane);
-            ColorFilterRows rows = filter.rows(fitted);
+            const CoarseGuide full(photo, 1);
+            const ColorCoefficients fitted = FastColorFilter(full, r, 0.01).fit(plane);
+            ColorFilterRows rows = full.rows(fitted);
             cv::Mat fast(size, CV_32FC1), guide, exact;
             for (int y = 0; y < size.height; ++y) rows.row(y, fast.ptr<float>(y));
             photo.convertTo(guide, CV_64F, 1.0 / 255);
@@ -238,8 +238,8 @@ TEST(FastKernels, GuidedFiltersAtFullResolutionMatchTheExactFilters) {
             // On coarser grids the rows apply the interpolated coefficients
             // to the guide: ((a0*I0 + a1*I1) + a2*I2) + b, I = byte / 255.
             for (const int s : {2, 3}) {
-                const FastColorFilter coarse(photo, r, s, 0.01);
-                const ColorCoefficients c = coarse.fit(plane);
+                const CoarseGuide coarse(photo, s);
+                const ColorCoefficients c = FastColorFilter(coarse, r, 0.01).fit(plane);
                 ColorFilterRows coarseRows = coarse.rows(c);
                 cv::Mat got(size, CV_32FC1), expected(size, CV_32FC1);
                 for (int y = 0; y < size.height; ++y) coarseRows.row(y, got.ptr<float>(y));
