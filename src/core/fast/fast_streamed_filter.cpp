@@ -126,12 +126,14 @@ NIGHTDEHAZE_KERNEL_INLINE void slideTerm(double* __restrict column, const float*
 
 // The coefficient rows a run of bands needs at once, Planes planes of them:
 // image row y in slot y modulo the ring's height. Applying a band reads the
-// rows r above it to r below it, and those are fitted a band at a time, so
-// 2r + 2 bands' worth of rows always suffice.
+// rows from r above it to r below it, and those are fitted a band at a time,
+// so 2r + 64 rows (the window and two bands) always suffice; never more than
+// the picture's.
 template <int Planes>
 class CoefficientRing {
 public:
-    CoefficientRing(int cols, int r) : cols_(cols), height_(2 * r + 2 * kBandRows) {
+    CoefficientRing(int rows, int cols, int r)
+        : cols_(cols), height_(static_cast<int>(std::min<long long>(rows, 2LL * r + 2 * kBandRows))) {
         for (std::vector<float>& plane : planes_) plane.resize(static_cast<size_t>(height_) * cols);
     }
     float* row(int k, int y) { return planes_[k].data() + static_cast<size_t>(y % height_) * cols_; }
@@ -325,7 +327,7 @@ void streamBands(int rows, int cols, int r, const Fit& fit, const Apply& apply) 
     const int runs = std::min(bands, std::max(1, cv::getNumThreads()));
     const auto bandStart = [rows](int band) { return std::min(rows, band * kBandRows); };
     cv::parallel_for_(cv::Range(0, runs), [&](const cv::Range& range) {
-        Ring ring(cols, r);
+        Ring ring(rows, cols, r);
         FitScratch fitScratch(cols, r);
         ApplyScratch applyScratch(cols, r);
         for (int run = range.start; run < range.end; ++run) {
