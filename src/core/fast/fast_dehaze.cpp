@@ -75,6 +75,15 @@ std::vector<cv::Mat> liftedLight(const cv::Mat& bgr8, int r, double eps) {
     return light;
 }
 
+// d = min(d, m / (l + guard)) along a row; after the last channel, the
+// estimate 1 - omega * d.
+NIGHTDEHAZE_KERNEL_INLINE void darkerRow(const uchar* __restrict m, const float* __restrict l, int n, bool last,
+                                         float* __restrict d) {
+    for (int x = 0; x < n; ++x) d[x] = std::min(d[x], m[x] / (l[x] + kGuard));
+    if (last)
+        for (int x = 0; x < n; ++x) d[x] = d[x] * -kHazeRemoval + 1.0f;
+}
+
 // 1 - omega * (the dark channel of the image normalised by the light): at
 // every pixel the smallest over the channels of the plane's window minimum
 // over the light's window maximum.
@@ -87,15 +96,12 @@ cv::Mat transmissionEstimate(const cv::Mat& bgr8, const std::vector<cv::Mat>& li
         windowMinimum(h, planeMin, plane);
         fastWindowMaximum(h, light[c], lightMax);
         cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
-            for (int y = range.start; y < range.end; ++y) {
-                const uchar* m = planeMin.ptr<uchar>(y);
-                const float* l = lightMax.ptr<float>(y);
-                float* d = dark.ptr<float>(y);
-                for (int x = 0; x < bgr8.cols; ++x) d[x] = std::min(d[x], m[x] / (l[x] + kGuard));
-            }
+            for (int y = range.start; y < range.end; ++y)
+                withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+                    darkerRow(planeMin.ptr<uchar>(y), lightMax.ptr<float>(y), bgr8.cols, c == 2, dark.ptr<float>(y));
+                });
         });
     }
-    dark.forEach<float>([](float& d, const int*) { d = d * -kHazeRemoval + 1.0f; });
     return dark;
 }
 
