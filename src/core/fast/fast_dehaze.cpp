@@ -105,9 +105,6 @@ cv::Mat transmissionEstimate(const cv::Mat& bgr8, const std::vector<cv::Mat>& li
     return dark;
 }
 
-// Pixels per piece of a row the recovery works on: its rows fit on the stack.
-constexpr int kPieceCols = 256;
-
 // The recovered colours of n <= kPieceCols pixels: t = the refined
 // transmission clamped to 0..1, J = (I - A) / max(t, floor) + A saturated to
 // 0..255 and rounded; t also into transmission where given.

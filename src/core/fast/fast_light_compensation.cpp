@@ -27,9 +27,6 @@ std::array<float, 256> liftTable() {
     return lift;
 }
 
-// Pixels per piece of a row worked on with rows on the stack.
-constexpr int kPieceCols = 256;
-
 // Channel c of a row on the 0..1 scale.
 NIGHTDEHAZE_KERNEL_INLINE void unitChannelRow(const uchar* __restrict in, int c, int n, float* __restrict out) {
     for (int x = 0; x < n; ++x) out[x] = in[3 * x + c] * kUnitStep;

@@ -8,6 +8,10 @@
 
 namespace nightdehaze::detail {
 
+// Pixels per piece of a row that a kernel works on with its rows on the
+// stack (a kilobyte per float row).
+constexpr int kPieceCols = 256;
+
 // out[c][x] = in[3x + c] for x < n.
 NIGHTDEHAZE_KERNEL_INLINE void splitChannels(const uchar* __restrict in, int n, float* __restrict b,
                                              float* __restrict g, float* __restrict r) {
