@@ -58,15 +58,19 @@ inline unsigned char maxOfThree(const unsigned char* p) {
     return high > p[2] ? high : p[2];
 }
 
-// A float rounded to 8 bits as x86-64's conversion does it (half to even,
-// saturated), and as the exact engine does: values at or beyond 2^31 in
-// magnitude and NaN give 0.
-inline unsigned char roundedByte(float v) {
+// A float rounded to 8 bits (a whole number in 0..255, as a float) as
+// x86-64's conversion does it (half to even, saturated), and as the exact
+// engine does: values at or beyond 2^31 in magnitude and NaN give 0.
+inline float roundedByteValue(float v) {
     const bool inRange = v < 2147483648.0f && v >= -2147483648.0f;
-    const float clamped = v < 0.0f ? 0.0f : (v > 255.0f ? 255.0f : v);
+    const float low = v < 0.0f ? 0.0f : v;
+    const float clamped = low > 255.0f ? 255.0f : low;
     const float rounded = (clamped + 12582912.0f) - 12582912.0f;  // half to even below 2^22
-    return inRange ? static_cast<unsigned char>(rounded) : 0;
+    return inRange ? rounded : 0.0f;
 }
+
+// The same as a byte.
+inline unsigned char roundedByte(float v) { return static_cast<unsigned char>(roundedByteValue(v)); }
 
 // The cofactors (00, 01, 02, 11, 12, 22) of the symmetric 3x3 matrix
 // (s00 s01 s02; s01 s11 s12; s02 s12 s22), and its determinant.

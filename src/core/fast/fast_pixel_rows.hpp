@@ -2,6 +2,7 @@
 // The channels of a row of an 8-bit BGR image as float rows and back, so that
 // the per-pixel arithmetic between them runs along contiguous rows, in vector
 // registers. Kernels inline these into their AVX2 and baseline copies.
+#include "core/fast/fast_math.hpp"
 #include "core/runtime/vector_kernels.hpp"
 
 #include <opencv2/core.hpp>
@@ -26,14 +27,7 @@ NIGHTDEHAZE_KERNEL_INLINE void splitChannels(const uchar* __restrict in, int n, 
 // values at or beyond 2^31 in magnitude give 0, the others are saturated to
 // 0..255 and rounded half to even.
 NIGHTDEHAZE_KERNEL_INLINE void roundToBytes(float* __restrict row, int n) {
-    for (int x = 0; x < n; ++x) {
-        const float v = row[x];
-        const bool inRange = v < 2147483648.0f && v >= -2147483648.0f;
-        const float low = v < 0.0f ? 0.0f : v;
-        const float clamped = low > 255.0f ? 255.0f : low;
-        const float rounded = (clamped + 12582912.0f) - 12582912.0f;  // half to even below 2^22
-        row[x] = inRange ? rounded : 0.0f;
-    }
+    for (int x = 0; x < n; ++x) row[x] = roundedByteValue(row[x]);
 }
 
 // out[3x + c] = the rounded rows' values (whole numbers in 0..255) as bytes.

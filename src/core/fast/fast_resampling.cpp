@@ -165,13 +165,9 @@ NIGHTDEHAZE_KERNEL_INLINE void interpolateAlongXByTwo(const float* __restrict in
         out[2 * i - 1] = a + (b - a) * weight[2 * i - 1];
         out[2 * i] = a + (b - a) * weight[2 * i];
     }
-    const auto atTable = [&](int x) NIGHTDEHAZE_LAMBDA_INLINE {
-        const int x0 = lower[x];
-        const int x1 = std::min(x0 + 1, last);
-        out[x] = in[x0] + (in[x1] - in[x0]) * weight[x];
-    };
-    atTable(0);
-    for (int x = 2 * pairs + 1; x < n; ++x) atTable(x);
+    interpolateAlongX(in, lower, weight, 1, last, out);
+    const int tail = 2 * pairs + 1;
+    if (tail < n) interpolateAlongX(in, lower + tail, weight + tail, n - tail, last, out + tail);
 }
 
 NIGHTDEHAZE_KERNEL_INLINE void interpolateAlongY(const float* __restrict a, const float* __restrict b, float w, int n,
