@@ -152,7 +152,7 @@ TEST(FastKernels, BlockMeansAndInterpolationFollowTheirDefinitions) {
 
 TEST(FastKernels, WindowMaximumAndLightWindowsFollowTheirDefinitions) {
     for (const cv::Size size : kSizes)
-        for (const int r : {1, 2, 5}) {
+        for (const int r : {1, 2, 5, 7, 8}) {
             SCOPED_TRACE(testing::Message() << size << " r " << r);
             const cv::Mat plane = adversarialPlane(size, CV_32FC1, r + 3u);
             cv::Mat maximum;
