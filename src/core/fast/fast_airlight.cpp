@@ -1,12 +1,9 @@
 #include "core/fast/fast_airlight.hpp"
 
+#include "core/fast/fast_light_lanes.hpp"
 #include "core/fast/fast_resampling.hpp"
 
 #include <opencv2/core/utility.hpp>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include <algorithm>
 #include <array>
@@ -73,31 +70,8 @@ struct WindowScratch {
     explicit WindowScratch(int r) : sums(static_cast<size_t>(r)), pixels(static_cast<size_t>(r)) {}
 };
 
-// The candidates of a window whose boundary is known, offered in row-major
-// order: every pixel above the boundary and the first tiesTaken at it.
-// columns(wy, offer) calls offer(x) for each column x of the window's row wy
-// (both window-relative) at or above the boundary, ascending.
-template <typename ColumnsAtOrAbove>
-void offerCandidates(const cv::Rect& w, const cv::Mat& bgr8, const cv::Mat& dark8, int level, int tiesTaken,
-                     Brightest& brightest, const ColumnsAtOrAbove& columns) {
-    for (int y = w.y; y < w.y + w.height; ++y) {
-        const uchar* d = dark8.ptr<uchar>(y) + w.x;
-        const uchar* row = bgr8.ptr<uchar>(y) + 3 * w.x;
-        columns(y - w.y, [&](int x) {
-            if (d[x] == level && tiesTaken-- <= 0) return;
-            const uchar* pixel = row + 3 * x;
-            brightest.offer(pixel[0] + pixel[1] + pixel[2], pixel);
-        });
-    }
-}
-
-// How many candidates a window of n pixels takes when atOrAbove of them
-// are at or above the boundary.
-int candidateCount(int atOrAbove, int n) {
-    return std::max(atOrAbove <= n - 2 ? atOrAbove - 1 : n - 1, 1);
-}
-
-// Any window: the boundary from the window's level counts.
+// Any window: the boundary from the window's level counts, the brightest
+// candidates kept in order as they come.
 void estimateWindowByCounts(const cv::Rect& w, const cv::Mat& bgr8, const cv::Mat& dark8, int r, int kTop,
                             WindowScratch& scratch, double light[3]) {
     std::array<int, 256>& counts = scratch.counts;
@@ -114,94 +88,18 @@ void estimateWindowByCounts(const cv::Rect& w, const cv::Mat& bgr8, const cv::Ma
     const int aboveBoundary = boundary.atOrAbove - counts[boundary.level];
     counts.fill(0);
     const int k = candidateCount(boundary.atOrAbove, n);
+    int tiesTaken = k - aboveBoundary;
     Brightest brightest(std::min(k, r), scratch.sums.data(), scratch.pixels.data());
-    offerCandidates(w, bgr8, dark8, boundary.level, k - aboveBoundary, brightest, [&](int wy, const auto& offer) {
-        const uchar* d = dark8.ptr<uchar>(w.y + wy) + w.x;
-        for (int x = 0; x < w.width; ++x)
-            if (d[x] >= boundary.level) offer(x);
-    });
-    brightest.meanColour(light);
-}
-
-#if defined(__SSE2__)
-constexpr int kLanes = 16;
-
-// A window at most 16 x 16: its dark rows in byte lanes, the lanes past its
-// width zero.
-class DarkLanes {
-public:
-    DarkLanes(const cv::Rect& w, const cv::Mat& dark8) : height_(w.height), width_(w.width) {
-        // 16 ones, then 16 zeros: loaded from 16 - width on, a mask of the window's columns
-        static const uchar kOnesThenZeros[2 * kLanes] = {255, 255, 255, 255, 255, 255, 255, 255,
-                                                         255, 255, 255, 255, 255, 255, 255, 255};
-        const __m128i inside = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kOnesThenZeros + kLanes - w.width));
-        const bool fullLoads = w.x + kLanes <= dark8.cols;  // a 16-byte load stays inside every row
-        for (int y = 0; y < height_; ++y) {
-            const uchar* d = dark8.ptr<uchar>(w.y + y) + w.x;
-            uchar lanes[kLanes] = {};
-            if (!fullLoads) std::copy_n(d, w.width, lanes);
-            const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fullLoads ? d : lanes));
-            rows_[y] = _mm_and_si128(row, inside);
+    for (int y = w.y; y < w.y + w.height; ++y) {
+        const uchar* d = dark8.ptr<uchar>(y) + w.x;
+        const uchar* pixel = bgr8.ptr<uchar>(y) + 3 * w.x;
+        for (int x = 0; x < w.width; ++x, pixel += 3) {
+            if (d[x] < boundary.level) continue;
+            if (d[x] == boundary.level && tiesTaken-- <= 0) continue;
+            brightest.offer(pixel[0] + pixel[1] + pixel[2], pixel);
         }
     }
-
-    // How many pixels are at or above level (1..255: the zero lanes never
-    // count).
-    int countAtOrAbove(int level) const {
-        const __m128i bound = _mm_set1_epi8(static_cast<char>(level));
-        __m128i counts = _mm_setzero_si128();
-        for (int y = 0; y < height_; ++y)
-            counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(_mm_max_epu8(rows_[y], bound), rows_[y]));
-        const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
-        return _mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4);
-    }
-
-    // The dark value at descending rank `rank` (the largest level that at
-    // least rank + 1 pixels reach), settled one bit at a time from the top.
-    int levelAtRank(int rank) const {
-        int level = 0;
-        for (int bit = 128; bit > 0; bit >>= 1)
-            if (countAtOrAbove(level | bit) > rank) level |= bit;
-        return level;
-    }
-
-    // Bit x set where column x of row y is at or above level.
-    unsigned columnsAtOrAbove(int y, int level) const {
-        const __m128i bound = _mm_set1_epi8(static_cast<char>(level));
-        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(rows_[y], bound), rows_[y])));
-        return mask & ((1u << width_) - 1u);
-    }
-
-private:
-    int height_, width_;
-    __m128i rows_[kLanes];
-};
-
-// A window at most 16 x 16: the boundary settled bit by bit from counts over
-// the byte lanes, the candidates taken from their masks.
-void estimateSmallWindow(const cv::Rect& w, const cv::Mat& bgr8, const cv::Mat& dark8, int r, int kTop,
-                         WindowScratch& scratch, double light[3]) {
-    const DarkLanes lanes(w, dark8);
-    const int n = w.width * w.height;
-    const int level = lanes.levelAtRank(std::min(kTop, n - 1));
-    const int atOrAbove = level == 0 ? n : lanes.countAtOrAbove(level);
-    const int aboveBoundary = level == 255 ? 0 : lanes.countAtOrAbove(level + 1);
-    const int k = candidateCount(atOrAbove, n);
-    Brightest brightest(std::min(k, r), scratch.sums.data(), scratch.pixels.data());
-    offerCandidates(w, bgr8, dark8, level, k - aboveBoundary, brightest, [&](int wy, const auto& offer) {
-        for (unsigned mask = lanes.columnsAtOrAbove(wy, level); mask != 0; mask &= mask - 1)
-            offer(__builtin_ctz(mask));
-    });
     brightest.meanColour(light);
-}
-#endif
-
-void estimateWindow(const cv::Rect& w, const cv::Mat& bgr8, const cv::Mat& dark8, int r, int kTop,
-                    WindowScratch& scratch, double light[3]) {
-#if defined(__SSE2__)
-    if (w.width <= kLanes && w.height <= kLanes) return estimateSmallWindow(w, bgr8, dark8, r, kTop, scratch, light);
-#endif
-    estimateWindowByCounts(w, bgr8, dark8, r, kTop, scratch, light);
 }
 
 }  // namespace
@@ -212,14 +110,23 @@ void fastWindowAirlight(const AirlightGrid& grid, const cv::Mat& bgr8, const cv:
     checkGridMatches("fastWindowAirlight", grid, bgr8.size());
     for (int c = 0; c < 3; ++c) values[c].create(grid.gridRows, grid.gridCols, CV_32FC1);
     const int kTop = candidateRank(grid.r);
+    const bool inLanes = lightWindowsInLanes(grid.r);
     cv::parallel_for_(cv::Range(0, grid.gridRows), [&](const cv::Range& range) {
         WindowScratch scratch(grid.r);
+        LightLanes lanes;
         double light[3];
-        for (int gr = range.start; gr < range.end; ++gr)
+        for (int gr = range.start; gr < range.end; ++gr) {
+            const cv::Rect rows = grid.window(gr, 0, bgr8.size());
+            if (inLanes) lanes.startRows(bgr8, rows.y, rows.y + rows.height);
             for (int gc = 0; gc < grid.gridCols; ++gc) {
-                estimateWindow(grid.window(gr, gc, bgr8.size()), bgr8, dark8, grid.r, kTop, scratch, light);
+                const cv::Rect w = grid.window(gr, gc, bgr8.size());
+                if (inLanes)
+                    lanes.estimate(w, bgr8, dark8, grid.r, kTop, light);
+                else
+                    estimateWindowByCounts(w, bgr8, dark8, grid.r, kTop, scratch, light);
                 for (int c = 0; c < 3; ++c) values[c].ptr<float>(gr)[gc] = static_cast<float>(light[c]);
             }
+        }
     });
 }
 

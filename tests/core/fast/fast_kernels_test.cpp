@@ -161,28 +161,30 @@ TEST(FastKernels, WindowMaximumAndLightWindowsFollowTheirDefinitions) {
 
             // Few levels, so that ties decide which pixels are candidates and
             // the top level alone holds enough of them; all levels, so that
-            // the boundary lies below the top.
-            cv::Mat bgr8 = testing_support::randomImage(size.height, size.width, CV_8UC3, 0, 4, 7u * r);
-            bgr8 *= 60;
-            for (const int levels : {3, 256}) {
-                const cv::Mat dark8 = testing_support::randomImage(size.height, size.width, CV_8UC1, 0, levels, 5u * r);
-                const AirlightGrid grid = makeAirlightGrid(r, size);
-                cv::Mat got[3], expected[3];
-                fastWindowAirlight(grid, bgr8, dark8, got);
-                literal::fastWindowAirlight(r, bgr8, dark8, expected);
-                for (int c = 0; c < 3; ++c) {
-                    cv::Mat expected32;
-                    expected[c].convertTo(expected32, CV_32F);
-                    EXPECT_EQ(cv::norm(got[c], expected32, cv::NORM_INF), 0.0) << "levels " << levels << " channel " << c;
+            // the boundary lies below the top. Few colours, so that equal and
+            // black channel sums decide which candidates are the brightest.
+            for (const int colours : {2, 4})
+                for (const int levels : {3, 256}) {
+                    cv::Mat bgr8 = testing_support::randomImage(size.height, size.width, CV_8UC3, 0, colours, 7u * r);
+                    bgr8 *= 60;
+                    const cv::Mat dark8 = testing_support::randomImage(size.height, size.width, CV_8UC1, 0, levels, 5u * r);
+                    const AirlightGrid grid = makeAirlightGrid(r, size);
+                    cv::Mat got[3], expected[3];
+                    fastWindowAirlight(grid, bgr8, dark8, got);
+                    literal::fastWindowAirlight(r, bgr8, dark8, expected);
+                    for (int c = 0; c < 3; ++c) {
+                        cv::Mat expected32;
+                        expected[c].convertTo(expected32, CV_32F);
+                        EXPECT_EQ(cv::norm(got[c], expected32, cv::NORM_INF), 0.0) << "levels " << levels << " channel " << c;
+                    }
+                    // The lights' means over the windows covering each pixel, on the
+                    // 0..1 scale, averaged onto a coarser grid.
+                    cv::Mat means;
+                    literal::gridWindowMeans(r, expected[0], size).convertTo(means, CV_32F, 1.0 / 255);
+                    for (const int s : {1, 2, 3})
+                        EXPECT_LE(cv::norm(gridWindowBlockMeans(grid, got[0], size, 1.0f / 255, s),
+                                           literal::blockMeans(means, s), cv::NORM_INF), 1e-6) << "s " << s;
                 }
-                // The lights' means over the windows covering each pixel, on the
-                // 0..1 scale, averaged onto a coarser grid.
-                cv::Mat means;
-                literal::gridWindowMeans(r, expected[0], size).convertTo(means, CV_32F, 1.0 / 255);
-                for (const int s : {1, 2, 3})
-                    EXPECT_LE(cv::norm(gridWindowBlockMeans(grid, got[0], size, 1.0f / 255, s),
-                                       literal::blockMeans(means, s), cv::NORM_INF), 1e-6) << "s " << s;
-            }
         }
 }
 
