@@ -13,6 +13,7 @@
 #include <opencv2/core/utility.hpp>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace nightdehaze::detail {
@@ -44,33 +45,39 @@ NIGHTDEHAZE_KERNEL_INLINE void liftRow(float* __restrict b, float* __restrict g,
     }
 }
 
+// One plane of the smoothed light (0..1) at full resolution from its
+// coefficients, into light (CV_32FC1 of the image's size).
+void smoothedLightPlane(const CoarseGuide& guide, const ColorCoefficients& coefficients, cv::Mat& light) {
+    cv::parallel_for_(cv::Range(0, light.rows), [&](const cv::Range& range) {
+        ColorFilterRows rows = guide.rows(coefficients);
+        for (int y = range.start; y < range.end; ++y) rows.row(y, light.ptr<float>(y));
+    });
+}
+
 // The local light, smoothed under the image and lifted to the cube root of
-// its grey level: three CV_32FC1 planes on the 0..255 scale.
+// its grey level: three CV_32FC1 planes on the 0..255 scale. Each plane's
+// coefficients go as soon as the plane is made, the filter's statistics
+// once the last is fitted.
 std::vector<cv::Mat> liftedLight(const cv::Mat& bgr8, int r, double eps) {
     const AirlightGrid grid = makeAirlightGrid(r, bgr8.size());
     cv::Mat values[3];
     fastWindowAirlight(grid, bgr8, fastDarkChannel(r + kDarkWindowExtra, bgr8), values);
     const CoarseGuide guide(bgr8, kLightCoarseFactor);
-    std::vector<ColorCoefficients> fitted;
-    {
-        const FastColorFilter filter(guide, 2 * r, eps);  // its statistics go once the light is fitted
-        const float scale = static_cast<float>(1.0 / kUnitScale);
-        for (const cv::Mat& v : values)
-            fitted.push_back(filter.fitCoarse(gridWindowBlockMeans(grid, v, bgr8.size(), scale, guide.factor())));
-    }
+    const float scale = static_cast<float>(1.0 / kUnitScale);
     std::vector<cv::Mat> light(3);
-    for (cv::Mat& plane : light) plane.create(bgr8.size(), CV_32FC1);
+    std::optional<FastColorFilter> filter(std::in_place, guide, 2 * r, eps);
+    for (int c = 0; c < 3; ++c) {
+        const ColorCoefficients fitted =
+            filter->fitCoarse(gridWindowBlockMeans(grid, values[c], bgr8.size(), scale, guide.factor()));
+        if (c == 2) filter.reset();  // its statistics go before the last plane is made
+        light[c].create(bgr8.size(), CV_32FC1);
+        smoothedLightPlane(guide, fitted, light[c]);
+    }
     cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
-        std::vector<ColorFilterRows> planes;
-        for (const ColorCoefficients& coefficients : fitted) planes.push_back(guide.rows(coefficients));
-        for (int y = range.start; y < range.end; ++y) {
-            float* a[3];
-            for (int c = 0; c < 3; ++c) {
-                a[c] = light[c].ptr<float>(y);
-                planes[c].row(y, a[c]);
-            }
-            withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE { liftRow(a[0], a[1], a[2], bgr8.cols); });
-        }
+        for (int y = range.start; y < range.end; ++y)
+            withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+                liftRow(light[0].ptr<float>(y), light[1].ptr<float>(y), light[2].ptr<float>(y), bgr8.cols);
+            });
     });
     return light;
 }
@@ -157,12 +164,12 @@ void recoverRow(int y, const float* refined, const cv::Mat& bgr8, const std::vec
 
 cv::Mat fastDehaze(const cv::Mat& bgr8, const DehazeContext& context, int r, double eps, HazeMaps* maps) {
     const std::vector<cv::Mat> light = liftedLight(bgr8, r, eps);
+    const cv::Mat estimate = transmissionEstimate(bgr8, light, r + kDarkWindowExtra);
     cv::Mat dehazed(bgr8.size(), CV_8UC3);
     if (maps) {
         maps->airlight.create(bgr8.size(), CV_8UC3);
         maps->transmission.create(bgr8.size(), CV_64FC1);
     }
-    const cv::Mat estimate = transmissionEstimate(bgr8, light, r + kDarkWindowExtra);
     streamedColorFilter(bgr8, estimate, context.refineRadius, eps, [&](int y, const float* refined) {
         recoverRow(y, refined, bgr8, light, dehazed, maps);
     });
