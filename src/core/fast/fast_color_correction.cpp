@@ -95,18 +95,29 @@ std::vector<cv::Mat> coarseFactors(const std::array<cv::Mat, 4>& planes, double 
     return factors;
 }
 
-// A row of the image divided by its factors, channel by channel, and rounded
-// to bytes (0 where a factor is 0); channel: a row of room per channel.
-NIGHTDEHAZE_KERNEL_INLINE void dividedRow(const uchar* in, const float* const factor[3], int n,
-                                          float* const channel[3], uchar* out) {
-    splitChannels(in, n, channel[0], channel[1], channel[2]);
-    for (int c = 0; c < 3; ++c) {
-        const float* __restrict f = factor[c];
-        float* __restrict v = channel[c];
-        for (int x = 0; x < n; ++x) v[x] = f[x] != 0.0f ? v[x] / f[x] : 0.0f;
-        roundToBytes(v, n);
-    }
-    mergeChannels(channel[0], channel[1], channel[2], n, out);
+// Channel c of a row of the image divided by its factors and rounded to
+// bytes (0 where a factor is 0), into channel c of out; value: a row of room.
+NIGHTDEHAZE_KERNEL_INLINE void dividedChannelRow(const uchar* __restrict in, int c, const float* __restrict factor,
+                                                 int n, float* __restrict value, uchar* __restrict out) {
+    for (int x = 0; x < n; ++x) value[x] = in[3 * x + c];
+    for (int x = 0; x < n; ++x) value[x] = factor[x] != 0.0f ? value[x] / factor[x] : 0.0f;
+    roundToBytes(value, n);
+    for (int x = 0; x < n; ++x) out[3 * x + c] = static_cast<uchar>(value[x]);
+}
+
+// Channel c of the corrected image: bgr8's divided by the refined factors.
+void divideChannel(const CoarseGuide& guide, const ColorCoefficients& refined, const cv::Mat& bgr8, int c,
+                   cv::Mat& corrected) {
+    cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
+        std::vector<float> factor(bgr8.cols), value(bgr8.cols);
+        ColorFilterRows factors = guide.rows(refined);
+        for (int y = range.start; y < range.end; ++y) {
+            factors.row(y, factor.data());
+            withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+                dividedChannelRow(bgr8.ptr<uchar>(y), c, factor.data(), bgr8.cols, value.data(), corrected.ptr<uchar>(y));
+            });
+        }
+    });
 }
 
 }  // namespace
@@ -120,29 +131,15 @@ cv::Mat fastColorCorrected(const cv::Mat& bgr8, const DehazeContext& context, in
         const FastColorFilter light(guide, r, eps);
         factors = coarseFactors(smoothedLightOnGrid(bgr8, r, light), context.gamma);
     }
-    std::vector<ColorCoefficients> refined;
-    {
-        const FastColorFilter refine(guide, context.refineRadius, eps);
-        for (cv::Mat& f : factors) {
-            refined.push_back(refine.fitCoarse(f));
-            f.release();
-        }
-    }
+    // Each factor is refined and divides its channel in turn, so that one
+    // refinement's coefficients are held at a time.
     cv::Mat corrected(bgr8.size(), CV_8UC3);
-    cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
-        std::vector<float> rows[6];  // the three factors, then the three channels
-        for (std::vector<float>& row : rows) row.resize(bgr8.cols);
-        std::vector<ColorFilterRows> factorPlanes;
-        for (const ColorCoefficients& coefficients : refined) factorPlanes.push_back(guide.rows(coefficients));
-        for (int y = range.start; y < range.end; ++y) {
-            for (int c = 0; c < 3; ++c) factorPlanes[c].row(y, rows[c].data());
-            withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
-                float* factor[3] = {rows[0].data(), rows[1].data(), rows[2].data()};
-                float* channel[3] = {rows[3].data(), rows[4].data(), rows[5].data()};
-                dividedRow(bgr8.ptr<uchar>(y), factor, bgr8.cols, channel, corrected.ptr<uchar>(y));
-            });
-        }
-    });
+    const FastColorFilter refine(guide, context.refineRadius, eps);
+    for (int c = 0; c < 3; ++c) {
+        const ColorCoefficients refined = refine.fitCoarse(factors[c]);
+        factors[c].release();
+        divideChannel(guide, refined, bgr8, c, corrected);
+    }
     return corrected;
 }
 
