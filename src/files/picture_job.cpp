@@ -10,11 +10,14 @@
 #include "files/live_source.hpp"
 #include "files/video_module_loader.hpp"
 
+#include "core/memory/buffer_reuse.hpp"
+
 #include <cerrno>
 #include <iostream>
 #include <mutex>
 #include <new>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -53,15 +56,16 @@ PictureInput readInput(const Options& options, const OutputPlan& plan, const Job
     }
 }
 
-cv::Mat enhanced(const Options& options, const PictureInput& input, nightdehaze::HazeMaps& maps,
-                 const JobHooks& hooks) {
+// The picture is given up to the enhancement, which frees it as soon as it
+// has read it.
+cv::Mat enhanced(const Options& options, cv::Mat&& picture, nightdehaze::HazeMaps& maps, const JobHooks& hooks) {
     nightdehaze::ProgressMonitor silent;
     nightdehaze::ProgressMonitor& monitor = hooks.monitor ? *hooks.monitor : silent;
-    const auto outOfMemory = [&] {
-        return FileError(outOfMemoryMessage(options.inputPath, input.image.size()), ENOMEM);
-    };
+    const cv::Size size = picture.size();
+    const auto outOfMemory = [&] { return FileError(outOfMemoryMessage(options.inputPath, size), ENOMEM); };
     try {
-        return nightdehaze::enhance(input.image, options.context, options.writeMaps ? &maps : nullptr, monitor);
+        return nightdehaze::enhance(std::move(picture), options.context, options.writeMaps ? &maps : nullptr,
+                                    monitor);
     } catch (const std::bad_alloc&) {
         throw outOfMemory();
     } catch (const cv::Exception& e) {
@@ -120,9 +124,10 @@ std::string enhancePictureFile(const Options& options, const JobHooks& hooks) {
     const Warn warn = hooks.warn ? hooks.warn : Warn(warnOnStderr);
     const OutputPlan plan = checkedPlan(options);
     if (hooks.checksPassed) hooks.checksPassed();
-    const PictureInput input = readInput(options, plan, hooks, warn);
+    PictureInput input = readInput(options, plan, hooks, warn);
     nightdehaze::HazeMaps maps;
-    const cv::Mat dehazed = enhanced(options, input, maps, hooks);
+    const cv::Mat dehazed = enhanced(options, std::move(input.image), maps, hooks);
+    nightdehaze::detail::releaseKeptBuffers();
     write(encodeOutputs(plan, dehazed, maps, input.metadata, warn), hooks);
     return plan.result;
 }

@@ -104,7 +104,7 @@ void checkEngine(const char* caller, const DehazeContext& context) {
                                     ": the fast engine has no non-local filter; choose fast or the non-local filter");
 }
 
-cv::Mat enhanceChoosingLimits(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* maps,
+cv::Mat enhanceChoosingLimits(cv::Mat bgr8, const DehazeContext& context, HazeMaps* maps,
                               ProgressMonitor& monitor, StretchLimitChooser& chooser) {
     checkPicture("enhance", "image", bgr8);
     checkGamma("enhance", context.gamma);
@@ -112,11 +112,13 @@ cv::Mat enhanceChoosingLimits(const cv::Mat& bgr8, const DehazeContext& context,
     const BufferReuseDuringCall reuse;
     RunReport run(monitor);
     const StageEnds ends = stageEnds(context);
-    const cv::Mat input = context.clean ? deblockJpegGrid(bgr8) : bgr8;
+    cv::Mat input = context.clean ? deblockJpegGrid(bgr8) : bgr8;
+    bgr8.release();
     cv::Mat working = input.clone();
 
     run.beginStage("Light Compensation", ends.lightCompensation);
     compensateLight(working, context);
+    if (!context.clean) input.release();  // only noise suppression reads it again
     stretchWithChosenLimits(working, Stretch::afterLightCompensation, chooser, context.fast);
     throwIfStopRequested(&run);
 
@@ -145,6 +147,11 @@ cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* map
                 ProgressMonitor& monitor) {
     MeasuredLimits measured;
     return enhanceChoosingLimits(bgr8, context, maps, monitor, measured);
+}
+
+cv::Mat enhance(cv::Mat&& bgr8, const DehazeContext& context, HazeMaps* maps, ProgressMonitor& monitor) {
+    MeasuredLimits measured;
+    return enhanceChoosingLimits(std::move(bgr8), context, maps, monitor, measured);
 }
 
 cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* maps,

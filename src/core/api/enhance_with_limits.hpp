@@ -29,8 +29,9 @@ public:
 
 // enhance (same checks, stages, reports and result) with each stretch applying
 // the limits chooser returns; a chooser returning what it is given makes this
-// enhance itself.
-cv::Mat enhanceChoosingLimits(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* maps,
+// enhance itself. bgr8's reference goes once light compensation has read it
+// (at the end with context.clean), so a picture no one else holds is freed.
+cv::Mat enhanceChoosingLimits(cv::Mat bgr8, const DehazeContext& context, HazeMaps* maps,
                               ProgressMonitor& monitor, StretchLimitChooser& chooser);
 
 }  // namespace nightdehaze::detail

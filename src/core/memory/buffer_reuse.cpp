@@ -269,6 +269,8 @@ void installBufferReuse() {
     cv::Mat::setDefaultAllocator(&processAllocator());
 }
 
+void releaseKeptBuffers() { processAllocator().releaseKept(); }
+
 BufferReuseDuringCall::BufferReuseDuringCall() {
     if (underAddressSanitizer()) return;
     std::lock_guard<std::mutex> lock(callsMutex);

@@ -71,6 +71,12 @@ private:
 // that every buffer stays watched.
 void installBufferReuse();
 
+// Hands the process-wide allocator's kept buffers back to the system: for a
+// program about to do other work with the memory (encoding a finished
+// picture), so that its peak is the enhancement's and not that plus the
+// encoder's.
+void releaseKeptBuffers();
+
 // While one of these lives, matrices allocated anywhere in the process use the
 // process-wide ReusingMatAllocator; when the last one ends, the default
 // allocator it found is put back and the kept buffers are handed back, so a

@@ -9,6 +9,7 @@
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <sstream>
@@ -55,6 +56,43 @@ cv::Mat literalPipeline(const cv::Mat& bgr, const DehazeContext& context, HazeMa
 cv::Mat photo(int rows, int cols, std::uint64_t seed) {
     return testing_support::randomPhoto(rows, cols, seed);
 }
+
+// Hands out the standard allocator's buffers and counts those still alive.
+class CountingAllocator : public cv::MatAllocator {
+public:
+    cv::UMatData* allocate(int dims, const int* sizes, int type, void* data, size_t* step, cv::AccessFlag flags,
+                           cv::UMatUsageFlags usage) const override {
+        cv::UMatData* u = standard_->allocate(dims, sizes, type, data, step, flags, usage);
+        u->currAllocator = this;
+        ++live;
+        return u;
+    }
+    bool allocate(cv::UMatData* u, cv::AccessFlag flags, cv::UMatUsageFlags usage) const override {
+        return standard_->allocate(u, flags, usage);
+    }
+    void deallocate(cv::UMatData* u) const override {
+        --live;
+        u->currAllocator = standard_;
+        standard_->deallocate(u);
+    }
+    mutable std::atomic<int> live{0};
+
+private:
+    const cv::MatAllocator* standard_ = cv::Mat::getStdAllocator();
+};
+
+// Notes how many of the counted buffers live when colour correction begins.
+class LiveAtColourCorrection : public ProgressMonitor {
+public:
+    explicit LiveAtColourCorrection(const CountingAllocator& counting) : counting_(counting) {}
+    void stageBegins(const char* stage) override {
+        if (std::string(stage) == "Color Correction") liveThen = counting_.live;
+    }
+    int liveThen = -1;
+
+private:
+    const CountingAllocator& counting_;
+};
 
 }  // namespace
 
@@ -192,4 +230,24 @@ TEST(Enhance, FaintPixelsInABlackAreaStayBlack) {
     const cv::Mat out = enhance(testing_support::blackWithFaintSpeck(), DehazeContext());
     EXPECT_EQ(cv::countNonZero(out(testing_support::kFaintSpeck).reshape(1)), 0)
         << out(testing_support::kFaintSpeck);
+}
+
+TEST(Enhance, APictureGivenUpIsFreedOnceLightCompensationHasReadIt) {
+    const cv::Mat image = photo(40, 52, 11);
+    for (const bool clean : {false, true}) {
+        DehazeContext context;
+        context.fast = true;
+        context.clean = clean;
+        const cv::Mat expected = enhance(image, context);
+        CountingAllocator counting;
+        cv::Mat picture;
+        picture.allocator = &counting;
+        image.copyTo(picture);
+        ASSERT_EQ(counting.live, 1);
+        LiveAtColourCorrection monitor(counting);
+        const cv::Mat result = enhance(std::move(picture), context, nullptr, monitor);
+        EXPECT_TRUE(picture.empty());
+        EXPECT_EQ(monitor.liveThen, 0) << "clean " << clean;
+        EXPECT_BIT_EQUAL(result, expected);
+    }
 }
