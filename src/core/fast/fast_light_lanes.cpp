@@ -140,17 +140,17 @@ void brightestMean(const cv::Rect& w, const cv::Mat& bgr8, const short* const su
         largest = _mm_max_epi16(largest, pairsSwapped);  // in every lane now
         if (static_cast<short>(_mm_extract_epi16(largest, 0)) < 0) break;  // m never exceeds the candidates
         for (int y = 0; y < w.height && taken < m; ++y) {
+            const __m128i equalLow = _mm_cmpeq_epi16(key[y][0], largest);
+            const __m128i equalHigh = _mm_cmpeq_epi16(key[y][1], largest);
+            unsigned columns = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(equalLow, equalHigh)));
+            if (columns == 0) continue;
+            key[y][0] = _mm_or_si128(key[y][0], equalLow);  // taken: out of the running
+            key[y][1] = _mm_or_si128(key[y][1], equalHigh);
             const uchar* row = bgr8.ptr<uchar>(w.y + y) + 3 * w.x;
-            for (int half = 0; half < 2 && taken < m; ++half) {
-                const __m128i equal = _mm_cmpeq_epi16(key[y][half], largest);
-                // one bit per 16-bit lane: the lower byte's
-                unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(equal)) & 0x5555u;
-                for (; bits != 0 && taken < m; bits &= bits - 1) {
-                    const uchar* pixel = row + 3 * (8 * half + __builtin_ctz(bits) / 2);
-                    for (int c = 0; c < 3; ++c) total[c] += pixel[c];
-                    ++taken;
-                }
-                key[y][half] = _mm_or_si128(key[y][half], equal);
+            for (; columns != 0 && taken < m; columns &= columns - 1) {
+                const uchar* pixel = row + 3 * __builtin_ctz(columns);
+                for (int c = 0; c < 3; ++c) total[c] += pixel[c];
+                ++taken;
             }
         }
     }
