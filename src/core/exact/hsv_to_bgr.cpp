@@ -1,9 +1,11 @@
 #include "core/exact/hsv_to_bgr.hpp"
 
 #include "core/exact/exact_arithmetic.hpp"
+#include "core/runtime/vector_kernels.hpp"
 
 #include <opencv2/core/utility.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -23,21 +25,30 @@ void fromTable(const float tab[4], int sector, float bgr[3]) {
     for (int c = 0; c < 3; ++c) bgr[c] = tab[kSectorTable[sector][c]];
 }
 
-// The vector formula: sector from the truncated hue, 8 bits by truncation.
-void vectorPixel(const uchar* hsv, uchar* bgr) {
-    const float s = static_cast<float>(hsv[1]) * kInverseByte;
-    const float v = static_cast<float>(hsv[2]) * kInverseByte;
-    float h = static_cast<float>(hsv[0]) * kHueScale;
-    const float whole = static_cast<float>(static_cast<int>(h));
-    h = h - whole;
-    const float tab[4] = {v, v * (1.0f - s), v * (1.0f - s * h), v * (1.0f - s * (1.0f - h))};
-    const float turns = static_cast<float>(static_cast<int>(whole * (1.0f / 6.0f)));
-    const int sector = static_cast<int>(whole - turns * 6.0f);
-    float out[3];
-    fromTable(tab, sector, out);
-    for (int c = 0; c < 3; ++c) {
-        const float scaledValue = out[c] * kByte;
-        bgr[c] = static_cast<uchar>(static_cast<int>(scaledValue));  // 0 <= value <= 255
+// The vector formula along n <= kPiece pixels of a row: sector from the
+// truncated hue, 8 bits by truncation. Each sector's choice is written as
+// selects, so that the loop runs in vector registers (the same IEEE
+// operations lane by lane).
+constexpr int kPiece = 256;
+NIGHTDEHAZE_KERNEL_INLINE void vectorPixels(const uchar* __restrict hsv, int n, uchar* __restrict bgr) {
+    float b[kPiece], g[kPiece], r[kPiece];
+    for (int x = 0; x < n; ++x) {
+        const float s = static_cast<float>(hsv[3 * x + 1]) * kInverseByte;
+        const float v = static_cast<float>(hsv[3 * x + 2]) * kInverseByte;
+        float h = static_cast<float>(hsv[3 * x]) * kHueScale;
+        const float whole = static_cast<float>(static_cast<int>(h));
+        h = h - whole;
+        const float p = v * (1.0f - s), q = v * (1.0f - s * h), t = v * (1.0f - s * (1.0f - h));
+        const float turns = static_cast<float>(static_cast<int>(whole * (1.0f / 6.0f)));
+        const int sector = static_cast<int>(whole - turns * 6.0f);
+        b[x] = sector < 2 ? p : (sector == 2 ? t : (sector < 5 ? v : q));    // as kSectorTable
+        g[x] = sector == 0 ? t : (sector < 3 ? v : (sector == 3 ? q : p));
+        r[x] = sector == 0 || sector == 5 ? v : (sector == 1 ? q : (sector < 4 ? p : t));
+    }
+    for (int x = 0; x < n; ++x) {
+        bgr[3 * x] = static_cast<uchar>(static_cast<int>(b[x] * kByte));  // 0 <= value <= 255
+        bgr[3 * x + 1] = static_cast<uchar>(static_cast<int>(g[x] * kByte));
+        bgr[3 * x + 2] = static_cast<uchar>(static_cast<int>(r[x] * kByte));
     }
 }
 
@@ -69,7 +80,10 @@ cv::Mat hsvToBgr(const cv::Mat& hsv) {
             const uchar* in = hsv.ptr<uchar>(i);
             uchar* out = bgr.ptr<uchar>(i);
             const int blocked = hsv.cols / kVectorBlock * kVectorBlock;
-            for (int j = 0; j < blocked; ++j) vectorPixel(in + 3 * j, out + 3 * j);
+            withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+                for (int j = 0; j < blocked; j += kPiece)
+                    vectorPixels(in + 3 * j, std::min(kPiece, blocked - j), out + 3 * j);
+            });
             for (int j = blocked; j < hsv.cols; ++j) scalarPixel(in + 3 * j, out + 3 * j);
         }
     });
