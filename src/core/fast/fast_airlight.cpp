@@ -2,6 +2,7 @@
 
 #include "core/fast/fast_light_lanes.hpp"
 #include "core/fast/fast_resampling.hpp"
+#include "core/runtime/vector_kernels.hpp"
 
 #include <opencv2/core/utility.hpp>
 
@@ -138,8 +139,12 @@ namespace {
 class GridWindowMeanRows {
 public:
     GridWindowMeanRows(const AirlightGrid& grid, const cv::Mat& values, cv::Size image, float scale)
-        : r_(grid.r), gridRows_(grid.gridRows), width_(image.width), scale_(scale), columns_(image.width) {
-        for (int x = 0; x < width_; ++x) columns_[x] = coveringWindows(x, r_, grid.gridCols);
+        : r_(grid.r), gridRows_(grid.gridRows), width_(image.width), scale_(scale), columns_(image.width),
+          columnCounts_(image.width) {
+        for (int x = 0; x < width_; ++x) {
+            columns_[x] = coveringWindows(x, r_, grid.gridCols);
+            columnCounts_[x] = static_cast<float>(columns_[x].last - columns_[x].first + 1);
+        }
         cv::Mat grid32;
         values.convertTo(grid32, CV_32F);
         rowSums_.create(grid.gridRows, width_, CV_32FC1);
@@ -148,16 +153,20 @@ public:
         });
     }
 
-    void row(int y, float* out) const {
+    void row(int y, float* __restrict out) const {
         const WindowSpan rows = coveringWindows(y, r_, gridRows_);
-        for (int x = 0; x < width_; ++x) out[x] = 0.0f;
-        for (int gr = rows.first; gr <= rows.last; ++gr) {
-            const float* s = rowSums_.ptr<float>(gr);
-            for (int x = 0; x < width_; ++x) out[x] = out[x] + s[x];
-        }
         const float rowCount = static_cast<float>(rows.last - rows.first + 1);
-        for (int x = 0; x < width_; ++x)
-            out[x] = (out[x] / (rowCount * static_cast<float>(columns_[x].last - columns_[x].first + 1))) * scale_;
+        const float* __restrict columnCounts = columnCounts_.data();
+        const int n = width_;
+        const float scale = scale_;
+        withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+            for (int x = 0; x < n; ++x) out[x] = 0.0f;
+            for (int gr = rows.first; gr <= rows.last; ++gr) {
+                const float* __restrict s = rowSums_.ptr<float>(gr);
+                for (int x = 0; x < n; ++x) out[x] = out[x] + s[x];
+            }
+            for (int x = 0; x < n; ++x) out[x] = (out[x] / (rowCount * columnCounts[x])) * scale;
+        });
     }
 
 private:
@@ -173,6 +182,7 @@ private:
     int r_, gridRows_, width_;
     float scale_;
     std::vector<WindowSpan> columns_;
+    std::vector<float> columnCounts_;  // grid columns covering each pixel column
     cv::Mat rowSums_;
 };
 
