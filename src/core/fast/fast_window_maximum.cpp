@@ -14,10 +14,13 @@ namespace nightdehaze::detail {
 namespace {
 
 // Columns' maxima over rows [top, bottom), then the row's maxima over 2h + 1
-// of them (the padding at -inf stands for the clipped border).
+// of them (the padding at -inf stands for the clipped border): spans of 1,
+// 2, 4, ... columns doubled in place up to the largest power of two P within
+// the window, whose maximum is that of the two spans of P at its ends.
 NIGHTDEHAZE_KERNEL_INLINE void maximumRow(const cv::Mat& src, int top, int bottom, int h, float* __restrict padded,
                                           float* __restrict out) {
-    const int n = src.cols;
+    const int n = src.cols, width = 2 * h + 1;
+    for (int x = 0; x < h; ++x) padded[x] = -std::numeric_limits<float>::infinity();  // the last row doubled over it
     float* column = padded + h;
     const float* first = src.ptr<float>(top);
     for (int x = 0; x < n; ++x) column[x] = first[x];
@@ -25,9 +28,14 @@ NIGHTDEHAZE_KERNEL_INLINE void maximumRow(const cv::Mat& src, int top, int botto
         const float* row = src.ptr<float>(y);
         for (int x = 0; x < n; ++x) column[x] = column[x] > row[x] ? column[x] : row[x];
     }
-    for (int x = 0; x < n; ++x) out[x] = padded[x];
-    for (int k = 1; k <= 2 * h; ++k)
-        for (int x = 0; x < n; ++x) out[x] = out[x] > padded[x + k] ? out[x] : padded[x + k];
+    int span = 1;
+    for (; 2 * span <= width; span *= 2) {
+        const int count = n + width - 2 * span;  // the spans that stay inside the padded row
+        for (int x = 0; x < count; ++x) padded[x] = padded[x] > padded[x + span] ? padded[x] : padded[x + span];
+    }
+    const float* __restrict spans = padded;
+    for (int x = 0; x < n; ++x)
+        out[x] = spans[x] > spans[x + width - span] ? spans[x] : spans[x + width - span];
 }
 
 void maximumRowBaseline(const cv::Mat& src, int top, int bottom, int h, float* padded, float* out) {
