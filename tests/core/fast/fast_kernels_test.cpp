@@ -181,7 +181,8 @@ TEST(FastKernels, WindowMaximumAndLightWindowsFollowTheirDefinitions) {
                     for (int c = 0; c < 3; ++c) {
                         cv::Mat expected32;
                         expected[c].convertTo(expected32, CV_32F);
-                        EXPECT_EQ(cv::norm(got[c], expected32, cv::NORM_INF), 0.0) << "levels " << levels << " channel " << c;
+                        EXPECT_EQ(cv::norm(got[c], expected32, cv::NORM_INF), 0.0)
+                            << "colours " << colours << " levels " << levels << " channel " << c;
                     }
                     // The lights' means over the windows covering each pixel, on the
                     // 0..1 scale, averaged onto a coarser grid.
