@@ -18,17 +18,18 @@ constexpr float kInverseByte = 1.0f / 255.0f;
 constexpr float kByte = 255.0f;
 constexpr int kVectorBlock = 16;                 // pixels per block of OpenCV's baseline loop
 
-// Which of (v, v(1-s), v(1-sh), v(1-s(1-h))) each of b, g, r takes, per sector.
-constexpr int kSectorTable[6][3] = {{1, 3, 0}, {1, 0, 2}, {3, 0, 1}, {0, 2, 1}, {0, 1, 3}, {2, 1, 0}};
-
-void fromTable(const float tab[4], int sector, float bgr[3]) {
-    for (int c = 0; c < 3; ++c) bgr[c] = tab[kSectorTable[sector][c]];
+// Which of v, p = v(1-s), q = v(1-sh) and t = v(1-s(1-h)) each of b, g, r
+// takes in sector 0..5, as selects (so that a loop of them vectorises).
+NIGHTDEHAZE_KERNEL_INLINE void bySector(int sector, float v, float p, float q, float t, float& b, float& g,
+                                        float& r) {
+    b = sector < 2 ? p : (sector == 2 ? t : (sector < 5 ? v : q));
+    g = sector == 0 ? t : (sector < 3 ? v : (sector == 3 ? q : p));
+    r = sector == 0 || sector == 5 ? v : (sector == 1 ? q : (sector < 4 ? p : t));
 }
 
 // The vector formula along n <= kPiece pixels of a row: sector from the
-// truncated hue, 8 bits by truncation. Each sector's choice is written as
-// selects, so that the loop runs in vector registers (the same IEEE
-// operations lane by lane).
+// truncated hue, 8 bits by truncation; the loop runs in vector registers
+// (the same IEEE operations lane by lane).
 constexpr int kPiece = 256;
 NIGHTDEHAZE_KERNEL_INLINE void vectorPixels(const uchar* __restrict hsv, int n, uchar* __restrict bgr) {
     float b[kPiece], g[kPiece], r[kPiece];
@@ -41,9 +42,7 @@ NIGHTDEHAZE_KERNEL_INLINE void vectorPixels(const uchar* __restrict hsv, int n, 
         const float p = v * (1.0f - s), q = v * (1.0f - s * h), t = v * (1.0f - s * (1.0f - h));
         const float turns = static_cast<float>(static_cast<int>(whole * (1.0f / 6.0f)));
         const int sector = static_cast<int>(whole - turns * 6.0f);
-        b[x] = sector < 2 ? p : (sector == 2 ? t : (sector < 5 ? v : q));    // as kSectorTable
-        g[x] = sector == 0 ? t : (sector < 3 ? v : (sector == 3 ? q : p));
-        r[x] = sector == 0 || sector == 5 ? v : (sector == 1 ? q : (sector < 4 ? p : t));
+        bySector(sector, v, p, q, t, b[x], g[x], r[x]);
     }
     for (int x = 0; x < n; ++x) {
         bgr[3 * x] = static_cast<uchar>(static_cast<int>(b[x] * kByte));  // 0 <= value <= 255
@@ -64,8 +63,7 @@ void scalarPixel(const uchar* hsv, uchar* bgr) {
         int sector = static_cast<int>(std::floor(h));
         h -= static_cast<float>(sector);
         if (sector >= 6) sector = 0, h = 0.0f;
-        const float tab[4] = {v, v * (1.0f - s), v * (1.0f - s * h), v * (1.0f - s * (1.0f - h))};
-        fromTable(tab, sector, out);
+        bySector(sector, v, v * (1.0f - s), v * (1.0f - s * h), v * (1.0f - s * (1.0f - h)), out[0], out[1], out[2]);
     }
     for (int c = 0; c < 3; ++c) bgr[c] = roundToByte(out[c] * kByte);
 }

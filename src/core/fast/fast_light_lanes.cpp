@@ -31,9 +31,14 @@ public:
         const bool fullLoads = w.x + kLanes <= dark8.cols;  // a 16-byte load stays inside every row
         for (int y = 0; y < height_; ++y) {
             const uchar* d = dark8.ptr<uchar>(w.y + y) + w.x;
-            uchar lanes[kLanes] = {};
-            if (!fullLoads) std::copy_n(d, w.width, lanes);
-            const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fullLoads ? d : lanes));
+            __m128i row;
+            if (fullLoads) {
+                row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d));
+            } else {
+                uchar lanes[kLanes] = {};
+                std::copy_n(d, w.width, lanes);
+                row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes));
+            }
             rows_[y] = _mm_and_si128(row, inside);
         }
     }
