@@ -14,18 +14,31 @@ namespace nightdehaze::detail {
 
 namespace {
 
-// One row of the guide statistics: from the window means of the guide (m)
-// and of its products (s, six entries), the inverse of the covariance plus
-// eps on the diagonal, written over s.
-NIGHTDEHAZE_KERNEL_INLINE void inverseRow(const float* const m[3], float* const s[6], double eps, int n) {
+// One row of the guide statistics: from the window means of the guide
+// (m0..m2) and of its products (s0..s5), the inverse of the covariance plus
+// eps on the diagonal, written over s0..s5.
+NIGHTDEHAZE_KERNEL_INLINE void inverseRowOf(const float* __restrict m0r, const float* __restrict m1r,
+                                            const float* __restrict m2r, float* __restrict s0, float* __restrict s1,
+                                            float* __restrict s2, float* __restrict s3, float* __restrict s4,
+                                            float* __restrict s5, double eps, int n) {
     for (int x = 0; x < n; ++x) {
-        const double m0 = m[0][x], m1 = m[1][x], m2 = m[2][x];
-        const double covariance[6] = {(s[0][x] - m0 * m0) + eps, s[1][x] - m0 * m1, s[2][x] - m0 * m2,
-                                      (s[3][x] - m1 * m1) + eps, s[4][x] - m1 * m2, (s[5][x] - m2 * m2) + eps};
+        const double m0 = m0r[x], m1 = m1r[x], m2 = m2r[x];
+        const double covariance[6] = {(s0[x] - m0 * m0) + eps, s1[x] - m0 * m1, s2[x] - m0 * m2,
+                                      (s3[x] - m1 * m1) + eps, s4[x] - m1 * m2, (s5[x] - m2 * m2) + eps};
         double inverse[6];
         symmetricInverse(covariance, inverse);
-        for (int k = 0; k < 6; ++k) s[k][x] = static_cast<float>(inverse[k]);
+        s0[x] = static_cast<float>(inverse[0]);
+        s1[x] = static_cast<float>(inverse[1]);
+        s2[x] = static_cast<float>(inverse[2]);
+        s3[x] = static_cast<float>(inverse[3]);
+        s4[x] = static_cast<float>(inverse[4]);
+        s5[x] = static_cast<float>(inverse[5]);
     }
+}
+
+// The rows given as arrays, as the callers hold them.
+NIGHTDEHAZE_KERNEL_INLINE void inverseRow(const float* const m[3], float* const s[6], double eps, int n) {
+    inverseRowOf(m[0], m[1], m[2], s[0], s[1], s[2], s[3], s[4], s[5], eps, n);
 }
 
 void inverseRowBaseline(const float* const m[3], float* const s[6], double eps, int n) { inverseRow(m, s, eps, n); }
@@ -34,24 +47,35 @@ NIGHTDEHAZE_AVX2_TARGET void inverseRowAvx2(const float* const m[3], float* cons
 }
 
 // One row of the coefficients: from the window means of p (mp) and of the
-// guide times p (u, three), a = inverse * (u - m * mp) written over u and
+// guide times p (u0..u2), a = inverse * (u - m * mp) written over u and
 // b = mp - a . m over mp.
-NIGHTDEHAZE_KERNEL_INLINE void coefficientRow(const float* const m[3], const float* const inverse[6], float* mp,
-                                              float* const u[3], int n) {
+NIGHTDEHAZE_KERNEL_INLINE void coefficientRowOf(const float* __restrict m0r, const float* __restrict m1r,
+                                                const float* __restrict m2r, const float* __restrict i0r,
+                                                const float* __restrict i1r, const float* __restrict i2r,
+                                                const float* __restrict i3r, const float* __restrict i4r,
+                                                const float* __restrict i5r, float* __restrict mp,
+                                                float* __restrict u0r, float* __restrict u1r, float* __restrict u2r,
+                                                int n) {
     for (int x = 0; x < n; ++x) {
         const double p = mp[x];
-        const double m0 = m[0][x], m1 = m[1][x], m2 = m[2][x];
-        const double u0 = u[0][x] - m0 * p, u1 = u[1][x] - m1 * p, u2 = u[2][x] - m2 * p;
-        const double i0 = inverse[0][x], i1 = inverse[1][x], i2 = inverse[2][x];
-        const double i3 = inverse[3][x], i4 = inverse[4][x], i5 = inverse[5][x];
+        const double m0 = m0r[x], m1 = m1r[x], m2 = m2r[x];
+        const double u0 = u0r[x] - m0 * p, u1 = u1r[x] - m1 * p, u2 = u2r[x] - m2 * p;
+        const double i0 = i0r[x], i1 = i1r[x], i2 = i2r[x];
+        const double i3 = i3r[x], i4 = i4r[x], i5 = i5r[x];
         const double a0 = (i0 * u0 + i1 * u1) + i2 * u2;
         const double a1 = (i1 * u0 + i3 * u1) + i4 * u2;
         const double a2 = (i2 * u0 + i4 * u1) + i5 * u2;
-        u[0][x] = static_cast<float>(a0);
-        u[1][x] = static_cast<float>(a1);
-        u[2][x] = static_cast<float>(a2);
+        u0r[x] = static_cast<float>(a0);
+        u1r[x] = static_cast<float>(a1);
+        u2r[x] = static_cast<float>(a2);
         mp[x] = static_cast<float>(((p - a0 * m0) - a1 * m1) - a2 * m2);
     }
+}
+
+NIGHTDEHAZE_KERNEL_INLINE void coefficientRow(const float* const m[3], const float* const inverse[6], float* mp,
+                                              float* const u[3], int n) {
+    coefficientRowOf(m[0], m[1], m[2], inverse[0], inverse[1], inverse[2], inverse[3], inverse[4], inverse[5], mp,
+                     u[0], u[1], u[2], n);
 }
 
 void coefficientRowBaseline(const float* const m[3], const float* const inverse[6], float* mp, float* const u[3],
