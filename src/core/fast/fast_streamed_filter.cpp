@@ -15,7 +15,7 @@ namespace nightdehaze::detail {
 
 namespace {
 
-constexpr int kBandRows = 32;
+constexpr int kBandRows = 128;
 // The fit's window means, in this order: the guide (I0, I1, I2), its six
 // products (00, 01, 02, 11, 12, 22), p, and the guide times p (0, 1, 2).
 // Term k is source kFirst[k] times source kSecond[k], each in double, or
@@ -34,6 +34,35 @@ std::array<float, 256> unitTable() {
     return table;
 }
 
+// Where a window's sliding sums stand: the next row they would give. The
+// sums restart at every band of kBandRows rows, so a row's sums depend on
+// its band alone, not on where a thread's work begins.
+struct SlidePosition {
+    int next = -1;
+};
+
+// Gives the window sums of rows from .. to - 1 of a plane of this many rows,
+// radius r: clear() empties the column sums, slide(y, subtract) adds or
+// removes row y's terms, emit(y) then uses the sums over y's window. A call
+// continues from the last one's sums when it begins where that one ended;
+// otherwise it starts at its band's first row and slides silently up to from.
+template <typename Clear, typename Slide, typename Emit>
+NIGHTDEHAZE_KERNEL_INLINE void slideRows(SlidePosition& at, int rows, int r, int from, int to, const Clear& clear,
+                                         const Slide& slide, const Emit& emit) {
+    const bool resume = at.next == from;
+    for (int y = resume ? from : from - from % kBandRows; y < to; ++y) {
+        if (y % kBandRows == 0) {
+            clear();
+            for (int k = std::max(0, y - r); k < std::min(rows, y + r + 1); ++k) slide(k, false);
+        } else {
+            if (y + r < rows) slide(y + r, false);
+            if (y - r - 1 >= 0) slide(y - r - 1, true);
+        }
+        if (y >= from) emit(y);
+    }
+    at.next = to;
+}
+
 // Column sums of Terms planes along one row, and their window means along
 // the row: the sums of the columns x - r .. x + r (clipped) as differences
 // of running sums in double, times the window's inverse pixel count.
@@ -46,6 +75,7 @@ public:
         for (float count : fastWindowCounts(cols, r)) colInverse_.push_back(1.0 / count);
     }
     void clear() { std::fill(column_.begin(), column_.end(), 0.0); }
+    SlidePosition& position() { return position_; }
     double* column(int k) { return column_.data() + k * static_cast<size_t>(n_); }
     const double* mean(int k) const { return mean_.data() + k * static_cast<size_t>(n_); }
 
@@ -93,22 +123,8 @@ private:
 
     int n_, r_;
     std::vector<double> column_, running_, mean_, colInverse_;
+    SlidePosition position_;
 };
-
-// Slides a window of radius r down rows y0 .. y1 - 1 of a plane of this many
-// rows: slide(y, subtract) adds or removes row y's terms to the column sums,
-// emit(y) then uses the sums over the rows of y's window.
-template <typename Slide, typename Emit>
-NIGHTDEHAZE_KERNEL_INLINE void slideDownBand(int rows, int r, int y0, int y1, const Slide& slide, const Emit& emit) {
-    for (int y = std::max(0, y0 - r); y < std::min(rows, y0 + r + 1); ++y) slide(y, false);
-    for (int y = y0; y < y1; ++y) {
-        if (y > y0) {
-            if (y + r < rows) slide(y + r, false);
-            if (y - r - 1 >= 0) slide(y - r - 1, true);
-        }
-        emit(y);
-    }
-}
 
 template <bool subtract>
 NIGHTDEHAZE_KERNEL_INLINE void slideTerm(double* __restrict column, const float* __restrict a,
@@ -124,16 +140,15 @@ NIGHTDEHAZE_KERNEL_INLINE void slideTerm(double* __restrict column, const float*
     }
 }
 
-// The coefficient rows a run of bands needs at once, Planes planes of them:
+// The coefficient rows a band's application reads, Planes planes of them:
 // image row y in slot y modulo the ring's height. Applying a band reads the
-// rows from r above it to r below it, and those are fitted a band at a time,
-// so 2r + 64 rows (the window and two bands) always suffice; never more than
-// the picture's.
+// rows from r above it to r below it, and those are the last fitted, so
+// 2r + kBandRows rows always suffice; never more than the picture's.
 template <int Planes>
 class CoefficientRing {
 public:
     CoefficientRing(int rows, int cols, int r)
-        : cols_(cols), height_(static_cast<int>(std::min<long long>(rows, 2LL * r + 2 * kBandRows))) {
+        : cols_(cols), height_(static_cast<int>(std::min<long long>(rows, 2LL * r + kBandRows))) {
         for (std::vector<float>& plane : planes_) plane.resize(static_cast<size_t>(height_) * cols);
     }
     float* row(int k, int y) { return planes_[k].data() + static_cast<size_t>(y % height_) * cols_; }
@@ -242,9 +257,8 @@ using ColorRing = CoefficientRing<kCoefficients>;
 
 // The coefficients of rows y0 .. y1 - 1 into the ring.
 NIGHTDEHAZE_KERNEL_INLINE void fitBand(const Filter& f, int y0, int y1, FitScratch& s, ColorRing& ring) {
-    s.window.clear();
-    slideDownBand(
-        f.bgr8.rows, f.r, y0, y1,
+    slideRows(
+        s.window.position(), f.bgr8.rows, f.r, y0, y1, [&] { s.window.clear(); },
         [&](int y, bool subtract) NIGHTDEHAZE_LAMBDA_INLINE { subtract ? slideFitRow<true>(f, y, s) : slideFitRow<false>(f, y, s); },
         [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
             s.window.computeMeans(1.0 / f.rowCounts[y]);
@@ -292,9 +306,8 @@ NIGHTDEHAZE_KERNEL_INLINE void applyRow(const SlidingMeans<kCoefficients>& w, co
 NIGHTDEHAZE_KERNEL_INLINE void applyBand(const Filter& f, int y0, int y1, ApplyScratch& s, ColorRing& ring,
                                          const FilteredRowSink& sink) {
     float* guide[3] = {s.guide[0].data(), s.guide[1].data(), s.guide[2].data()};
-    s.window.clear();
-    slideDownBand(
-        f.bgr8.rows, f.r, y0, y1,
+    slideRows(
+        s.window.position(), f.bgr8.rows, f.r, y0, y1, [&] { s.window.clear(); },
         [&](int y, bool subtract) NIGHTDEHAZE_LAMBDA_INLINE {
             slideCoefficientRows(ring, y, subtract, s.window);
         },
@@ -316,11 +329,11 @@ NIGHTDEHAZE_AVX2_TARGET void applyBandAvx2(const Filter& f, int y0, int y1, Appl
 }
 
 // Fits and applies a filter band by band: each thread takes a run of whole
-// bands, fits the bands their application reads (its own and up to
-// ceil(r / kBandRows) on each side, which its neighbours fit as well) into
-// a ring of coefficient rows, and applies each band once the rows below it
-// are fitted. fit(y0, y1, fitScratch, ring) and apply(y0, y1, applyScratch,
-// ring) work on the rows y0 .. y1 - 1 of one band.
+// bands, fits the coefficient rows their application reads (its own and r
+// on each side, which its neighbours fit as well) into a ring, and applies
+// each band once the rows r below it are fitted. fit(from, to, fitScratch,
+// ring) fits rows from .. to - 1, continuing where its last call ended;
+// apply(y0, y1, applyScratch, ring) applies the band of rows y0 .. y1 - 1.
 template <typename Ring, typename FitScratch, typename ApplyScratch, typename Fit, typename Apply>
 void streamBands(int rows, int cols, int r, const Fit& fit, const Apply& apply) {
     const int bands = (rows + kBandRows - 1) / kBandRows;
@@ -333,11 +346,11 @@ void streamBands(int rows, int cols, int r, const Fit& fit, const Apply& apply) 
         for (int run = range.start; run < range.end; ++run) {
             const int first = static_cast<int>(1LL * bands * run / runs);
             const int end = static_cast<int>(1LL * bands * (run + 1) / runs);
-            int fitted = std::max(0, first * kBandRows - r) / kBandRows;  // the next band to fit
+            int fitted = std::max(0, bandStart(first) - r);  // the rows the run needs begin here
             for (int band = first; band < end; ++band) {
                 const int needed = std::min(rows, bandStart(band + 1) + r);
-                for (; bandStart(fitted) < needed; ++fitted)
-                    fit(bandStart(fitted), bandStart(fitted + 1), fitScratch, ring);
+                fit(fitted, needed, fitScratch, ring);
+                fitted = needed;
                 apply(bandStart(band), bandStart(band + 1), applyScratch, ring);
             }
         }
@@ -381,9 +394,8 @@ NIGHTDEHAZE_KERNEL_INLINE void selfCoefficientRow(const SlidingMeans<2>& w, doub
 
 NIGHTDEHAZE_KERNEL_INLINE void selfFitBand(const SelfGuided& f, int y0, int y1, SelfFitScratch& s, SelfRing& ring) {
     const int n = f.p.cols;
-    s.window.clear();
-    slideDownBand(
-        f.p.rows, f.r, y0, y1,
+    slideRows(
+        s.window.position(), f.p.rows, f.r, y0, y1, [&] { s.window.clear(); },
         [&](int y, bool subtract) NIGHTDEHAZE_LAMBDA_INLINE {
             const float* row = f.p.ptr<float>(y);
             if (subtract) {
@@ -417,9 +429,8 @@ struct SelfApplyScratch {
 NIGHTDEHAZE_KERNEL_INLINE void selfApplyBand(const SelfGuided& f, int y0, int y1, SelfApplyScratch& s,
                                              SelfRing& ring, const FilteredRowSink& sink) {
     const int n = f.p.cols;
-    s.window.clear();
-    slideDownBand(
-        f.p.rows, f.r, y0, y1,
+    slideRows(
+        s.window.position(), f.p.rows, f.r, y0, y1, [&] { s.window.clear(); },
         [&](int y, bool subtract) NIGHTDEHAZE_LAMBDA_INLINE {
             slideCoefficientRows(ring, y, subtract, s.window);
         },

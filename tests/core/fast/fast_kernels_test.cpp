@@ -283,6 +283,36 @@ TEST(FastKernels, StreamedFiltersStayAccurateAlongRowsOf24Megapixels) {
     EXPECT_LE(cv::norm(streamedSelfGuided(plane, 10, 0.01), exact, cv::NORM_INF), 2e-5);
 }
 
+// A picture of several bands (128 rows each), with windows narrower and
+// wider than a band: every thread count splits it into other runs, whose
+// edges fit their neighbours' rows again, and the rows stay the same bits
+// and as close to the exact filters.
+TEST(FastKernels, StreamedFiltersKeepTheirBitsAcrossBandsAndThreads) {
+    const cv::Mat photo = testing_support::randomPhoto(400, 31, 12);
+    cv::Mat plane, guide, exact;
+    cv::extractChannel(photo, plane, 0);
+    plane.convertTo(plane, CV_32F, 1.0 / 255);
+    photo.convertTo(guide, CV_64F, 1.0 / 255);
+    const int before = cv::getNumThreads();
+    for (const int r : {5, 40, 130}) {
+        SCOPED_TRACE(testing::Message() << "r " << r);
+        cv::setNumThreads(1);
+        const cv::Mat color = streamedResult(photo, plane, r, 0.01), self = streamedSelfGuided(plane, r, 0.01);
+        for (const int threads : {2, 3}) {
+            cv::setNumThreads(threads);
+            EXPECT_EQ(cv::norm(streamedResult(photo, plane, r, 0.01), color, cv::NORM_INF), 0.0) << threads;
+            EXPECT_EQ(cv::norm(streamedSelfGuided(plane, r, 0.01), self, cv::NORM_INF), 0.0) << threads;
+        }
+        guidedFilterColor(r, exact, guide, plane, 0.01);
+        exact.convertTo(exact, CV_32F);
+        EXPECT_LE(cv::norm(color, exact, cv::NORM_INF), 2e-4);
+        guidedFilterGray(r, exact, plane, plane, 0.01);
+        exact.convertTo(exact, CV_32F);
+        EXPECT_LE(cv::norm(self, exact, cv::NORM_INF), 2e-5);
+    }
+    cv::setNumThreads(before);
+}
+
 // Under a flat guide with eps = 0 every window is singular: a = 0 and b is
 // the window mean of p, so the result is the mean of those means (a black
 // plane, its own guide, stays black).
