@@ -12,44 +12,40 @@ namespace nightdehaze::detail {
 namespace {
 
 constexpr int kBandRows = 32;
-// Up to this many terms a window adds its column sums directly; wider ones
-// use running sums (faster from radius 3 on, as measured).
-constexpr int kDirectTerms = 5;
 // Running sums along a row run as this many independent chains, one per
 // quarter of the row, so that they do not wait on each other's additions.
 constexpr int kChains = 4;
 
-// Per band and thread: the column sums, a padded copy for the direct sums,
-// the running sums and a row's window sums.
+// Per band and thread: the column sums and their running sums along the row.
 struct RowScratch {
-    std::vector<double> column, padded, running, sums;
-    RowScratch(int cols, int r)
-        : column(cols), padded(cols + 2 * static_cast<size_t>(r), 0.0), running(cols + 1), sums(cols) {}
+    std::vector<double> column, running;
+    explicit RowScratch(int cols) : column(cols), running(cols + 1) {}
 };
 
-NIGHTDEHAZE_KERNEL_INLINE void addRowInto(double* __restrict column, const float* __restrict row, int n) {
-    for (int x = 0; x < n; ++x) column[x] = column[x] + static_cast<double>(row[x]);
-}
-NIGHTDEHAZE_KERNEL_INLINE void addRowInto(double* __restrict column, const double* __restrict row, int n) {
-    for (int x = 0; x < n; ++x) column[x] = column[x] + row[x];
-}
-NIGHTDEHAZE_KERNEL_INLINE void subtractRowFrom(double* __restrict column, const float* __restrict row, int n) {
-    for (int x = 0; x < n; ++x) column[x] = column[x] - static_cast<double>(row[x]);
-}
-NIGHTDEHAZE_KERNEL_INLINE void subtractRowFrom(double* __restrict column, const double* __restrict row, int n) {
-    for (int x = 0; x < n; ++x) column[x] = column[x] - row[x];
-}
+// The value a row adds for pixel x: the plane's, or (products) the product
+// of the two planes' formed in double.
+template <typename T, bool products>
+struct SummandRow {
+    const T* __restrict a;
+    const T* __restrict b;
+    NIGHTDEHAZE_KERNEL_INLINE double at(int x) const {
+        return products ? static_cast<double>(a[x]) * static_cast<double>(b[x]) : static_cast<double>(a[x]);
+    }
+};
 
-// The same for the products of two rows, each formed in double.
-template <typename T>
-NIGHTDEHAZE_KERNEL_INLINE void addProductsInto(double* __restrict column, const T* __restrict a,
-                                               const T* __restrict b, int n) {
-    for (int x = 0; x < n; ++x) column[x] = column[x] + static_cast<double>(a[x]) * static_cast<double>(b[x]);
+// column += entering, column -= leaving, or column = (column + entering) -
+// leaving in one pass over the row.
+template <typename Row>
+NIGHTDEHAZE_KERNEL_INLINE void addRow(double* __restrict column, Row entering, int n) {
+    for (int x = 0; x < n; ++x) column[x] = column[x] + entering.at(x);
 }
-template <typename T>
-NIGHTDEHAZE_KERNEL_INLINE void subtractProductsFrom(double* __restrict column, const T* __restrict a,
-                                                    const T* __restrict b, int n) {
-    for (int x = 0; x < n; ++x) column[x] = column[x] - static_cast<double>(a[x]) * static_cast<double>(b[x]);
+template <typename Row>
+NIGHTDEHAZE_KERNEL_INLINE void subtractRow(double* __restrict column, Row leaving, int n) {
+    for (int x = 0; x < n; ++x) column[x] = column[x] - leaving.at(x);
+}
+template <typename Row>
+NIGHTDEHAZE_KERNEL_INLINE void exchangeRow(double* __restrict column, Row entering, Row leaving, int n) {
+    for (int x = 0; x < n; ++x) column[x] = (column[x] + entering.at(x)) - leaving.at(x);
 }
 
 // The plane summed, or the products of two planes (other non-empty).
@@ -57,33 +53,54 @@ template <typename T>
 struct Summand {
     const cv::Mat& plane;
     const cv::Mat& other;
-    NIGHTDEHAZE_KERNEL_INLINE void add(double* column, int y) const {
-        if (other.empty())
-            addRowInto(column, plane.ptr<T>(y), plane.cols);
-        else
-            addProductsInto(column, plane.ptr<T>(y), other.ptr<T>(y), plane.cols);
+
+    // Adds rows y0 .. y1 - 1 to the column sums.
+    NIGHTDEHAZE_KERNEL_INLINE void addRows(double* column, int y0, int y1) const {
+        for (int y = y0; y < y1; ++y)
+            other.empty() ? addRow(column, row<false>(y), plane.cols) : addRow(column, row<true>(y), plane.cols);
     }
-    NIGHTDEHAZE_KERNEL_INLINE void subtract(double* column, int y) const {
+    // Slides the window's column sums from the rows of y - 1's window to y's.
+    NIGHTDEHAZE_KERNEL_INLINE void slideTo(double* column, int y, int r) const {
         if (other.empty())
-            subtractRowFrom(column, plane.ptr<T>(y), plane.cols);
+            slide<false>(column, y, r);
         else
-            subtractProductsFrom(column, plane.ptr<T>(y), other.ptr<T>(y), plane.cols);
+            slide<true>(column, y, r);
+    }
+
+private:
+    template <bool products>
+    NIGHTDEHAZE_KERNEL_INLINE SummandRow<T, products> row(int y) const {
+        return {plane.ptr<T>(y), products ? other.ptr<T>(y) : nullptr};
+    }
+    template <bool products>
+    NIGHTDEHAZE_KERNEL_INLINE void slide(double* column, int y, int r) const {
+        const bool enters = y + r < plane.rows, leaves = y - r - 1 >= 0;
+        if (enters && leaves)
+            exchangeRow(column, row<products>(y + r), row<products>(y - r - 1), plane.cols);
+        else if (enters)
+            addRow(column, row<products>(y + r), plane.cols);
+        else if (leaves)
+            subtractRow(column, row<products>(y - r - 1), plane.cols);
     }
 };
 
-// out[x] = column[x - r] + ... + column[x + r] in that order, zeros beyond the row.
-NIGHTDEHAZE_KERNEL_INLINE void directRowSums(RowScratch& s, int n, int r, double* __restrict out) {
-    double* __restrict padded = s.padded.data();
-    std::copy(s.column.begin(), s.column.end(), padded + r);
-    for (int x = 0; x < n; ++x) out[x] = padded[x];
-    for (int k = 1; k <= 2 * r; ++k)
-        for (int x = 0; x < n; ++x) out[x] = out[x] + padded[x + k];
-}
+// Where the window sums of a row go: into out as they are, or (means) as
+// the means, each sum times (1 / rows(y)) * (1 / cols(x)) in double.
+template <typename T, bool means>
+struct RowOutput {
+    T* __restrict out;
+    double rowInverse;
+    const double* __restrict colInverses;
+    NIGHTDEHAZE_KERNEL_INLINE void put(int x, double sum) const {
+        out[x] = static_cast<T>(means ? sum * (rowInverse * colInverses[x]) : sum);
+    }
+};
 
 // running[x] = column[0] + ... + column[x - 1], each quarter of the row summed
 // from 0 on its own and then offset by the quarters before it; the window sum
 // is running[hi] - running[lo].
-NIGHTDEHAZE_KERNEL_INLINE void runningRowSums(RowScratch& s, int n, int r, double* __restrict out) {
+template <typename Output>
+NIGHTDEHAZE_KERNEL_INLINE void runningRowSums(RowScratch& s, int n, int r, const Output& output) {
     const double* __restrict column = s.column.data();
     double* __restrict running = s.running.data();
     const int quarter = (n + kChains - 1) / kChains;
@@ -104,9 +121,9 @@ NIGHTDEHAZE_KERNEL_INLINE void runningRowSums(RowScratch& s, int n, int r, doubl
         for (int x = start + 1; x <= end; ++x) running[x] = running[x] + offset;
     }
     const int left = std::min(n, r + 1), right = std::max(left, n - r - 1);
-    for (int x = 0; x < left; ++x) out[x] = running[std::min(n, x + r + 1)] - running[0];
-    for (int x = left; x < right; ++x) out[x] = running[x + r + 1] - running[x - r];
-    for (int x = right; x < n; ++x) out[x] = running[n] - running[std::max(0, x - r)];
+    for (int x = 0; x < left; ++x) output.put(x, running[std::min(n, x + r + 1)] - running[0]);
+    for (int x = left; x < right; ++x) output.put(x, running[x + r + 1] - running[x - r]);
+    for (int x = right; x < n; ++x) output.put(x, running[n] - running[std::max(0, x - r)]);
 }
 
 template <typename T, bool means>
@@ -114,24 +131,14 @@ NIGHTDEHAZE_KERNEL_INLINE void sumBand(int r, const Summand<T>& src, cv::Mat& ds
                                        const float* rowCounts, const double* colInverses, RowScratch& s) {
     const int rows = src.plane.rows, cols = src.plane.cols;
     std::fill(s.column.begin(), s.column.end(), 0.0);
-    for (int y = std::max(0, y0 - r); y < std::min(rows, y0 + r + 1); ++y) src.add(s.column.data(), y);
-    double* sums = s.sums.data();
+    src.addRows(s.column.data(), std::max(0, y0 - r), std::min(rows, y0 + r + 1));
     for (int y = y0; y < y1; ++y) {
-        if (y > y0) {
-            if (y + r < rows) src.add(s.column.data(), y + r);
-            if (y - r - 1 >= 0) src.subtract(s.column.data(), y - r - 1);
-        }
-        if (2 * r + 1 <= kDirectTerms)
-            directRowSums(s, cols, r, sums);
+        if (y > y0) src.slideTo(s.column.data(), y, r);
+        const RowOutput<T, means> output{dst.ptr<T>(y), means ? 1.0 / rowCounts[y] : 1.0, colInverses};
+        if (r == 0)  // the window is the column
+            for (int x = 0; x < cols; ++x) output.put(x, s.column[x]);
         else
-            runningRowSums(s, cols, r, sums);
-        T* out = dst.ptr<T>(y);
-        if (means) {
-            const double rowInverse = 1.0 / rowCounts[y];
-            for (int x = 0; x < cols; ++x) out[x] = static_cast<T>(sums[x] * (rowInverse * colInverses[x]));
-        } else {
-            for (int x = 0; x < cols; ++x) out[x] = static_cast<T>(sums[x]);
-        }
+            runningRowSums(s, cols, r, output);
     }
 }
 
@@ -156,7 +163,7 @@ void windowSumsOf(int r, const cv::Mat& plane, const cv::Mat& other, cv::Mat& re
         for (float count : fastWindowCounts(plane.cols, r)) colInverses.push_back(1.0 / count);
     const int bands = (plane.rows + kBandRows - 1) / kBandRows;
     cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
-        RowScratch scratch(plane.cols, r);
+        RowScratch scratch(plane.cols);
         const auto sum = avx2Kernels() ? sumBandsAvx2<T, means> : sumBandsBaseline<T, means>;
         for (int b = range.start; b < range.end; ++b)
             sum(r, summand, result, b * kBandRows, std::min(plane.rows, (b + 1) * kBandRows), rowCounts.data(),
