@@ -42,8 +42,9 @@ struct SlidePosition {
 };
 
 // Gives the window sums of rows from .. to - 1 of a plane of this many rows,
-// radius r: clear() empties the column sums, slide(y, subtract) adds or
-// removes row y's terms, emit(y) then uses the sums over y's window. A call
+// radius r: clear() empties the column sums, slide(in, out) adds row in's
+// terms and removes row out's (-1: none), emit(y) then uses the sums over
+// y's window. A call
 // continues from the last one's sums when it begins where that one ended;
 // otherwise it starts at its band's first row and slides silently up to from.
 template <typename Clear, typename Slide, typename Emit>
@@ -53,10 +54,9 @@ NIGHTDEHAZE_KERNEL_INLINE void slideRows(SlidePosition& at, int rows, int r, int
     for (int y = resume ? from : from - from % kBandRows; y < to; ++y) {
         if (y % kBandRows == 0) {
             clear();
-            for (int k = std::max(0, y - r); k < std::min(rows, y + r + 1); ++k) slide(k, false);
+            for (int k = std::max(0, y - r); k < std::min(rows, y + r + 1); ++k) slide(k, -1);
         } else {
-            if (y + r < rows) slide(y + r, false);
-            if (y - r - 1 >= 0) slide(y - r - 1, true);
+            slide(y + r < rows ? y + r : -1, y - r - 1);
         }
         if (y >= from) emit(y);
     }
@@ -126,18 +126,43 @@ private:
     SlidePosition position_;
 };
 
-template <bool subtract>
-NIGHTDEHAZE_KERNEL_INLINE void slideTerm(double* __restrict column, const float* __restrict a,
-                                         const float* __restrict b, int n) {
-    if (b == nullptr) {
-        for (int x = 0; x < n; ++x)
-            column[x] = subtract ? column[x] - static_cast<double>(a[x]) : column[x] + static_cast<double>(a[x]);
-    } else {
-        for (int x = 0; x < n; ++x) {
-            const double product = static_cast<double>(a[x]) * static_cast<double>(b[x]);
-            column[x] = subtract ? column[x] - product : column[x] + product;
-        }
+// A term's row: a alone, or a * b formed in double; no row where a is null.
+struct TermRow {
+    const float* a = nullptr;
+    const float* b = nullptr;
+};
+
+template <bool products, bool enters, bool leaves>
+NIGHTDEHAZE_KERNEL_INLINE void exchangeTermRows(double* __restrict column, const float* __restrict a,
+                                                const float* __restrict b, const float* __restrict c,
+                                                const float* __restrict d, int n) {
+    for (int x = 0; x < n; ++x) {
+        double sum = column[x];
+        if (enters)
+            sum = sum + (products ? static_cast<double>(a[x]) * static_cast<double>(b[x]) : static_cast<double>(a[x]));
+        if (leaves)
+            sum = sum - (products ? static_cast<double>(c[x]) * static_cast<double>(d[x]) : static_cast<double>(c[x]));
+        column[x] = sum;
     }
+}
+
+template <bool products>
+NIGHTDEHAZE_KERNEL_INLINE void exchangeTermOf(double* column, TermRow in, TermRow out, int n) {
+    if (in.a && out.a)
+        exchangeTermRows<products, true, true>(column, in.a, in.b, out.a, out.b, n);
+    else if (in.a)
+        exchangeTermRows<products, true, false>(column, in.a, in.b, nullptr, nullptr, n);
+    else if (out.a)
+        exchangeTermRows<products, false, true>(column, nullptr, nullptr, out.a, out.b, n);
+}
+
+// column = (column + the entering row's term) - the leaving row's, in one
+// pass over the row.
+NIGHTDEHAZE_KERNEL_INLINE void exchangeTerm(double* column, TermRow in, TermRow out, int n) {
+    if ((in.a ? in.b : out.b) != nullptr)
+        exchangeTermOf<true>(column, in, out, n);
+    else
+        exchangeTermOf<false>(column, in, out, n);
 }
 
 // The coefficient rows a band's application reads, Planes planes of them:
@@ -159,15 +184,14 @@ private:
     std::array<std::vector<float>, Planes> planes_;
 };
 
-// Adds (or removes) row y of each coefficient plane to the window's column sums.
+// Adds row in of each coefficient plane to the window's column sums and
+// removes row out (-1: none).
 template <int Terms>
-NIGHTDEHAZE_KERNEL_INLINE void slideCoefficientRows(CoefficientRing<Terms>& ring, int y, bool subtract,
+NIGHTDEHAZE_KERNEL_INLINE void slideCoefficientRows(CoefficientRing<Terms>& ring, int in, int out,
                                                     SlidingMeans<Terms>& window) {
-    for (int k = 0; k < Terms; ++k) {
-        const float* row = ring.row(k, y);
-        subtract ? slideTerm<true>(window.column(k), row, nullptr, ring.cols())
-                 : slideTerm<false>(window.column(k), row, nullptr, ring.cols());
-    }
+    for (int k = 0; k < Terms; ++k)
+        exchangeTerm(window.column(k), TermRow{in < 0 ? nullptr : ring.row(k, in)},
+                     TermRow{out < 0 ? nullptr : ring.row(k, out)}, ring.cols());
 }
 
 // What both passes read: the image, its guide rows on the 0..1 scale and p.
@@ -186,24 +210,36 @@ struct Filter {
     }
 };
 
-// Per thread: one row of the guide and of determinants, and the sliding sums.
+// Per thread: the guide rows entering and leaving the window, a row of
+// determinants, and the sliding sums.
 struct FitScratch {
-    std::vector<float> guide[3];
+    std::vector<float> guide[2][3];
     std::vector<double> det;
     SlidingMeans<kFitTerms> window;
-    FitScratch(int cols, int r)
-        : guide{std::vector<float>(cols), std::vector<float>(cols), std::vector<float>(cols)}, det(cols),
-          window(cols, r) {}
+    FitScratch(int cols, int r) : det(cols), window(cols, r) {
+        for (auto& rows : guide)
+            for (std::vector<float>& row : rows) row.resize(cols);
+    }
 };
 
-template <bool subtract>
-NIGHTDEHAZE_KERNEL_INLINE void slideFitRow(const Filter& f, int y, FitScratch& s) {
-    float* guide[3] = {s.guide[0].data(), s.guide[1].data(), s.guide[2].data()};
+// Term k of row y (-1: none), its guide rows made into slot.
+NIGHTDEHAZE_KERNEL_INLINE void fitTermRows(const Filter& f, int y, std::vector<float> (&slot)[3],
+                                           TermRow rows[kFitTerms]) {
+    if (y < 0) {
+        for (int k = 0; k < kFitTerms; ++k) rows[k] = TermRow{};
+        return;
+    }
+    float* guide[3] = {slot[0].data(), slot[1].data(), slot[2].data()};
     f.guideRow(y, guide);
     const float* source[4] = {guide[0], guide[1], guide[2], f.p.ptr<float>(y)};
-    for (int k = 0; k < kFitTerms; ++k)
-        slideTerm<subtract>(s.window.column(k), source[kFirst[k]], kSecond[k] < 0 ? nullptr : source[kSecond[k]],
-                            f.bgr8.cols);
+    for (int k = 0; k < kFitTerms; ++k) rows[k] = TermRow{source[kFirst[k]], kSecond[k] < 0 ? nullptr : source[kSecond[k]]};
+}
+
+NIGHTDEHAZE_KERNEL_INLINE void slideFitRows(const Filter& f, int in, int out, FitScratch& s) {
+    TermRow entering[kFitTerms], leaving[kFitTerms];
+    fitTermRows(f, in, s.guide[0], entering);
+    fitTermRows(f, out, s.guide[1], leaving);
+    for (int k = 0; k < kFitTerms; ++k) exchangeTerm(s.window.column(k), entering[k], leaving[k], f.bgr8.cols);
 }
 
 // One row of coefficients from the window means: a = inverse(covariance +
@@ -259,7 +295,7 @@ using ColorRing = CoefficientRing<kCoefficients>;
 NIGHTDEHAZE_KERNEL_INLINE void fitBand(const Filter& f, int y0, int y1, FitScratch& s, ColorRing& ring) {
     slideRows(
         s.window.position(), f.bgr8.rows, f.r, y0, y1, [&] { s.window.clear(); },
-        [&](int y, bool subtract) NIGHTDEHAZE_LAMBDA_INLINE { subtract ? slideFitRow<true>(f, y, s) : slideFitRow<false>(f, y, s); },
+        [&](int in, int out) NIGHTDEHAZE_LAMBDA_INLINE { slideFitRows(f, in, out, s); },
         [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
             s.window.computeMeans(1.0 / f.rowCounts[y]);
             float* out[kCoefficients];
@@ -308,9 +344,7 @@ NIGHTDEHAZE_KERNEL_INLINE void applyBand(const Filter& f, int y0, int y1, ApplyS
     float* guide[3] = {s.guide[0].data(), s.guide[1].data(), s.guide[2].data()};
     slideRows(
         s.window.position(), f.bgr8.rows, f.r, y0, y1, [&] { s.window.clear(); },
-        [&](int y, bool subtract) NIGHTDEHAZE_LAMBDA_INLINE {
-            slideCoefficientRows(ring, y, subtract, s.window);
-        },
+        [&](int in, int out) NIGHTDEHAZE_LAMBDA_INLINE { slideCoefficientRows(ring, in, out, s.window); },
         [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
             s.window.computeMeans(1.0 / f.rowCounts[y]);
             f.guideRow(y, guide);
@@ -396,15 +430,11 @@ NIGHTDEHAZE_KERNEL_INLINE void selfFitBand(const SelfGuided& f, int y0, int y1, 
     const int n = f.p.cols;
     slideRows(
         s.window.position(), f.p.rows, f.r, y0, y1, [&] { s.window.clear(); },
-        [&](int y, bool subtract) NIGHTDEHAZE_LAMBDA_INLINE {
-            const float* row = f.p.ptr<float>(y);
-            if (subtract) {
-                slideTerm<true>(s.window.column(0), row, nullptr, n);
-                slideTerm<true>(s.window.column(1), row, row, n);
-            } else {
-                slideTerm<false>(s.window.column(0), row, nullptr, n);
-                slideTerm<false>(s.window.column(1), row, row, n);
-            }
+        [&](int in, int out) NIGHTDEHAZE_LAMBDA_INLINE {
+            const float* entering = in < 0 ? nullptr : f.p.ptr<float>(in);
+            const float* leaving = out < 0 ? nullptr : f.p.ptr<float>(out);
+            exchangeTerm(s.window.column(0), TermRow{entering}, TermRow{leaving}, n);
+            exchangeTerm(s.window.column(1), TermRow{entering, entering}, TermRow{leaving, leaving}, n);
         },
         [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
             s.window.computeMeans(1.0 / f.rowCounts[y]);
@@ -431,9 +461,7 @@ NIGHTDEHAZE_KERNEL_INLINE void selfApplyBand(const SelfGuided& f, int y0, int y1
     const int n = f.p.cols;
     slideRows(
         s.window.position(), f.p.rows, f.r, y0, y1, [&] { s.window.clear(); },
-        [&](int y, bool subtract) NIGHTDEHAZE_LAMBDA_INLINE {
-            slideCoefficientRows(ring, y, subtract, s.window);
-        },
+        [&](int in, int out) NIGHTDEHAZE_LAMBDA_INLINE { slideCoefficientRows(ring, in, out, s.window); },
         [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
             s.window.computeMeans(1.0 / f.rowCounts[y]);
             const double* __restrict a = s.window.mean(0);
