@@ -65,24 +65,39 @@ NIGHTDEHAZE_KERNEL_INLINE void slideRows(SlidePosition& at, int rows, int r, int
 
 // Column sums of Terms planes along one row, and their window means along
 // the row: the sums of the columns x - r .. x + r (clipped) as differences
-// of running sums in double, times the window's inverse pixel count.
+// of running sums in double, times the window's inverse pixel count. The
+// running sums are held r beyond the row's start and r + 1 beyond its end
+// (0 before it, the row's total after), so that the window sum at every x
+// is high(k)[x] - low(k)[x].
 template <int Terms>
 class SlidingMeans {
 public:
     SlidingMeans(int cols, int r)
-        : n_(cols), r_(r), column_(Terms * static_cast<size_t>(cols)),
-          running_(Terms * (static_cast<size_t>(cols) + 1)), mean_(Terms * static_cast<size_t>(cols)) {
+        : n_(cols), r_(r), stride_(static_cast<size_t>(cols) + 2 * static_cast<size_t>(r) + 2),
+          column_(Terms * static_cast<size_t>(cols)), running_(Terms * stride_), scale_(cols) {
         for (float count : fastWindowCounts(cols, r)) colInverse_.push_back(1.0 / count);
     }
     void clear() { std::fill(column_.begin(), column_.end(), 0.0); }
     SlidePosition& position() { return position_; }
     double* column(int k) { return column_.data() + k * static_cast<size_t>(n_); }
-    const double* mean(int k) const { return mean_.data() + k * static_cast<size_t>(n_); }
 
-    NIGHTDEHAZE_KERNEL_INLINE void computeMeans(double rowInverse) {
+    // The running sums of the current row and scale()[x] = rowInverse *
+    // (1 / cols(x)), the window's inverse pixel count.
+    NIGHTDEHAZE_KERNEL_INLINE void computeSums(double rowInverse) {
         runningSums();
-        for (int k = 0; k < Terms; ++k) meansOfTerm(k, rowInverse);
+        const double* __restrict inverse = colInverse_.data();
+        double* __restrict scale = scale_.data();
+        for (int x = 0; x < n_; ++x) scale[x] = rowInverse * inverse[x];
     }
+    const double* high(int k) const { return running_.data() + k * stride_ + 2 * r_ + 1; }
+    const double* low(int k) const { return running_.data() + k * stride_; }
+    const double* scale() const { return scale_.data(); }
+    size_t stride() const { return stride_; }
+    // Term k's window mean at x, (high(k)[x] - low(k)[x]) * scale()[x], is
+    // formed by the kernels from these: term 0's low ends, the terms stride
+    // doubles apart, each high end `reach` doubles after its low end.
+    size_t reach() const { return static_cast<size_t>(2 * r_ + 1); }
+
 
 private:
     // The running sums of up to four terms per pass: their chains are
@@ -97,32 +112,25 @@ private:
     }
     template <int Chains>
     NIGHTDEHAZE_KERNEL_INLINE void runningSumsOf(int first) {
-        const size_t n = static_cast<size_t>(n_), stride = n + 1;
+        const size_t n = static_cast<size_t>(n_), r = static_cast<size_t>(r_);
         const double* __restrict column[Chains];
-        double* __restrict running[Chains];
+        double* __restrict running[Chains];  // running[c][x] = column[c][0] + ... + column[c][x - 1]
         double chain[Chains];
         for (int c = 0; c < Chains; ++c) {
             column[c] = column_.data() + (first + c) * n;
-            running[c] = running_.data() + (first + c) * stride;
-            running[c][0] = chain[c] = 0.0;
+            running[c] = running_.data() + (first + c) * stride_ + r;
+            chain[c] = 0.0;
         }
         for (size_t x = 0; x < n; ++x)
             for (int c = 0; c < Chains; ++c) running[c][x + 1] = chain[c] = chain[c] + column[c][x];
+        for (int c = 0; c < Chains; ++c) {
+            std::fill(running[c] - r, running[c] + 1, 0.0);
+            std::fill(running[c] + n + 1, running[c] + n + r + 2, chain[c]);
+        }
     }
-    NIGHTDEHAZE_KERNEL_INLINE void meansOfTerm(int k, double rowInverse) {
-        const double* __restrict running = running_.data() + k * (static_cast<size_t>(n_) + 1);
-        const double* __restrict inverse = colInverse_.data();
-        double* __restrict out = mean_.data() + k * static_cast<size_t>(n_);
-        const int n = n_, r = r_;
-        const int left = std::min(n, r + 1), right = std::max(left, n - r - 1);
-        for (int x = 0; x < left; ++x) out[x] = (running[std::min(n, x + r + 1)] - running[0]) * (rowInverse * inverse[x]);
-        for (int x = left; x < right; ++x) out[x] = (running[x + r + 1] - running[x - r]) * (rowInverse * inverse[x]);
-        for (int x = right; x < n; ++x)
-            out[x] = (running[n] - running[std::max(0, x - r)]) * (rowInverse * inverse[x]);
-    }
-
     int n_, r_;
-    std::vector<double> column_, running_, mean_, colInverse_;
+    size_t stride_;
+    std::vector<double> column_, running_, scale_, colInverse_;
     SlidePosition position_;
 };
 
@@ -244,36 +252,27 @@ NIGHTDEHAZE_KERNEL_INLINE void slideFitRows(const Filter& f, int in, int out, Fi
 
 // One row of coefficients from the window means: a = inverse(covariance +
 // eps) * (mean of I p - mean of I * mean of p), b = mean of p - a . mean of I.
+// Each mean is formed where it is used, from the running sums (low: term 0's
+// lower ends, the terms stride apart, the upper ends high doubles further).
 // The determinant is kept per pixel (det) and singular windows are set
 // afterwards, so that the loop over the row has no branch and vectorises.
-NIGHTDEHAZE_KERNEL_INLINE void coefficientRow(const SlidingMeans<kFitTerms>& w, double eps, int n,
-                                              double* __restrict det, float* const out[kCoefficients]) {
-    const double* __restrict g0 = w.mean(0);
-    const double* __restrict g1 = w.mean(1);
-    const double* __restrict g2 = w.mean(2);
-    const double* __restrict s00 = w.mean(3);
-    const double* __restrict s01 = w.mean(4);
-    const double* __restrict s02 = w.mean(5);
-    const double* __restrict s11 = w.mean(6);
-    const double* __restrict s12 = w.mean(7);
-    const double* __restrict s22 = w.mean(8);
-    const double* __restrict gp = w.mean(9);
-    const double* __restrict p0 = w.mean(10);
-    const double* __restrict p1 = w.mean(11);
-    const double* __restrict p2 = w.mean(12);
-    float* __restrict a0 = out[0];
-    float* __restrict a1 = out[1];
-    float* __restrict a2 = out[2];
-    float* __restrict b = out[3];
+NIGHTDEHAZE_KERNEL_INLINE void coefficientRowOf(const double* __restrict low, size_t stride, size_t high,
+                                                const double* __restrict scale, double eps, int n,
+                                                double* __restrict det, float* __restrict a0,
+                                                float* __restrict a1, float* __restrict a2, float* __restrict b) {
     for (int x = 0; x < n; ++x) {
-        const double m0 = g0[x], m1 = g1[x], m2 = g2[x], mp = gp[x];
-        const double covariance[6] = {(s00[x] - m0 * m0) + eps, s01[x] - m0 * m1, s02[x] - m0 * m2,
-                                      (s11[x] - m1 * m1) + eps, s12[x] - m1 * m2, (s22[x] - m2 * m2) + eps};
+        const double* sums = low + x;
+        const auto mean = [&](int k) NIGHTDEHAZE_LAMBDA_INLINE {
+            return (sums[k * stride + high] - sums[k * stride]) * scale[x];
+        };
+        const double m0 = mean(0), m1 = mean(1), m2 = mean(2), mp = mean(9);
+        const double covariance[6] = {(mean(3) - m0 * m0) + eps, mean(4) - m0 * m1, mean(5) - m0 * m2,
+                                      (mean(6) - m1 * m1) + eps, mean(7) - m1 * m2, (mean(8) - m2 * m2) + eps};
         double i[6];
         det[x] = symmetricCofactors(covariance, i);
         const double reciprocal = 1.0 / det[x];
         for (double& entry : i) entry = entry * reciprocal;
-        const double u0 = p0[x] - m0 * mp, u1 = p1[x] - m1 * mp, u2 = p2[x] - m2 * mp;
+        const double u0 = mean(10) - m0 * mp, u1 = mean(11) - m1 * mp, u2 = mean(12) - m2 * mp;
         const double c0 = (i[0] * u0 + i[1] * u1) + i[2] * u2;
         const double c1 = (i[1] * u0 + i[3] * u1) + i[4] * u2;
         const double c2 = (i[2] * u0 + i[4] * u1) + i[5] * u2;
@@ -285,8 +284,13 @@ NIGHTDEHAZE_KERNEL_INLINE void coefficientRow(const SlidingMeans<kFitTerms>& w, 
     for (int x = 0; x < n; ++x)
         if (det[x] == 0.0) {  // a zero inverse: a = 0, b = the mean of p
             a0[x] = a1[x] = a2[x] = 0.0f;
-            b[x] = static_cast<float>(gp[x]);
+            b[x] = static_cast<float>((low[9 * stride + high + x] - low[9 * stride + x]) * scale[x]);
         }
+}
+
+NIGHTDEHAZE_KERNEL_INLINE void coefficientRow(const SlidingMeans<kFitTerms>& w, double eps, int n,
+                                              double* __restrict det, float* const out[kCoefficients]) {
+    coefficientRowOf(w.low(0), w.stride(), w.reach(), w.scale(), eps, n, det, out[0], out[1], out[2], out[3]);
 }
 
 using ColorRing = CoefficientRing<kCoefficients>;
@@ -297,7 +301,7 @@ NIGHTDEHAZE_KERNEL_INLINE void fitBand(const Filter& f, int y0, int y1, FitScrat
         s.window.position(), f.bgr8.rows, f.r, y0, y1, [&] { s.window.clear(); },
         [&](int in, int out) NIGHTDEHAZE_LAMBDA_INLINE { slideFitRows(f, in, out, s); },
         [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
-            s.window.computeMeans(1.0 / f.rowCounts[y]);
+            s.window.computeSums(1.0 / f.rowCounts[y]);
             float* out[kCoefficients];
             for (int k = 0; k < kCoefficients; ++k) out[k] = ring.row(k, y);
             coefficientRow(s.window, f.eps, f.bgr8.cols, s.det.data(), out);
@@ -322,20 +326,19 @@ struct ApplyScratch {
 };
 
 
-// The mean coefficients applied to the guide: ((a0*I0 + a1*I1) + a2*I2) + b.
-NIGHTDEHAZE_KERNEL_INLINE void applyRow(const SlidingMeans<kCoefficients>& w, const float* const guide[3], int n,
-                                        float* __restrict out) {
-    const double* __restrict a0 = w.mean(0);
-    const double* __restrict a1 = w.mean(1);
-    const double* __restrict a2 = w.mean(2);
-    const double* __restrict b = w.mean(3);
-    const float* __restrict g0 = guide[0];
-    const float* __restrict g1 = guide[1];
-    const float* __restrict g2 = guide[2];
+// The window means of the coefficients (formed as in coefficientRowOf)
+// applied to the guide: ((a0*I0 + a1*I1) + a2*I2) + b.
+NIGHTDEHAZE_KERNEL_INLINE void applyRowOf(const double* __restrict low, size_t stride, size_t high,
+                                          const double* __restrict scale, const float* __restrict g0,
+                                          const float* __restrict g1, const float* __restrict g2, int n,
+                                          float* __restrict out) {
     for (int x = 0; x < n; ++x) {
-        const float sum = (static_cast<float>(a0[x]) * g0[x] + static_cast<float>(a1[x]) * g1[x]) +
-                          static_cast<float>(a2[x]) * g2[x];
-        out[x] = sum + static_cast<float>(b[x]);
+        const double* sums = low + x;
+        const auto mean = [&](int k) NIGHTDEHAZE_LAMBDA_INLINE {
+            return static_cast<float>((sums[k * stride + high] - sums[k * stride]) * scale[x]);
+        };
+        const float sum = (mean(0) * g0[x] + mean(1) * g1[x]) + mean(2) * g2[x];
+        out[x] = sum + mean(3);
     }
 }
 
@@ -346,9 +349,11 @@ NIGHTDEHAZE_KERNEL_INLINE void applyBand(const Filter& f, int y0, int y1, ApplyS
         s.window.position(), f.bgr8.rows, f.r, y0, y1, [&] { s.window.clear(); },
         [&](int in, int out) NIGHTDEHAZE_LAMBDA_INLINE { slideCoefficientRows(ring, in, out, s.window); },
         [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
-            s.window.computeMeans(1.0 / f.rowCounts[y]);
+            const SlidingMeans<kCoefficients>& w = s.window;
+            s.window.computeSums(1.0 / f.rowCounts[y]);
             f.guideRow(y, guide);
-            applyRow(s.window, guide, f.bgr8.cols, s.out.data());
+            applyRowOf(w.low(0), w.stride(), w.reach(), w.scale(), guide[0], guide[1], guide[2], f.bgr8.cols,
+                       s.out.data());
             sink(y, s.out.data());
         });
 }
@@ -408,22 +413,24 @@ struct SelfFitScratch {
     SelfFitScratch(int cols, int r) : denominator(cols), window(cols, r) {}
 };
 
-// One row of a and b from the means; a = 0 where var + eps is 0 (set after
-// the loop, which then has no branch and vectorises).
-NIGHTDEHAZE_KERNEL_INLINE void selfCoefficientRow(const SlidingMeans<2>& w, double eps, int n,
-                                                  double* __restrict denominator, float* __restrict a,
-                                                  float* __restrict b) {
-    const double* __restrict mean = w.mean(0);
-    const double* __restrict meanSquare = w.mean(1);
+// One row of a and b from the window means of p and p * p (formed as in
+// coefficientRowOf); a = 0 where var + eps is 0 (set after the loop, which
+// then has no branch and vectorises).
+NIGHTDEHAZE_KERNEL_INLINE void selfCoefficientRowOf(const double* __restrict low, size_t stride, size_t high,
+                                                    const double* __restrict scale, double eps, int n,
+                                                    double* __restrict denominator, float* __restrict a,
+                                                    float* __restrict b) {
     for (int x = 0; x < n; ++x) {
-        const double variance = meanSquare[x] - mean[x] * mean[x];
+        const double mean = (low[x + high] - low[x]) * scale[x];
+        const double meanSquare = (low[stride + x + high] - low[stride + x]) * scale[x];
+        const double variance = meanSquare - mean * mean;
         denominator[x] = variance + eps;
         const double ax = variance / denominator[x];
         a[x] = static_cast<float>(ax);
-        b[x] = static_cast<float>(mean[x] - ax * mean[x]);
+        b[x] = static_cast<float>(mean - ax * mean);
     }
     for (int x = 0; x < n; ++x)
-        if (denominator[x] == 0.0) a[x] = 0.0f, b[x] = static_cast<float>(mean[x]);
+        if (denominator[x] == 0.0) a[x] = 0.0f, b[x] = static_cast<float>((low[x + high] - low[x]) * scale[x]);
 }
 
 NIGHTDEHAZE_KERNEL_INLINE void selfFitBand(const SelfGuided& f, int y0, int y1, SelfFitScratch& s, SelfRing& ring) {
@@ -437,8 +444,10 @@ NIGHTDEHAZE_KERNEL_INLINE void selfFitBand(const SelfGuided& f, int y0, int y1, 
             exchangeTerm(s.window.column(1), TermRow{entering, entering}, TermRow{leaving, leaving}, n);
         },
         [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
-            s.window.computeMeans(1.0 / f.rowCounts[y]);
-            selfCoefficientRow(s.window, f.eps, n, s.denominator.data(), ring.row(0, y), ring.row(1, y));
+            const SlidingMeans<2>& w = s.window;
+            s.window.computeSums(1.0 / f.rowCounts[y]);
+            selfCoefficientRowOf(w.low(0), w.stride(), w.reach(), w.scale(), f.eps, n, s.denominator.data(),
+                                 ring.row(0, y), ring.row(1, y));
         });
 }
 
@@ -448,6 +457,18 @@ void selfFitBandBaseline(const SelfGuided& f, int y0, int y1, SelfFitScratch& s,
 NIGHTDEHAZE_AVX2_TARGET void selfFitBandAvx2(const SelfGuided& f, int y0, int y1, SelfFitScratch& s,
                                              SelfRing& ring) {
     selfFitBand(f, y0, y1, s, ring);
+}
+
+// The window means of a and b (formed as in coefficientRowOf) applied to p:
+// a * p + b.
+NIGHTDEHAZE_KERNEL_INLINE void selfAppliedRowOf(const double* __restrict low, size_t stride, size_t high,
+                                                const double* __restrict scale, const float* __restrict p, int n,
+                                                float* __restrict out) {
+    for (int x = 0; x < n; ++x) {
+        const float a = static_cast<float>((low[x + high] - low[x]) * scale[x]);
+        const float b = static_cast<float>((low[stride + x + high] - low[stride + x]) * scale[x]);
+        out[x] = a * p[x] + b;
+    }
 }
 
 struct SelfApplyScratch {
@@ -463,13 +484,10 @@ NIGHTDEHAZE_KERNEL_INLINE void selfApplyBand(const SelfGuided& f, int y0, int y1
         s.window.position(), f.p.rows, f.r, y0, y1, [&] { s.window.clear(); },
         [&](int in, int out) NIGHTDEHAZE_LAMBDA_INLINE { slideCoefficientRows(ring, in, out, s.window); },
         [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
-            s.window.computeMeans(1.0 / f.rowCounts[y]);
-            const double* __restrict a = s.window.mean(0);
-            const double* __restrict b = s.window.mean(1);
-            const float* __restrict p = f.p.ptr<float>(y);
-            float* __restrict out = s.out.data();
-            for (int x = 0; x < n; ++x) out[x] = static_cast<float>(a[x]) * p[x] + static_cast<float>(b[x]);
-            sink(y, out);
+            const SlidingMeans<2>& w = s.window;
+            s.window.computeSums(1.0 / f.rowCounts[y]);
+            selfAppliedRowOf(w.low(0), w.stride(), w.reach(), w.scale(), f.p.ptr<float>(y), n, s.out.data());
+            sink(y, s.out.data());
         });
 }
 
