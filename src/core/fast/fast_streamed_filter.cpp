@@ -2,6 +2,7 @@
 
 #include "core/fast/fast_box_sums.hpp"
 #include "core/fast/fast_math.hpp"
+#include "core/fast/fast_pixel_rows.hpp"
 #include "core/runtime/vector_kernels.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -27,11 +28,10 @@ constexpr int kSecond[kFitTerms] = {-1, -1, -1, 0, 1, 2, 1, 2, 2, -1, 3, 3, 3};
 // The coefficients a0, a1, a2 and b.
 constexpr int kCoefficients = 4;
 
-// The guide's bytes on the 0..1 scale.
-std::array<float, 256> unitTable() {
-    std::array<float, 256> table;
-    for (int v = 0; v < 256; ++v) table[v] = static_cast<float>(v * (1.0 / 255.0));
-    return table;
+// Bytes on the 0..1 scale, in place: each value times 1 / 255 in double,
+// rounded to single precision.
+NIGHTDEHAZE_KERNEL_INLINE void toUnitScale(float* __restrict row, int n) {
+    for (int x = 0; x < n; ++x) row[x] = static_cast<float>(static_cast<double>(row[x]) * (1.0 / 255.0));
 }
 
 // Where a window's sliding sums stand: the next row they would give. The
@@ -208,13 +208,11 @@ struct Filter {
     const cv::Mat& p;
     int r;
     double eps;
-    std::array<float, 256> unit;
     std::vector<float> rowCounts;
 
     NIGHTDEHAZE_KERNEL_INLINE void guideRow(int y, float* const guide[3]) const {
-        const uchar* pixel = bgr8.ptr<uchar>(y);
-        for (int x = 0; x < bgr8.cols; ++x)
-            for (int c = 0; c < 3; ++c) guide[c][x] = unit[pixel[3 * x + c]];
+        splitChannels(bgr8.ptr<uchar>(y), bgr8.cols, guide[0], guide[1], guide[2]);
+        for (int c = 0; c < 3; ++c) toUnitScale(guide[c], bgr8.cols);
     }
 };
 
@@ -506,7 +504,7 @@ void streamedColorFilter(const cv::Mat& bgr8, const cv::Mat& p, int r, double ep
     if (bgr8.type() != CV_8UC3 || p.type() != CV_32FC1 || p.size() != bgr8.size() || r < 0 || !(eps >= 0.0))
         throw std::invalid_argument(
             "streamedColorFilter: expected a CV_8UC3 image, a CV_32FC1 plane of its size, r >= 0 and eps >= 0");
-    const Filter f{bgr8, p, r, eps, unitTable(), fastWindowCounts(bgr8.rows, r)};
+    const Filter f{bgr8, p, r, eps, fastWindowCounts(bgr8.rows, r)};
     const bool avx2 = avx2Kernels();
     streamBands<ColorRing, FitScratch, ApplyScratch>(
         bgr8.rows, bgr8.cols, r,
