@@ -27,7 +27,7 @@ public:
         // 16 ones, then 16 zeros: loaded from 16 - width on, a mask of the window's columns
         static const uchar kOnesThenZeros[2 * kLanes] = {255, 255, 255, 255, 255, 255, 255, 255,
                                                          255, 255, 255, 255, 255, 255, 255, 255};
-        const __m128i inside = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kOnesThenZeros + kLanes - w.width));
+        inside_ = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kOnesThenZeros + kLanes - w.width));
         const bool fullLoads = w.x + kLanes <= dark8.cols;  // a 16-byte load stays inside every row
         for (int y = 0; y < height_; ++y) {
             const uchar* d = dark8.ptr<uchar>(w.y + y) + w.x;
@@ -39,7 +39,7 @@ public:
                 std::copy_n(d, w.width, lanes);
                 row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes));
             }
-            rows_[y] = _mm_and_si128(row, inside);
+            rows_[y] = _mm_and_si128(row, inside_);
         }
     }
 
@@ -77,67 +77,60 @@ public:
         return _mm_cvtsi128_si32(top) & 0xFF;
     }
 
-    // Bit x set where column x of row y is at or above level.
-    unsigned columnsAtOrAbove(int y, int level) const {
+    // 0xFF in the byte lanes of row y's pixels at or above level (0..255),
+    // 0 elsewhere and past the window's width.
+    __m128i lanesAtOrAbove(int y, int level) const {
         const __m128i bound = _mm_set1_epi8(static_cast<char>(level));
-        const __m128i atOrAbove = _mm_cmpeq_epi8(_mm_max_epu8(rows_[y], bound), rows_[y]);
-        return static_cast<unsigned>(_mm_movemask_epi8(atOrAbove)) & ((1u << width_) - 1u);
+        return _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(rows_[y], bound), rows_[y]), inside_);
+    }
+
+    // Bit x set where column x of row y is at level.
+    unsigned columnsAt(int y, int level) const {
+        const __m128i at = _mm_and_si128(_mm_cmpeq_epi8(rows_[y], _mm_set1_epi8(static_cast<char>(level))), inside_);
+        return static_cast<unsigned>(_mm_movemask_epi8(at));
     }
 
 private:
     int height_, width_;
+    __m128i inside_;
     __m128i rows_[kLanes];
 };
 
-// The set bits of a 16-bit mask, by halves (the baseline CPU has no
-// population count instruction, and the library call costs more).
-int bitCount(unsigned mask) {
-    mask = mask - ((mask >> 1) & 0x5555u);
-    mask = (mask & 0x3333u) + ((mask >> 2) & 0x3333u);
-    mask = (mask + (mask >> 4)) & 0x0F0Fu;
-    return static_cast<int>((mask + (mask >> 8)) & 0x1Fu);
-}
+// The channel sums of a window's candidates as 16-bit keys, -1 for the
+// other pixels: the candidates are the pixels at or above the boundary
+// level, but for the last (row-major) at it when excluded says so.
+struct CandidateKeys {
+    alignas(16) short key[kLanes][kLanes];
 
-// Per row of a window, bit x set where column x is a candidate: above the
-// boundary, or at it among the first tiesTaken (row-major) there.
-void candidateMasks(const DarkLanes& lanes, int height, int level, int tiesTaken, unsigned masks[kLanes]) {
-    for (int y = 0; y < height; ++y) {
-        const unsigned above = level == 255 ? 0u : lanes.columnsAtOrAbove(y, level + 1);
-        unsigned at = lanes.columnsAtOrAbove(y, level) & ~above;
-        const int count = bitCount(at);
-        if (count <= tiesTaken) {
-            tiesTaken -= count;
-        } else {  // the first tiesTaken of this row's, none after
-            unsigned first = 0;
-            for (; tiesTaken > 0; --tiesTaken, at &= at - 1) first |= at & -at;
-            at = first;
+    CandidateKeys(const DarkLanes& lanes, int height, const short* const sums[kLanes], int level, bool excluded) {
+        for (int y = 0; y < height; ++y) {
+            const __m128i candidate = lanes.lanesAtOrAbove(y, level);
+            const __m128i low = _mm_unpacklo_epi8(candidate, candidate), high = _mm_unpackhi_epi8(candidate, candidate);
+            const __m128i* s = reinterpret_cast<const __m128i*>(sums[y]);
+            store(y, 0, _mm_or_si128(_mm_and_si128(low, _mm_loadu_si128(s)), _mm_andnot_si128(low, _mm_set1_epi16(-1))));
+            store(y, 1,
+                  _mm_or_si128(_mm_and_si128(high, _mm_loadu_si128(s + 1)), _mm_andnot_si128(high, _mm_set1_epi16(-1))));
         }
-        masks[y] = above | at;
+        for (int y = height - 1; excluded && y >= 0; --y) {
+            const unsigned at = lanes.columnsAt(y, level);
+            if (at == 0) continue;
+            key[y][31 - __builtin_clz(at)] = -1;
+            excluded = false;
+        }
     }
-}
+    __m128i half(int y, int h) const { return _mm_load_si128(reinterpret_cast<const __m128i*>(key[y]) + h); }
+    void store(int y, int h, __m128i v) { _mm_store_si128(reinterpret_cast<__m128i*>(key[y]) + h, v); }
+};
 
 // The mean colour of the m candidates with the largest channel sums, ties to
 // the earlier pixel (row-major): the largest remaining sum is found over the
 // lanes and its pixels taken in order, until m are taken.
-void brightestMean(const cv::Rect& w, const cv::Mat& bgr8, const short* const sums[kLanes],
-                   const unsigned masks[kLanes], int m, double light[3]) {
-    const __m128i laneBits = _mm_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128);
-    __m128i key[kLanes][2];  // the sum of each candidate, -1 elsewhere
-    for (int y = 0; y < w.height; ++y) {
-        const short* s = sums[y];
-        for (int half = 0; half < 2; ++half) {
-            const __m128i bits = _mm_set1_epi16(static_cast<short>((masks[y] >> (8 * half)) & 0xFF));
-            const __m128i candidate = _mm_cmpeq_epi16(_mm_and_si128(bits, laneBits), laneBits);
-            const __m128i value = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8 * half));
-            const __m128i absent = _mm_andnot_si128(candidate, _mm_set1_epi16(-1));
-            key[y][half] = _mm_or_si128(_mm_and_si128(candidate, value), absent);
-        }
-    }
+void brightestMean(const cv::Rect& w, const cv::Mat& bgr8, CandidateKeys& keys, int m, double light[3]) {
     int total[3] = {0, 0, 0}, taken = 0;
     while (taken < m) {
-        __m128i largest = key[0][0];
+        __m128i largest = keys.half(0, 0);
         for (int y = 0; y < w.height; ++y)
-            largest = _mm_max_epi16(largest, _mm_max_epi16(key[y][0], key[y][1]));
+            largest = _mm_max_epi16(largest, _mm_max_epi16(keys.half(y, 0), keys.half(y, 1)));
         largest = _mm_max_epi16(largest, _mm_shuffle_epi32(largest, _MM_SHUFFLE(1, 0, 3, 2)));
         largest = _mm_max_epi16(largest, _mm_shuffle_epi32(largest, _MM_SHUFFLE(2, 3, 0, 1)));
         const __m128i pairsSwapped =
@@ -145,12 +138,12 @@ void brightestMean(const cv::Rect& w, const cv::Mat& bgr8, const short* const su
         largest = _mm_max_epi16(largest, pairsSwapped);  // in every lane now
         if (static_cast<short>(_mm_extract_epi16(largest, 0)) < 0) break;  // m never exceeds the candidates
         for (int y = 0; y < w.height && taken < m; ++y) {
-            const __m128i equalLow = _mm_cmpeq_epi16(key[y][0], largest);
-            const __m128i equalHigh = _mm_cmpeq_epi16(key[y][1], largest);
+            const __m128i equalLow = _mm_cmpeq_epi16(keys.half(y, 0), largest);
+            const __m128i equalHigh = _mm_cmpeq_epi16(keys.half(y, 1), largest);
             unsigned columns = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(equalLow, equalHigh)));
             if (columns == 0) continue;
-            key[y][0] = _mm_or_si128(key[y][0], equalLow);  // taken: out of the running
-            key[y][1] = _mm_or_si128(key[y][1], equalHigh);
+            keys.store(y, 0, _mm_or_si128(keys.half(y, 0), equalLow));  // taken: out of the running
+            keys.store(y, 1, _mm_or_si128(keys.half(y, 1), equalHigh));
             const uchar* row = bgr8.ptr<uchar>(w.y + y) + 3 * w.x;
             for (; columns != 0 && taken < m; columns &= columns - 1) {
                 const uchar* pixel = row + 3 * __builtin_ctz(columns);
@@ -189,13 +182,13 @@ void LightLanes::estimate(const cv::Rect& w, const cv::Mat& bgr8, const cv::Mat&
     const int n = w.width * w.height;
     const int level = lanes.levelAtRank(std::min(kTop, n - 1));
     const int atOrAbove = level == 0 ? n : lanes.countAtOrAbove(level);
-    const int aboveBoundary = level == 255 ? 0 : lanes.countAtOrAbove(level + 1);
     const int k = candidateCount(atOrAbove, n);
-    unsigned masks[kLanes];
-    candidateMasks(lanes, w.height, level, k - aboveBoundary, masks);
+    // Every pixel above the boundary is a candidate (the level's rank keeps
+    // them fewer than k), and k leaves at most one at it out: the last.
     const short* sums[kLanes];
     for (int y = 0; y < w.height; ++y) sums[y] = sums_.data() + static_cast<size_t>(w.y + y - y0_) * stride_ + w.x;
-    brightestMean(w, bgr8, sums, masks, std::min(k, r), light);
+    CandidateKeys keys(lanes, w.height, sums, level, atOrAbove > k);
+    brightestMean(w, bgr8, keys, std::min(k, r), light);
 }
 
 #else
