@@ -55,16 +55,24 @@ public:
     }
 
     // The dark value at descending rank `rank` (the largest level that at
-    // least rank + 1 pixels reach): the top level where it holds that many
-    // (most windows, the dark channel being a windowed minimum), else
-    // settled one bit at a time from the top.
-    int levelAtRank(int rank) const {
+    // least rank + 1 pixels reach) and how many of the window's n pixels
+    // reach it: the top level where it holds that many (most windows, the
+    // dark channel being a windowed minimum), else settled one bit at a time
+    // from the top.
+    struct Boundary {
+        int level, atOrAbove;
+    };
+    Boundary boundaryAtRank(int rank, int n) const {
         const int top = topLevel();
-        if (top == 0 || countAtOrAbove(top) > rank) return top;
-        int level = 0;
-        for (int bit = 128; bit > 0; bit >>= 1)
-            if (countAtOrAbove(level | bit) > rank) level |= bit;
-        return level;
+        if (top == 0) return {0, n};
+        const int atTop = countAtOrAbove(top);
+        if (atTop > rank) return {top, atTop};
+        Boundary boundary{0, n};
+        for (int bit = 128; bit > 0; bit >>= 1) {
+            const int count = countAtOrAbove(boundary.level | bit);
+            if (count > rank) boundary = {boundary.level | bit, count};
+        }
+        return boundary;
     }
 
     int topLevel() const {
@@ -122,34 +130,42 @@ struct CandidateKeys {
     void store(int y, int h, __m128i v) { _mm_store_si128(reinterpret_cast<__m128i*>(key[y]) + h, v); }
 };
 
+// The largest of the 16-bit lanes of v, in every lane.
+__m128i largestLane(__m128i v) {
+    v = _mm_max_epi16(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
+    v = _mm_max_epi16(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
+    return _mm_max_epi16(v, _mm_shufflelo_epi16(_mm_shufflehi_epi16(v, _MM_SHUFFLE(2, 3, 0, 1)), _MM_SHUFFLE(2, 3, 0, 1)));
+}
+
 // The mean colour of the m candidates with the largest channel sums, ties to
 // the earlier pixel (row-major): the largest remaining sum is found over the
-// lanes and its pixels taken in order, until m are taken.
+// lanes and its pixels taken in order, until m are taken. Each pass over the
+// rows takes the pixels of one sum and finds the largest of those left.
 void brightestMean(const cv::Rect& w, const cv::Mat& bgr8, CandidateKeys& keys, int m, double light[3]) {
+    __m128i next = _mm_set1_epi16(-1);
+    for (int y = 0; y < w.height; ++y) next = _mm_max_epi16(next, _mm_max_epi16(keys.half(y, 0), keys.half(y, 1)));
     int total[3] = {0, 0, 0}, taken = 0;
     while (taken < m) {
-        __m128i largest = keys.half(0, 0);
-        for (int y = 0; y < w.height; ++y)
-            largest = _mm_max_epi16(largest, _mm_max_epi16(keys.half(y, 0), keys.half(y, 1)));
-        largest = _mm_max_epi16(largest, _mm_shuffle_epi32(largest, _MM_SHUFFLE(1, 0, 3, 2)));
-        largest = _mm_max_epi16(largest, _mm_shuffle_epi32(largest, _MM_SHUFFLE(2, 3, 0, 1)));
-        const __m128i pairsSwapped =
-            _mm_shufflelo_epi16(_mm_shufflehi_epi16(largest, _MM_SHUFFLE(2, 3, 0, 1)), _MM_SHUFFLE(2, 3, 0, 1));
-        largest = _mm_max_epi16(largest, pairsSwapped);  // in every lane now
+        const __m128i largest = largestLane(next);
         if (static_cast<short>(_mm_extract_epi16(largest, 0)) < 0) break;  // m never exceeds the candidates
+        next = _mm_set1_epi16(-1);
         for (int y = 0; y < w.height && taken < m; ++y) {
-            const __m128i equalLow = _mm_cmpeq_epi16(keys.half(y, 0), largest);
-            const __m128i equalHigh = _mm_cmpeq_epi16(keys.half(y, 1), largest);
+            __m128i low = keys.half(y, 0), high = keys.half(y, 1);
+            const __m128i equalLow = _mm_cmpeq_epi16(low, largest), equalHigh = _mm_cmpeq_epi16(high, largest);
             unsigned columns = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(equalLow, equalHigh)));
-            if (columns == 0) continue;
-            keys.store(y, 0, _mm_or_si128(keys.half(y, 0), equalLow));  // taken: out of the running
-            keys.store(y, 1, _mm_or_si128(keys.half(y, 1), equalHigh));
-            const uchar* row = bgr8.ptr<uchar>(w.y + y) + 3 * w.x;
-            for (; columns != 0 && taken < m; columns &= columns - 1) {
-                const uchar* pixel = row + 3 * __builtin_ctz(columns);
-                for (int c = 0; c < 3; ++c) total[c] += pixel[c];
-                ++taken;
+            if (columns != 0) {
+                low = _mm_or_si128(low, equalLow);  // taken: out of the running
+                high = _mm_or_si128(high, equalHigh);
+                keys.store(y, 0, low);
+                keys.store(y, 1, high);
+                const uchar* row = bgr8.ptr<uchar>(w.y + y) + 3 * w.x;
+                for (; columns != 0 && taken < m; columns &= columns - 1) {
+                    const uchar* pixel = row + 3 * __builtin_ctz(columns);
+                    for (int c = 0; c < 3; ++c) total[c] += pixel[c];
+                    ++taken;
+                }
             }
+            next = _mm_max_epi16(next, _mm_max_epi16(low, high));
         }
     }
     for (int c = 0; c < 3; ++c) light[c] = static_cast<double>(total[c]) / m;
@@ -180,8 +196,7 @@ void LightLanes::estimate(const cv::Rect& w, const cv::Mat& bgr8, const cv::Mat&
                           double light[3]) const {
     const DarkLanes lanes(w, dark8);
     const int n = w.width * w.height;
-    const int level = lanes.levelAtRank(std::min(kTop, n - 1));
-    const int atOrAbove = level == 0 ? n : lanes.countAtOrAbove(level);
+    const auto [level, atOrAbove] = lanes.boundaryAtRank(std::min(kTop, n - 1), n);
     const int k = candidateCount(atOrAbove, n);
     // Every pixel above the boundary is a candidate (the level's rank keeps
     // them fewer than k), and k leaves at most one at it out: the last.
