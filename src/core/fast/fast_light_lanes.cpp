@@ -56,17 +56,22 @@ public:
 
     // The dark value at descending rank `rank` (the largest level that at
     // least rank + 1 pixels reach) and how many of the window's n pixels
-    // reach it: the top level where it holds that many (most windows, the
-    // dark channel being a windowed minimum), else settled one bit at a time
-    // from the top.
+    // reach it. Levels are tried from the top down, each the largest below
+    // the last: the dark channel being a windowed minimum, a window holds few
+    // of them, and the first that enough pixels reach is the boundary. Past
+    // kDistinctTries levels it is settled one bit at a time.
     struct Boundary {
         int level, atOrAbove;
     };
     Boundary boundaryAtRank(int rank, int n) const {
-        const int top = topLevel();
-        if (top == 0) return {0, n};
-        const int atTop = countAtOrAbove(top);
-        if (atTop > rank) return {top, atTop};
+        constexpr int kDistinctTries = 3;
+        int level = topLevel();
+        for (int tried = 0; tried < kDistinctTries; ++tried) {
+            if (level == 0) return {0, n};
+            const int count = countAtOrAbove(level);
+            if (count > rank) return {level, count};
+            level = largestBelow(level);
+        }
         Boundary boundary{0, n};
         for (int bit = 128; bit > 0; bit >>= 1) {
             const int count = countAtOrAbove(boundary.level | bit);
@@ -78,11 +83,26 @@ public:
     int topLevel() const {
         __m128i top = _mm_setzero_si128();
         for (int y = 0; y < height_; ++y) top = _mm_max_epu8(top, rows_[y]);
-        top = _mm_max_epu8(top, _mm_srli_si128(top, 8));
-        top = _mm_max_epu8(top, _mm_srli_si128(top, 4));
-        top = _mm_max_epu8(top, _mm_srli_si128(top, 2));
-        top = _mm_max_epu8(top, _mm_srli_si128(top, 1));
-        return _mm_cvtsi128_si32(top) & 0xFF;
+        return largestByte(top);
+    }
+
+    // The largest value below level (1..255) in the window, 0 if none.
+    int largestBelow(int level) const {
+        const __m128i bound = _mm_set1_epi8(static_cast<char>(level));
+        __m128i below = _mm_setzero_si128();
+        for (int y = 0; y < height_; ++y) {
+            const __m128i atOrAbove = _mm_cmpeq_epi8(_mm_max_epu8(rows_[y], bound), rows_[y]);
+            below = _mm_max_epu8(below, _mm_andnot_si128(atOrAbove, rows_[y]));
+        }
+        return largestByte(below);
+    }
+
+    static int largestByte(__m128i v) {
+        v = _mm_max_epu8(v, _mm_srli_si128(v, 8));
+        v = _mm_max_epu8(v, _mm_srli_si128(v, 4));
+        v = _mm_max_epu8(v, _mm_srli_si128(v, 2));
+        v = _mm_max_epu8(v, _mm_srli_si128(v, 1));
+        return _mm_cvtsi128_si32(v) & 0xFF;
     }
 
     // 0xFF in the byte lanes of row y's pixels at or above level (0..255),
