@@ -132,6 +132,17 @@ void fastWindowAirlight(int r, const cv::Mat& bgr8, const cv::Mat& dark8, cv::Ma
         }
 }
 
+cv::Mat gridWindowMaxima(int r, const cv::Mat& plane8u) {
+    cv::Mat maxima((plane8u.rows + r - 1) / r, (plane8u.cols + r - 1) / r, CV_64FC1, cv::Scalar(0));
+    for (int y = 0; y < plane8u.rows; ++y)
+        for (int x = 0; x < plane8u.cols; ++x)
+            for (int gr = 0; gr < maxima.rows; ++gr)
+                for (int gc = 0; gc < maxima.cols; ++gc)
+                    if (std::abs(y - gr * r) <= r && std::abs(x - gc * r) <= r)
+                        maxima.at<double>(gr, gc) = std::max<double>(maxima.at<double>(gr, gc), plane8u.at<uchar>(y, x));
+    return maxima;
+}
+
 cv::Mat gridWindowMeans(int r, const cv::Mat& values, cv::Size image) {
     cv::Mat means(image, CV_64FC1);
     for (int y = 0; y < image.height; ++y)

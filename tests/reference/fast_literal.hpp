@@ -33,6 +33,10 @@ cv::Mat windowMaximum(int h, const cv::Mat& plane);
 // ties to the earlier pixel. Three gridRows x gridCols CV_64FC1 planes.
 void fastWindowAirlight(int r, const cv::Mat& bgr8, const cv::Mat& dark8, cv::Mat values[3]);
 
+// The largest byte of a CV_8UC1 plane in each grid window of radius r
+// (centres every r pixels, clipped at the border): CV_64FC1.
+cv::Mat gridWindowMaxima(int r, const cv::Mat& plane8u);
+
 // At every pixel of an image of this size, the mean in double of the values
 // (gridRows x gridCols, CV_64FC1) of the grid windows of radius r covering
 // it (centre within r along both axes): CV_64FC1.

@@ -131,6 +131,19 @@ void fastWindowAirlight(const AirlightGrid& grid, const cv::Mat& bgr8, const cv:
     });
 }
 
+cv::Mat fastWindowMaxima(const AirlightGrid& grid, const cv::Mat& plane8u) {
+    if (!lightWindowsInLanes(grid.r)) return windowMaxima(grid, plane8u);
+    if (plane8u.type() != CV_8UC1) throw std::invalid_argument("fastWindowMaxima: expected a CV_8UC1 plane");
+    checkGridMatches("fastWindowMaxima", grid, plane8u.size());
+    cv::Mat maxima(grid.gridRows, grid.gridCols, CV_64FC1);
+    cv::parallel_for_(cv::Range(0, grid.gridRows), [&](const cv::Range& range) {
+        for (int gr = range.start; gr < range.end; ++gr)
+            for (int gc = 0; gc < grid.gridCols; ++gc)
+                maxima.ptr<double>(gr)[gc] = windowTopByte(grid.window(gr, gc, plane8u.size()), plane8u);
+    });
+    return maxima;
+}
+
 namespace {
 
 // The rows of the plane of grid window means: per grid row, every pixel

@@ -19,6 +19,10 @@ namespace nightdehaze::detail {
 // the grid's image size.
 void fastWindowAirlight(const AirlightGrid& grid, const cv::Mat& bgr8, const cv::Mat& dark8, cv::Mat values[3]);
 
+// The largest byte of plane8u (CV_8UC1 of the grid's image size) in every
+// grid window: gridRows x gridCols CV_64FC1, as windowMaxima gives it.
+cv::Mat fastWindowMaxima(const AirlightGrid& grid, const cv::Mat& plane8u);
+
 // The block means (blockMeans at factor s) of the plane that holds, at
 // every pixel of an image of this size, the mean of the values (a gridRows x
 // gridCols CV_32FC1 or CV_64FC1 matrix) of the grid windows covering it,

@@ -30,14 +30,21 @@ constexpr float kGuard = static_cast<float>(kLightGuard);
 // result 5-7 dB further from the exact one).
 constexpr int kCoarseFactor = 2;
 
+// The largest and the smallest of each pixel's three channels along a row.
+NIGHTDEHAZE_KERNEL_INLINE void largestChannelRow(const uchar* __restrict p, int n, uchar* __restrict v) {
+    for (int x = 0; x < n; ++x) v[x] = std::max(p[3 * x], std::max(p[3 * x + 1], p[3 * x + 2]));
+}
+NIGHTDEHAZE_KERNEL_INLINE void smallestChannelRow(const uchar* __restrict p, int n, uchar* __restrict d) {
+    for (int x = 0; x < n; ++x) d[x] = std::min(p[3 * x], std::min(p[3 * x + 1], p[3 * x + 2]));
+}
+
 cv::Mat valuePlane(const cv::Mat& bgr8) {
     cv::Mat value(bgr8.size(), CV_8UC1);
     cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
-        for (int y = range.start; y < range.end; ++y) {
-            const uchar* p = bgr8.ptr<uchar>(y);
-            uchar* v = value.ptr<uchar>(y);
-            for (int x = 0; x < bgr8.cols; ++x) v[x] = maxOfThree(p + 3 * x);
-        }
+        for (int y = range.start; y < range.end; ++y)
+            withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+                largestChannelRow(bgr8.ptr<uchar>(y), bgr8.cols, value.ptr<uchar>(y));
+            });
     });
     return value;
 }
@@ -50,7 +57,7 @@ std::array<cv::Mat, 4> smoothedLightOnGrid(const cv::Mat& bgr8, int r, const Fas
     const AirlightGrid grid = makeAirlightGrid(r, bgr8.size());
     cv::Mat values[4];
     fastWindowAirlight(grid, bgr8, fastDarkChannel(r + kDarkWindowExtra, bgr8), values);
-    values[3] = windowMaxima(grid, valuePlane(bgr8));
+    values[3] = fastWindowMaxima(grid, valuePlane(bgr8));
     const float scale = static_cast<float>(1.0 / kUnitScale);
     std::array<cv::Mat, 4> smoothed;
     for (int k = 0; k < 4; ++k) {
@@ -146,11 +153,10 @@ cv::Mat fastColorCorrected(const cv::Mat& bgr8, const DehazeContext& context, in
 cv::Mat fastDarkChannel(int h, const cv::Mat& bgr8) {
     cv::Mat darkest(bgr8.size(), CV_8UC1);
     cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
-        for (int y = range.start; y < range.end; ++y) {
-            const uchar* p = bgr8.ptr<uchar>(y);
-            uchar* d = darkest.ptr<uchar>(y);
-            for (int x = 0; x < bgr8.cols; ++x) d[x] = std::min(p[3 * x], std::min(p[3 * x + 1], p[3 * x + 2]));
-        }
+        for (int y = range.start; y < range.end; ++y)
+            withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+                smallestChannelRow(bgr8.ptr<uchar>(y), bgr8.cols, darkest.ptr<uchar>(y));
+            });
     });
     cv::Mat dark;
     windowMinimum(h, dark, darkest);

@@ -195,6 +195,8 @@ void brightestMean(const cv::Rect& w, const cv::Mat& bgr8, CandidateKeys& keys, 
 
 bool lightWindowsInLanes(int r) { return r >= 1 && 2 * r + 1 <= kLanes; }
 
+int windowTopByte(const cv::Rect& w, const cv::Mat& plane8u) { return DarkLanes(w, plane8u).topLevel(); }
+
 void LightLanes::startRows(const cv::Mat& bgr8, int y0, int y1) {
     y0_ = y0;
     stride_ = bgr8.cols + kLanes;
@@ -229,6 +231,10 @@ void LightLanes::estimate(const cv::Rect& w, const cv::Mat& bgr8, const cv::Mat&
 #else
 
 bool lightWindowsInLanes(int) { return false; }
+
+int windowTopByte(const cv::Rect&, const cv::Mat&) {
+    throw std::logic_error("LightLanes: this build holds no light windows in lanes");
+}
 
 void LightLanes::startRows(const cv::Mat&, int, int) {
     throw std::logic_error("LightLanes: this build holds no light windows in lanes");

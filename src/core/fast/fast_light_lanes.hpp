@@ -17,6 +17,9 @@ int candidateCount(int atOrAbove, int n);
 // True where this build holds the grid windows of radius r in lanes.
 bool lightWindowsInLanes(int r);
 
+// The largest byte of plane8u (CV_8UC1) in window w, at most 16 x 16.
+int windowTopByte(const cv::Rect& w, const cv::Mat& plane8u);
+
 // Per thread, the windows of one grid row after another: the same light as
 // fastWindowAirlight defines for each window.
 class LightLanes {

@@ -184,6 +184,8 @@ TEST(FastKernels, WindowMaximumAndLightWindowsFollowTheirDefinitions) {
                         EXPECT_EQ(cv::norm(got[c], expected32, cv::NORM_INF), 0.0)
                             << "colours " << colours << " levels " << levels << " channel " << c;
                     }
+                    EXPECT_EQ(cv::norm(fastWindowMaxima(grid, dark8), literal::gridWindowMaxima(r, dark8), cv::NORM_INF),
+                              0.0) << "levels " << levels;
                     // The lights' means over the windows covering each pixel, on the
                     // 0..1 scale, averaged onto a coarser grid.
                     cv::Mat means;
