@@ -13,7 +13,6 @@
 #include <opencv2/core/utility.hpp>
 
 #include <algorithm>
-#include <optional>
 #include <vector>
 
 namespace nightdehaze::detail {
@@ -55,9 +54,9 @@ void smoothedLightPlane(const CoarseGuide& guide, const ColorCoefficients& coeff
 }
 
 // The local light, smoothed under the image and lifted to the cube root of
-// its grey level: three CV_32FC1 planes on the 0..255 scale. Each plane's
-// coefficients go as soon as the plane is made, the filter's statistics
-// once the last is fitted.
+// its grey level: three CV_32FC1 planes on the 0..255 scale. Each plane is
+// fitted streamed, with no guide statistics kept, and its coefficients go
+// as soon as the plane is made.
 std::vector<cv::Mat> liftedLight(const cv::Mat& bgr8, int r, double eps) {
     const AirlightGrid grid = makeAirlightGrid(r, bgr8.size());
     cv::Mat values[3];
@@ -65,11 +64,9 @@ std::vector<cv::Mat> liftedLight(const cv::Mat& bgr8, int r, double eps) {
     const CoarseGuide guide(bgr8, kLightCoarseFactor);
     const float scale = static_cast<float>(1.0 / kUnitScale);
     std::vector<cv::Mat> light(3);
-    std::optional<FastColorFilter> filter(std::in_place, guide, 2 * r, eps);
     for (int c = 0; c < 3; ++c) {
-        const ColorCoefficients fitted =
-            filter->fitCoarse(gridWindowBlockMeans(grid, values[c], bgr8.size(), scale, guide.factor()));
-        if (c == 2) filter.reset();  // its statistics go before the last plane is made
+        const ColorCoefficients fitted = guide.fitStreamed(
+            gridWindowBlockMeans(grid, values[c], bgr8.size(), scale, guide.factor()), 2 * r, eps);
         light[c].create(bgr8.size(), CV_32FC1);
         smoothedLightPlane(guide, fitted, light[c]);
     }

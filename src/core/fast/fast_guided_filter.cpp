@@ -3,6 +3,7 @@
 #include "core/fast/fast_box_sums.hpp"
 #include "core/fast/fast_math.hpp"
 #include "core/fast/fast_pixel_rows.hpp"
+#include "core/fast/fast_streamed_filter.hpp"
 #include "core/runtime/vector_kernels.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -206,6 +207,12 @@ CoarseGuide::CoarseGuide(const cv::Mat& bgr8, int s)
 
 ColorFilterRows CoarseGuide::rows(const ColorCoefficients& coefficients) const {
     return ColorFilterRows(coefficients, upsampling_, bgr8_, static_cast<float>(kUnitStep));
+}
+
+ColorCoefficients CoarseGuide::fitStreamed(const cv::Mat& coarsePlane, int r, double eps) const {
+    cv::Mat out[4];
+    streamedColorCoefficients(means_, coarsePlane, coarseRadius(r, s_), eps, out);
+    return ColorCoefficients{{out[0], out[1], out[2]}, out[3]};
 }
 
 FastColorFilter::FastColorFilter(const CoarseGuide& guide, int r, double eps)

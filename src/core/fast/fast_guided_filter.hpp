@@ -64,6 +64,10 @@ public:
     CoarseGuide(const cv::Mat& bgr8, int s);
     // The rows of a filtered plane at full resolution.
     ColorFilterRows rows(const ColorCoefficients& coefficients) const;
+    // The coefficients of the colour guided filter at radius r fitted to a
+    // plane on this grid (CV_32FC1), at coarseRadius(r, s), streamed: for a
+    // plane alone under the guide, without a FastColorFilter's statistics.
+    ColorCoefficients fitStreamed(const cv::Mat& coarsePlane, int r, double eps) const;
     const cv::Mat* means() const { return means_; }
     cv::Size coarse() const { return means_[0].size(); }
     int factor() const { return s_; }

@@ -203,14 +203,21 @@ NIGHTDEHAZE_KERNEL_INLINE void slideCoefficientRows(CoefficientRing<Terms>& ring
 }
 
 // What both passes read: the image, its guide rows on the 0..1 scale and p.
+// The guide is an 8-bit BGR image (bgr8, on the 0..1 scale) or three
+// CV_32FC1 planes (planes, as they are); p is of its size.
 struct Filter {
     const cv::Mat& bgr8;
+    const cv::Mat* planes;
     const cv::Mat& p;
     int r;
     double eps;
     std::vector<float> rowCounts;
 
     NIGHTDEHAZE_KERNEL_INLINE void guideRow(int y, float* const guide[3]) const {
+        if (planes) {
+            for (int c = 0; c < 3; ++c) std::copy_n(planes[c].ptr<float>(y), p.cols, guide[c]);
+            return;
+        }
         splitChannels(bgr8.ptr<uchar>(y), bgr8.cols, guide[0], guide[1], guide[2]);
         for (int c = 0; c < 3; ++c) toUnitScale(guide[c], bgr8.cols);
     }
@@ -245,7 +252,7 @@ NIGHTDEHAZE_KERNEL_INLINE void slideFitRows(const Filter& f, int in, int out, Fi
     TermRow entering[kFitTerms], leaving[kFitTerms];
     fitTermRows(f, in, s.guide[0], entering);
     fitTermRows(f, out, s.guide[1], leaving);
-    for (int k = 0; k < kFitTerms; ++k) exchangeTerm(s.window.column(k), entering[k], leaving[k], f.bgr8.cols);
+    for (int k = 0; k < kFitTerms; ++k) exchangeTerm(s.window.column(k), entering[k], leaving[k], f.p.cols);
 }
 
 // One row of coefficients from the window means: a = inverse(covariance +
@@ -296,13 +303,13 @@ using ColorRing = CoefficientRing<kCoefficients>;
 // The coefficients of rows y0 .. y1 - 1 into the ring.
 NIGHTDEHAZE_KERNEL_INLINE void fitBand(const Filter& f, int y0, int y1, FitScratch& s, ColorRing& ring) {
     slideRows(
-        s.window.position(), f.bgr8.rows, f.r, y0, y1, [&] { s.window.clear(); },
+        s.window.position(), f.p.rows, f.r, y0, y1, [&] { s.window.clear(); },
         [&](int in, int out) NIGHTDEHAZE_LAMBDA_INLINE { slideFitRows(f, in, out, s); },
         [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
             s.window.computeSums(1.0 / f.rowCounts[y]);
             float* out[kCoefficients];
             for (int k = 0; k < kCoefficients; ++k) out[k] = ring.row(k, y);
-            coefficientRow(s.window, f.eps, f.bgr8.cols, s.det.data(), out);
+            coefficientRow(s.window, f.eps, f.p.cols, s.det.data(), out);
         });
 }
 
@@ -392,6 +399,43 @@ void streamBands(int rows, int cols, int r, const Fit& fit, const Apply& apply) 
             }
         }
     }, runs);
+}
+
+// The window means of the coefficients (formed as in coefficientRowOf), as
+// rows of four planes: a0, a1, a2, b.
+NIGHTDEHAZE_KERNEL_INLINE void coefficientMeansRowOf(const double* __restrict low, size_t stride, size_t high,
+                                                     const double* __restrict scale, int n, float* __restrict a0,
+                                                     float* __restrict a1, float* __restrict a2,
+                                                     float* __restrict b) {
+    for (int x = 0; x < n; ++x) {
+        const double* sums = low + x;
+        a0[x] = static_cast<float>((sums[high] - sums[0]) * scale[x]);
+        a1[x] = static_cast<float>((sums[stride + high] - sums[stride]) * scale[x]);
+        a2[x] = static_cast<float>((sums[2 * stride + high] - sums[2 * stride]) * scale[x]);
+        b[x] = static_cast<float>((sums[3 * stride + high] - sums[3 * stride]) * scale[x]);
+    }
+}
+
+NIGHTDEHAZE_KERNEL_INLINE void coefficientMeansBand(const Filter& f, int y0, int y1, ApplyScratch& s,
+                                                    ColorRing& ring, cv::Mat out[kCoefficients]) {
+    slideRows(
+        s.window.position(), f.p.rows, f.r, y0, y1, [&] { s.window.clear(); },
+        [&](int in, int leaving) NIGHTDEHAZE_LAMBDA_INLINE { slideCoefficientRows(ring, in, leaving, s.window); },
+        [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
+            const SlidingMeans<kCoefficients>& w = s.window;
+            s.window.computeSums(1.0 / f.rowCounts[y]);
+            coefficientMeansRowOf(w.low(0), w.stride(), w.reach(), w.scale(), f.p.cols, out[0].ptr<float>(y),
+                                  out[1].ptr<float>(y), out[2].ptr<float>(y), out[3].ptr<float>(y));
+        });
+}
+
+void coefficientMeansBandBaseline(const Filter& f, int y0, int y1, ApplyScratch& s, ColorRing& ring,
+                                  cv::Mat out[kCoefficients]) {
+    coefficientMeansBand(f, y0, y1, s, ring, out);
+}
+NIGHTDEHAZE_AVX2_TARGET void coefficientMeansBandAvx2(const Filter& f, int y0, int y1, ApplyScratch& s,
+                                                      ColorRing& ring, cv::Mat out[kCoefficients]) {
+    coefficientMeansBand(f, y0, y1, s, ring, out);
 }
 
 // The grey filter with the plane as its own guide: the window means of p
@@ -504,7 +548,7 @@ void streamedColorFilter(const cv::Mat& bgr8, const cv::Mat& p, int r, double ep
     if (bgr8.type() != CV_8UC3 || p.type() != CV_32FC1 || p.size() != bgr8.size() || r < 0 || !(eps >= 0.0))
         throw std::invalid_argument(
             "streamedColorFilter: expected a CV_8UC3 image, a CV_32FC1 plane of its size, r >= 0 and eps >= 0");
-    const Filter f{bgr8, p, r, eps, fastWindowCounts(bgr8.rows, r)};
+    const Filter f{bgr8, nullptr, p, r, eps, fastWindowCounts(bgr8.rows, r)};
     const bool avx2 = avx2Kernels();
     streamBands<ColorRing, FitScratch, ApplyScratch>(
         bgr8.rows, bgr8.cols, r,
@@ -513,6 +557,26 @@ void streamedColorFilter(const cv::Mat& bgr8, const cv::Mat& p, int r, double ep
         },
         [&](int y0, int y1, ApplyScratch& s, ColorRing& ring) {
             (avx2 ? applyBandAvx2 : applyBandBaseline)(f, y0, y1, s, ring, sink);
+        });
+}
+
+void streamedColorCoefficients(const cv::Mat guide[3], const cv::Mat& p, int r, double eps, cv::Mat out[4]) {
+    for (int c = 0; c < 3; ++c)
+        if (guide[c].type() != CV_32FC1 || guide[c].size() != p.size())
+            throw std::invalid_argument("streamedColorCoefficients: expected three CV_32FC1 guide planes of p's size");
+    if (p.type() != CV_32FC1 || p.empty() || r < 0 || !(eps >= 0.0))
+        throw std::invalid_argument("streamedColorCoefficients: expected a non-empty CV_32FC1 plane, r >= 0 and eps >= 0");
+    const cv::Mat noImage;
+    const Filter f{noImage, guide, p, r, eps, fastWindowCounts(p.rows, r)};
+    for (int k = 0; k < kCoefficients; ++k) out[k].create(p.size(), CV_32FC1);
+    const bool avx2 = avx2Kernels();
+    streamBands<ColorRing, FitScratch, ApplyScratch>(
+        p.rows, p.cols, r,
+        [&](int y0, int y1, FitScratch& s, ColorRing& ring) {
+            (avx2 ? fitBandAvx2 : fitBandBaseline)(f, y0, y1, s, ring);
+        },
+        [&](int y0, int y1, ApplyScratch& s, ColorRing& ring) {
+            (avx2 ? coefficientMeansBandAvx2 : coefficientMeansBandBaseline)(f, y0, y1, s, ring, out);
         });
 }
 

@@ -25,6 +25,13 @@ using FilteredRowSink = std::function<void(int y, const float* row)>;
 // plane of the image's size is made.
 void streamedColorFilter(const cv::Mat& bgr8, const cv::Mat& p, int r, double eps, const FilteredRowSink& sink);
 
+// The coefficients of the colour guided filter of radius r >= 0 fitted to p
+// (non-empty CV_32FC1) under a guide of three CV_32FC1 planes of its size,
+// eps >= 0, streamed as streamedColorFilter fits them: their window means
+// into out[0..3] (a0, a1, a2, b; new CV_32FC1 planes of p's size). No plane
+// of guide statistics is made.
+void streamedColorCoefficients(const cv::Mat guide[3], const cv::Mat& p, int r, double eps, cv::Mat out[4]);
+
 // The grey guided filter of radius r >= 0 with p (CV_32FC1) as its own
 // guide, eps >= 0: a = var / (var + eps) and b = mean - a * mean from window
 // means summed and solved in double, kept in single precision; their window

@@ -311,6 +311,21 @@ TEST(FastKernels, StreamedFiltersKeepTheirBitsAcrossBandsAndThreads) {
         guidedFilterGray(r, exact, plane, plane, 0.01);
         exact.convertTo(exact, CV_32F);
         EXPECT_LE(cv::norm(self, exact, cv::NORM_INF), 2e-5);
+
+        // The coefficients alone under a guide of float planes: those of the
+        // filter that keeps its statistics, the same bits on any threads.
+        const CoarseGuide planes(photo, 1);
+        const ColorCoefficients kept = FastColorFilter(planes, r, 0.01).fitCoarse(plane);
+        cv::setNumThreads(1);
+        const ColorCoefficients streamed = planes.fitStreamed(plane, r, 0.01);
+        cv::setNumThreads(3);
+        const ColorCoefficients onThree = planes.fitStreamed(plane, r, 0.01);
+        for (int k = 0; k < 4; ++k) {
+            const cv::Mat& expected = k < 3 ? kept.a[k] : kept.b;
+            const cv::Mat& got = k < 3 ? streamed.a[k] : streamed.b;
+            EXPECT_LE(cv::norm(got, expected, cv::NORM_INF), 1e-5 * (1.0 + cv::norm(expected, cv::NORM_INF))) << k;
+            EXPECT_EQ(cv::norm(got, k < 3 ? onThree.a[k] : onThree.b, cv::NORM_INF), 0.0) << k;
+        }
     }
     cv::setNumThreads(before);
 }
