@@ -23,7 +23,7 @@ constexpr int kLanes = 16;
 // width zero.
 class DarkLanes {
 public:
-    DarkLanes(const cv::Rect& w, const cv::Mat& dark8) : height_(w.height), width_(w.width) {
+    DarkLanes(const cv::Rect& w, const cv::Mat& dark8) : height_(w.height) {
         // 16 ones, then 16 zeros: loaded from 16 - width on, a mask of the window's columns
         static const uchar kOnesThenZeros[2 * kLanes] = {255, 255, 255, 255, 255, 255, 255, 255,
                                                          255, 255, 255, 255, 255, 255, 255, 255};
@@ -119,7 +119,7 @@ public:
     }
 
 private:
-    int height_, width_;
+    int height_;
     __m128i inside_;
     __m128i rows_[kLanes];
 };

@@ -43,10 +43,10 @@ struct SlidePosition {
 
 // Gives the window sums of rows from .. to - 1 of a plane of this many rows,
 // radius r: clear() empties the column sums, slide(in, out) adds row in's
-// terms and removes row out's (-1: none), emit(y) then uses the sums over
-// y's window. A call
-// continues from the last one's sums when it begins where that one ended;
-// otherwise it starts at its band's first row and slides silently up to from.
+// terms and removes row out's (a negative row: none), emit(y) then uses the
+// sums over y's window. A call continues from the last one's sums when it
+// begins where that one ended; otherwise it starts at its band's first row
+// and slides silently up to from.
 template <typename Clear, typename Slide, typename Emit>
 NIGHTDEHAZE_KERNEL_INLINE void slideRows(SlidePosition& at, int rows, int r, int from, int to, const Clear& clear,
                                          const Slide& slide, const Emit& emit) {
@@ -97,7 +97,6 @@ public:
     // formed by the kernels from these: term 0's low ends, the terms stride
     // doubles apart, each high end `reach` doubles after its low end.
     size_t reach() const { return static_cast<size_t>(2 * r_ + 1); }
-
 
 private:
     // The running sums of up to four terms per pass: their chains are
@@ -193,7 +192,7 @@ private:
 };
 
 // Adds row in of each coefficient plane to the window's column sums and
-// removes row out (-1: none).
+// removes row out (a negative row: none).
 template <int Terms>
 NIGHTDEHAZE_KERNEL_INLINE void slideCoefficientRows(CoefficientRing<Terms>& ring, int in, int out,
                                                     SlidingMeans<Terms>& window) {
@@ -202,9 +201,9 @@ NIGHTDEHAZE_KERNEL_INLINE void slideCoefficientRows(CoefficientRing<Terms>& ring
                      TermRow{out < 0 ? nullptr : ring.row(k, out)}, ring.cols());
 }
 
-// What both passes read: the image, its guide rows on the 0..1 scale and p.
-// The guide is an 8-bit BGR image (bgr8, on the 0..1 scale) or three
-// CV_32FC1 planes (planes, as they are); p is of its size.
+// What both passes read: the guide, an 8-bit BGR image (bgr8, its rows on
+// the 0..1 scale) or three CV_32FC1 planes (planes, as they are), and p of
+// its size.
 struct Filter {
     const cv::Mat& bgr8;
     const cv::Mat* planes;
@@ -235,7 +234,8 @@ struct FitScratch {
     }
 };
 
-// Term k of row y (-1: none), its guide rows made into slot.
+// The rows of the thirteen terms of row y (none for a negative y), its
+// guide rows made into slot.
 NIGHTDEHAZE_KERNEL_INLINE void fitTermRows(const Filter& f, int y, std::vector<float> (&slot)[3],
                                            TermRow rows[kFitTerms]) {
     if (y < 0) {
@@ -568,7 +568,7 @@ void streamedColorCoefficients(const cv::Mat guide[3], const cv::Mat& p, int r, 
         throw std::invalid_argument("streamedColorCoefficients: expected a non-empty CV_32FC1 plane, r >= 0 and eps >= 0");
     const cv::Mat noImage;
     const Filter f{noImage, guide, p, r, eps, fastWindowCounts(p.rows, r)};
-    for (int k = 0; k < kCoefficients; ++k) out[k].create(p.size(), CV_32FC1);
+    for (int k = 0; k < kCoefficients; ++k) out[k] = cv::Mat(p.size(), CV_32FC1);
     const bool avx2 = avx2Kernels();
     streamBands<ColorRing, FitScratch, ApplyScratch>(
         p.rows, p.cols, r,
