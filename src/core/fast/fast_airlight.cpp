@@ -152,11 +152,11 @@ namespace {
 class GridWindowMeanRows {
 public:
     GridWindowMeanRows(const AirlightGrid& grid, const cv::Mat& values, cv::Size image, float scale)
-        : r_(grid.r), gridRows_(grid.gridRows), width_(image.width), scale_(scale), columns_(image.width),
+        : r_(grid.r), gridRows_(grid.gridRows), gridCols_(grid.gridCols), width_(image.width), scale_(scale),
           columnCounts_(image.width) {
         for (int x = 0; x < width_; ++x) {
-            columns_[x] = coveringWindows(x, r_, grid.gridCols);
-            columnCounts_[x] = static_cast<float>(columns_[x].last - columns_[x].first + 1);
+            const WindowSpan columns = coveringWindows(x, r_, grid.gridCols);
+            columnCounts_[x] = static_cast<float>(columns.last - columns.first + 1);
         }
         cv::Mat grid32;
         values.convertTo(grid32, CV_32F);
@@ -183,18 +183,21 @@ public:
     }
 
 private:
+    // Each grid column's value added to the pixel columns its window covers,
+    // the grid columns in order: every pixel column's sum adds its covering
+    // windows' values from the first on.
     void sumCoveringColumns(const float* values, int gr) {
-        float* out = rowSums_.ptr<float>(gr);
-        for (int x = 0; x < width_; ++x) {
-            float sum = 0.0f;
-            for (int gc = columns_[x].first; gc <= columns_[x].last; ++gc) sum += values[gc];
-            out[x] = sum;
+        float* __restrict out = rowSums_.ptr<float>(gr);
+        std::fill_n(out, width_, 0.0f);
+        for (int gc = 0; gc < gridCols_; ++gc) {
+            const int x0 = std::max(0, (gc - 1) * r_), x1 = std::min(width_, (gc + 1) * r_ + 1);  // |x - gc r| <= r
+            const float v = values[gc];
+            for (int x = x0; x < x1; ++x) out[x] = out[x] + v;
         }
     }
 
-    int r_, gridRows_, width_;
+    int r_, gridRows_, gridCols_, width_;
     float scale_;
-    std::vector<WindowSpan> columns_;
     std::vector<float> columnCounts_;  // grid columns covering each pixel column
     cv::Mat rowSums_;
 };

@@ -16,6 +16,17 @@ cv::Size coarseSize(cv::Size full, int s) {
 
 namespace {
 
+// out[cx] = sums[cx] * scale / (the block's width * rows), the blocks s
+// wide but the last, which the row's end may clip.
+NIGHTDEHAZE_KERNEL_INLINE void dividedBlockSums(const double* __restrict sums, int fullWidth, int s, double scale,
+                                                int rows, float* __restrict out) {
+    const int whole = fullWidth / s;  // blocks of the full width
+    const double fullBlock = static_cast<double>(s) * rows;
+    for (int cx = 0; cx < whole; ++cx) out[cx] = static_cast<float>(sums[cx] * scale / fullBlock);
+    if (whole * s < fullWidth)
+        out[whole] = static_cast<float>(sums[whole] * scale / (static_cast<double>(fullWidth - whole * s) * rows));
+}
+
 // Block means from the sums of each block's rows: rowSums(y, sums) adds row y
 // of every block of a coarse row into sums[cx] (coarse.width entries). Each
 // thread calls its own copy of rowSums, so that it may keep scratch.
@@ -30,11 +41,9 @@ cv::Mat blockMeansOf(cv::Size full, int s, double scale, const RowSums& sharedRo
             std::fill(sums.begin(), sums.end(), 0.0);
             const int y0 = cy * s, y1 = std::min(full.height, y0 + s);
             for (int y = y0; y < y1; ++y) rowSums(y, sums.data());
-            float* out = means.ptr<float>(cy);
-            for (int cx = 0; cx < coarse.width; ++cx) {
-                const int width = std::min(full.width, (cx + 1) * s) - cx * s;
-                out[cx] = static_cast<float>(sums[cx] * scale / (static_cast<double>(width) * (y1 - y0)));
-            }
+            withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+                dividedBlockSums(sums.data(), full.width, s, scale, y1 - y0, means.ptr<float>(cy));
+            });
         }
     });
     return means;
