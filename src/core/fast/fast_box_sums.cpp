@@ -1,5 +1,6 @@
 #include "core/fast/fast_box_sums.hpp"
 
+#include "core/fast/fast_sliding_rows.hpp"
 #include "core/runtime/vector_kernels.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -22,32 +23,6 @@ struct RowScratch {
     explicit RowScratch(int cols) : column(cols), running(cols + 1) {}
 };
 
-// The value a row adds for pixel x: the plane's, or (products) the product
-// of the two planes' formed in double.
-template <typename T, bool products>
-struct SummandRow {
-    const T* __restrict a;
-    const T* __restrict b;
-    NIGHTDEHAZE_KERNEL_INLINE double at(int x) const {
-        return products ? static_cast<double>(a[x]) * static_cast<double>(b[x]) : static_cast<double>(a[x]);
-    }
-};
-
-// column += entering, column -= leaving, or column = (column + entering) -
-// leaving in one pass over the row.
-template <typename Row>
-NIGHTDEHAZE_KERNEL_INLINE void addRow(double* __restrict column, Row entering, int n) {
-    for (int x = 0; x < n; ++x) column[x] = column[x] + entering.at(x);
-}
-template <typename Row>
-NIGHTDEHAZE_KERNEL_INLINE void subtractRow(double* __restrict column, Row leaving, int n) {
-    for (int x = 0; x < n; ++x) column[x] = column[x] - leaving.at(x);
-}
-template <typename Row>
-NIGHTDEHAZE_KERNEL_INLINE void exchangeRow(double* __restrict column, Row entering, Row leaving, int n) {
-    for (int x = 0; x < n; ++x) column[x] = (column[x] + entering.at(x)) - leaving.at(x);
-}
-
 // The plane summed, or the products of two planes (other non-empty).
 template <typename T>
 struct Summand {
@@ -57,7 +32,11 @@ struct Summand {
     // Adds rows y0 .. y1 - 1 to the column sums.
     NIGHTDEHAZE_KERNEL_INLINE void addRows(double* column, int y0, int y1) const {
         for (int y = y0; y < y1; ++y)
-            other.empty() ? addRow(column, row<false>(y), plane.cols) : addRow(column, row<true>(y), plane.cols);
+            if (other.empty())
+                exchangeRowTerms<T, false, true, false>(column, plane.ptr<T>(y), nullptr, nullptr, nullptr, plane.cols);
+            else
+                exchangeRowTerms<T, true, true, false>(column, plane.ptr<T>(y), other.ptr<T>(y), nullptr, nullptr,
+                                                       plane.cols);
     }
     // Slides the window's column sums from the rows of y - 1's window to y's.
     NIGHTDEHAZE_KERNEL_INLINE void slideTo(double* column, int y, int r) const {
@@ -69,18 +48,18 @@ struct Summand {
 
 private:
     template <bool products>
-    NIGHTDEHAZE_KERNEL_INLINE SummandRow<T, products> row(int y) const {
-        return {plane.ptr<T>(y), products ? other.ptr<T>(y) : nullptr};
-    }
-    template <bool products>
     NIGHTDEHAZE_KERNEL_INLINE void slide(double* column, int y, int r) const {
-        const bool enters = y + r < plane.rows, leaves = y - r - 1 >= 0;
-        if (enters && leaves)
-            exchangeRow(column, row<products>(y + r), row<products>(y - r - 1), plane.cols);
-        else if (enters)
-            addRow(column, row<products>(y + r), plane.cols);
-        else if (leaves)
-            subtractRow(column, row<products>(y - r - 1), plane.cols);
+        const int in = y + r, out = y - r - 1;
+        const T* a = in < plane.rows ? plane.ptr<T>(in) : nullptr;
+        const T* b = products && a ? other.ptr<T>(in) : nullptr;
+        const T* c = out >= 0 ? plane.ptr<T>(out) : nullptr;
+        const T* d = products && c ? other.ptr<T>(out) : nullptr;
+        if (a && c)
+            exchangeRowTerms<T, products, true, true>(column, a, b, c, d, plane.cols);
+        else if (a)
+            exchangeRowTerms<T, products, true, false>(column, a, b, nullptr, nullptr, plane.cols);
+        else if (c)
+            exchangeRowTerms<T, products, false, true>(column, nullptr, nullptr, c, d, plane.cols);
     }
 };
 

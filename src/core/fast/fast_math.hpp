@@ -88,9 +88,7 @@ NIGHTDEHAZE_KERNEL_INLINE double symmetricCofactors(const double s[6], double co
 NIGHTDEHAZE_KERNEL_INLINE void symmetricInverse(const double s[6], double inverse[6]) {
     double cofactor[6];
     const double det = symmetricCofactors(s, cofactor);
-    // Divides by 1 where singular so that the choice is a select, not a branch.
-    const double quotient = 1.0 / (det != 0.0 ? det : 1.0);
-    const double d = det != 0.0 ? quotient : 0.0;
+    const double d = det != 0.0 ? 1.0 / det : 0.0;
     for (int k = 0; k < 6; ++k) inverse[k] = cofactor[k] * d;
 }
 

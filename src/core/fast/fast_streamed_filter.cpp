@@ -3,6 +3,7 @@
 #include "core/fast/fast_box_sums.hpp"
 #include "core/fast/fast_math.hpp"
 #include "core/fast/fast_pixel_rows.hpp"
+#include "core/fast/fast_sliding_rows.hpp"
 #include "core/runtime/vector_kernels.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -139,28 +140,14 @@ struct TermRow {
     const float* b = nullptr;
 };
 
-template <bool products, bool enters, bool leaves>
-NIGHTDEHAZE_KERNEL_INLINE void exchangeTermRows(double* __restrict column, const float* __restrict a,
-                                                const float* __restrict b, const float* __restrict c,
-                                                const float* __restrict d, int n) {
-    for (int x = 0; x < n; ++x) {
-        double sum = column[x];
-        if (enters)
-            sum = sum + (products ? static_cast<double>(a[x]) * static_cast<double>(b[x]) : static_cast<double>(a[x]));
-        if (leaves)
-            sum = sum - (products ? static_cast<double>(c[x]) * static_cast<double>(d[x]) : static_cast<double>(c[x]));
-        column[x] = sum;
-    }
-}
-
 template <bool products>
 NIGHTDEHAZE_KERNEL_INLINE void exchangeTermOf(double* column, TermRow in, TermRow out, int n) {
     if (in.a && out.a)
-        exchangeTermRows<products, true, true>(column, in.a, in.b, out.a, out.b, n);
+        exchangeRowTerms<float, products, true, true>(column, in.a, in.b, out.a, out.b, n);
     else if (in.a)
-        exchangeTermRows<products, true, false>(column, in.a, in.b, nullptr, nullptr, n);
+        exchangeRowTerms<float, products, true, false>(column, in.a, in.b, nullptr, nullptr, n);
     else if (out.a)
-        exchangeTermRows<products, false, true>(column, nullptr, nullptr, out.a, out.b, n);
+        exchangeRowTerms<float, products, false, true>(column, nullptr, nullptr, out.a, out.b, n);
 }
 
 // column = (column + the entering row's term) - the leaving row's, in one
