@@ -12,7 +12,6 @@ namespace nightdehaze::detail {
 
 namespace {
 
-constexpr int kBandRows = 32;
 // Running sums along a row run as this many independent chains, one per
 // quarter of the row, so that they do not wait on each other's additions.
 constexpr int kChains = 4;
@@ -140,12 +139,12 @@ void windowSumsOf(int r, const cv::Mat& plane, const cv::Mat& other, cv::Mat& re
     std::vector<double> colInverses;
     if (means)
         for (float count : fastWindowCounts(plane.cols, r)) colInverses.push_back(1.0 / count);
-    const int bands = (plane.rows + kBandRows - 1) / kBandRows;
+    const int height = slidingBandRows(plane.rows), bands = (plane.rows + height - 1) / height;
     cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
         RowScratch scratch(plane.cols);
         const auto sum = avx2Kernels() ? sumBandsAvx2<T, means> : sumBandsBaseline<T, means>;
         for (int b = range.start; b < range.end; ++b)
-            sum(r, summand, result, b * kBandRows, std::min(plane.rows, (b + 1) * kBandRows), rowCounts.data(),
+            sum(r, summand, result, b * height, std::min(plane.rows, (b + 1) * height), rowCounts.data(),
                 colInverses.data(), scratch);
     });
 }

@@ -7,12 +7,13 @@ namespace nightdehaze::detail {
 
 // Window sums of a single-channel CV_32F or CV_64F plane over the window of
 // radius r clipped at the border, dst of src's size and depth (dst may be
-// src). Column sums slide in double within bands of a fixed number of rows,
-// each band starting afresh; along a row, a window's sum is the difference
-// of two running sums in double over a quarter of the row (radius 0: the
-// column sum itself). The error stays that of a few
-// dozen double additions at any size up to hundreds of megapixels, and the
-// bits depend neither on the number of threads nor on the CPU.
+// src). Column sums slide in double within bands of at most 128 rows set by
+// the height (slidingBandRows), each band starting afresh; along a row, a
+// window's sum is the difference of two running sums in double over a
+// quarter of the row (radius 0: the column sum itself). The error stays that
+// of a few hundred double additions at any size up to hundreds of
+// megapixels, and the bits depend neither on the number of threads nor on
+// the CPU.
 void fastWindowSums(int r, const cv::Mat& src, cv::Mat& dst);
 
 // The window means: each sum times (1 / rows(y)) * (1 / cols(x)) in double,

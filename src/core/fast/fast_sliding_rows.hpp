@@ -3,7 +3,19 @@
 // enters and of the row that leaves, in one pass over the columns.
 #include "core/runtime/vector_kernels.hpp"
 
+#include <algorithm>
+
 namespace nightdehaze::detail {
+
+// The height of the bands at whose first row a window's sliding sums
+// restart, for a plane of this many rows: an even number of bands of at most
+// 128 rows, so that two threads share them evenly. It depends on the height
+// alone, never on the threads, and so do the sums' bits.
+inline int slidingBandRows(int rows) {
+    constexpr int kMaxBandRows = 128;
+    const int bands = 2 * ((rows + 2 * kMaxBandRows - 1) / (2 * kMaxBandRows));
+    return std::max(1, (rows + bands - 1) / bands);
+}
 
 // column[x] = (column[x] + the entering term) - the leaving term along a row
 // of n, a term being a[x] or (products) a[x] * b[x] formed in double; the

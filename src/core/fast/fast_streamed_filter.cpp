@@ -17,7 +17,6 @@ namespace nightdehaze::detail {
 
 namespace {
 
-constexpr int kBandRows = 128;
 // The fit's window means, in this order: the guide (I0, I1, I2), its six
 // products (00, 01, 02, 11, 12, 22), p, and the guide times p (0, 1, 2).
 // Term k is source kFirst[k] times source kSecond[k], each in double, or
@@ -36,7 +35,7 @@ NIGHTDEHAZE_KERNEL_INLINE void toUnitScale(float* __restrict row, int n) {
 }
 
 // Where a window's sliding sums stand: the next row they would give. The
-// sums restart at every band of kBandRows rows, so a row's sums depend on
+// sums restart at every band (slidingBandRows), so a row's sums depend on
 // its band alone, not on where a thread's work begins.
 struct SlidePosition {
     int next = -1;
@@ -52,8 +51,9 @@ template <typename Clear, typename Slide, typename Emit>
 NIGHTDEHAZE_KERNEL_INLINE void slideRows(SlidePosition& at, int rows, int r, int from, int to, const Clear& clear,
                                          const Slide& slide, const Emit& emit) {
     const bool resume = at.next == from;
-    for (int y = resume ? from : from - from % kBandRows; y < to; ++y) {
-        if (y % kBandRows == 0) {
+    const int band = slidingBandRows(rows);
+    for (int y = resume ? from : from - from % band; y < to; ++y) {
+        if (y % band == 0) {
             clear();
             for (int k = std::max(0, y - r); k < std::min(rows, y + r + 1); ++k) slide(k, -1);
         } else {
@@ -162,12 +162,12 @@ NIGHTDEHAZE_KERNEL_INLINE void exchangeTerm(double* column, TermRow in, TermRow 
 // The coefficient rows a band's application reads, Planes planes of them:
 // image row y in slot y modulo the ring's height. Applying a band reads the
 // rows from r above it to r below it, and those are the last fitted, so
-// 2r + kBandRows rows always suffice; never more than the picture's.
+// 2r + a band's rows always suffice; never more than the picture's.
 template <int Planes>
 class CoefficientRing {
 public:
     CoefficientRing(int rows, int cols, int r)
-        : cols_(cols), height_(static_cast<int>(std::min<long long>(rows, 2LL * r + kBandRows))) {
+        : cols_(cols), height_(static_cast<int>(std::min<long long>(rows, 2LL * r + slidingBandRows(rows)))) {
         for (std::vector<float>& plane : planes_) plane.resize(static_cast<size_t>(height_) * cols);
     }
     float* row(int k, int y) { return planes_[k].data() + static_cast<size_t>(y % height_) * cols_; }
@@ -367,9 +367,9 @@ NIGHTDEHAZE_AVX2_TARGET void applyBandAvx2(const Filter& f, int y0, int y1, Appl
 // apply(y0, y1, applyScratch, ring) applies the band of rows y0 .. y1 - 1.
 template <typename Ring, typename FitScratch, typename ApplyScratch, typename Fit, typename Apply>
 void streamBands(int rows, int cols, int r, const Fit& fit, const Apply& apply) {
-    const int bands = (rows + kBandRows - 1) / kBandRows;
+    const int height = slidingBandRows(rows), bands = (rows + height - 1) / height;
     const int runs = std::min(bands, std::max(1, cv::getNumThreads()));
-    const auto bandStart = [rows](int band) { return std::min(rows, band * kBandRows); };
+    const auto bandStart = [rows, height](int band) { return std::min(rows, band * height); };
     cv::parallel_for_(cv::Range(0, runs), [&](const cv::Range& range) {
         Ring ring(rows, cols, r);
         FitScratch fitScratch(cols, r);

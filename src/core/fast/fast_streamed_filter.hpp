@@ -18,9 +18,10 @@ using FilteredRowSink = std::function<void(int y, const float* row)>;
 // window means of the guide, of its products and of p are summed and the
 // coefficients solved in double, the coefficients kept in single precision;
 // their window means are applied to the guide in single precision,
-// ((a0*I0 + a1*I1) + a2*I2) + b. Window sums restart every 128 rows, so the
-// bits depend neither on the number of threads nor on the CPU. Each thread
-// fits the coefficients of a run of bands into a ring of 2r + 128 rows (and
+// ((a0*I0 + a1*I1) + a2*I2) + b. Window sums restart at every band (an even
+// number of bands of at most 128 rows, set by the height), so the bits depend
+// neither on the number of threads nor on the CPU. Each thread fits the
+// coefficients of a run of bands into a ring of 2r + band rows (and
 // the r rows on each side of its run) and applies them as they come: no
 // plane of the image's size is made.
 void streamedColorFilter(const cv::Mat& bgr8, const cv::Mat& p, int r, double eps, const FilteredRowSink& sink);

@@ -9,6 +9,7 @@
 #include "core/fast/fast_math.hpp"
 #include "core/fast/fast_pixel_rows.hpp"
 #include "core/fast/fast_resampling.hpp"
+#include "core/fast/fast_sliding_rows.hpp"
 #include "core/fast/fast_streamed_filter.hpp"
 #include "core/fast/fast_window_maximum.hpp"
 #include "reference/fast_literal.hpp"
@@ -49,13 +50,13 @@ cv::Mat adversarialPlane(cv::Size size, int type, std::uint64_t seed, bool spiky
 
 double at(const cv::Mat& m, int y, int x) { return m.depth() == CV_32F ? m.at<float>(y, x) : m.at<double>(y, x); }
 
-// The sums slide in double within bands of 32 rows: what passed through them
+// The sums slide in double within bands of rows: what passed through them
 // (a spike of 1e8 leaves its rounding behind) bounds their error. The
 // absolute sum over every column of the rows the band of row y reads.
 double bandAbsoluteSum(int r, const cv::Mat& plane, int y) {
-    const int band = y / 32 * 32;
+    const int height = slidingBandRows(plane.rows), band = y / height * height;
     double sum = 0.0;
-    for (int v = std::max(0, band - r); v < std::min(plane.rows, band + 32 + r); ++v)
+    for (int v = std::max(0, band - r); v < std::min(plane.rows, band + height + r); ++v)
         for (int x = 0; x < plane.cols; ++x) sum += std::abs(at(plane, v, x));
     return sum;
 }
