@@ -53,10 +53,11 @@ public:
     bool clean = false;
     // enhance and VideoEnhancer only: the fast engine. The same stages,
     // parameters and contrast stretches in single precision (sums in
-    // double), the light filters and colour correction's refinement fitted
-    // on a grid twice as coarse, the full-resolution filters streamed row by
-    // row; about 4.5 to 5 times as fast as the exact engine, with under half
-    // its memory, and 46-53 dB PSNR from its result on night photographs. Its
+    // double), the light filters fitted on a grid four times as coarse and
+    // colour correction's refinement on one twice as coarse, the
+    // full-resolution filters streamed row by row; about 4.5 to 5 times as
+    // fast as the exact engine, with under half its memory, and 46-55 dB PSNR
+    // from its result on night photographs. Its
     // bytes depend neither on the number of threads nor on the CPU. Cannot be
     // combined with useNonLocalFilter (std::invalid_argument). false: the
     // exact engine.

@@ -24,11 +24,18 @@ constexpr float kFactorOffset = 0.1f;      // no channel is raised more than abo
 constexpr float kFactorCeiling = 1.0f;     // no channel is darkened
 constexpr float kGuard = static_cast<float>(kLightGuard);
 // The light planes are means over the grid's windows, smooth at the scale of
-// the window, and so are the factors: the light's filter (radius 5) and the
-// refinement (radius 32) are fitted on the same grid twice as coarse, where
-// the factors are computed from the light (four times as coarse moved the
-// result 5-7 dB further from the exact one).
+// the window: the light's filter (radius 5) is fitted on a grid four times
+// as coarse and its result interpolated onto the refinement's grid, twice
+// as coarse, where the factors are computed and refined (radius 32). Fitted
+// on the refinement's grid, the light's filter was slower and, on most real
+// photographs, further from the exact result (the worst 99.9th percentile of
+// the difference 9 levels, now 7); the refinement four times as coarse moved
+// the result 5-7 dB further.
+constexpr int kLightCoarseFactor = 4;
 constexpr int kCoarseFactor = 2;
+// Then the light's grid is coarseSize of the refinement's, and its samples'
+// centres fall where interpolation by the quotient puts them.
+static_assert(kLightCoarseFactor % kCoarseFactor == 0, "the light's grid must be a coarsening of the refinement's");
 
 // The largest and the smallest of each pixel's three channels along a row.
 NIGHTDEHAZE_KERNEL_INLINE void largestChannelRow(const uchar* __restrict p, int n, uchar* __restrict v) {
@@ -49,11 +56,25 @@ cv::Mat valuePlane(const cv::Mat& bgr8) {
     return value;
 }
 
+// A CV_32FC1 plane bilinearly interpolated onto a grid s times finer (of
+// size fine, whose coarseSize is the plane's).
+cv::Mat interpolatedOnto(cv::Size fine, const cv::Mat& plane, int s) {
+    const UpsampledRows axes(fine, plane.size(), s);
+    cv::Mat result(fine, CV_32FC1);
+    cv::parallel_for_(cv::Range(0, fine.height), [&](const cv::Range& range) {
+        UpsampledPlaneRows rows(axes, plane);
+        for (int y = range.start; y < range.end; ++y) rows.row(y, result.ptr<float>(y));
+    });
+    return result;
+}
+
 // The per-pixel means of the light's three channels and of the brightness
 // over the grid windows, each averaged onto the light filter's grid, fitted
-// and filtered there: four CV_32FC1 planes on the 0..255 scale. Each plane's
-// coefficients go as soon as its result is made.
-std::array<cv::Mat, 4> smoothedLightOnGrid(const cv::Mat& bgr8, int r, const FastColorFilter& filter) {
+// and filtered there and interpolated onto the grid of size target: four
+// CV_32FC1 planes on the 0..255 scale. Each plane's coefficients go as soon
+// as its result is made.
+std::array<cv::Mat, 4> smoothedLightOnGrid(const cv::Mat& bgr8, int r, const FastColorFilter& filter,
+                                           cv::Size target) {
     const AirlightGrid grid = makeAirlightGrid(r, bgr8.size());
     cv::Mat values[4];
     fastWindowAirlight(grid, bgr8, fastDarkChannel(r + kDarkWindowExtra, bgr8), values);
@@ -62,7 +83,8 @@ std::array<cv::Mat, 4> smoothedLightOnGrid(const cv::Mat& bgr8, int r, const Fas
     std::array<cv::Mat, 4> smoothed;
     for (int k = 0; k < 4; ++k) {
         const cv::Mat means = gridWindowBlockMeans(grid, values[k], bgr8.size(), scale, filter.factor());
-        smoothed[k] = filter.coarseResult(filter.fitCoarse(means), 255.0f);
+        smoothed[k] = interpolatedOnto(target, filter.coarseResult(filter.fitCoarse(means), 255.0f),
+                                       kLightCoarseFactor / kCoarseFactor);
     }
     return smoothed;
 }
@@ -130,13 +152,13 @@ void divideChannel(const CoarseGuide& guide, const ColorCoefficients& refined, c
 }  // namespace
 
 cv::Mat fastColorCorrected(const cv::Mat& bgr8, const DehazeContext& context, int r, double eps) {
-    // The light's filter and the refinement share the guide's block means;
-    // each holds its statistics only while it fits.
+    // Each filter holds its statistics only while it fits.
     const CoarseGuide guide(bgr8, kCoarseFactor);
     std::vector<cv::Mat> factors;
     {
-        const FastColorFilter light(guide, r, eps);
-        factors = coarseFactors(smoothedLightOnGrid(bgr8, r, light), context.gamma);
+        const CoarseGuide lightGuide(bgr8, kLightCoarseFactor);
+        const FastColorFilter light(lightGuide, r, eps);
+        factors = coarseFactors(smoothedLightOnGrid(bgr8, r, light, guide.coarse()), context.gamma);
     }
     // Each factor is refined and divides its channel in turn, so that one
     // refinement's coefficients are held at a time.
