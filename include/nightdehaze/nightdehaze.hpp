@@ -55,8 +55,8 @@ public:
     // parameters and contrast stretches in single precision (sums in
     // double), the light filters fitted on a grid four times as coarse and
     // colour correction's refinement on one twice as coarse, the
-    // full-resolution filters streamed row by row; about 4.5 to 5 times as
-    // fast as the exact engine, with under half its memory, and 46-55 dB PSNR
+    // full-resolution filters streamed row by row; about 4 to 5.4 times as
+    // fast as the exact engine, with under half its memory, and 47-56 dB PSNR
     // from its result on night photographs. Its
     // bytes depend neither on the number of threads nor on the CPU. Cannot be
     // combined with useNonLocalFilter (std::invalid_argument). false: the
