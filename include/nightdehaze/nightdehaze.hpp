@@ -57,10 +57,9 @@ public:
     // colour correction's refinement on one twice as coarse, the
     // full-resolution filters streamed row by row; about 4 to 5.4 times as
     // fast as the exact engine, with under half its memory, and 47-56 dB PSNR
-    // from its result on night photographs. Its
-    // bytes depend neither on the number of threads nor on the CPU. Cannot be
-    // combined with useNonLocalFilter (std::invalid_argument). false: the
-    // exact engine.
+    // from its result on night photographs. Its bytes depend neither on the
+    // number of threads nor on the CPU. Cannot be combined with
+    // useNonLocalFilter (std::invalid_argument). false: the exact engine.
     bool fast = false;
 
     // Both stages take a non-empty 8-bit BGR image (CV_8UC3), the window
