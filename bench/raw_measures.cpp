@@ -17,6 +17,8 @@
 #include <fstream>
 #include <functional>
 
+using namespace nightdehaze::files;
+
 namespace {
 
 double seconds(const std::function<void()>& work) {

@@ -3,6 +3,8 @@
 #include "files/picture_job.hpp"
 #include "interruption.hpp"
 
+using namespace nightdehaze::files;
+
 namespace nightdehaze_python {
 
 std::string enhanceFile(const Options& options) {

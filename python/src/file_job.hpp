@@ -13,6 +13,6 @@ namespace nightdehaze_python {
 // can satisfy, or std::bad_alloc, with the tool's one-line message. Safe to
 // call from several threads: decoding and writing take turns, processing
 // runs at once.
-std::string enhanceFile(const Options& options);
+std::string enhanceFile(const nightdehaze::files::Options& options);
 
 }  // namespace nightdehaze_python

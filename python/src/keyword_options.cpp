@@ -2,9 +2,11 @@
 
 #include <pybind11/pybind11.h>
 
+using namespace nightdehaze::files;
+
 namespace nightdehaze_python {
 
-Options keywordOptions(const std::map<std::string, std::string>& keywords, unsigned surface,
+nightdehaze::files::Options keywordOptions(const std::map<std::string, std::string>& keywords, unsigned surface,
                        const char* caller, bool refuseConflicts) {
     Options options;
     for (const auto& [keyword, value] : keywords) {

@@ -13,7 +13,7 @@ namespace nightdehaze_python {
 // for a keyword that caller (one of the surfaces, kPythonArrays or
 // kPythonFiles) does not take, UsageError for a value out of range and,
 // when refuseConflicts, ValueError for options that do not combine.
-Options keywordOptions(const std::map<std::string, std::string>& keywords, unsigned surface,
+nightdehaze::files::Options keywordOptions(const std::map<std::string, std::string>& keywords, unsigned surface,
                        const char* caller, bool refuseConflicts = true);
 
 }  // namespace nightdehaze_python

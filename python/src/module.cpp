@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+using namespace nightdehaze::files;
+
 namespace py = pybind11;
 using namespace py::literals;
 using nightdehaze::ProgressMonitor;
@@ -166,7 +168,7 @@ void bindCancellation(py::module_& m) {
 py::list declaredOptions() {
     static const char* const kinds[] = {"flag", "whole_number", "positive_number", "path"};
     py::list declarations;
-    for (const OptionDeclaration& option : ::optionDeclarations()) {
+    for (const OptionDeclaration& option : optionDeclarations()) {
         py::dict d;
         d["keyword"] = option.keyword;
         d["command_line"] = option.longName ? py::object(py::str(option.longName)) : py::object(py::none());

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+using namespace nightdehaze::files;
+
 namespace py = pybind11;
 using namespace py::literals;
 

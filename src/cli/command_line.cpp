@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <optional>
 
+namespace nightdehaze::cli {
+
 namespace {
 
 constexpr const char* kDefaultInput = "flickr15.bmp";
@@ -22,22 +24,22 @@ const OwnOption kOwnOptions[] = {
     {nullptr, "--version", "show the version and exit", &CommandLine::showVersion},
 };
 
-bool onCommandLine(const OptionDeclaration& option) {
-    return option.longName && (option.surfaces & kCommandLine);
+bool onCommandLine(const files::OptionDeclaration& option) {
+    return option.longName && (option.surfaces & files::kCommandLine);
 }
 
 [[noreturn]] void unknownOption(const std::string& arg) {
     char* end = nullptr;
     std::strtod(arg.c_str(), &end);
     if (end != arg.c_str() && *end == '\0')
-        throw UsageError("gamma must be a number greater than 0, not '" + arg + "'" + kDashHint);
-    throw UsageError("unknown option '" + arg + "'" + kDashHint);
+        throw files::UsageError("gamma must be a number greater than 0, not '" + arg + "'" + kDashHint);
+    throw files::UsageError("unknown option '" + arg + "'" + kDashHint);
 }
 
 bool takeOwnOption(CommandLine& line, const std::string& name, const std::optional<std::string>& value) {
     for (const OwnOption& own : kOwnOptions) {
         if (name != own.longName && !(own.shortName && name == own.shortName)) continue;
-        if (value) throw UsageError(std::string("option ") + own.longName + " takes no value");
+        if (value) throw files::UsageError(std::string("option ") + own.longName + " takes no value");
         line.*own.flag = true;
         return true;
     }
@@ -52,29 +54,29 @@ void takeOption(CommandLine& line, const std::vector<std::string>& args, size_t&
     std::optional<std::string> value;
     if (inline_) value = arg.substr(equals + 1);
     if (takeOwnOption(line, name, value)) return;
-    const OptionDeclaration* option = findOption(name);
+    const files::OptionDeclaration* option = files::findOption(name);
     if (!option || !onCommandLine(*option)) unknownOption(arg);
-    if (option->kind == OptionKind::flag) {
-        if (value) throw UsageError(std::string("option ") + option->longName + " takes no value");
+    if (option->kind == files::OptionKind::flag) {
+        if (value) throw files::UsageError(std::string("option ") + option->longName + " takes no value");
         option->apply(line.options, "");
         return;
     }
     if (!value) {
-        if (i + 1 >= args.size()) throw UsageError("option " + arg + " needs a value");
+        if (i + 1 >= args.size()) throw files::UsageError("option " + arg + " needs a value");
         value = args[++i];
     }
     option->apply(line.options, *value);
 }
 
 void takeGamma(CommandLine& line, const std::string& arg) {
-    if (parsePositiveNumber(arg)) {
-        findOption("gamma")->apply(line.options, arg);
+    if (files::parsePositiveNumber(arg)) {
+        files::findOption("gamma")->apply(line.options, arg);
         return;
     }
     char* end = nullptr;
     std::strtod(arg.c_str(), &end);
     const bool looksLikeAName = end == arg.c_str();
-    throw UsageError("gamma must be a number greater than 0, not '" + arg + "'" +
+    throw files::UsageError("gamma must be a number greater than 0, not '" + arg + "'" +
                      (looksLikeAName ? kSeveralPicturesHint : ""));
 }
 
@@ -105,7 +107,7 @@ std::string optionLine(const char* shortName, const char* longName, const char* 
 
 std::string optionLines() {
     std::string text;
-    for (const OptionDeclaration& option : optionDeclarations())
+    for (const files::OptionDeclaration& option : files::optionDeclarations())
         if (onCommandLine(option))
             text += optionLine(option.shortName, option.longName, option.valueName, option.help);
     for (const OwnOption& own : kOwnOptions) text += optionLine(own.shortName, own.longName, nullptr, own.help);
@@ -114,7 +116,7 @@ std::string optionLines() {
 
 // GAMMA's help, indented under the argument list.
 std::string gammaLines() {
-    std::string help = findOption("gamma")->help;
+    std::string help = files::findOption("gamma")->help;
     for (size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1))
         help.insert(at + 1, std::string(10, ' '));
     return help;
@@ -137,7 +139,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             takeOption(line, args, i);
         }
     }
-    if (!line.showHelp && !line.showVersion) checkOptionsCombine(line.options);
+    if (!line.showHelp && !line.showVersion) files::checkOptionsCombine(line.options);
     return line;
 }
 
@@ -173,3 +175,5 @@ Exit status: 0 on success, 1 when the input cannot be read or decoded or the
 output cannot be written (nothing is left behind), 2 on a usage error.
 )";
 }
+
+}  // namespace nightdehaze::cli

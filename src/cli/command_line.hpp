@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
+namespace nightdehaze::cli {
+
 // What the user asked for on the command line.
 struct CommandLine {
-    Options options;                   // inputPath "flickr15.bmp" unless given
+    files::Options options;                   // inputPath "flickr15.bmp" unless given
     bool inputGiven = false;           // false: the default above
     std::vector<std::string> ignored;  // positional arguments after GAMMA
     bool showHelp = false;
@@ -24,3 +26,5 @@ CommandLine parseCommandLine(const std::vector<std::string>& args);
 
 // --help: usage, arguments, the table of options and the exit status.
 std::string usageText();
+
+}  // namespace nightdehaze::cli

@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+using namespace nightdehaze::cli;
+namespace files = nightdehaze::files;
+
 namespace {
 
 constexpr int kExitFailure = 1;
@@ -23,11 +26,11 @@ constexpr int kExitUsage = 2;
 constexpr const char* kHelpHint = " (see nightdehaze --help)";
 
 int report(int status, const std::string& message) {
-    std::cerr << "nightdehaze: " << oneLine(message) << std::endl;
+    std::cerr << "nightdehaze: " << files::oneLine(message) << std::endl;
     return status;
 }
 
-void warn(const std::string& message) { std::cerr << "nightdehaze: warning: " << oneLine(message) << std::endl; }
+void warn(const std::string& message) { std::cerr << "nightdehaze: warning: " << files::oneLine(message) << std::endl; }
 
 void warnOfIgnoredArguments(const CommandLine& line) {
     if (line.ignored.empty()) return;
@@ -38,7 +41,7 @@ void warnOfIgnoredArguments(const CommandLine& line) {
 int run(const CommandLine& line) {
     if (line.options.threads) cv::setNumThreads(*line.options.threads);
     StageProgress progress;
-    JobHooks hooks;
+    files::JobHooks hooks;
     hooks.monitor = &progress;
     hooks.warn = [&](const std::string& message) {
         progress.clear();
@@ -46,7 +49,7 @@ int run(const CommandLine& line) {
     };
     hooks.checksPassed = [&] { warnOfIgnoredArguments(line); };
     if (!line.inputGiven) hooks.readFailureHint = " (no INPUT was given; see nightdehaze --help)";
-    enhanceFile(line.options, hooks);
+    files::enhanceFile(line.options, hooks);
     return 0;
 }
 
@@ -65,7 +68,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         return run(line);
-    } catch (const UsageError& e) {
+    } catch (const files::UsageError& e) {
         return report(kExitUsage, e.what() + std::string(kHelpHint));
     } catch (const std::bad_alloc&) {
         return report(kExitFailure, "not enough memory to process '" + line.options.inputPath + "'");

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <iostream>
 
+namespace nightdehaze::cli {
+
 namespace {
 
 constexpr int kBarWidth = 30;                                   // characters between the brackets
@@ -57,3 +59,5 @@ void StageProgress::draw() {
     drawn_ = true;
     lastDraw_ = std::chrono::steady_clock::now();
 }
+
+}  // namespace nightdehaze::cli

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <string>
 
+namespace nightdehaze::cli {
+
 // The tool's feedback on an enhance call: the stage lines on standard output,
 // exactly as the library writes them, and, when standard error is a terminal,
 // a progress bar there with the stage and the share done, redrawn in place at
@@ -33,3 +35,5 @@ private:
     bool drawn_ = false;
     std::chrono::steady_clock::time_point lastDraw_;
 };
+
+}  // namespace nightdehaze::cli

@@ -2,6 +2,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace nightdehaze::files {
+
 // A file that cannot be read, decoded or written. The message names the path
 // and the reason; systemError is the errno behind it (ENOENT, EACCES, ENOMEM
 // when decoding ran out of memory, ...) or 0 when the content is at fault (not
@@ -15,3 +17,5 @@ public:
 private:
     int systemError_;
 };
+
+}  // namespace nightdehaze::files

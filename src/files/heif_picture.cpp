@@ -14,6 +14,8 @@
 #include <libheif/heif.h>
 #endif
 
+namespace nightdehaze::files {
+
 namespace {
 
 constexpr const char* kHeifBrands[] = {"heic", "heix", "hevc", "hevx", "heim", "heis",
@@ -195,3 +197,5 @@ std::vector<uchar> encodeHeif(const std::string& path, const cv::Mat&, int) {
 }
 
 #endif
+
+}  // namespace nightdehaze::files

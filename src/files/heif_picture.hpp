@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace nightdehaze::files {
+
 // True when the bytes begin with an ISO base media "ftyp" box that names a
 // HEIF or AVIF brand (heic, heix, hevc, mif1, avif, ...). Looks at the first
 // bytes only; never throws.
@@ -34,3 +36,5 @@ bool canEncodeHeif(const std::string& path);
 // A CV_8UC3 picture encoded as HEIC (HEVC) or AVIF (AV1) by path's extension,
 // at quality 1..100 (0: libheif's default). Throws std::runtime_error.
 std::vector<uchar> encodeHeif(const std::string& path, const cv::Mat& bgr, int quality);
+
+}  // namespace nightdehaze::files

@@ -9,6 +9,8 @@
 
 #include <stdexcept>
 
+namespace nightdehaze::files {
+
 namespace {
 
 // Side of the test picture: small enough to take microseconds, large enough
@@ -83,3 +85,5 @@ void checkEncoderWorks(const std::string& path, int type, const std::vector<int>
                                  "': its encoder does not work in this build");
     }
 }
+
+}  // namespace nightdehaze::files

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace nightdehaze::files {
+
 // True when OpenCV lists an encoder for the extension of path, or for HEIC
 // and AVIF when libheif has an encoder for it.
 bool canEncodeFor(const std::string& path);
@@ -29,3 +31,5 @@ std::vector<uchar> encodeImage(const std::string& path, const cv::Mat& image,
 // (CV_8UC3 or CV_8UC1) by encoding a small one: OpenCV lists encoders it cannot
 // use in some builds (OpenEXR). Throws std::runtime_error when it cannot.
 void checkEncoderWorks(const std::string& path, int type, const std::vector<int>& parameters);
+
+}  // namespace nightdehaze::files

@@ -17,6 +17,8 @@
 #include <new>
 #include <stdexcept>
 
+namespace nightdehaze::files {
+
 namespace {
 
 [[noreturn]] void cannotRead(const std::string& path, const std::string& reason, int error = 0) {
@@ -103,3 +105,5 @@ std::vector<uchar> readImageFile(const std::string& path) {
 }
 
 cv::Mat readColorImage(const std::string& path) { return decodeColorImage(readImageFile(path), path); }
+
+}  // namespace nightdehaze::files

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace nightdehaze::files {
+
 // Reads and decodes the image file at path as 8-bit BGR (any format OpenCV
 // decodes; grey, 16-bit and alpha inputs are converted). Throws FileError (a
 // std::runtime_error) naming the path and the reason when the file cannot be
@@ -35,3 +37,5 @@ DecodedPicture decodeColorPicture(const std::vector<uchar>& bytes, const std::st
 // When the decoder runs out of memory the message says so. The decoder's own
 // diagnostics are kept off standard error.
 cv::Mat decodeColorImage(const std::vector<uchar>& bytes, const std::string& path);
+
+}  // namespace nightdehaze::files

@@ -7,6 +7,8 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+namespace nightdehaze::files {
+
 namespace {
 
 constexpr std::uint8_t kMarkerPrefix = 0xFF;
@@ -84,3 +86,5 @@ JpegEnding jpegEnding(const std::uint8_t* data, std::size_t size) {
     jpeg_destroy_decompress(&info);
     return JpegEnding::complete;
 }
+
+}  // namespace nightdehaze::files

@@ -2,6 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace nightdehaze::files {
+
 // True when the bytes begin like a JPEG stream: start-of-image, then a marker.
 bool looksLikeJpeg(const std::uint8_t* data, std::size_t size);
 
@@ -18,3 +20,5 @@ enum class JpegEnding {
 // picture as if it were whole. Markers inside segments (an EXIF thumbnail's
 // end marker) and bytes after the end-of-image marker do not matter.
 JpegEnding jpegEnding(const std::uint8_t* data, std::size_t size);
+
+}  // namespace nightdehaze::files

@@ -4,6 +4,8 @@
 
 #include <cctype>
 
+namespace nightdehaze::files {
+
 std::string urlScheme(const std::string& text) {
     const size_t colon = text.find("://");
     if (colon == std::string::npos || colon == 0 || !std::isalpha(static_cast<unsigned char>(text[0]))) return "";
@@ -42,3 +44,5 @@ void checkLiveOptions(const Options& options) {
         throw UsageError("--segment writes files; it does not apply to the stream output '" + *options.outputPath +
                          "'");
 }
+
+}  // namespace nightdehaze::files

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace nightdehaze::files {
+
 // The scheme of a URL in lower case ("RTSP://cam/1" -> "rtsp"), or "" when
 // text is no "scheme://..." URL.
 std::string urlScheme(const std::string& text);
@@ -24,3 +26,5 @@ bool isStreamOutput(const std::string& output);
 // Throws UsageError for a live run without -o, --segment on a stream output,
 // and --segment or --reconnect for an input that is not live.
 void checkLiveOptions(const Options& options);
+
+}  // namespace nightdehaze::files

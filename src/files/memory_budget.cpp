@@ -2,6 +2,8 @@
 
 #include <sys/sysinfo.h>
 
+namespace nightdehaze::files {
+
 namespace {
 
 // Physical memory plus swap in bytes, or 0 when unknown.
@@ -18,3 +20,5 @@ bool exceedsMachineMemory(cv::Size pictureSize) {
     const double needed = static_cast<double>(pictureSize.width) * pictureSize.height * kPipelineBytesPerPixel;
     return machine > 0.0 && needed > machine;
 }
+
+}  // namespace nightdehaze::files

@@ -1,6 +1,8 @@
 #pragma once
 #include <opencv2/core.hpp>
 
+namespace nightdehaze::files {
+
 // Peak memory of the pipeline per pixel of the picture, in bytes: the
 // double-precision planes of the stages (peak resident size measured at 118
 // bytes per pixel on a 12-megapixel picture, rounded up).
@@ -11,3 +13,5 @@ constexpr double kPipelineBytesPerPixel = 125.0;
 // few bytes declaring a gigapixel picture are refused at once instead of
 // running for many minutes towards the out-of-memory killer.
 bool exceedsMachineMemory(cv::Size pictureSize);
+
+}  // namespace nightdehaze::files

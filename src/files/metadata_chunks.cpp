@@ -5,6 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
+namespace nightdehaze::files {
+
 namespace {
 
 constexpr size_t kPngSignature = 8;
@@ -108,3 +110,5 @@ std::vector<uchar> webpWithMetadata(const std::vector<uchar>& webp, const std::v
     for (int k = 0; k < 4; ++k) out[4 + k] = static_cast<uchar>(riffSize >> (8 * k));
     return out;
 }
+
+}  // namespace nightdehaze::files

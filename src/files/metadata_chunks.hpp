@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace nightdehaze::files {
+
 // Metadata blocks in the standard chunks of PNG and WebP files, added to the
 // bytes of a file just written by OpenCV. exif is a TIFF-structured EXIF block
 // ("II*" or "MM*"), xmp an XMP packet, icc an ICC profile; empty ones are left
@@ -19,3 +21,5 @@ std::vector<uchar> pngWithMetadata(const std::vector<uchar>& png, const std::vec
 std::vector<uchar> webpWithMetadata(const std::vector<uchar>& webp, const std::vector<uchar>& exif,
                                     const std::string& xmp, const std::vector<uchar>& icc,
                                     cv::Size size);
+
+}  // namespace nightdehaze::files

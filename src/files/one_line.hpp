@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+namespace nightdehaze::files {
+
 // A message as one line, the way the tool and the Python package report a
 // failure: line breaks (library messages may hold some) become spaces, and
 // trailing spaces go.
@@ -10,3 +12,5 @@ inline std::string oneLine(std::string text) {
     while (!text.empty() && text.back() == ' ') text.pop_back();
     return text;
 }
+
+}  // namespace nightdehaze::files

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <vector>
 
+namespace nightdehaze::files {
+
 namespace {
 
 constexpr const char* kVariable = "OPENCV_TEMP_PATH";
@@ -36,3 +38,5 @@ OpenCvScratchDirectory::~OpenCvScratchDirectory() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
 }
+
+}  // namespace nightdehaze::files

@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+namespace nightdehaze::files {
+
 // OpenCV decodes and encodes some formats (JPEG 2000, Radiance HDR, PFM)
 // through temporary files of its own in OPENCV_TEMP_PATH (default /tmp) and
 // leaves them behind when encoding fails. While an instance lives, those files
@@ -18,3 +20,5 @@ private:
     std::string previous_;
     bool hadPrevious_ = false;
 };
+
+}  // namespace nightdehaze::files

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdlib>
 
+namespace nightdehaze::files {
+
 namespace {
 
 int wholeNumber(const char* option, const std::string& text, long low, long high) {
@@ -142,3 +144,5 @@ std::optional<double> parsePositiveNumber(const std::string& text) {
     if (*end != '\0' || errno == ERANGE || !std::isfinite(value) || !(value > 0.0)) return std::nullopt;
     return value;
 }
+
+}  // namespace nightdehaze::files

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace nightdehaze::files {
+
 // One run of the tool or of enhance_file: a picture or a clip, path to path.
 struct Options {
     std::string inputPath;
@@ -68,3 +70,5 @@ void checkOptionsCombine(const Options& options);
 
 // Parses text that must be a complete finite number greater than 0.
 std::optional<double> parsePositiveNumber(const std::string& text);
+
+}  // namespace nightdehaze::files

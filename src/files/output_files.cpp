@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+namespace nightdehaze::files {
+
 namespace {
 
 [[noreturn]] void fail(const std::string& what, const std::string& path, int error) {
@@ -177,3 +179,5 @@ void writeFilesAtomically(const std::vector<OutputFile>& outputs) {
     }
     replaceAll(replacements, temporaries);
 }
+
+}  // namespace nightdehaze::files

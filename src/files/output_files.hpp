@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace nightdehaze::files {
+
 struct OutputFile {
     std::string path;
     std::vector<uchar> bytes;
@@ -28,3 +30,5 @@ void checkOutputTargets(const std::vector<std::string>& paths);
 // thread they land; during the replacements they wait until all are done.
 // Call from one thread at a time.
 void writeFilesAtomically(const std::vector<OutputFile>& outputs);
+
+}  // namespace nightdehaze::files

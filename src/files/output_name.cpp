@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+namespace nightdehaze::files {
+
 std::string derivedOutputPath(const std::string& inputPath, const std::string& suffix) {
     // substr clamps a count beyond the end, so paths shorter than four
     // characters keep all of them.
@@ -20,3 +22,5 @@ std::string lowerExtensionOf(const std::string& path) {
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return extension;
 }
+
+}  // namespace nightdehaze::files

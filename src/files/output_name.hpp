@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+namespace nightdehaze::files {
+
 // The output name the tool derives from an input path: the path without its
 // last four characters (all of it when shorter), followed by suffix. The rule
 // is positional: "pics/night.png" -> "pics/night_J.bmp", "night.jpeg" ->
@@ -13,3 +15,5 @@ std::string extensionOf(const std::string& path);
 
 // extensionOf in lower case ("a/b.PNG" -> ".png"), for comparing kinds of file.
 std::string lowerExtensionOf(const std::string& path);
+
+}  // namespace nightdehaze::files

@@ -10,6 +10,8 @@
 #include <iterator>
 #include <stdexcept>
 
+namespace nightdehaze::files {
+
 struct PhotoMetadata::Contents {
     Exiv2::ExifData exif;
     Exiv2::XmpData xmp;
@@ -219,3 +221,5 @@ std::vector<uchar> withMetadata(const std::vector<uchar>& encoded, const std::st
         throw std::runtime_error(e.what());
     }
 }
+
+}  // namespace nightdehaze::files

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace nightdehaze::files {
+
 // What a photograph carries besides its pixels: EXIF (camera, lens, date,
 // GPS...), XMP and the ICC colour profile, prepared for a processed copy of it.
 class PhotoMetadata {
@@ -52,3 +54,5 @@ std::vector<uchar> withMetadata(const std::vector<uchar>& encoded, const std::st
 // its reader of ISO base media files (CR3).
 // Call once, before other threads use Exiv2.
 void initializeMetadataLibrary();
+
+}  // namespace nightdehaze::files

@@ -19,6 +19,8 @@
 #include <optional>
 #include <utility>
 
+namespace nightdehaze::files {
+
 namespace {
 
 // Decoding and writing redirect standard error, point OpenCV's scratch
@@ -152,3 +154,5 @@ void enhanceFile(const Options& options, const JobHooks& hooks) {
     }
     enhancePictureFile(options, hooks);
 }
+
+}  // namespace nightdehaze::files

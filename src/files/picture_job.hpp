@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+namespace nightdehaze::files {
+
 // How the caller of a job hears from it.
 struct JobHooks {
     // One-line warnings (metadata that cannot be kept, ignored arguments);
@@ -44,3 +46,5 @@ cv::Mat readPictureFile(const std::string& path);
 // lines and progress. Throws
 // UsageError (exit status 2) or another std::exception (exit status 1).
 void enhanceFile(const Options& options, const JobHooks& hooks = {});
+
+}  // namespace nightdehaze::files

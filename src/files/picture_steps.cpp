@@ -10,6 +10,8 @@
 
 #include <stdexcept>
 
+namespace nightdehaze::files {
+
 namespace {
 
 PhotoMetadata metadataOf(const std::vector<uchar>& fileBytes, const DecodedPicture& picture) {
@@ -114,3 +116,5 @@ std::string outOfMemoryMessage(const std::string& inputPath, cv::Size size) {
     return "not enough memory to process '" + inputPath + "' (" + std::to_string(size.width) + "x" +
            std::to_string(size.height) + " pixels)";
 }
+
+}  // namespace nightdehaze::files

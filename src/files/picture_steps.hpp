@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace nightdehaze::files {
+
 // The steps of one picture's job (picture_job.hpp), in their order: plan the
 // output files, check them before any work, read the picture, and encode
 // the results for writeFilesAtomically.
@@ -59,3 +61,5 @@ std::vector<OutputFile> encodeOutputs(const OutputPlan& plan, const cv::Mat& deh
 
 // The message for a picture the pipeline ran out of memory on.
 std::string outOfMemoryMessage(const std::string& inputPath, cv::Size size);
+
+}  // namespace nightdehaze::files

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <iostream>
 
+namespace nightdehaze::files {
+
 QuietStderr::QuietStderr() {
     std::cerr.flush();
     std::fflush(stderr);
@@ -26,3 +28,5 @@ QuietStderr::~QuietStderr() {
     dup2(savedStderr_, STDERR_FILENO);
     close(savedStderr_);
 }
+
+}  // namespace nightdehaze::files

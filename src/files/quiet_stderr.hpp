@@ -1,5 +1,7 @@
 #pragma once
 
+namespace nightdehaze::files {
+
 // While an instance lives, the process's standard error goes to /dev/null.
 // Image decoders print their own diagnostics there ("libpng error: ...",
 // "imdecode_(...): can't read data ..."); the tool reports a failure in one
@@ -14,3 +16,5 @@ public:
 private:
     int savedStderr_ = -1;
 };
+
+}  // namespace nightdehaze::files

@@ -13,6 +13,8 @@
 #include <libraw/libraw.h>
 #endif
 
+namespace nightdehaze::files {
+
 namespace {
 
 [[noreturn]] void cannotRead(const std::string& path, const std::string& reason, int error = 0) {
@@ -116,3 +118,5 @@ cv::Mat developRaw(const std::vector<uchar>&, const std::string& path) {
 }
 
 #endif
+
+}  // namespace nightdehaze::files

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace nightdehaze::files {
+
 // True when LibRaw recognises the bytes as a camera raw file it can develop
 // (by their content: a TIFF that carries raw data is raw, an ordinary TIFF is
 // not). Parses the headers only; never throws. A build without LibRaw goes
@@ -21,3 +23,5 @@ bool namesCameraRaw(const std::string& path);
 // highlights clipped, the sRGB tone curve. Throws FileError naming path for
 // a file LibRaw cannot develop (cut short, damaged) or a build without LibRaw.
 cv::Mat developRaw(const std::vector<uchar>& bytes, const std::string& path);
+
+}  // namespace nightdehaze::files

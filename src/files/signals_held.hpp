@@ -2,6 +2,8 @@
 #include <pthread.h>
 #include <signal.h>
 
+namespace nightdehaze::files {
+
 // Blocks SIGINT and SIGTERM on the calling thread while it lives, so that a
 // step that must not stop half way (replacing files, renaming a finished
 // temporary) runs to its end. A signal that arrives meanwhile is handled once
@@ -22,3 +24,5 @@ public:
 private:
     sigset_t previous_;
 };
+
+}  // namespace nightdehaze::files

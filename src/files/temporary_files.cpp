@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <vector>
 
+namespace nightdehaze::files {
+
 namespace {
 
 // What the handler reads. Plain fixed storage: it may only call
@@ -124,3 +126,5 @@ void SignalSafeTemporaries::keepAll() {
     const SignalsHeld held;
     g_count = 0;
 }
+
+}  // namespace nightdehaze::files

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace nightdehaze::files {
+
 // The directory part of a path: "." for a bare name, "/" for a file in the root.
 std::string directoryOf(const std::string& path);
 
@@ -43,3 +45,5 @@ public:
     // the caller: none is removed any more.
     void keepAll();
 };
+
+}  // namespace nightdehaze::files

@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace nightdehaze::files {
+
 namespace {
 
 constexpr int kThumbnailQuality = 85;  // small files, no visible blocks at thumbnail size
@@ -44,3 +46,5 @@ std::vector<uchar> fastPngBytes(const cv::Mat& picture) {
 std::vector<uchar> thumbnailJpeg(const std::string& path, int maxSide) {
     return jpegBytes(shrunkToFit(readPictureFile(path), maxSide), kThumbnailQuality);
 }
+
+}  // namespace nightdehaze::files

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace nightdehaze::files {
+
 // picture shrunk (area averaging) so that its longer side is at most maxSide
 // pixels; a picture that already fits comes back as it is (shared, no copy).
 cv::Mat shrunkToFit(const cv::Mat& picture, int maxSide);
@@ -19,3 +21,5 @@ std::vector<uchar> fastPngBytes(const cv::Mat& picture);
 // The picture at path as readPictureFile reads it, shrunk to fit maxSide and
 // encoded as a JPEG of quality 85. Throws FileError as readPictureFile does.
 std::vector<uchar> thumbnailJpeg(const std::string& path, int maxSide);
+
+}  // namespace nightdehaze::files

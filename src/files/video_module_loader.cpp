@@ -16,6 +16,8 @@
 #include <stdexcept>
 #include <system_error>
 
+namespace nightdehaze::files {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -93,3 +95,5 @@ const NightdehazeVideoModule& loadVideoModule() {
     static const NightdehazeVideoModule& module = openModule();
     return module;
 }
+
+}  // namespace nightdehaze::files

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace nightdehaze::files {
+
 // True when path is a non-empty regular file that no picture decoder of
 // OpenCV claims by its first bytes and that is no HEIF or AVIF picture:
 // only such a file may be a video, and only for such a file is the video
@@ -16,3 +18,5 @@ bool mayBeVideo(const std::string& path);
 // naming the path and the reason when it is missing, cannot be loaded or
 // belongs to another version of the tool.
 const NightdehazeVideoModule& loadVideoModule();
+
+}  // namespace nightdehaze::files

@@ -1,5 +1,7 @@
 #include "video/bgr_conversion.hpp"
 
+namespace nightdehaze::video {
+
 cv::Mat BgrConversion::convert(const AVFrame* frame, AVColorSpace space, cv::Size size) {
     if (size.empty()) size = cv::Size(frame->width, frame->height);
     const auto format = static_cast<AVPixelFormat>(frame->format);
@@ -19,3 +21,5 @@ cv::Mat BgrConversion::convert(const AVFrame* frame, AVColorSpace space, cv::Siz
     sws_scale(scale, frame->data, frame->linesize, 0, frame->height, planes, strides);
     return bgr;
 }
+
+}  // namespace nightdehaze::video

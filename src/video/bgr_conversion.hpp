@@ -4,6 +4,8 @@
 
 #include <opencv2/core.hpp>
 
+namespace nightdehaze::video {
+
 // Converts frames of one stream, reusing its swscale context while the frame
 // format stays the same.
 class BgrConversion {
@@ -17,3 +19,5 @@ public:
 private:
     ScalePtr scale_;
 };
+
+}  // namespace nightdehaze::video

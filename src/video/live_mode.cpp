@@ -17,6 +17,8 @@
 #include <iostream>
 #include <stdexcept>
 
+namespace nightdehaze::video {
+
 namespace {
 
 // How long the run waits for a frame before it looks at the enhancer again.
@@ -24,11 +26,11 @@ constexpr std::chrono::milliseconds kFrameWait(5);
 // The run's clock in MPEG's 90 kHz ticks: every container takes it.
 constexpr AVRational kLiveTimeBase{1, 90000};
 
-void checkOutput(const Options& job) {
-    if (job.writeMaps) throw UsageError("--maps writes pictures of one picture's maps; it does not apply to video");
+void checkOutput(const files::Options& job) {
+    if (job.writeMaps) throw files::UsageError("--maps writes pictures of one picture's maps; it does not apply to video");
     const std::string& output = *job.outputPath;
-    if (isStreamOutput(output) ? canStreamVideoTo(output) : canWriteVideoTo(output)) return;
-    throw UsageError("cannot write a live video to '" + output +
+    if (files::isStreamOutput(output) ? canStreamVideoTo(output) : canWriteVideoTo(output)) return;
+    throw files::UsageError("cannot write a live video to '" + output +
                      "': name a .mkv, .mp4 or .ts file, or a udp://, srt://, tcp:// or rtmp:// stream");
 }
 
@@ -42,12 +44,12 @@ VideoShape shapeOf(LiveSource& source) {
     return shape;
 }
 
-nightdehaze::VideoOptions videoOptions(const Options& job, const LiveSource& source) {
+nightdehaze::VideoOptions videoOptions(const files::Options& job, const LiveSource& source) {
     nightdehaze::VideoOptions options;
     options.framesPerSecond = av_q2d(source.frameRate());
     options.steady = !job.perFrame;
     options.parallelFrames = std::max(1, cv::getNumThreads());
-    if (exceedsMachineMemory(cv::Size(source.size().width, source.size().height * (options.parallelFrames + 1))))
+    if (files::exceedsMachineMemory(cv::Size(source.size().width, source.size().height * (options.parallelFrames + 1))))
         throw std::runtime_error("not enough memory to enhance '" + job.inputPath + "' (" +
                                  std::to_string(source.size().width) + "x" + std::to_string(source.size().height) +
                                  " pixels)");
@@ -62,7 +64,7 @@ struct InFlight {
 
 class LiveRun {
 public:
-    LiveRun(const Options& job, LiveSource& source, VideoProgress& progress)
+    LiveRun(const files::Options& job, LiveSource& source, VideoProgress& progress)
         : source_(source), progress_(progress), recording_(*job.outputPath, shapeOf(source), job.segmentSeconds),
           options_(videoOptions(job, source)), workers_(options_.parallelFrames),
           enhancer_(job.context, options_, &std::cout) {}
@@ -128,7 +130,7 @@ std::string whyItEnded(LiveSource& source) {
 
 }  // namespace
 
-int runLive(const Options& job) {
+int runLive(const files::Options& job) {
     checkOutput(job);
     const StopOnSignals stop;
     VideoProgress progress;
@@ -145,3 +147,5 @@ int runLive(const Options& job) {
     std::cerr << "nightdehaze: live: " << run.report().summary(whyItEnded(source)) << std::endl;
     return 0;
 }
+
+}  // namespace nightdehaze::video

@@ -4,10 +4,14 @@
 // or a stream until the source ends or a signal stops the run.
 #include "files/options.hpp"
 
+namespace nightdehaze::video {
+
 // Runs job (inputPath a live source, outputPath set) until the source ends,
 // stays lost for job.reconnectSeconds or SIGINT/SIGTERM asks to stop; then
 // finishes the output so that it plays, prints one line saying why the run
 // ended and what it did, and returns 0. Throws UsageError for options that
 // do not apply and std::runtime_error when the source never answers, no
 // frame came or the output fails.
-int runLive(const Options& job);
+int runLive(const files::Options& job);
+
+}  // namespace nightdehaze::video

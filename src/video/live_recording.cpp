@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+namespace nightdehaze::video {
+
 std::string segmentPath(const std::string& destination, long long index) {
     const size_t slash = destination.find_last_of('/');
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
@@ -45,3 +47,5 @@ void LiveRecording::finish() {
     if (output_) output_->finish();
     output_.reset();
 }
+
+}  // namespace nightdehaze::video

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+namespace nightdehaze::video {
+
 // The name of segment index of destination: "night.mkv", 3 -> "night_003.mkv".
 std::string segmentPath(const std::string& destination, long long index);
 
@@ -39,3 +41,5 @@ private:
     long long frames_ = 0;
     long long files_ = 0;
 };
+
+}  // namespace nightdehaze::video

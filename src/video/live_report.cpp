@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+namespace nightdehaze::video {
+
 namespace {
 
 constexpr double kBinSeconds = 0.01;
@@ -43,3 +45,5 @@ std::string LiveReport::summary(const std::string& why) const {
                   elapsed > 0.0 ? (written_ - 1) / elapsed : 0.0, delayQuantile(0.5), delayQuantile(0.95));
     return why + ": " + counts + lost + timing;
 }
+
+}  // namespace nightdehaze::video

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace nightdehaze::video {
+
 class LiveReport {
 public:
     LiveReport();
@@ -30,3 +32,5 @@ private:
     long long lost_ = 0;
     double firstSeconds_ = 0.0, lastSeconds_ = 0.0;  // of the first and last frame written
 };
+
+}  // namespace nightdehaze::video

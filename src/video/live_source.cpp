@@ -12,6 +12,8 @@ extern "C" {
 #include <sstream>
 #include <stdexcept>
 
+namespace nightdehaze::video {
+
 namespace {
 
 // Frames decoded and not yet taken; the oldest goes when a new one finds it
@@ -28,7 +30,7 @@ std::string seconds(double value) {
 }
 
 const AVInputFormat* demuxerOf(const std::string& url) {
-    if (!isCaptureDevice(url)) return nullptr;
+    if (!files::isCaptureDevice(url)) return nullptr;
     static std::once_flag registered;
     std::call_once(registered, [] { avdevice_register_all(); });
     return av_find_input_format("video4linux2");
@@ -43,7 +45,7 @@ constexpr const char* kUdpReceiveBuffer = "4194304";
 // UDP input keeps going when its buffer overruns instead of failing.
 AVDictionary* openingOptions(const std::string& url) {
     AVDictionary* options = nullptr;
-    const std::string scheme = urlScheme(url);
+    const std::string scheme = files::urlScheme(url);
     if (scheme == "rtsp" || scheme == "rtsps") av_dict_set(&options, "rtsp_transport", "tcp", 0);
     if (scheme == "udp") {
         av_dict_set(&options, "overrun_nonfatal", "1", 0);
@@ -57,7 +59,7 @@ AVDictionary* openingOptions(const std::string& url) {
 // again would play again from its start. A camera's or a relay's connection
 // (RTSP, RTMP, SRT, TCP) that closes is a lost source instead, reconnected.
 bool endsAtItsEnd(const std::string& url) {
-    const std::string scheme = urlScheme(url);
+    const std::string scheme = files::urlScheme(url);
     return scheme == "http" || scheme == "https";
 }
 
@@ -335,3 +337,5 @@ long long LiveSource::lost() {
 }
 
 void LiveSource::stop() { stopping_ = true; }
+
+}  // namespace nightdehaze::video

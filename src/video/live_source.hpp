@@ -18,6 +18,8 @@
 #include <string>
 #include <thread>
 
+namespace nightdehaze::video {
+
 using LiveClock = std::chrono::steady_clock;
 
 struct LiveFrame {
@@ -110,3 +112,5 @@ private:
     std::string why_;
     std::thread reader_;
 };
+
+}  // namespace nightdehaze::video

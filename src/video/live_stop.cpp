@@ -3,6 +3,8 @@
 #include <atomic>
 #include <csignal>
 
+namespace nightdehaze::video {
+
 namespace {
 
 std::atomic<int> g_signal{0};  // lock-free on every target: safe in a handler
@@ -41,3 +43,5 @@ const char* StopOnSignals::signalName() {
         default: return nullptr;
     }
 }
+
+}  // namespace nightdehaze::video

@@ -1,4 +1,7 @@
 #pragma once
+
+namespace nightdehaze::video {
+
 // SIGINT and SIGTERM asking a live run to finish what it has written.
 
 // While one lives, the first SIGINT or SIGTERM only sets a flag that the run
@@ -17,3 +20,5 @@ public:
     // "SIGINT" or "SIGTERM" once one asked to stop, else nullptr.
     static const char* signalName();
 };
+
+}  // namespace nightdehaze::video

@@ -11,6 +11,8 @@ extern "C" {
 #include <sstream>
 #include <stdexcept>
 
+namespace nightdehaze::video {
+
 namespace {
 
 // The rate assumed for a stream that states none (PAL's, the commonest).
@@ -305,3 +307,5 @@ cv::Mat VideoInput::toBgr(const AVFrame* frame) {
     if (bgr.empty()) throw std::runtime_error("cannot read '" + path_ + "': cannot convert its frames to BGR");
     return bgr;
 }
+
+}  // namespace nightdehaze::video

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace nightdehaze::video {
+
 // True when path is a regular file whose content (not its name) is a
 // container or stream that FFmpeg can demultiplex, other than a single
 // picture, holding a video stream with a decoder. Reads only the first bytes
@@ -96,3 +98,5 @@ private:
     std::int64_t lastGoodPts_ = AV_NOPTS_VALUE;  // of the last decoded (not repeated) frame
     bool regularSoFar_ = true;                // every step so far one nominal frame
 };
+
+}  // namespace nightdehaze::video

@@ -7,6 +7,8 @@ extern "C" {
 
 #include <cstdarg>
 
+namespace nightdehaze::video {
+
 int firstVideoStream(const AVFormatContext* format) {
     for (unsigned k = 0; k < format->nb_streams; ++k) {
         const AVStream* stream = format->streams[k];
@@ -51,3 +53,5 @@ void silenceLibav() {
     av_log_set_level(AV_LOG_QUIET);
     av_log_set_callback(dropLogLine);
 }
+
+}  // namespace nightdehaze::video

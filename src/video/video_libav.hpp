@@ -9,6 +9,8 @@ extern "C" {
 #include <memory>
 #include <string>
 
+namespace nightdehaze::video {
+
 struct PacketFree {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
@@ -44,3 +46,5 @@ const int* scaleCoefficients(AVColorSpace space);
 // Keeps FFmpeg's own diagnostics off standard error: the tool reports in
 // lines of its own. Call once, before opening anything.
 void silenceLibav();
+
+}  // namespace nightdehaze::video

@@ -13,9 +13,11 @@
 #include <iostream>
 #include <stdexcept>
 
+namespace nightdehaze::video {
+
 namespace {
 
-std::string outputPathOf(const Options& job) {
+std::string outputPathOf(const files::Options& job) {
     return job.outputPath ? *job.outputPath : derivedVideoOutputPath(job.inputPath);
 }
 
@@ -23,7 +25,7 @@ std::string outputPathOf(const Options& job) {
 // frame size the machine could not hold that many times.
 void checkMemory(const VideoInput& input, const std::string& path, int parallelFrames) {
     const AVCodecParameters* p = input.videoStream()->codecpar;
-    if (exceedsMachineMemory(cv::Size(p->width, p->height * parallelFrames)))
+    if (files::exceedsMachineMemory(cv::Size(p->width, p->height * parallelFrames)))
         throw std::runtime_error("not enough memory to process '" + path + "' (" + std::to_string(p->width) + "x" +
                                  std::to_string(p->height) + " pixels, " + std::to_string(parallelFrames) +
                                  " frames at a time)");
@@ -39,11 +41,11 @@ std::string derivedVideoOutputPath(const std::string& inputPath) {
     return inputPath.substr(0, dot) + "_J" + inputPath.substr(dot);
 }
 
-int runVideo(const Options& job) {
-    if (job.writeMaps) throw UsageError("--maps writes pictures of one picture's maps; it does not apply to video");
+int runVideo(const files::Options& job) {
+    if (job.writeMaps) throw files::UsageError("--maps writes pictures of one picture's maps; it does not apply to video");
     const std::string outputPath = outputPathOf(job);
     if (!canWriteVideoTo(outputPath))
-        throw UsageError("cannot write a video to '" + outputPath +
+        throw files::UsageError("cannot write a video to '" + outputPath +
                          "': its format holds no H.264 or MPEG-4 video (name a .mp4, .mkv, .mov or .avi output with -o)");
     VideoProgress progress;
     const auto warn = [&progress](const std::string& text) { progress.warn(text); };
@@ -77,3 +79,5 @@ int runVideo(const Options& job) {
     output.finish();
     return 0;
 }
+
+}  // namespace nightdehaze::video

@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace nightdehaze::video {
+
 // The output path of a video input: the input without its extension, then
 // "_J" and the same extension ("clip.mp4" -> "clip_J.mp4"); "_J.mp4" is
 // appended to a name without an extension.
@@ -16,4 +18,6 @@ std::string derivedVideoOutputPath(const std::string& inputPath);
 // line per gap of corrupt frames and one when the input ends early. Returns
 // the exit status; throws UsageError for options that do not apply to video
 // and std::runtime_error naming the problem on failure.
-int runVideo(const Options& job);
+int runVideo(const files::Options& job);
+
+}  // namespace nightdehaze::video

@@ -13,6 +13,8 @@
 #include <new>
 #include <string>
 
+namespace nightdehaze::video {
+
 namespace {
 
 constexpr int kExitFailure = 1;
@@ -26,8 +28,8 @@ int isVideo(const char* path) noexcept {
     }
 }
 
-Options optionsOf(const NightdehazeVideoJob& in) {
-    Options job;
+files::Options optionsOf(const NightdehazeVideoJob& in) {
+    files::Options job;
     job.inputPath = in.inputPath;
     if (in.outputPath) job.outputPath = in.outputPath;
     job.writeMaps = in.writeMaps != 0;
@@ -51,7 +53,7 @@ int run(const NightdehazeVideoJob* job, NightdehazeVideoFailure fail, void* rece
         // own reusing allocator, for the whole run, as the tool's do.
         nightdehaze::detail::installBufferReuse();
         return job->live ? runLive(optionsOf(*job)) : runVideo(optionsOf(*job));
-    } catch (const UsageError& e) {
+    } catch (const files::UsageError& e) {
         return failed(kExitUsage, e.what());
     } catch (const std::bad_alloc&) {
         return failed(kExitFailure, "not enough memory to process '" + std::string(job->inputPath) + "'");
@@ -64,7 +66,10 @@ int run(const NightdehazeVideoJob* job, NightdehazeVideoFailure fail, void* rece
 
 }  // namespace
 
+}  // namespace nightdehaze::video
+
 extern "C" __attribute__((visibility("default"))) const NightdehazeVideoModule* nightdehaze_video_module_3(void) {
-    static const NightdehazeVideoModule module{nightdehaze::nightdehazeVersion(), isVideo, run};
+    static const NightdehazeVideoModule module{nightdehaze::nightdehazeVersion(), nightdehaze::video::isVideo,
+                                               nightdehaze::video::run};
     return &module;
 }

@@ -20,6 +20,8 @@ extern "C" {
 #include <cstring>
 #include <stdexcept>
 
+namespace nightdehaze::video {
+
 namespace {
 
 // x264's constant rate factor: FFmpeg's H.264 guide calls 17 or 18 visually
@@ -73,7 +75,7 @@ const AVOutputFormat* videoMuxerFor(const std::string& path) {
 
 // The muxer of a stream URL by its scheme, or nullptr.
 const AVOutputFormat* streamMuxerFor(const std::string& url) {
-    const std::string scheme = urlScheme(url);
+    const std::string scheme = files::urlScheme(url);
     if (scheme == "udp" || scheme == "srt" || scheme == "tcp") return av_guess_format("mpegts", nullptr, nullptr);
     if (scheme == "rtmp" || scheme == "rtmps") return av_guess_format("flv", nullptr, nullptr);
     return nullptr;
@@ -193,7 +195,7 @@ VideoOutput::VideoOutput(const std::string& path, const VideoInput& input, const
 }
 
 VideoOutput::VideoOutput(const std::string& destination, const VideoShape& shape)
-    : path_(destination), stream_(isStreamOutput(destination)) {
+    : path_(destination), stream_(files::isStreamOutput(destination)) {
     silenceLibav();
     const AVOutputFormat* muxer = stream_ ? streamMuxerFor(destination) : videoMuxerFor(destination);
     if (!muxer || !videoEncoderFor(muxer))
@@ -237,7 +239,7 @@ void VideoOutput::openFile() {
 
 void VideoOutput::openStream() {
     AVDictionary* options = nullptr;
-    if (urlScheme(path_) == "udp") av_dict_set(&options, "pkt_size", kUdpPacketSize, 0);
+    if (files::urlScheme(path_) == "udp") av_dict_set(&options, "pkt_size", kUdpPacketSize, 0);
     int status = avio_open2(&format_->pb, path_.c_str(), AVIO_FLAG_WRITE, nullptr, &options);
     av_dict_free(&options);
     if (status < 0) fail("cannot open the stream", status);
@@ -340,8 +342,8 @@ void VideoOutput::addCopiedStreams(const VideoInput& input, const VideoInput::Wa
 void VideoOutput::createTemporary() {
     int fd = -1;
     try {
-        temporary_ = temporaries_ ? temporaries_->create(path_, fd) : createTemporaryBeside(path_, fd);
-    } catch (const FileError& e) {
+        temporary_ = temporaries_ ? temporaries_->create(path_, fd) : files::createTemporaryBeside(path_, fd);
+    } catch (const files::FileError& e) {
         throw std::runtime_error(e.what());
     }
     close(fd);
@@ -419,7 +421,7 @@ void VideoOutput::writeToDisk() {
         fail("cannot flush to disk", AVERROR(error));
     }
     close(fd);
-    SignalsHeld blocked;
+    files::SignalsHeld blocked;
     if (std::rename(temporary_.c_str(), path_.c_str()) != 0)
         fail("cannot move the finished file into place", AVERROR(errno));
     if (temporaries_) temporaries_->keepAll();
@@ -428,3 +430,5 @@ void VideoOutput::writeToDisk() {
 void VideoOutput::fail(const std::string& what, int code) const {
     throw std::runtime_error("cannot write '" + path_ + "': " + what + ": " + libavError(code));
 }
+
+}  // namespace nightdehaze::video

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace nightdehaze::video {
+
 // True when the extension of path names a container FFmpeg writes that can
 // hold H.264 or MPEG-4 video (.mp4, .mkv, .mov, .avi, ...), not a picture format.
 bool canWriteVideoTo(const std::string& path);
@@ -89,7 +91,7 @@ private:
     bool stream_ = false;                // path_ is a URL written as it goes
     // Removes the temporary on a signal unless finish moved it into place;
     // none for a live file, whose temporary the destructor removes.
-    std::optional<SignalSafeTemporaries> temporaries_;
+    std::optional<files::SignalSafeTemporaries> temporaries_;
     std::string temporary_;
     bool finished_ = false;
     AVFormatContext* format_ = nullptr;
@@ -102,3 +104,5 @@ private:
     ScalePtr scale_;
     AVColorSpace colorSpace_ = AVCOL_SPC_UNSPECIFIED;
 };
+
+}  // namespace nightdehaze::video

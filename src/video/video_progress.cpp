@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <iostream>
 
+namespace nightdehaze::video {
+
 namespace {
 
 // Redraws at most this often, so the line stays readable and cheap.
@@ -57,3 +59,5 @@ void VideoProgress::clearLine() {
     std::cerr << "\r\033[K" << std::flush;
     lineShowing_ = false;
 }
+
+}  // namespace nightdehaze::video

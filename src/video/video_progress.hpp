@@ -4,6 +4,8 @@
 #include <chrono>
 #include <string>
 
+namespace nightdehaze::video {
+
 class VideoProgress {
 public:
     // Shows the progress line only when standard error is a terminal.
@@ -36,3 +38,5 @@ private:
     long long dropped_ = 0;
     std::chrono::steady_clock::time_point start_, lastShown_;
 };
+
+}  // namespace nightdehaze::video

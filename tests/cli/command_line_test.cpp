@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+using namespace nightdehaze::cli;
+using namespace nightdehaze::files;
+
 TEST(OutputName, RemovesFourCharactersWhateverTheyAre) {
     EXPECT_EQ(derivedOutputPath("pics/night.png"), "pics/night_J.bmp");
     EXPECT_EQ(derivedOutputPath("night.jpeg"), "night._J.bmp");

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+using namespace nightdehaze::files;
+
 namespace {
 
 std::vector<uchar> heifHeader() {

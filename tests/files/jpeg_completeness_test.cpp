@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+using namespace nightdehaze::files;
+
 using testing_support::encodedJpeg;
 using testing_support::jpegWithThumbnail;
 

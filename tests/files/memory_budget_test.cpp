@@ -7,6 +7,8 @@
 
 #include <cmath>
 
+using namespace nightdehaze::files;
+
 TEST(MemoryBudget, RefusesOnlyPicturesBeyondPhysicalMemoryAndSwap) {
     struct sysinfo info {};
     ASSERT_EQ(sysinfo(&info), 0);

@@ -13,6 +13,8 @@
 #include <iterator>
 #include <vector>
 
+using namespace nightdehaze::files;
+
 namespace fs = std::filesystem;
 
 namespace {

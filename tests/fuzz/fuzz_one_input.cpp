@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <vector>
 
+using namespace nightdehaze::files;
+
 using namespace nightdehaze;
 
 namespace fuzzing {

@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 
+using namespace nightdehaze::video;
+
 namespace {
 
 // A mutated header may declare any size and length; the path is fuzzed, not

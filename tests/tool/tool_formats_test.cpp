@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+using namespace nightdehaze::files;
+
 using namespace tool_testing;
 namespace fs = std::filesystem;
 
