@@ -1,7 +1,6 @@
 #include "bench_pictures.hpp"
 
-#include "core/memory/buffer_reuse.hpp"
-#include "core/memory/heap_retention.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -11,7 +10,6 @@
 #include <string>
 
 using namespace nightdehaze;
-using namespace nightdehaze::detail;
 
 namespace {
 

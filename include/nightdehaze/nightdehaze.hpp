@@ -109,6 +109,11 @@ public:
     virtual bool stopRequested();
 };
 
+// Writes and flushes the line enhance writes to its progress stream as a
+// stage begins, "Current step: <stage>": for a ProgressMonitor that prints the
+// stages as the tool does.
+void writeStageLine(std::ostream& out, const char* stage);
+
 // Thrown by a call that a ProgressMonitor stopped. Nothing is returned; the
 // inputs are unchanged.
 class Cancelled : public std::runtime_error {
@@ -151,6 +156,35 @@ cv::Mat enhance(cv::Mat&& bgr8, const DehazeContext& context, HazeMaps* maps, Pr
 // returns: whatever work computed is then incomplete and must be discarded.
 // Exceptions from work propagate unchanged.
 void runMonitored(ProgressMonitor& monitor, const std::function<void()>& work);
+
+// The transmission of HazeMaps as the tool writes it: each value times 255,
+// rounded to a byte as cv::Mat::convertTo rounds it on x86-64 with OpenCV's
+// baseline vector code, whatever the CPU. Returns a new CV_8UC1 matrix of its
+// size. Throws std::invalid_argument unless transmission is CV_64FC1.
+cv::Mat transmissionBytes(const cv::Mat& transmission);
+
+// ---------------------------------------------------------------------------
+// Memory of a program that owns its process (a command-line tool), not of a
+// program that only calls the library.
+
+// Makes every cv::Mat the process allocates from now on take its large
+// buffers (128 KiB and up) from one allocator that keeps them for reuse once
+// freed, instead of handing them back to the system and having the next plane
+// of the same size fault in fresh pages; it keeps little more than the
+// process's peak. enhance and VideoEnhancer use that allocator during their
+// calls in any case. Idempotent; does nothing under AddressSanitizer, so that
+// every buffer stays watched.
+void installBufferReuse();
+
+// Hands the buffers that allocator keeps back to the system: for a program
+// about to do other work with the memory (encoding a finished picture), so
+// that its peak is the enhancement's and not that plus the encoder's.
+void releaseKeptBuffers();
+
+// Makes the C library's allocator keep memory the program frees for its next
+// allocations instead of handing it back to the system: blocks of up to
+// 32 MiB come from its heap, which is not trimmed below 1 GiB.
+void retainFreedHeapMemory();
 
 // ---------------------------------------------------------------------------
 // Video.

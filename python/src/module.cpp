@@ -148,7 +148,7 @@ py::array transmissionAsBytes(const py::array& transmission) {
     const cv::Mat map = matView(transmission, "transmission");
     if (map.type() != CV_64FC1) throw py::type_error("transmission must be a 2-D float64 array");
     cv::Mat bytes;
-    runWithoutGil([&](ProgressMonitor&) { bytes = transmissionBytes(map); });
+    runWithoutGil([&](ProgressMonitor&) { bytes = nightdehaze::transmissionBytes(map); });
     return arrayOf(bytes);
 }
 

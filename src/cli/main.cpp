@@ -2,8 +2,6 @@
 // the result. argv -> options -> the files layer's job -> exit status.
 #include "cli/command_line.hpp"
 #include "cli/stage_progress.hpp"
-#include "core/memory/buffer_reuse.hpp"
-#include "core/memory/heap_retention.hpp"
 #include "files/one_line.hpp"
 #include "files/picture_job.hpp"
 #include "nightdehaze/nightdehaze.hpp"
@@ -57,8 +55,8 @@ int run(const CommandLine& line) {
 
 int main(int argc, char** argv) {
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-    nightdehaze::detail::installBufferReuse();
-    nightdehaze::detail::retainFreedHeapMemory();
+    nightdehaze::installBufferReuse();
+    nightdehaze::retainFreedHeapMemory();
     CommandLine line;
     try {
         line = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));

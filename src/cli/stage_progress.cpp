@@ -1,7 +1,5 @@
 #include "cli/stage_progress.hpp"
 
-#include "core/runtime/run_report.hpp"
-
 #include <unistd.h>
 
 #include <cmath>
@@ -33,7 +31,7 @@ StageProgress::~StageProgress() { clear(); }
 void StageProgress::stageBegins(const char* stage) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (drawn_) writeToStderr(kClearLine);   // the stage line must not land inside the bar
-    nightdehaze::detail::writeStageLine(std::cout, stage);
+    nightdehaze::writeStageLine(std::cout, stage);
     stage_ = stage;
     if (showBar_) draw();
 }

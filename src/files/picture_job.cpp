@@ -10,8 +10,6 @@
 #include "files/live_source.hpp"
 #include "files/video_module_loader.hpp"
 
-#include "core/memory/buffer_reuse.hpp"
-
 #include <cerrno>
 #include <iostream>
 #include <mutex>
@@ -129,7 +127,7 @@ std::string enhancePictureFile(const Options& options, const JobHooks& hooks) {
     PictureInput input = readInput(options, plan, hooks, warn);
     nightdehaze::HazeMaps maps;
     const cv::Mat dehazed = enhanced(options, std::move(input.image), maps, hooks);
-    nightdehaze::detail::releaseKeptBuffers();
+    nightdehaze::releaseKeptBuffers();
     write(encodeOutputs(plan, dehazed, maps, input.metadata, warn), hooks);
     return plan.result;
 }

@@ -6,7 +6,6 @@
 #include "files/input_image.hpp"
 #include "files/memory_budget.hpp"
 #include "files/output_name.hpp"
-#include "core/exact/rounded_to_bytes.hpp"
 
 #include <stdexcept>
 
@@ -90,10 +89,6 @@ PictureInput loadPicture(const Options& options, const OutputPlan& plan, const W
     return input;
 }
 
-cv::Mat transmissionBytes(const cv::Mat& transmission) {
-    return nightdehaze::detail::scaledToBytes(transmission, 255.0);
-}
-
 std::vector<OutputFile> encodeOutputs(const OutputPlan& plan, const cv::Mat& dehazed,
                                       const nightdehaze::HazeMaps& maps, const PhotoMetadata& metadata,
                                       const Warn& warn) {
@@ -105,7 +100,7 @@ std::vector<OutputFile> encodeOutputs(const OutputPlan& plan, const cv::Mat& deh
     }
     std::vector<OutputFile> files{{plan.result, std::move(result)}};
     if (!plan.airlight.empty()) {
-        const cv::Mat transmission = transmissionBytes(maps.transmission);
+        const cv::Mat transmission = nightdehaze::transmissionBytes(maps.transmission);
         files.push_back({plan.airlight, encodeImage(plan.airlight, maps.airlight, plan.encoderParameters)});
         files.push_back({plan.transmission, encodeImage(plan.transmission, transmission, plan.encoderParameters)});
     }

@@ -50,10 +50,6 @@ PictureInput loadPicture(const Options& options, const OutputPlan& plan, const W
 // machine's memory as loadPicture does; path names the file in messages.
 cv::Mat decodePicture(const std::vector<uchar>& fileBytes, const std::string& path);
 
-// The transmission map (CV_64FC1, 0..1) as the tool writes it: 0..255 in
-// CV_8UC1 of the same size, rounded half to even.
-cv::Mat transmissionBytes(const cv::Mat& transmission);
-
 // The encoded files of the run, ready for writeFilesAtomically.
 std::vector<OutputFile> encodeOutputs(const OutputPlan& plan, const cv::Mat& dehazed,
                                       const nightdehaze::HazeMaps& maps, const PhotoMetadata& metadata,

@@ -2,7 +2,6 @@
 // over the C++ video path. No exception crosses it.
 #include "files/video_module.hpp"
 
-#include "core/memory/buffer_reuse.hpp"
 #include "files/usage_error.hpp"
 #include "video/video_input.hpp"
 #include "video/live_mode.hpp"
@@ -51,7 +50,7 @@ int run(const NightdehazeVideoJob* job, NightdehazeVideoFailure fail, void* rece
     try {
         // The module holds its own copy of the library: its matrices take its
         // own reusing allocator, for the whole run, as the tool's do.
-        nightdehaze::detail::installBufferReuse();
+        nightdehaze::installBufferReuse();
         return job->live ? runLive(optionsOf(*job)) : runVideo(optionsOf(*job));
     } catch (const files::UsageError& e) {
         return failed(kExitUsage, e.what());

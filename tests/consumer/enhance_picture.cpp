@@ -29,13 +29,21 @@ struct EveryFunction {
     decltype(&nightdehaze::elementwisePower) power;
     decltype(&nightdehaze::padSymmetric) padding;
     decltype(&nightdehaze::darkChannel) dark;
+    decltype(&nightdehaze::writeStageLine) stageLine;
+    decltype(&nightdehaze::transmissionBytes) transmissionAsBytes;
+    decltype(&nightdehaze::installBufferReuse) bufferReuse;
+    decltype(&nightdehaze::releaseKeptBuffers) keptBuffers;
+    decltype(&nightdehaze::retainFreedHeapMemory) heapRetention;
 };
 EveryFunction everyFunction = {&nightdehaze::nightdehazeVersion, &nightdehaze::enhance, &nightdehaze::enhance,
                                &nightdehaze::DehazeContext::colorCorrection,
                                &nightdehaze::DehazeContext::dehaze, &nightdehaze::lightCompensation, &nightdehaze::contrastStretch,
                                &nightdehaze::cumBoxFilter, &nightdehaze::guidedFilterGray, &nightdehaze::guidedFilterColor,
                                &nightdehaze::nonLocalGuidedFilter, &nightdehaze::elementwisePower,
-                               &nightdehaze::padSymmetric, &nightdehaze::darkChannel};
+                               &nightdehaze::padSymmetric, &nightdehaze::darkChannel,
+                               &nightdehaze::writeStageLine, &nightdehaze::transmissionBytes,
+                               &nightdehaze::installBufferReuse, &nightdehaze::releaseKeptBuffers,
+                               &nightdehaze::retainFreedHeapMemory};
 
 namespace {
 

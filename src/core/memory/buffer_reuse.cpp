@@ -264,13 +264,6 @@ cv::MatAllocator* allocatorBeforeCalls = nullptr;
 
 }  // namespace
 
-void installBufferReuse() {
-    if (underAddressSanitizer()) return;
-    cv::Mat::setDefaultAllocator(&processAllocator());
-}
-
-void releaseKeptBuffers() { processAllocator().releaseKept(); }
-
 BufferReuseDuringCall::BufferReuseDuringCall() {
     if (underAddressSanitizer()) return;
     std::lock_guard<std::mutex> lock(callsMutex);
@@ -292,3 +285,14 @@ BufferReuseDuringCall::~BufferReuseDuringCall() {
 }
 
 }  // namespace nightdehaze::detail
+
+namespace nightdehaze {
+
+void installBufferReuse() {
+    if (detail::underAddressSanitizer()) return;
+    cv::Mat::setDefaultAllocator(&detail::processAllocator());
+}
+
+void releaseKeptBuffers() { detail::processAllocator().releaseKept(); }
+
+}  // namespace nightdehaze

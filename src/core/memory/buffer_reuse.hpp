@@ -1,4 +1,6 @@
 #pragma once
+#include "nightdehaze/nightdehaze.hpp"
+
 #include <opencv2/core.hpp>
 
 #include <cstddef>
@@ -65,17 +67,6 @@ private:
     mutable std::unordered_map<void*, std::size_t> blockBytes_;  // large buffers in use
     mutable BufferReuseCounters counters_;
 };
-
-// Makes every cv::Mat allocated from now on use one process-wide
-// ReusingMatAllocator. Idempotent. Under AddressSanitizer it does nothing, so
-// that every buffer stays watched.
-void installBufferReuse();
-
-// Hands the process-wide allocator's kept buffers back to the system: for a
-// program about to do other work with the memory (encoding a finished
-// picture), so that its peak is the enhancement's and not that plus the
-// encoder's.
-void releaseKeptBuffers();
 
 // While one of these lives, matrices allocated anywhere in the process use the
 // process-wide ReusingMatAllocator; when the last one ends, the default

@@ -1,8 +1,8 @@
-#include "core/memory/heap_retention.hpp"
+#include "nightdehaze/nightdehaze.hpp"
 
 #include <malloc.h>
 
-namespace nightdehaze::detail {
+namespace nightdehaze {
 
 namespace {
 
@@ -11,9 +11,12 @@ constexpr int kRetainedTop = 1 << 30;
 
 }  // namespace
 
+// The non-local filter grows and frees hundreds of megabytes of weight logs
+// in every call; handed back to the system, they would be faulted in afresh
+// by the next call.
 void retainFreedHeapMemory() {
     mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
     mallopt(M_TRIM_THRESHOLD, kRetainedTop);
 }
 
-}  // namespace nightdehaze::detail
+}  // namespace nightdehaze

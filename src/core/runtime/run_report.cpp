@@ -1,6 +1,7 @@
 #include "core/runtime/run_report.hpp"
 
 #include <algorithm>
+#include <ostream>
 
 namespace nightdehaze {
 
@@ -66,7 +67,8 @@ void throwIfStopRequested(const RunReport* run) {
     if (stopRequested(run)) throw Cancelled();
 }
 
+}  // namespace detail
+
 void writeStageLine(std::ostream& out, const char* stage) { out << "Current step: " << stage << std::endl; }
 
-}  // namespace detail
 }  // namespace nightdehaze

@@ -2,7 +2,6 @@
 #include "nightdehaze/nightdehaze.hpp"
 
 #include <mutex>
-#include <ostream>
 
 namespace nightdehaze::detail {
 
@@ -64,9 +63,5 @@ inline bool stopRequested(const RunReport* run) { return run && run->stopRequest
 // of work on the thread that made the call, after parallel loops that skipped
 // their work on a stop request.
 void throwIfStopRequested(const RunReport* run);
-
-// Writes and flushes the line that announces a stage, "Current step: <stage>",
-// as enhance writes it to its progress stream.
-void writeStageLine(std::ostream& out, const char* stage);
 
 }  // namespace nightdehaze::detail
