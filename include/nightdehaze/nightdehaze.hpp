@@ -34,37 +34,22 @@ namespace nightdehaze {
 const char* nightdehazeVersion();
 
 // The parameters of colour correction and dehazing, with their defaults, and
-// the two stages that read them. The stages only read the context, so one
-// context may be shared between threads once it is set up.
-class DehazeContext {
+// the two stages that read them, as the exact engine computes them. The
+// stages only read the parameters, so one object may be shared between
+// threads once it is set up.
+class StageParameters {
 public:
-    int refineRadius = 32;      // guided-filter radius of each stage's final map
-    int patchRadius = 1;        // non-local filter: patch radius
-    int searchRadius = 16;      // non-local filter: search radius of the final maps
-    double noiseSigma = 25.0;   // non-local filter: noise level, 0..255 scale
-    double nonLocalEps = 100.0; // non-local filter: regulariser, 0..255 scale
-    int useNonLocalFilter = 0;  // 0: colour guided filter; otherwise non-local
-    double gamma = 1.2;         // brightness exponent of colour correction is 1/gamma
-    // enhance only: also suppress what the enhancement would amplify from
-    // compression and noise. The 8x8 block steps of JPEG compression are
-    // smoothed out of the input, and in the result every variation smaller
-    // than the input's noise level times the local gain is flattened. Costs
-    // about 15 % more time; false gives the plain pipeline, bit for bit.
-    bool clean = false;
-    // enhance and VideoEnhancer only: the fast engine. The same stages,
-    // parameters and contrast stretches in single precision (sums in
-    // double), the light filters fitted on a grid four times as coarse and
-    // colour correction's refinement on one twice as coarse, the
-    // full-resolution filters streamed row by row; about 4 to 5.4 times as
-    // fast as the exact engine, with under half its memory, and 47-56 dB PSNR
-    // from its result on night photographs. Its bytes depend neither on the
-    // number of threads nor on the CPU. Cannot be combined with
-    // useNonLocalFilter (std::invalid_argument). false: the exact engine.
-    bool fast = false;
+    int refineRadius = 32;           // guided-filter radius of each stage's final map
+    int patchRadius = 1;             // non-local filter: patch radius
+    int searchRadius = 16;           // non-local filter: search radius of the final maps
+    double noiseSigma = 25.0;        // non-local filter: noise level, 0..255 scale
+    double nonLocalEps = 100.0;      // non-local filter: regulariser, 0..255 scale
+    bool useNonLocalFilter = false;  // false: colour guided filter; true: non-local
+    double gamma = 1.2;              // brightness exponent of colour correction is 1/gamma
 
     // Both stages take a non-empty 8-bit BGR image (CV_8UC3), the window
-    // radius of the light estimate (at least 1; the tool uses 5) and eps, the
-    // guided-filter regularisation on the 0..1 scale (the tool uses 0.01).
+    // radius of the light estimate (at least 1; enhance uses 5) and eps, the
+    // guided-filter regularisation on the 0..1 scale (enhance uses 0.01).
     // Every output has the image's size and may be the image's object. They
     // throw std::invalid_argument for another image type, radius < 1 or
     // refineRadius < 0.
@@ -77,6 +62,39 @@ public:
     // saturated) and the transmission in 0..1 (CV_64FC1).
     void dehaze(int radius, cv::Mat& dehazed, cv::Mat& airlight, cv::Mat& transmission,
                 cv::Mat image, double eps) const;
+};
+
+// What enhance and VideoEnhancer read: the stage parameters, the engine and
+// the clean-up.
+class DehazeContext : public StageParameters {
+public:
+    // Also suppress what the enhancement would amplify from compression and
+    // noise: the 8x8 block steps of JPEG compression are smoothed out of the
+    // input, and in the result every variation smaller than the input's noise
+    // level times the local gain is flattened. false gives the plain
+    // pipeline, bit for bit.
+    bool clean = false;
+    // The fast engine: the same stages, parameters and contrast stretches in
+    // single precision (sums in double), with the wide smoothing fitted on
+    // coarser grids and the full-resolution filters streamed row by row;
+    // several times as fast as the exact engine, in less memory, and close
+    // to its result: at least 38 dB PSNR on night photographs, 99.9 % of the
+    // values within 10 grey levels. Its bytes depend neither on the number of
+    // threads nor on the CPU. Cannot be combined with useNonLocalFilter
+    // (std::invalid_argument). false: the exact engine.
+    bool fast = false;
+
+    // The stages of StageParameters, which read neither clean nor fast: call
+    // them on a StageParameters (the context's base, or a copy of it).
+    [[deprecated("the stages read neither fast nor clean: call them on a nightdehaze::StageParameters")]]
+    void colorCorrection(int radius, cv::Mat& correctionMap, cv::Mat image, double eps) const {
+        StageParameters::colorCorrection(radius, correctionMap, image, eps);
+    }
+    [[deprecated("the stages read neither fast nor clean: call them on a nightdehaze::StageParameters")]]
+    void dehaze(int radius, cv::Mat& dehazed, cv::Mat& airlight, cv::Mat& transmission, cv::Mat image,
+                double eps) const {
+        StageParameters::dehaze(radius, dehazed, airlight, transmission, image, eps);
+    }
 };
 
 // ---------------------------------------------------------------------------

@@ -209,7 +209,7 @@ py::array contrastStretch(const py::array& image) {
     return arrayOf(dst);
 }
 
-py::array colorCorrection(const nightdehaze::DehazeContext& context, const py::array& image,
+py::array colorCorrection(const nightdehaze::StageParameters& context, const py::array& image,
                           int radius, double eps) {
     const cv::Mat src = matView(image, "image");
     cv::Mat map;
@@ -217,7 +217,7 @@ py::array colorCorrection(const nightdehaze::DehazeContext& context, const py::a
     return arrayOf(map);
 }
 
-py::tuple dehaze(const nightdehaze::DehazeContext& context, const py::array& image, int radius,
+py::tuple dehaze(const nightdehaze::StageParameters& context, const py::array& image, int radius,
                  double eps) {
     const cv::Mat src = matView(image, "image");
     cv::Mat dehazed, airlight, transmission;
@@ -277,32 +277,30 @@ py::array darkChannel(const py::array& image, int radius) {
 }
 
 void bindContext(py::module_& m) {
-    using nightdehaze::DehazeContext;
-    py::class_<DehazeContext>(m, "Context")
+    using nightdehaze::StageParameters;
+    py::class_<StageParameters>(m, "Context")
         .def(py::init([](int refineRadius, int patchRadius, int searchRadius, double noiseSigma,
                          double nonLocalEps, bool nonLocal, double gamma) {
-                 DehazeContext context;
-                 context.refineRadius = refineRadius;
-                 context.patchRadius = patchRadius;
-                 context.searchRadius = searchRadius;
-                 context.noiseSigma = noiseSigma;
-                 context.nonLocalEps = nonLocalEps;
-                 context.useNonLocalFilter = nonLocal ? 1 : 0;
-                 context.gamma = gamma;
-                 return context;
+                 StageParameters parameters;
+                 parameters.refineRadius = refineRadius;
+                 parameters.patchRadius = patchRadius;
+                 parameters.searchRadius = searchRadius;
+                 parameters.noiseSigma = noiseSigma;
+                 parameters.nonLocalEps = nonLocalEps;
+                 parameters.useNonLocalFilter = nonLocal;
+                 parameters.gamma = gamma;
+                 return parameters;
              }),
              py::kw_only(), "refine_radius"_a = 32, "patch_radius"_a = 1, "search_radius"_a = 16,
              "noise_sigma"_a = 25.0, "non_local_eps"_a = 100.0, "non_local"_a = false,
              "gamma"_a = 1.2)
-        .def_readwrite("refine_radius", &DehazeContext::refineRadius)
-        .def_readwrite("patch_radius", &DehazeContext::patchRadius)
-        .def_readwrite("search_radius", &DehazeContext::searchRadius)
-        .def_readwrite("noise_sigma", &DehazeContext::noiseSigma)
-        .def_readwrite("non_local_eps", &DehazeContext::nonLocalEps)
-        .def_property(
-            "non_local", [](const DehazeContext& c) { return c.useNonLocalFilter != 0; },
-            [](DehazeContext& c, bool nonLocal) { c.useNonLocalFilter = nonLocal ? 1 : 0; })
-        .def_readwrite("gamma", &DehazeContext::gamma)
+        .def_readwrite("refine_radius", &StageParameters::refineRadius)
+        .def_readwrite("patch_radius", &StageParameters::patchRadius)
+        .def_readwrite("search_radius", &StageParameters::searchRadius)
+        .def_readwrite("noise_sigma", &StageParameters::noiseSigma)
+        .def_readwrite("non_local_eps", &StageParameters::nonLocalEps)
+        .def_readwrite("non_local", &StageParameters::useNonLocalFilter)
+        .def_readwrite("gamma", &StageParameters::gamma)
         .def("color_correction", &colorCorrection, "image"_a, "radius"_a, "eps"_a)
         .def("dehaze", &dehaze, "image"_a, "radius"_a, "eps"_a);
 }

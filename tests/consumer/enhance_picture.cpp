@@ -18,8 +18,9 @@ struct EveryFunction {
     cv::Mat (*pipeline)(const cv::Mat&, const nightdehaze::DehazeContext&, nightdehaze::HazeMaps*,
                         std::ostream*);
     cv::Mat (*monitoredPipeline)(const cv::Mat&, const nightdehaze::DehazeContext&,
-                                 nightdehaze::HazeMaps*, nightdehaze::ProgressMonitor&);    decltype(&nightdehaze::DehazeContext::colorCorrection) correction;
-    decltype(&nightdehaze::DehazeContext::dehaze) dehazing;
+                                 nightdehaze::HazeMaps*, nightdehaze::ProgressMonitor&);
+    decltype(&nightdehaze::StageParameters::colorCorrection) correction;
+    decltype(&nightdehaze::StageParameters::dehaze) dehazing;
     decltype(&nightdehaze::lightCompensation) compensation;
     decltype(&nightdehaze::contrastStretch) stretch;
     decltype(&nightdehaze::cumBoxFilter) boxFilter;
@@ -36,8 +37,8 @@ struct EveryFunction {
     decltype(&nightdehaze::retainFreedHeapMemory) heapRetention;
 };
 EveryFunction everyFunction = {&nightdehaze::nightdehazeVersion, &nightdehaze::enhance, &nightdehaze::enhance,
-                               &nightdehaze::DehazeContext::colorCorrection,
-                               &nightdehaze::DehazeContext::dehaze, &nightdehaze::lightCompensation, &nightdehaze::contrastStretch,
+                               &nightdehaze::StageParameters::colorCorrection,
+                               &nightdehaze::StageParameters::dehaze, &nightdehaze::lightCompensation, &nightdehaze::contrastStretch,
                                &nightdehaze::cumBoxFilter, &nightdehaze::guidedFilterGray, &nightdehaze::guidedFilterColor,
                                &nightdehaze::nonLocalGuidedFilter, &nightdehaze::elementwisePower,
                                &nightdehaze::padSymmetric, &nightdehaze::darkChannel,

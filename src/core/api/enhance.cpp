@@ -1,8 +1,6 @@
 #include "core/api/enhance_with_limits.hpp"
 
-#include "core/fast/fast_contrast_stretch.hpp"
-#include "core/fast/fast_stages.hpp"
-#include "core/stages/bytes_divided_by_map.hpp"
+#include "core/api/engine.hpp"
 #include "core/stages/clean_deblock.hpp"
 #include "core/stages/clean_noise.hpp"
 #include "core/memory/buffer_reuse.hpp"
@@ -22,15 +20,6 @@ namespace {
 constexpr int kStageRadius = 5;        // window radius of every stage
 constexpr double kStageEps = 0.01;     // guided-filter regularisation, 0..1 scale
 
-// Shares of the whole call at which each stage ends, from the stages' times
-// on one thread: the non-local filter makes the last two stages far longer.
-struct StageEnds {
-    double lightCompensation, colorCorrection;
-};
-constexpr StageEnds kGuidedStageEnds{0.12, 0.62};
-constexpr StageEnds kNonLocalStageEnds{0.02, 0.52};
-constexpr StageEnds kFastStageEnds{0.3, 0.65};
-
 // Writes the tool's line as each stage begins.
 class StageLines : public ProgressMonitor {
 public:
@@ -49,35 +38,8 @@ public:
     StretchLimits choose(Stretch, const StretchLimits& measured) override { return measured; }
 };
 
-void stretchWithChosenLimits(cv::Mat& working, Stretch stretch, StretchLimitChooser& chooser, bool fast) {
-    if (fast)
-        fastApplyStretchLimits(working, working, chooser.choose(stretch, fastMeasureStretchLimits(working)));
-    else
-        applyStretchLimits(working, working, chooser.choose(stretch, measureStretchLimits(working)));
-}
-
-StageEnds stageEnds(const DehazeContext& context) {
-    if (context.fast) return kFastStageEnds;
-    return context.useNonLocalFilter ? kNonLocalStageEnds : kGuidedStageEnds;
-}
-
-// Light compensation, then colour correction (the image divided by the
-// correction map), each by the engine the context picks.
-void compensateLight(cv::Mat& working, const DehazeContext& context) {
-    if (context.fast)
-        working = fastLightCompensation(working, kStageRadius, kStageEps);
-    else
-        lightCompensation(kStageRadius, working, working, kStageEps);
-}
-
-void correctColour(cv::Mat& working, const DehazeContext& context) {
-    if (context.fast) {
-        working = fastColorCorrected(working, context, kStageRadius, kStageEps);
-        return;
-    }
-    cv::Mat correctionMap;
-    context.colorCorrection(kStageRadius, correctionMap, working, kStageEps);
-    working = bytesDividedByMap(working, correctionMap);
+void stretchWithChosenLimits(const Engine& engine, cv::Mat& working, Stretch stretch, StretchLimitChooser& chooser) {
+    engine.applyStretch(working, chooser.choose(stretch, engine.measureStretch(working)));
 }
 
 }  // namespace
@@ -98,44 +60,33 @@ void checkGamma(const char* caller, double gamma) {
                                     std::to_string(gamma));
 }
 
-void checkEngine(const char* caller, const DehazeContext& context) {
-    if (context.fast && context.useNonLocalFilter)
-        throw std::invalid_argument(std::string(caller) +
-                                    ": the fast engine has no non-local filter; choose fast or the non-local filter");
-}
-
 cv::Mat enhanceChoosingLimits(cv::Mat bgr8, const DehazeContext& context, HazeMaps* maps,
                               ProgressMonitor& monitor, StretchLimitChooser& chooser) {
     checkPicture("enhance", "image", bgr8);
     checkGamma("enhance", context.gamma);
-    checkEngine("enhance", context);
+    const std::unique_ptr<const Engine> engine = engineFor("enhance", context, kStageRadius, kStageEps);
     const BufferReuseDuringCall reuse;
     RunReport run(monitor);
-    const StageEnds ends = stageEnds(context);
+    const StageEnds ends = engine->stageEnds();
     cv::Mat input = context.clean ? deblockJpegGrid(bgr8) : bgr8;
     bgr8.release();
-    cv::Mat working = input.clone();
 
     run.beginStage("Light Compensation", ends.lightCompensation);
-    compensateLight(working, context);
+    cv::Mat working = engine->compensateLight(input);
     if (!context.clean) input.release();  // only noise suppression reads it again
-    stretchWithChosenLimits(working, Stretch::afterLightCompensation, chooser, context.fast);
+    stretchWithChosenLimits(*engine, working, Stretch::afterLightCompensation, chooser);
     throwIfStopRequested(&run);
 
     run.beginStage("Color Correction", ends.colorCorrection);
-    correctColour(working, context);
-    stretchWithChosenLimits(working, Stretch::afterColorCorrection, chooser, context.fast);
+    working = engine->correctColour(working);
+    stretchWithChosenLimits(*engine, working, Stretch::afterColorCorrection, chooser);
     throwIfStopRequested(&run);
 
     run.beginStage("Dehazing", 1.0);
-    cv::Mat dehazed;
     HazeMaps discarded;
     HazeMaps& out = maps ? *maps : discarded;
     out = HazeMaps();  // fresh matrices: the caller's old ones may share pixels with bgr8
-    if (context.fast)
-        dehazed = fastDehaze(working, context, kStageRadius, kStageEps, maps ? &out : nullptr);
-    else
-        context.dehaze(kStageRadius, dehazed, out.airlight, out.transmission, working, kStageEps);
+    cv::Mat dehazed = engine->dehaze(working, maps ? &out : nullptr);
     if (context.clean) dehazed = suppressAmplifiedNoise(input, dehazed, estimateNoiseLevel(input));
     run.finish();
     return dehazed;

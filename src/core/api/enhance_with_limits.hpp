@@ -11,9 +11,6 @@ namespace nightdehaze::detail {
 // "frame") is a non-empty CV_8UC3, or unless gamma is finite and above 0.
 void checkPicture(const char* caller, const char* noun, const cv::Mat& bgr8);
 void checkGamma(const char* caller, double gamma);
-// std::invalid_argument unless the context's engine can run its filter:
-// the fast engine has no non-local filter.
-void checkEngine(const char* caller, const DehazeContext& context);
 
 // The two contrast stretches of one enhance call.
 enum class Stretch { afterLightCompensation = 0, afterColorCorrection = 1 };

@@ -1,3 +1,4 @@
+#include "core/api/engine.hpp"
 #include "core/api/enhance_with_limits.hpp"
 #include "core/api/steady_limits.hpp"
 #include "core/memory/buffer_reuse.hpp"

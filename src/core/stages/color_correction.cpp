@@ -76,7 +76,7 @@ void turnLightIntoFactors(cv::Mat* const light[3], const cv::Mat& brightness, do
 
 }  // namespace
 
-void DehazeContext::colorCorrection(int radius, cv::Mat& correctionMap, cv::Mat image,
+void StageParameters::colorCorrection(int radius, cv::Mat& correctionMap, cv::Mat image,
                                     double eps) const {
     checkStageArguments("colorCorrection", *this, radius, image);
     std::vector<cv::Mat> factors(3);

@@ -144,7 +144,7 @@ cv::Mat merged8u(const std::vector<cv::Mat*>& planes) {
 
 }  // namespace
 
-void DehazeContext::dehaze(int radius, cv::Mat& dehazed, cv::Mat& airlight, cv::Mat& transmission,
+void StageParameters::dehaze(int radius, cv::Mat& dehazed, cv::Mat& airlight, cv::Mat& transmission,
                            cv::Mat image, double eps) const {
     checkStageArguments("dehaze", *this, radius, image);
     const std::vector<cv::Mat> planes = splitInChunks(image);

@@ -66,21 +66,21 @@ cv::Mat meansOf(const cv::Mat& sums, const WindowCoverage& counts) {
 // The non-local filter of every input under the image's guide (on the 0..1
 // scale, then scaled to 0..255 for the filter) with the given search radius,
 // into the outputs.
-void filterNonLocally(const DehazeContext& context, int searchRadius,
+void filterNonLocally(const StageParameters& parameters, int searchRadius,
                       const std::vector<cv::Mat*>& outputs, const cv::Mat& image,
                       const std::vector<cv::Mat>& inputs) {
     std::vector<cv::Mat> results;
-    nonLocalGuidedFilterMany(context.patchRadius, searchRadius, results,
-                             scaledCopy(unitScaled(image), kUnitScale), inputs, context.noiseSigma,
-                             context.nonLocalEps);
+    nonLocalGuidedFilterMany(parameters.patchRadius, searchRadius, results,
+                             scaledCopy(unitScaled(image), kUnitScale), inputs, parameters.noiseSigma,
+                             parameters.nonLocalEps);
     for (size_t k = 0; k < outputs.size(); ++k) *outputs[k] = results[k];
 }
 
 }  // namespace
 
-void smoothLightSums(const DehazeContext& context, int radius, std::vector<cv::Mat*> sums,
+void smoothLightSums(const StageParameters& parameters, int radius, std::vector<cv::Mat*> sums,
                      const WindowCoverage& counts, const cv::Mat& image, double eps) {
-    if (context.useNonLocalFilter == 0) {
+    if (!parameters.useNonLocalFilter) {
         for (cv::Mat* plane : sums) {
             toUnitMeans(*plane, counts);
             guidedFilterColorInPlace(radius, *plane, unitGuide(image), eps);
@@ -92,28 +92,28 @@ void smoothLightSums(const DehazeContext& context, int radius, std::vector<cv::M
     // each result is what its own call would give.
     std::vector<cv::Mat> means;
     for (cv::Mat* plane : sums) means.push_back(meansOf(*plane, counts));
-    filterNonLocally(context, radius, sums, image, means);
+    filterNonLocally(parameters, radius, sums, image, means);
 }
 
-void refineMaps(const DehazeContext& context, std::vector<cv::Mat*> maps, const cv::Mat& image,
+void refineMaps(const StageParameters& parameters, std::vector<cv::Mat*> maps, const cv::Mat& image,
                 double eps) {
-    if (context.useNonLocalFilter == 0) {
-        for (cv::Mat* map : maps) guidedFilterColorInPlace(context.refineRadius, *map, unitGuide(image), eps);
+    if (!parameters.useNonLocalFilter) {
+        for (cv::Mat* map : maps) guidedFilterColorInPlace(parameters.refineRadius, *map, unitGuide(image), eps);
         return;
     }
     std::vector<cv::Mat> scaledMaps;
     for (cv::Mat* map : maps) scaledMaps.push_back(scaledCopy(*map, kUnitScale));
-    filterNonLocally(context, context.searchRadius, maps, image, scaledMaps);
+    filterNonLocally(parameters, parameters.searchRadius, maps, image, scaledMaps);
     for (cv::Mat* map : maps) scaleInPlace(*map, kInverseUnitScale);
 }
 
-void checkStageArguments(const char* stage, const DehazeContext& context, int radius,
+void checkStageArguments(const char* stage, const StageParameters& parameters, int radius,
                          const cv::Mat& image) {
     const std::string name(stage);
     if (image.empty() || image.type() != CV_8UC3)
         throw std::invalid_argument(name + ": expected a non-empty 8-bit three-channel image");
     if (radius < 1) throw std::invalid_argument(name + ": window radius must be at least 1");
-    if (context.refineRadius < 0)
+    if (parameters.refineRadius < 0)
         throw std::invalid_argument(name + ": refineRadius must not be negative");
 }
 
