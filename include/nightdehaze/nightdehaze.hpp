@@ -24,14 +24,43 @@
 
 #include <functional>
 #include <iosfwd>
+#include <limits>
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace nightdehaze {
 
 // The version of the library, "MAJOR.MINOR.PATCH".
 const char* nightdehazeVersion();
+
+// The numbers a parameter takes: finite, from low to high, each end included
+// or not, and only integers when whole. The library's checks, the tool's
+// options and the Python package refuse a value outside one with the same
+// sentence, outOfRangeMessage.
+struct NumberRange {
+    double low = -std::numeric_limits<double>::infinity();
+    double high = std::numeric_limits<double>::infinity();
+    bool lowIncluded = true;
+    bool highIncluded = true;
+    bool whole = false;
+
+    // True for a finite value within the range (an integer when whole).
+    bool holds(double value) const;
+    // The range as a message says it: "a finite number greater than 0",
+    // "a whole number from 1 to 100".
+    std::string expected() const;
+};
+
+// "<name> must be <range.expected()>, not <given>": given is the value as
+// the caller quotes it (the tool quotes the text it was given, 'abc'), or a
+// number written in the fewest digits that read back as it.
+std::string outOfRangeMessage(const std::string& name, const NumberRange& range, const std::string& given);
+std::string outOfRangeMessage(const std::string& name, const NumberRange& range, double given);
+
+// The range of StageParameters::gamma: above 0.
+inline constexpr NumberRange kGammaRange{0.0, std::numeric_limits<double>::infinity(), false};
 
 // The parameters of colour correction and dehazing, with their defaults, and
 // the two stages that read them, as the exact engine computes them. The
@@ -45,7 +74,7 @@ public:
     double noiseSigma = 25.0;        // non-local filter: noise level, 0..255 scale
     double nonLocalEps = 100.0;      // non-local filter: regulariser, 0..255 scale
     bool useNonLocalFilter = false;  // false: colour guided filter; true: non-local
-    double gamma = 1.2;              // brightness exponent of colour correction is 1/gamma
+    double gamma = 1.2;              // in kGammaRange: colour correction's brightness exponent is 1/gamma
 
     // Both stages take a non-empty 8-bit BGR image (CV_8UC3), the window
     // radius of the light estimate (at least 1; enhance uses 5) and eps, the

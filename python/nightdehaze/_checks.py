@@ -12,7 +12,8 @@ from typing import Optional
 
 import numpy as np
 
-from ._core import Context
+from . import _core
+from ._core import Context, NumberRange
 
 # Radii beyond this are far wider than any picture; refusing them keeps the
 # window arithmetic of the library well inside int.
@@ -41,28 +42,44 @@ def wants_rgb(value: object) -> bool:
     return value.lower() == "rgb"
 
 
+def _as_float(value: numbers.Real) -> float:
+    """value as a float, infinite when it is beyond the floats."""
+    try:
+        return float(value)
+    except OverflowError:
+        return math.inf if value > 0 else -math.inf
+
+
+def within(name: str, number: float, given: object, value_range: NumberRange) -> None:
+    """ValueError, in the library's own sentence, unless number lies in value_range."""
+    if not value_range.holds(number):
+        raise ValueError(_core.out_of_range_message(name, value_range, repr(given)))
+
+
 def integer(name: str, value: object, minimum: int, maximum: int = MAX_RADIUS) -> int:
+    return whole_number(name, value, NumberRange(low=minimum, high=maximum, whole=True))
+
+
+def whole_number(name: str, value: object, value_range: NumberRange) -> int:
     if isinstance(value, (bool, np.bool_)):
         raise TypeError(f"{name}: expected an integer, got {type(value).__name__}")
     try:
         number = operator.index(value)
     except TypeError:
         raise TypeError(f"{name}: expected an integer, got {type(value).__name__}") from None
-    if not minimum <= number <= maximum:
-        raise ValueError(f"{name}: expected an integer from {minimum} to {maximum}, got {number}")
+    within(name, _as_float(number), number, value_range)
     return number
 
 
 def real(name: str, value: object, *, positive: bool) -> float:
+    return number_in(name, value, NumberRange(low=0.0, low_included=not positive))
+
+
+def number_in(name: str, value: object, value_range: NumberRange) -> float:
     if isinstance(value, (bool, np.bool_)) or not isinstance(value, numbers.Real):
         raise TypeError(f"{name}: expected a number, got {type(value).__name__}")
-    try:
-        number = float(value)
-    except OverflowError:
-        number = math.inf
-    if not math.isfinite(number) or number < 0 or (positive and number == 0):
-        expected = "a finite number greater than 0" if positive else "a finite number >= 0"
-        raise ValueError(f"{name}: expected {expected}, got {value!r}")
+    number = _as_float(value)
+    within(name, number, value, value_range)
     return number
 
 

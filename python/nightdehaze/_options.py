@@ -8,7 +8,7 @@ import textwrap
 from typing import Callable, Dict, NamedTuple, Optional, TypeVar
 
 from . import _core
-from ._checks import integer, path_text, real
+from ._checks import number_in, path_text, whole_number
 
 
 class Option(NamedTuple):
@@ -16,10 +16,9 @@ class Option(NamedTuple):
 
     keyword: str  #: Python keyword, and nightdehaze-batch's --keyword-with-dashes
     command_line: Optional[str]  #: the tool's long option, None for GAMMA (positional)
-    kind: str  #: "flag", "whole_number", "positive_number" or "path"
+    kind: str  #: "flag", "whole_number", "number" or "path"
     value_name: Optional[str]  #: "N", "PATH", "GAMMA"; None for a flag
-    low: int  #: smallest whole number
-    high: int  #: largest whole number
+    range: _core.NumberRange  #: the values of a number
     default: str  #: the default as the help says it
     help: str  #: the tool's --help text for it
     arrays: bool  #: taken by enhance and VideoEnhancer
@@ -36,7 +35,7 @@ def default(keyword: str) -> object:
     option = OPTIONS[keyword]
     if option.kind == "flag":
         return False
-    if option.kind == "positive_number":
+    if option.kind == "number":
         return float(option.default)
     return None
 
@@ -60,8 +59,8 @@ def checked(keyword: str, value: object) -> object:
     if option.kind == "path":
         return path_text(keyword, value)
     if option.kind == "whole_number":
-        return integer(keyword, value, option.low, option.high)
-    return real(keyword, value, positive=True)
+        return whole_number(keyword, value, option.range)
+    return number_in(keyword, value, option.range)
 
 
 def as_text(values: Dict[str, object]) -> Dict[str, str]:

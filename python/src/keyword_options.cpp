@@ -14,7 +14,7 @@ nightdehaze::files::Options keywordOptions(const std::map<std::string, std::stri
         if (!option || keyword != option->keyword || !(option->surfaces & surface))
             throw pybind11::type_error(std::string(caller) + "() got an unexpected keyword argument '" +
                                        keyword + "'");
-        option->apply(options, value);
+        option->apply(options, checkedOptionValue(*option, value, keyword));
     }
     const OptionConflict conflict = conflictingOptions(options);
     if (refuseConflicts && conflict.first)

@@ -20,6 +20,7 @@
 #include <pybind11/stl.h>
 
 #include <cerrno>
+#include <cmath>
 #include <map>
 #include <memory>
 #include <optional>
@@ -166,7 +167,7 @@ void bindCancellation(py::module_& m) {
 // The declarations of the options, for the package's checks, defaults and
 // docstrings and for nightdehaze-batch's arguments.
 py::list declaredOptions() {
-    static const char* const kinds[] = {"flag", "whole_number", "positive_number", "path"};
+    static const char* const kinds[] = {"flag", "whole_number", "number", "path"};
     py::list declarations;
     for (const OptionDeclaration& option : optionDeclarations()) {
         py::dict d;
@@ -174,8 +175,7 @@ py::list declaredOptions() {
         d["command_line"] = option.longName ? py::object(py::str(option.longName)) : py::object(py::none());
         d["kind"] = kinds[static_cast<int>(option.kind)];
         d["value_name"] = option.valueName ? py::object(py::str(option.valueName)) : py::object(py::none());
-        d["low"] = option.low;
-        d["high"] = option.high;
+        d["range"] = option.range;
         d["default"] = option.defaultText;
         d["help"] = option.help;
         d["arrays"] = (option.surfaces & kPythonArrays) != 0;
@@ -184,6 +184,43 @@ py::list declaredOptions() {
         declarations.append(d);
     }
     return declarations;
+}
+
+// The value of a declared option from its text as the tool checks it (an int
+// for a whole number, a float for a number, the text of a path), the option
+// named as name in the ValueError of a text it refuses.
+py::object optionValue(const std::string& keyword, const std::string& text, const std::string& name) {
+    const OptionDeclaration* option = findOption(keyword);
+    if (!option || keyword != option->keyword) throw py::key_error(keyword);
+    const OptionValue value = checkedOptionValue(*option, text, name);
+    switch (option->kind) {
+        case OptionKind::wholeNumber: return py::int_(static_cast<long long>(value.number));
+        case OptionKind::number: return py::float_(value.number);
+        case OptionKind::flag:
+        case OptionKind::path: break;
+    }
+    return py::str(value.text);
+}
+
+void bindNumberRange(py::module_& m) {
+    using nightdehaze::NumberRange;
+    py::class_<NumberRange>(m, "NumberRange", "The numbers a parameter takes (see the library's NumberRange).")
+        .def(py::init([](double low, double high, bool lowIncluded, bool highIncluded, bool whole) {
+                 return NumberRange{low, high, lowIncluded, highIncluded, whole};
+             }),
+             py::kw_only(), "low"_a = -HUGE_VAL, "high"_a = HUGE_VAL, "low_included"_a = true,
+             "high_included"_a = true, "whole"_a = false)
+        .def_readonly("low", &NumberRange::low)
+        .def_readonly("high", &NumberRange::high)
+        .def_readonly("low_included", &NumberRange::lowIncluded)
+        .def_readonly("high_included", &NumberRange::highIncluded)
+        .def_readonly("whole", &NumberRange::whole)
+        .def("holds", &NumberRange::holds, "value"_a)
+        .def("expected", &NumberRange::expected);
+    m.def("out_of_range_message",
+          py::overload_cast<const std::string&, const NumberRange&, const std::string&>(
+              &nightdehaze::outOfRangeMessage),
+          "name"_a, "range"_a, "given"_a);
 }
 
 // (first keyword, second keyword, why) of two options given together that do
@@ -314,10 +351,12 @@ PYBIND11_MODULE(_core, m) {
 
     m.attr("__version__") = nightdehaze::nightdehazeVersion();
     bindCancellation(m);
+    bindNumberRange(m);
     m.def("enhance", &enhance, "image"_a, "options"_a, "maps"_a = false, "cancellation"_a = nullptr);
     m.def("enhance_file", &enhanceFileWith, "path"_a, "options"_a);
     m.def("option_declarations", &declaredOptions);
     m.def("option_conflict", &optionConflict, "options"_a);
+    m.def("option_value", &optionValue, "keyword"_a, "text"_a, "name"_a);
     m.def("imread", &imread, "path"_a);
     m.def("thumbnail", &thumbnail, "path"_a, "max_side"_a);
     m.def("shrink_to_fit", &shrinkToFit, "image"_a, "max_side"_a);

@@ -28,11 +28,30 @@ bool onCommandLine(const files::OptionDeclaration& option) {
     return option.longName && (option.surfaces & files::kCommandLine);
 }
 
-[[noreturn]] void unknownOption(const std::string& arg) {
+const files::OptionDeclaration& gammaOption() { return *files::findOption("gamma"); }
+
+// GAMMA from its text, the one check of it: a text that is no number at all
+// is more likely a second picture than a mistyped GAMMA.
+void takeGamma(CommandLine& line, const std::string& arg, const char* hint) {
+    try {
+        files::applyOption(line.options, gammaOption(), arg);
+    } catch (const files::UsageError& e) {
+        throw files::UsageError(e.what() + std::string(hint));
+    }
+}
+
+// How much of arg a number takes from its start: none, part or all of it.
+enum class NumberPart { none, part, all };
+NumberPart numberPart(const std::string& arg) {
     char* end = nullptr;
     std::strtod(arg.c_str(), &end);
-    if (end != arg.c_str() && *end == '\0')
-        throw files::UsageError("gamma must be a number greater than 0, not '" + arg + "'" + kDashHint);
+    if (end == arg.c_str()) return NumberPart::none;
+    return *end == '\0' ? NumberPart::all : NumberPart::part;
+}
+
+// A number that starts with '-' is a GAMMA below 0, refused as GAMMA is.
+[[noreturn]] void unknownOption(CommandLine& line, const std::string& arg) {
+    if (numberPart(arg) == NumberPart::all) takeGamma(line, arg, kDashHint);
     throw files::UsageError("unknown option '" + arg + "'" + kDashHint);
 }
 
@@ -55,29 +74,17 @@ void takeOption(CommandLine& line, const std::vector<std::string>& args, size_t&
     if (inline_) value = arg.substr(equals + 1);
     if (takeOwnOption(line, name, value)) return;
     const files::OptionDeclaration* option = files::findOption(name);
-    if (!option || !onCommandLine(*option)) unknownOption(arg);
+    if (!option || !onCommandLine(*option)) unknownOption(line, arg);
     if (option->kind == files::OptionKind::flag) {
         if (value) throw files::UsageError(std::string("option ") + option->longName + " takes no value");
-        option->apply(line.options, "");
+        files::applyOption(line.options, *option, "");
         return;
     }
     if (!value) {
         if (i + 1 >= args.size()) throw files::UsageError("option " + arg + " needs a value");
         value = args[++i];
     }
-    option->apply(line.options, *value);
-}
-
-void takeGamma(CommandLine& line, const std::string& arg) {
-    if (files::parsePositiveNumber(arg)) {
-        files::findOption("gamma")->apply(line.options, arg);
-        return;
-    }
-    char* end = nullptr;
-    std::strtod(arg.c_str(), &end);
-    const bool looksLikeAName = end == arg.c_str();
-    throw files::UsageError("gamma must be a number greater than 0, not '" + arg + "'" +
-                     (looksLikeAName ? kSeveralPicturesHint : ""));
+    files::applyOption(line.options, *option, *value);
 }
 
 void takePositional(CommandLine& line, const std::string& arg, int& positionals) {
@@ -85,7 +92,7 @@ void takePositional(CommandLine& line, const std::string& arg, int& positionals)
         line.options.inputPath = arg;
         line.inputGiven = true;
     } else if (positionals == 1) {
-        takeGamma(line, arg);
+        takeGamma(line, arg, numberPart(arg) == NumberPart::none ? kSeveralPicturesHint : "");
     } else {
         line.ignored.push_back(arg);
     }
@@ -116,7 +123,7 @@ std::string optionLines() {
 
 // GAMMA's help, indented under the argument list.
 std::string gammaLines() {
-    std::string help = files::findOption("gamma")->help;
+    std::string help = gammaOption().help;
     for (size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1))
         help.insert(at + 1, std::string(10, ' '));
     return help;

@@ -2,6 +2,7 @@
 // the result. argv -> options -> the files layer's job -> exit status.
 #include "cli/command_line.hpp"
 #include "cli/stage_progress.hpp"
+#include "files/exit_status.hpp"
 #include "files/one_line.hpp"
 #include "files/picture_job.hpp"
 #include "nightdehaze/nightdehaze.hpp"
@@ -19,8 +20,9 @@ namespace files = nightdehaze::files;
 
 namespace {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+using files::kExitFailure;
+using files::kExitSuccess;
+using files::kExitUsage;
 constexpr const char* kHelpHint = " (see nightdehaze --help)";
 
 int report(int status, const std::string& message) {
@@ -48,7 +50,7 @@ int run(const CommandLine& line) {
     hooks.checksPassed = [&] { warnOfIgnoredArguments(line); };
     if (!line.inputGiven) hooks.readFailureHint = " (no INPUT was given; see nightdehaze --help)";
     files::enhanceFile(line.options, hooks);
-    return 0;
+    return kExitSuccess;
 }
 
 }  // namespace
@@ -63,7 +65,7 @@ int main(int argc, char** argv) {
         if (line.showHelp || line.showVersion) {
             std::cout << (line.showHelp ? usageText()
                                         : "nightdehaze " + std::string(nightdehaze::nightdehazeVersion()) + "\n");
-            return 0;
+            return kExitSuccess;
         }
         return run(line);
     } catch (const files::UsageError& e) {

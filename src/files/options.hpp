@@ -25,7 +25,7 @@ struct Options {
 };
 
 // The kind of an option's value.
-enum class OptionKind { flag, wholeNumber, positiveNumber, path };
+enum class OptionKind { flag, wholeNumber, number, path };
 
 // Where an option exists besides the command line.
 enum OptionSurface : unsigned {
@@ -35,19 +35,25 @@ enum OptionSurface : unsigned {
     kBatch = 1u << 3,         // nightdehaze-batch
 };
 
+// An option's value once its text has been checked: the number of a number
+// (wholeNumber or number), the text of a path.
+struct OptionValue {
+    std::string text;
+    double number = 0.0;
+};
+
 struct OptionDeclaration {
-    const char* longName;    // "--quality"; nullptr for GAMMA, which is positional
-    const char* shortName;   // "-o", or nullptr
-    const char* keyword;     // the Python keyword and nightdehaze-batch's --name
+    const char* longName;       // "--quality"; nullptr for GAMMA, which is positional
+    const char* shortName;      // "-o", or nullptr
+    const char* keyword;        // the Python keyword and nightdehaze-batch's --name
     OptionKind kind;
-    const char* valueName;   // "N", "PATH", "GAMMA"; nullptr for a flag
-    long low, high;          // range of a whole number
-    const char* defaultText; // the default as --help and the docstrings say it
-    const char* help;        // the --help text, lines apart by '\n'
-    unsigned surfaces;       // OptionSurface bits
-    // Sets the option in options from its text (a flag gets ""). Throws
-    // UsageError naming the option and what it needs.
-    void (*apply)(Options& options, const std::string& value);
+    const char* valueName;      // "N", "PATH", "GAMMA"; nullptr for a flag
+    NumberRange range;          // the values of a number
+    const char* defaultText;    // the default as --help and the docstrings say it
+    const char* help;           // the --help text, lines apart by '\n'
+    unsigned surfaces;          // OptionSurface bits
+    // Sets the option in options from its checked value (applyOption).
+    void (*apply)(Options& options, const OptionValue& value);
 };
 
 // Every option, in the order --help lists them.
@@ -55,6 +61,21 @@ const std::vector<OptionDeclaration>& optionDeclarations();
 
 // The declaration whose longName, shortName or keyword is name, or nullptr.
 const OptionDeclaration* findOption(const std::string& name);
+
+// The text of an option's value checked against its kind and range: "" for
+// a flag, a complete number within the range, a path that is not empty.
+// Throws UsageError naming the option as name, "<name> must be <range>, not
+// '<text>'" for a number: callers name it as their surface does ("--quality"
+// on the command line, "quality" in Python).
+OptionValue checkedOptionValue(const OptionDeclaration& option, const std::string& text, const std::string& name);
+
+// Sets option in options from its text, checked as checkedOptionValue checks
+// it, the option named by its long name (by its keyword for GAMMA).
+void applyOption(Options& options, const OptionDeclaration& option, const std::string& text);
+
+// The option's name as the command line says it: its long name, or its
+// keyword for GAMMA, which has none.
+std::string commandLineName(const OptionDeclaration& option);
 
 // Two options that each make sense but not together (--fast with
 // --non-local), or {nullptr, nullptr}; why says why.
@@ -67,8 +88,5 @@ OptionConflict conflictingOptions(const Options& options);
 
 // Throws UsageError naming the conflicting options by their long names.
 void checkOptionsCombine(const Options& options);
-
-// Parses text that must be a complete finite number greater than 0.
-std::optional<double> parsePositiveNumber(const std::string& text);
 
 }  // namespace nightdehaze::files

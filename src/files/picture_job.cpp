@@ -1,5 +1,6 @@
 #include "files/picture_job.hpp"
 
+#include "files/exit_status.hpp"
 #include "files/file_error.hpp"
 #include "files/input_image.hpp"
 #include "files/output_files.hpp"
@@ -114,8 +115,8 @@ void runVideoModule(const NightdehazeVideoModule& video, const Options& options,
     std::string failure;
     const auto keep = [](void* receiver, const char* message) { *static_cast<std::string*>(receiver) = message; };
     const int status = video.run(&job, keep, &failure);
-    if (status == 2) throw UsageError(failure);
-    if (status != 0) throw std::runtime_error(failure);
+    if (status == kExitUsage) throw UsageError(failure);
+    if (status != kExitSuccess) throw std::runtime_error(failure);
 }
 
 }  // namespace

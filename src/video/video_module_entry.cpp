@@ -2,6 +2,7 @@
 // over the C++ video path. No exception crosses it.
 #include "files/video_module.hpp"
 
+#include "files/exit_status.hpp"
 #include "files/usage_error.hpp"
 #include "video/video_input.hpp"
 #include "video/live_mode.hpp"
@@ -15,9 +16,6 @@
 namespace nightdehaze::video {
 
 namespace {
-
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 
 int isVideo(const char* path) noexcept {
     try {
@@ -53,13 +51,13 @@ int run(const NightdehazeVideoJob* job, NightdehazeVideoFailure fail, void* rece
         nightdehaze::installBufferReuse();
         return job->live ? runLive(optionsOf(*job)) : runVideo(optionsOf(*job));
     } catch (const files::UsageError& e) {
-        return failed(kExitUsage, e.what());
+        return failed(files::kExitUsage, e.what());
     } catch (const std::bad_alloc&) {
-        return failed(kExitFailure, "not enough memory to process '" + std::string(job->inputPath) + "'");
+        return failed(files::kExitFailure, "not enough memory to process '" + std::string(job->inputPath) + "'");
     } catch (const std::exception& e) {
-        return failed(kExitFailure, e.what());
+        return failed(files::kExitFailure, e.what());
     } catch (...) {
-        return failed(kExitFailure, "the video module failed on '" + std::string(job->inputPath) + "'");
+        return failed(files::kExitFailure, "the video module failed on '" + std::string(job->inputPath) + "'");
     }
 }
 

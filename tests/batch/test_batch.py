@@ -106,7 +106,7 @@ def test_clashing_or_missing_inputs_are_usage_errors_before_anything_runs(tmp_pa
                           ([tmp_path], "would both be written to"),
                           ([tmp_path / "missing.png"], "no such file"),
                           ([str(tmp_path / "*.gif")], "no file matches"),
-                          ([png, "--gamma", "0"], "gamma must be a number greater than 0"),
+                          ([png, "--gamma", "0"], "--gamma must be a finite number greater than 0, not '0'"),
                           ([png, "--fast", "--non-local"], "--fast and --non-local cannot be combined"),
                           ([png, "--report", tmp_path / "r.txt"], "must be a .json, .csv or .html"),
                           ([png, "--workers", "2", "--scheduler", "tcp://h:1"], "not allowed")):

@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
 using namespace nightdehaze::cli;
 using namespace nightdehaze::files;
 
@@ -24,12 +29,38 @@ TEST(CommandLine, PositionalArgumentsAreInputThenGamma) {
     EXPECT_EQ(three.options.context.gamma, 2.2);
 }
 
-TEST(CommandLine, GammaMustBeAWholeFinitePositiveNumber) {
-    for (const char* good : {"1.2", "2", "0.8", "1e0", ".5"}) EXPECT_TRUE(parsePositiveNumber(good)) << good;
+TEST(CommandLine, GammaMustBeACompleteFiniteNumberAboveZero) {
+    for (const char* good : {"1.2", "2", "0.8", "1e0", ".5"})
+        EXPECT_EQ(parseCommandLine({"x.bmp", good}).options.context.gamma, std::strtod(good, nullptr)) << good;
     for (const char* bad : {"abc", "", "0", "-1", "1.2x", " 1", "inf", "nan", "1e999", "0x"})
-        EXPECT_FALSE(parsePositiveNumber(bad)) << bad;
-    EXPECT_THROW(parseCommandLine({"x.bmp", "abc"}), UsageError);
-    EXPECT_THROW(parseCommandLine({"x.bmp", "-1"}), UsageError);
+        EXPECT_THROW(parseCommandLine({"x.bmp", bad}), UsageError) << bad;
+}
+
+std::string refusal(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "accepted";
+}
+
+// One sentence per fault, whichever surface meets it first.
+TEST(CommandLine, RefusesNumbersInTheLibrarysWords) {
+    nightdehaze::DehazeContext zeroGamma;
+    zeroGamma.gamma = 0;
+    const cv::Mat picture(4, 4, CV_8UC3, cv::Scalar::all(60));
+    const std::string sentence = "gamma must be a finite number greater than 0, not ";
+    EXPECT_EQ(refusal([&] { nightdehaze::enhance(picture, zeroGamma); }), "enhance: " + sentence + "0");
+    EXPECT_EQ(refusal([] { parseCommandLine({"x.bmp", "0"}); }), sentence + "'0'");
+    EXPECT_EQ(refusal([] { parseCommandLine({"x.bmp", "-1"}); }),
+              sentence + "'-1'; a file name starting with '-' goes after --");
+    EXPECT_EQ(refusal([] { parseCommandLine({"x.bmp", "two"}); }),
+              sentence + "'two'; to enhance several pictures, run nightdehaze-batch or a shell loop");
+    EXPECT_EQ(refusal([] { parseCommandLine({"--quality=0"}); }),
+              "--quality must be a whole number from 1 to 100, not '0'");
+    EXPECT_EQ(refusal([] { parseCommandLine({"--reconnect", "-3"}); }),
+              "--reconnect must be a finite number greater than 0, not '-3'");
 }
 
 TEST(CommandLine, OptionsAnywhereAndDoubleDashEndsThem) {

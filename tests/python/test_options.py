@@ -4,6 +4,8 @@ docstrings, the batch's arguments and the tool's --help follow the declaration."
 import inspect
 import subprocess
 
+import numpy as np
+
 import pytest
 
 import nightdehaze as nd
@@ -45,6 +47,22 @@ def test_the_tools_help_lists_the_declared_command_line_options(tool):
             assert option.command_line in help_text
     assert words(_options.OPTIONS["gamma"].help) in words(help_text)
     assert _options.default("gamma") == nd.Context().gamma
+
+
+def test_a_refused_gamma_reads_the_same_on_every_surface(tool, tmp_path):
+    sentence = "gamma must be a finite number greater than 0, not "
+    with pytest.raises(ValueError) as python:
+        nd.enhance(np.zeros((4, 4, 3), np.uint8), gamma=0)
+    with pytest.raises(ValueError) as declared:
+        nd._core.enhance_file(str(tmp_path / "x.png"), {"gamma": "0"})
+    with pytest.raises(ValueError) as context:
+        nd.dehaze(np.zeros((4, 4, 3), np.uint8), context=nd.Context(gamma=0.0))
+    command_line = subprocess.run([tool, str(tmp_path / "x.png"), "0"], capture_output=True, text=True)
+    assert str(python.value) == sentence + "0"
+    assert str(declared.value) == sentence + "'0'"
+    assert str(context.value) == "context." + sentence + "0.0"
+    assert command_line.stderr == f"nightdehaze: {sentence}'0' (see nightdehaze --help)\n"
+    assert command_line.returncode == 2
 
 
 def test_only_public_names_are_listed_and_each_exists():

@@ -15,7 +15,7 @@ import time
 from typing import Callable, Dict, List, Optional, Sequence
 
 from .. import _core
-from .._options import OPTIONS, as_text, checked, default, help_text
+from .._options import OPTIONS, as_text, default, help_text
 from ._inputs import OUTPUT_FORMATS, Picture, UsageError, pictures_to_enhance
 from ._progress import Progress
 from ._report import report_kind, summary_of, write_report
@@ -54,17 +54,14 @@ def _usage_error(message: str) -> None:
 
 
 def _value_of(keyword: str) -> Callable[[str], object]:
-    """argparse's type for a declared option: its text as the option's value,
-    checked as the package checks it."""
+    """argparse's type for a declared option: its text checked as the tool
+    checks it, refused in the tool's words."""
 
     def parse(text: str) -> object:
-        option = OPTIONS[keyword]
         try:
-            value = int(text) if option.kind == "whole_number" else float(text)
-            return checked(keyword, value)
-        except (TypeError, ValueError, OverflowError):
-            low_high = f"from {option.low} to {option.high}" if option.kind == "whole_number" else "greater than 0"
-            raise argparse.ArgumentTypeError(f"{keyword} must be a number {low_high}, not '{text}'") from None
+            return _core.option_value(keyword, text, "--" + keyword.replace("_", "-"))
+        except ValueError as refused:
+            raise argparse.ArgumentTypeError(str(refused)) from None
 
     return parse
 
@@ -91,9 +88,12 @@ def _check_options_combine(options: argparse.Namespace) -> None:
         raise UsageError(f"--{first.replace('_', '-')} and --{second.replace('_', '-')} cannot be combined: {why}")
 
 
+_WORKERS = _core.NumberRange(low=1, high=1024, whole=True)
+
+
 def _worker_count(text: str) -> int:
-    if not text.isdigit() or not 1 <= int(text) <= 1024:
-        raise argparse.ArgumentTypeError(f"--workers needs a whole number from 1 to 1024, not '{text}'")
+    if not text.isdigit() or not _WORKERS.holds(int(text)):
+        raise argparse.ArgumentTypeError(_core.out_of_range_message("--workers", _WORKERS, f"'{text}'"))
     return int(text)
 
 

@@ -6,7 +6,6 @@
 #include "core/memory/buffer_reuse.hpp"
 #include "core/runtime/run_report.hpp"
 
-#include <cmath>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -55,9 +54,8 @@ void checkPicture(const char* caller, const char* noun, const cv::Mat& bgr8) {
 }
 
 void checkGamma(const char* caller, double gamma) {
-    if (!std::isfinite(gamma) || !(gamma > 0.0))
-        throw std::invalid_argument(std::string(caller) + ": gamma must be a finite number greater than 0, not " +
-                                    std::to_string(gamma));
+    if (!kGammaRange.holds(gamma))
+        throw std::invalid_argument(std::string(caller) + ": " + outOfRangeMessage("gamma", kGammaRange, gamma));
 }
 
 cv::Mat enhanceChoosingLimits(cv::Mat bgr8, const DehazeContext& context, HazeMaps* maps,

@@ -35,25 +35,26 @@ struct Frame {
     bool done = false;
 };
 
+constexpr NumberRange kAboveZero{0.0, std::numeric_limits<double>::infinity(), false};
+constexpr NumberRange kWholeFromZero{0.0, std::numeric_limits<double>::infinity(), true, true, true};
+
+void checkOption(const char* name, const NumberRange& range, double value) {
+    if (!range.holds(value))
+        throw std::invalid_argument(std::string("VideoEnhancer: ") + outOfRangeMessage(name, range, value));
+}
+
 void checkOptions(const VideoOptions& options) {
-    if (!std::isfinite(options.framesPerSecond) || !(options.framesPerSecond > 0.0))
-        throw std::invalid_argument("VideoEnhancer: framesPerSecond must be a finite number above 0, not " +
-                                    std::to_string(options.framesPerSecond));
-    if (!std::isfinite(options.smoothingSeconds) || !(options.smoothingSeconds > 0.0))
-        throw std::invalid_argument("VideoEnhancer: smoothingSeconds must be a finite number above 0, not " +
-                                    std::to_string(options.smoothingSeconds));
-    if (options.parallelFrames < 0)
-        throw std::invalid_argument("VideoEnhancer: parallelFrames must be 0 or more, not " +
-                                    std::to_string(options.parallelFrames));
+    checkOption("framesPerSecond", kAboveZero, options.framesPerSecond);
+    checkOption("smoothingSeconds", kAboveZero, options.smoothingSeconds);
+    checkOption("parallelFrames", kWholeFromZero, options.parallelFrames);
 }
 
 // A frame given without its time.
 constexpr double kNoTime = std::numeric_limits<double>::quiet_NaN();
 
 void checkTime(const char* call, double seconds) {
-    if (!std::isfinite(seconds))
-        throw std::invalid_argument(std::string(call) + ": seconds must be a finite number, not " +
-                                    std::to_string(seconds));
+    if (!NumberRange().holds(seconds))
+        throw std::invalid_argument(std::string(call) + ": " + outOfRangeMessage("seconds", NumberRange(), seconds));
 }
 
 }  // namespace
