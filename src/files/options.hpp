@@ -54,6 +54,9 @@ struct OptionDeclaration {
     unsigned surfaces;          // OptionSurface bits
     // Sets the option in options from its checked value (applyOption).
     void (*apply)(Options& options, const OptionValue& value);
+    // The option's value in options as the text apply takes ("" for a flag
+    // that is on), or nullopt when it is not set.
+    std::optional<std::string> (*textIn)(const Options& options);
 };
 
 // Every option, in the order --help lists them.
@@ -72,6 +75,21 @@ OptionValue checkedOptionValue(const OptionDeclaration& option, const std::strin
 // Sets option in options from its text, checked as checkedOptionValue checks
 // it, the option named by its long name (by its keyword for GAMMA).
 void applyOption(Options& options, const OptionDeclaration& option, const std::string& text);
+
+// Options as their declarations' own text, keyword and value, in the order
+// of the declarations: how options cross to the video module, which applies
+// them with the same declarations (optionsFromTexts). The input path is no
+// option and goes apart.
+struct OptionText {
+    std::string keyword;
+    std::string text;
+};
+std::vector<OptionText> optionTexts(const Options& options);
+
+// The options of inputPath with every text applied by its declaration,
+// checked as the command line checks it. Throws UsageError naming the
+// keyword of an unknown option or of a value it refuses.
+Options optionsFromTexts(const std::string& inputPath, const std::vector<OptionText>& texts);
 
 // The option's name as the command line says it: its long name, or its
 // keyword for GAMMA, which has none.

@@ -96,22 +96,11 @@ const NightdehazeVideoModule* videoModuleFor(const std::string& inputPath) {
     return video->isVideo(inputPath.c_str()) ? video : nullptr;
 }
 
-// How long a live run waits for its source when the user does not say.
-constexpr double kDefaultReconnectSeconds = 30.0;
-
-void runVideoModule(const NightdehazeVideoModule& video, const Options& options, bool live) {
-    NightdehazeVideoJob job{};
-    job.live = live;
-    job.segmentSeconds = options.segmentSeconds.value_or(0.0);
-    job.reconnectSeconds = options.reconnectSeconds.value_or(kDefaultReconnectSeconds);
-    job.inputPath = options.inputPath.c_str();
-    job.outputPath = options.outputPath ? options.outputPath->c_str() : nullptr;
-    job.gamma = options.context.gamma;
-    job.nonLocal = options.context.useNonLocalFilter != 0;
-    job.clean = options.context.clean;
-    job.fast = options.context.fast;
-    job.perFrame = options.perFrame;
-    job.writeMaps = options.writeMaps;
+void runVideoModule(const NightdehazeVideoModule& video, const Options& options) {
+    const std::vector<OptionText> texts = optionTexts(options);
+    std::vector<NightdehazeVideoOption> given;
+    for (const OptionText& option : texts) given.push_back({option.keyword.c_str(), option.text.c_str()});
+    const NightdehazeVideoJob job{options.inputPath.c_str(), given.data(), static_cast<int>(given.size())};
     std::string failure;
     const auto keep = [](void* receiver, const char* message) { *static_cast<std::string*>(receiver) = message; };
     const int status = video.run(&job, keep, &failure);
@@ -143,12 +132,12 @@ void enhanceFile(const Options& options, const JobHooks& hooks) {
     if (isLiveSource(options.inputPath)) {
         const NightdehazeVideoModule& video = loadVideoModule();
         if (hooks.checksPassed) hooks.checksPassed();
-        runVideoModule(video, options, true);
+        runVideoModule(video, options);
         return;
     }
     if (const NightdehazeVideoModule* video = videoModuleFor(options.inputPath)) {
         if (hooks.checksPassed) hooks.checksPassed();
-        runVideoModule(*video, options, false);
+        runVideoModule(*video, options);
         return;
     }
     enhancePictureFile(options, hooks);

@@ -7,19 +7,21 @@
 extern "C" {
 #endif
 
-// One video run, as the command line asked for it.
+// One option of a video run as its declaration takes it (files/options.hpp):
+// the declaration's keyword and the option's text, "" for a flag that is on.
+// Every option the run was given crosses this way, and the module applies
+// each with the same declaration, so an option video uses needs no field here.
+struct NightdehazeVideoOption {
+    const char* keyword;
+    const char* text;
+};
+
+// One video run: a file, or a live source (a camera or stream URL, a capture
+// device), as the command line asked for it.
 struct NightdehazeVideoJob {
     const char* inputPath;
-    const char* outputPath;   // NULL: <input without extension>_J.<extension>
-    double gamma;             // colour-correction exponent, > 0
-    int nonLocal;             // 1: non-local guided filter
-    int clean;                // 1: suppress JPEG blocks and sensor noise
-    int perFrame;             // 1: no temporal smoothing
-    int writeMaps;            // 1: --maps was given (refused for video)
-    int fast;                 // 1: the fast engine and a faster encoder preset
-    int live;                 // 1: inputPath is a camera or stream URL, outputPath is set
-    double segmentSeconds;    // live: a new file every so many seconds; 0: one file
-    double reconnectSeconds;  // live: how long a lost or silent source is waited for, > 0
+    const struct NightdehazeVideoOption* options;
+    int optionCount;
 };
 
 // Receives the one-line message of a failed run; message lives only for the call.
@@ -35,15 +37,16 @@ struct NightdehazeVideoModule {
     // Enhances the video and writes it, all or nothing, printing the stage
     // lines and the progress as the tool does; a live job runs until its
     // source ends or a signal stops it, and keeps what it wrote. Returns the
-    // exit status: 0 done; 1 failed or 2 usage error, after one call of fail.
+    // exit status of files/exit_status.hpp: 0 done; 1 failed or 2 usage
+    // error, after one call of fail.
     int (*run)(const struct NightdehazeVideoJob* job, NightdehazeVideoFailure fail, void* receiver);
 };
 
 // The module's one exported symbol. Its name carries the version of the
 // layouts above: change them and the number, and a module built before is
 // refused by name instead of misread.
-const struct NightdehazeVideoModule* nightdehaze_video_module_3(void);
-#define NIGHTDEHAZE_VIDEO_MODULE_ENTRY "nightdehaze_video_module_3"
+const struct NightdehazeVideoModule* nightdehaze_video_module_4(void);
+#define NIGHTDEHAZE_VIDEO_MODULE_ENTRY "nightdehaze_video_module_4"
 
 #ifdef __cplusplus
 }

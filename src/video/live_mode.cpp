@@ -21,6 +21,9 @@ namespace nightdehaze::video {
 
 namespace {
 
+// How long a lost or silent source is waited for when --reconnect does not
+// say: time for a camera or a router to restart.
+constexpr double kDefaultReconnectSeconds = 30.0;
 // How long the run waits for a frame before it looks at the enhancer again.
 constexpr std::chrono::milliseconds kFrameWait(5);
 // The run's clock in MPEG's 90 kHz ticks: every container takes it.
@@ -130,11 +133,11 @@ std::string whyItEnded(LiveSource& source) {
 
 }  // namespace
 
-int runLive(const files::Options& job) {
+void runLive(const files::Options& job) {
     checkOutput(job);
     const StopOnSignals stop;
     VideoProgress progress;
-    LiveSource source(job.inputPath, *job.reconnectSeconds,
+    LiveSource source(job.inputPath, job.reconnectSeconds.value_or(kDefaultReconnectSeconds),
                       [&progress](const std::string& text) { progress.warn(text); });
     LiveRun run(job, source, progress);
     run.follow();
@@ -145,7 +148,6 @@ int runLive(const files::Options& job) {
     }
     progress.finish();
     std::cerr << "nightdehaze: live: " << run.report().summary(whyItEnded(source)) << std::endl;
-    return 0;
 }
 
 }  // namespace nightdehaze::video

@@ -7,11 +7,11 @@
 namespace nightdehaze::video {
 
 // Runs job (inputPath a live source, outputPath set) until the source ends,
-// stays lost for job.reconnectSeconds or SIGINT/SIGTERM asks to stop; then
-// finishes the output so that it plays, prints one line saying why the run
-// ended and what it did, and returns 0. Throws UsageError for options that
-// do not apply and std::runtime_error when the source never answers, no
-// frame came or the output fails.
-int runLive(const files::Options& job);
+// stays lost for job.reconnectSeconds (30 s unless given) or SIGINT/SIGTERM
+// asks to stop; then finishes the output so that it plays and prints one
+// line saying why the run ended and what it did. Throws UsageError for
+// options that do not apply and std::runtime_error when the source never
+// answers, no frame came or the output fails.
+void runLive(const files::Options& job);
 
 }  // namespace nightdehaze::video

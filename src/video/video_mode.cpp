@@ -41,7 +41,7 @@ std::string derivedVideoOutputPath(const std::string& inputPath) {
     return inputPath.substr(0, dot) + "_J" + inputPath.substr(dot);
 }
 
-int runVideo(const files::Options& job) {
+void runVideo(const files::Options& job) {
     if (job.writeMaps) throw files::UsageError("--maps writes pictures of one picture's maps; it does not apply to video");
     const std::string outputPath = outputPathOf(job);
     if (!canWriteVideoTo(outputPath))
@@ -77,7 +77,6 @@ int runVideo(const files::Options& job) {
     if (progress.framesDone() == 0)
         throw std::runtime_error("cannot read '" + job.inputPath + "': no frame of its video could be decoded");
     output.finish();
-    return 0;
 }
 
 }  // namespace nightdehaze::video

@@ -15,9 +15,9 @@ std::string derivedVideoOutputPath(const std::string& inputPath);
 
 // Enhances the video at job.inputPath with job.context and writes it, all or
 // nothing, to job.outputPath or derivedVideoOutputPath(job.inputPath). Prints the stage lines once, progress on a terminal, one warning
-// line per gap of corrupt frames and one when the input ends early. Returns
-// the exit status; throws UsageError for options that do not apply to video
+// line per gap of corrupt frames and one when the input ends early. Throws
+// UsageError for options that do not apply to video
 // and std::runtime_error naming the problem on failure.
-int runVideo(const files::Options& job);
+void runVideo(const files::Options& job);
 
 }  // namespace nightdehaze::video

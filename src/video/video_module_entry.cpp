@@ -3,6 +3,8 @@
 #include "files/video_module.hpp"
 
 #include "files/exit_status.hpp"
+#include "files/live_source.hpp"
+#include "files/options.hpp"
 #include "files/usage_error.hpp"
 #include "video/video_input.hpp"
 #include "video/live_mode.hpp"
@@ -12,6 +14,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace nightdehaze::video {
 
@@ -25,19 +28,10 @@ int isVideo(const char* path) noexcept {
     }
 }
 
-files::Options optionsOf(const NightdehazeVideoJob& in) {
-    files::Options job;
-    job.inputPath = in.inputPath;
-    if (in.outputPath) job.outputPath = in.outputPath;
-    job.writeMaps = in.writeMaps != 0;
-    job.perFrame = in.perFrame != 0;
-    job.context.gamma = in.gamma;
-    job.context.useNonLocalFilter = in.nonLocal != 0 ? 1 : 0;
-    job.context.clean = in.clean != 0;
-    job.context.fast = in.fast != 0;
-    if (in.segmentSeconds > 0.0) job.segmentSeconds = in.segmentSeconds;
-    job.reconnectSeconds = in.reconnectSeconds;
-    return job;
+files::Options optionsOf(const NightdehazeVideoJob& job) {
+    std::vector<files::OptionText> texts;
+    for (int k = 0; k < job.optionCount; ++k) texts.push_back({job.options[k].keyword, job.options[k].text});
+    return files::optionsFromTexts(job.inputPath, texts);
 }
 
 int run(const NightdehazeVideoJob* job, NightdehazeVideoFailure fail, void* receiver) noexcept {
@@ -49,7 +43,12 @@ int run(const NightdehazeVideoJob* job, NightdehazeVideoFailure fail, void* rece
         // The module holds its own copy of the library: its matrices take its
         // own reusing allocator, for the whole run, as the tool's do.
         nightdehaze::installBufferReuse();
-        return job->live ? runLive(optionsOf(*job)) : runVideo(optionsOf(*job));
+        const files::Options options = optionsOf(*job);
+        if (files::isLiveSource(options.inputPath))
+            runLive(options);
+        else
+            runVideo(options);
+        return files::kExitSuccess;
     } catch (const files::UsageError& e) {
         return failed(files::kExitUsage, e.what());
     } catch (const std::bad_alloc&) {
@@ -65,7 +64,7 @@ int run(const NightdehazeVideoJob* job, NightdehazeVideoFailure fail, void* rece
 
 }  // namespace nightdehaze::video
 
-extern "C" __attribute__((visibility("default"))) const NightdehazeVideoModule* nightdehaze_video_module_3(void) {
+extern "C" __attribute__((visibility("default"))) const NightdehazeVideoModule* nightdehaze_video_module_4(void) {
     static const NightdehazeVideoModule module{nightdehaze::nightdehazeVersion(), nightdehaze::video::isVideo,
                                                nightdehaze::video::run};
     return &module;
