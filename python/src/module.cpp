@@ -3,6 +3,7 @@
 // this layer takes C-contiguous uint8/float64 arrays only, releases the GIL
 // while the library runs and lets Ctrl-C stop it.
 #include "files/one_line.hpp"
+#include "files/output_name.hpp"
 #include "files/file_error.hpp"
 #include "files/options.hpp"
 #include "files/picture_job.hpp"
@@ -318,6 +319,7 @@ PYBIND11_MODULE(_core, m) {
     m.def("enhance_file", &enhanceFileWith, "path"_a, "options"_a);
     m.def("option_declarations", &declaredOptions);
     m.def("option_conflict", &optionConflict, "options"_a);
+    m.def("output_stem", &outputStemOf, "path"_a);
     m.def("imread", &imread, "path"_a);
     m.def("thumbnail", &thumbnail, "path"_a, "max_side"_a);
     m.def("shrink_to_fit", &shrinkToFit, "image"_a, "max_side"_a);

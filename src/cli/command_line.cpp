@@ -156,8 +156,9 @@ stage begins, and a progress bar on standard error when it is a terminal.
   GAMMA   )" + gammaLines() + R"(
           Further positional arguments are ignored, with a warning.
 
-The result is written as a BMP named after INPUT without its last four
-characters plus "_J.bmp" (pics/night.png -> pics/night_J.bmp). BMP holds no
+The result is written as a BMP named after INPUT without its extension plus
+"_J.bmp" (pics/night.png -> pics/night_J.bmp, IMG_1.heic -> IMG_1_J.bmp,
+image -> image_J.bmp). BMP holds no
 metadata; JPEG, PNG, TIFF and WebP outputs (see -o) keep the input's EXIF,
 XMP and ICC colour profile, with the orientation set to normal (the pixels
 are turned upright) and without the EXIF thumbnail. A video is written

@@ -43,7 +43,7 @@ def test_local_batch_writes_the_tools_bytes_and_reports_failures(tmp_path):
 
     assert run.returncode == 1, run.stderr
     expected = {}
-    for source, name in zip(sources, ["a_J.png", "night._J.png", "b_J.png"]):
+    for source, name in zip(sources, ["a_J.png", "night_J.png", "b_J.png"]):
         folder = source.parent.relative_to(photos)
         for file, data in tool_bytes(source, name, tmp_path, "--maps", gamma="1.5").items():
             expected[str(folder / file)] = data

@@ -25,7 +25,7 @@ def test_results_mirror_the_inputs_and_follow_the_tools_name_rule(tmp_path, monk
     def results(*args, **options):
         return {p.source: p.outputs for p in pictures_to_enhance(args, "shoot/clear", **options)}
 
-    assert results("shoot") == {"shoot/night.jpeg": ("shoot/clear/night._J.bmp",),
+    assert results("shoot") == {"shoot/night.jpeg": ("shoot/clear/night_J.bmp",),
                                 "shoot/a.png": ("shoot/clear/a_J.bmp",)}
     recursive = results("shoot", recursive=True, fmt="png")
     assert recursive["shoot/day/deep/d.bmp"] == ("shoot/clear/day/deep/d_J.png",)

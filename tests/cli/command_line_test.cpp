@@ -1,16 +1,6 @@
 #include "cli/command_line.hpp"
-#include "files/output_name.hpp"
 
 #include <gtest/gtest.h>
-
-TEST(OutputName, RemovesFourCharactersWhateverTheyAre) {
-    EXPECT_EQ(derivedOutputPath("pics/night.png"), "pics/night_J.bmp");
-    EXPECT_EQ(derivedOutputPath("night.jpeg"), "night._J.bmp");
-    EXPECT_EQ(derivedOutputPath("image"), "i_J.bmp");
-    EXPECT_EQ(derivedOutputPath("abc"), "abc_J.bmp");
-    EXPECT_EQ(derivedOutputPath(""), "_J.bmp");
-    EXPECT_EQ(derivedOutputPath("out/r.png", "_T.bmp"), "out/r_T.bmp");
-}
 
 TEST(CommandLine, PositionalArgumentsAreInputThenGamma) {
     CommandLine none = parseCommandLine({});

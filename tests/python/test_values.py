@@ -76,8 +76,8 @@ def test_enhance_file_names_its_output_as_the_tool_does(tool, tmp_path):
     status, err = run_tool(tool, str(tmp_path / "tool" / "night.jpeg"))
     assert status == 0, err
     written = nd.enhance_file(tmp_path / "py" / "night.jpeg")
-    assert written == str(tmp_path / "py" / "night._J.bmp")
-    assert read_bytes(written) == read_bytes(tmp_path / "tool" / "night._J.bmp")
+    assert written == str(tmp_path / "py" / "night_J.bmp")
+    assert read_bytes(written) == read_bytes(tmp_path / "tool" / "night_J.bmp")
 
 
 @pytest.mark.parametrize("non_local", [False, True])

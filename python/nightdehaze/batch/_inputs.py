@@ -11,6 +11,8 @@ import os
 from dataclasses import dataclass
 from typing import List, Sequence, Tuple
 
+from .. import _core
+
 # Extensions of the pictures the tool reads (OpenCV's, HEIF and AVIF through
 # libheif, camera raw files through LibRaw); a directory's other files are
 # not pictures. Compared in lower case.
@@ -51,10 +53,10 @@ class Picture:
 
 
 def derived_name(name: str, suffix: str) -> str:
-    """The tool's output name rule: the name without its last four characters
-    (all of it when shorter than four) followed by suffix, so "night.png" ->
-    "night_J.bmp" and "night.jpeg" -> "night._J.bmp"."""
-    return (name[:len(name) - 4] if len(name) >= 4 else name) + suffix
+    """The tool's output name rule: the name without the extension of its
+    file name, followed by suffix, so "night.png" -> "night_J.bmp",
+    "night.jpeg" -> "night_J.bmp" and "image" -> "image_J.bmp"."""
+    return _core.output_stem(name) + suffix
 
 
 def outputs_for(relative: str, output_dir: str, fmt: str, maps: bool) -> Tuple[str, ...]:
