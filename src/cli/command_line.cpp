@@ -158,12 +158,13 @@ stage begins, and a progress bar on standard error when it is a terminal.
 
 The result is written as a BMP named after INPUT without its extension plus
 "_J.bmp" (pics/night.png -> pics/night_J.bmp, IMG_1.heic -> IMG_1_J.bmp,
-image -> image_J.bmp). BMP holds no
-metadata; JPEG, PNG, TIFF and WebP outputs (see -o) keep the input's EXIF,
-XMP and ICC colour profile, with the orientation set to normal (the pixels
-are turned upright) and without the EXIF thumbnail. A video is written
-beside its input with "_J" before the extension (clip.mp4 -> clip_J.mp4),
-H.264 at constant rate factor 18, audio and subtitles copied.
+image -> image_J.bmp). An output that would replace the input, under any of
+its names, is refused. BMP holds no metadata; JPEG, PNG, TIFF and WebP
+outputs (see -o) keep the input's EXIF, XMP and ICC colour profile, with the
+orientation set to normal (the pixels are turned upright) and without the
+EXIF thumbnail. A video is written beside its input with "_J" before the
+extension (clip.mp4 -> clip_J.mp4), H.264 at constant rate factor 18, audio
+and subtitles copied.
 
 Options:
 )" + optionLines() + R"(

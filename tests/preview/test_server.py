@@ -3,6 +3,7 @@ given, refuses every bad request with a 4xx and a one-line reason, stays up
 under many requests at once, and saves what the tool writes."""
 
 import json
+import os
 import subprocess
 import sys
 import time
@@ -101,6 +102,22 @@ def test_save_and_the_full_size_preview_are_what_the_tool_writes(preview, tmp_pa
         assert (status, headers["X-Picture-Size"]) == (200, "96x64")
         shown = cv2.imdecode(np.frombuffer(png, np.uint8), cv2.IMREAD_UNCHANGED)
         assert np.array_equal(shown, cv2.imread(str(path), cv2.IMREAD_UNCHANGED)), view
+
+
+def test_save_refuses_to_write_over_the_picture_under_another_name(preview, tmp_path):
+    # Regression: a result name that was another name of the picture (a link)
+    # was written over.
+    body = json.dumps({"picture": "0", "gamma": "1.2", "clean": "0", "fast": "0", "maps": "0"}).encode()
+    for link in (os.symlink, os.link):
+        folder = tmp_path / link.__name__
+        photo = write_picture(folder / "night.png", 32, 24, 6)
+        link(photo, folder / "night_J.bmp")
+        original = photo.read_bytes()
+        server = preview(photo)
+        status, _, answer = server.request("/api/save", body, {"Content-Type": "application/json"})
+        assert (status, answer) == (409, b"Save would overwrite 'night.png', a picture of the strip: "
+                                         b"start the preview with --output-dir\n")
+        assert photo.read_bytes() == original and os.path.samefile(photo, folder / "night_J.bmp")
 
 
 def test_usage_errors_end_before_anything_is_served(tmp_path):

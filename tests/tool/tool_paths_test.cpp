@@ -259,3 +259,33 @@ TEST(ToolPaths, MapsWriteIsAllOrNothing) {
         EXPECT_EQ(dir.entries(), before);
     }
 }
+
+// Regression: -o naming the input replaced the photograph with its result and
+// exited 0. An output that is the input under any of its names, a map
+// included, is now a usage error that writes nothing.
+TEST(ToolPaths, AnOutputThatWouldReplaceTheInputIsRefused) {
+    ScratchDir dir;
+    fs::create_directory(dir / "sub");
+    writePhoto(dir / "same.png");
+    writePhoto(dir / "x_A.png");
+    fs::create_symlink("same.png", dir / "link.png");
+    fs::create_hard_link(dir / "same.png", dir / "hard.png");
+    fs::create_directory_symlink(".", dir / "here");
+    const std::string original = readFile(dir / "same.png"), map = readFile(dir / "x_A.png");
+    const auto before = dir.entries();
+    const std::vector<std::string> cases[] = {
+        {"-o", "same.png", "same.png"},   {"-o", "./same.png", "same.png"}, {"-o", "sub/../same.png", "same.png"},
+        {"-o", "here/same.png", "same.png"}, {"-o", "link.png", "same.png"}, {"-o", "same.png", "link.png"},
+        {"-o", "hard.png", "same.png"},   {"--maps", "-o", "x.png", "x_A.png"}};
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args[args.size() - 2] + " " + args.back());
+        const ToolRun run = runTool(args, dir.path());
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+        EXPECT_NE(run.err.find("replace the original"), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(dir.entries(), before);
+        EXPECT_TRUE(fs::is_symlink(dir / "link.png"));
+        EXPECT_TRUE(readFile(dir / "same.png") == original && readFile(dir / "x_A.png") == map);
+    }
+}

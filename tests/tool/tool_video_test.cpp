@@ -181,6 +181,27 @@ TEST(ToolVideo, AnOutputThatCannotHoldVideoIsAUsageErrorBeforeAnyWork) {
     }
 }
 
+// Regression: -o naming the input clip replaced it with its result.
+TEST(ToolVideo, AnOutputThatWouldReplaceTheInputIsRefused) {
+    ScratchDir dir;
+    makeClip(dir.path(), "clip.mp4", "32x24", 10, 0.3);
+    fs::create_symlink("clip.mp4", dir / "link.mp4");
+    const std::string original = readFile(dir / "clip.mp4");
+    const std::set<std::string> before = dir.entries();
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"-o", "clip.mp4", "clip.mp4"}, {"-o", "./clip.mp4", "clip.mp4"}, {"-o", "link.mp4", "clip.mp4"},
+             {"-o", "clip.mp4", "link.mp4"}}) {
+        SCOPED_TRACE(args[1] + " " + args[2]);
+        const ToolRun run = runTool(args, dir.path());
+        EXPECT_EQ(run.exitStatus, 2) << run.err;
+        EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+        EXPECT_NE(run.err.find("replace the original"), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(dir.entries(), before);
+        EXPECT_TRUE(readFile(dir / "clip.mp4") == original);
+    }
+}
+
 // Regression: frames lost from a transport stream left a silent gap, and
 // damage to an MP4 gave two lines for one gap ("0 replaced ... left out"
 // although they were replaced). Every gap now gets one line that says what
