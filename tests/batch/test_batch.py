@@ -73,6 +73,24 @@ def test_fast_batch_writes_the_tools_fast_bytes(tmp_path):
     assert outputs_under(clear) == expected
 
 
+def test_results_written_beside_the_pictures_are_not_enhanced_again(tmp_path):
+    # Regression: a second batch over the folder enhanced every *_J.bmp and
+    # map of the first (night_J_J.bmp, ...).
+    photos = tmp_path / "photos"
+    sources = [write_picture(photos / name, 40, 30, k) for k, name in enumerate(["a.png", "night.jpeg"])]
+    assert run_batch(photos, "--output-dir", photos, "--maps", "--workers", "1").returncode == 0
+    report = tmp_path / "report.json"
+    run = run_batch(photos, "--output-dir", tmp_path / "clear", "--workers", "1", "--report", report)
+    assert run.returncode == 0, run.stderr
+    assert sorted(outputs_under(tmp_path / "clear")) == ["a_J.bmp", "night_J.bmp"]
+    assert "left out 6 earlier results" in run.stderr and "--include-results" in run.stderr
+    assert json.loads(report.read_text())["summary"]["left_out"] == 6
+    run = run_batch(photos, "--output-dir", tmp_path / "all", "--workers", "1", "--include-results")
+    assert run.returncode == 0 and len(outputs_under(tmp_path / "all")) == 8, run.stderr
+    assert (tmp_path / "all" / "a_J_J.bmp").exists() and "left out" not in run.stderr
+    assert all(s.exists() for s in sources)
+
+
 def test_an_html_report_shows_each_picture_before_and_after_with_its_failure(tmp_path):
     photos = tmp_path / "photos"
     good = write_picture(photos / "good.png", 400, 200, 4)

@@ -27,7 +27,7 @@ def test_only_the_given_pictures_are_served_and_bad_requests_get_a_one_line_4xx(
     (photos / "link.png").symlink_to(secret)
     (photos / "notes.txt").write_text("not shown")
     earlier_result = write_picture(photos / "a_J.bmp", 64, 48, 4)
-    server = preview(photos)
+    server = preview(photos, "--include-results")
     status, _, body = server.request("/api/pictures")
     names = ["a.png", "a_J.bmp", "b.png", "c.jpg"]
     assert status == 200 and [p["name"] for p in json.loads(body)["pictures"]] == names
@@ -118,6 +118,23 @@ def test_save_refuses_to_write_over_the_picture_under_another_name(preview, tmp_
         assert (status, answer) == (409, b"Save would overwrite 'night.png', a picture of the strip: "
                                          b"start the preview with --output-dir\n")
         assert photo.read_bytes() == original and os.path.samefile(photo, folder / "night_J.bmp")
+
+
+def test_the_strip_leaves_out_what_save_wrote(preview, tmp_path):
+    # Regression: after a Save with maps the strip showed the result and the
+    # maps as three more pictures.
+    photos = tmp_path / "photos"
+    for name in ("night.png", "street.jpeg"):
+        write_picture(photos / name, 32, 24, len(name))
+    names = lambda server: [p["name"] for p in json.loads(server.request("/api/pictures")[2])["pictures"]]
+    first = preview(photos)
+    body = json.dumps({"picture": "1", "gamma": "1.2", "clean": "0", "fast": "1", "maps": "1"}).encode()
+    assert first.request("/api/save", body, {"Content-Type": "application/json"})[0] == 200
+    assert sorted(os.listdir(photos)) == ["night.png", "street.jpeg", "street_A.bmp", "street_J.bmp",
+                                          "street_T.bmp"]
+    assert names(preview(photos)) == ["night.png", "street.jpeg"]
+    assert names(preview(photos, "--include-results")) == sorted(os.listdir(photos))
+    assert names(preview(photos / "street_J.bmp")) == ["street_J.bmp"]  # named itself: shown
 
 
 def test_usage_errors_end_before_anything_is_served(tmp_path):

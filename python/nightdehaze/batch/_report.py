@@ -22,11 +22,12 @@ RECORD_FIELDS = ("input", "output", "status", "reason", "seconds", "megapixels",
 STATUSES = ("done", "failed", "skipped", "cancelled")
 
 
-def summary_of(records: Sequence[Dict], wall_seconds: float) -> Dict:
-    """Counts by status, wall time, pictures enhanced per second, megapixels."""
+def summary_of(records: Sequence[Dict], wall_seconds: float, left_out: int = 0) -> Dict:
+    """Counts by status, the earlier results left out, wall time, pictures
+    enhanced per second, megapixels."""
     counts = {status: sum(1 for r in records if r["status"] == status) for status in STATUSES}
     megapixels = sum(r["megapixels"] or 0.0 for r in records if r["status"] == "done")
-    return {"total": len(records), **counts,
+    return {"total": len(records), **counts, "left_out": left_out,
             "wall_seconds": round(wall_seconds, 3),
             "pictures_per_second": round(counts["done"] / wall_seconds, 3) if wall_seconds > 0 else None,
             "megapixels": round(megapixels, 3)}
@@ -56,6 +57,8 @@ def _html_text(records: List[Dict], summary: Dict) -> str:
                     f"<td>{r['status']}</td><td>{seconds}</td><td>{html.escape(r['reason'])}</td></tr>\n")
     counts = ", ".join(f"{summary[s]} {s}" for s in STATUSES if summary[s])
     text = f"{summary['total']} pictures in {summary['wall_seconds']} s: {counts or 'none'}"
+    if summary["left_out"]:
+        text += f"; {summary['left_out']} earlier results left out"
     options = "".join(f'<option value="{s}">{s}</option>' for s in STATUSES)
     return _page().substitute(summary=html.escape(text), options=options, rows="".join(rows))
 
@@ -82,9 +85,9 @@ def report_kind(path: str) -> str:
     return kind
 
 
-def write_report(path: str, records: List[Dict], wall_seconds: float) -> None:
+def write_report(path: str, records: List[Dict], wall_seconds: float, left_out: int = 0) -> None:
     """Writes the report atomically: a reader never sees half of one."""
-    summary = summary_of(records, wall_seconds)
+    summary = summary_of(records, wall_seconds, left_out)
     text = _WRITERS[report_kind(path)](records, summary)
     folder = os.path.dirname(os.path.abspath(path))
     descriptor, temporary = tempfile.mkstemp(prefix=".nightdehaze-report-", dir=folder)
