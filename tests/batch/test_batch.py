@@ -91,7 +91,7 @@ def test_results_written_beside_the_pictures_are_not_enhanced_again(tmp_path):
     assert all(s.exists() for s in sources)
 
 
-def test_an_html_report_shows_each_picture_before_and_after_with_its_failure(tmp_path):
+def test_an_html_report_shows_each_picture_before_and_after_with_its_record_and_failure(tmp_path):
     photos = tmp_path / "photos"
     good = write_picture(photos / "good.png", 400, 200, 4)
     broken = photos / "broken.jpg"
@@ -104,6 +104,11 @@ def test_an_html_report_shows_each_picture_before_and_after_with_its_failure(tmp
     assert sorted(status for status, _ in rows) == ["done", "failed"]
     done, failed = (dict(rows)[s] for s in ("done", "failed"))
     assert html.escape(str(good)) in done and html.escape(str(broken)) in failed
+    # Regression: the page lacked the output, megapixels and worker of each record.
+    input_, output, status, seconds, megapixels, worker, reason = re.findall(r"<td>([^<]*)</td>", done)
+    assert (output, status, megapixels, reason) == (html.escape(str(tmp_path / "clear" / "good_J.bmp")),
+                                                    "done", "0.080", "")
+    assert float(seconds) > 0 and worker.startswith("tcp://127.0.0.1:")
     assert html.escape(tool_failure(os.path.abspath(broken))) in failed
     thumbnails = re.findall(r'src="data:image/jpeg;base64,([^"]+)"', done)
     assert len(thumbnails) == 2 and not re.findall("data:image", failed)

@@ -47,14 +47,19 @@ def _thumbnail_cell(data) -> str:
     return f'<td><img alt="" src="data:image/jpeg;base64,{data}"></td>' if data else "<td></td>"
 
 
+def _number(value, digits: int) -> str:
+    return "" if value is None else f"{value:.{digits}f}"
+
+
 def _html_text(records: List[Dict], summary: Dict) -> str:
     rows = []
     for r in records:
         before, after = r.get("thumbnails") or (None, None)
-        seconds = "" if r["seconds"] is None else f"{r['seconds']:.2f}"
+        cells = [html.escape(r["output"]), r["status"], _number(r["seconds"], 2),
+                 _number(r["megapixels"], 3), html.escape(r["worker"]), html.escape(r["reason"])]
         rows.append(f'<tr class="{r["status"]}" data-status="{r["status"]}" data-role="record">'
                     f"<td>{html.escape(r['input'])}</td>{_thumbnail_cell(before)}{_thumbnail_cell(after)}"
-                    f"<td>{r['status']}</td><td>{seconds}</td><td>{html.escape(r['reason'])}</td></tr>\n")
+                    + "".join(f"<td>{cell}</td>" for cell in cells) + "</tr>\n")
     counts = ", ".join(f"{summary[s]} {s}" for s in STATUSES if summary[s])
     text = f"{summary['total']} pictures in {summary['wall_seconds']} s: {counts or 'none'}"
     if summary["left_out"]:
