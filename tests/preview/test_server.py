@@ -4,6 +4,8 @@ under many requests at once, and saves what the tool writes."""
 
 import json
 import os
+import socket
+import struct
 import subprocess
 import sys
 import time
@@ -135,6 +137,28 @@ def test_the_strip_leaves_out_what_save_wrote(preview, tmp_path):
     assert names(preview(photos)) == ["night.png", "street.jpeg"]
     assert names(preview(photos, "--include-results")) == sorted(os.listdir(photos))
     assert names(preview(photos / "street_J.bmp")) == ["street_J.bmp"]  # named itself: shown
+
+
+def test_dropped_connections_pass_in_silence(preview, tmp_path):
+    # Regression: every connection the browser dropped printed a traceback
+    # (ConnectionResetError) on the terminal.
+    server = preview(write_picture(tmp_path / "night.png", 600, 400, 7))
+    host, port = server.base.removeprefix("http://").split(":")
+    token = server.token
+    requests = [f"GET /api/pictures?token={token} HTTP/1.1\r\n\r\n",  # then kept alive
+                "GET /api/pic",
+                f"GET /api/original?picture=0&size=full&token={token} HTTP/1.1\r\n\r\n",
+                f"POST /api/save?token={token} HTTP/1.1\r\nContent-Length: 99\r\n\r\n{{\"pic"]
+    for text in requests:
+        connection = socket.create_connection((host, int(port)), timeout=TIMEOUT)
+        connection.sendall(text.encode())
+        time.sleep(0.3)
+        connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        connection.close()  # a reset, as a browser's cancelled request often is
+    assert server.request("/api/pictures")[0] == 200
+    server.process.terminate()
+    assert server.process.wait(timeout=TIMEOUT) == 0
+    assert server.process.stderr.read().splitlines() == ["nightdehaze-preview: 1 picture; Ctrl-C stops"]
 
 
 def test_usage_errors_end_before_anything_is_served(tmp_path):
