@@ -246,8 +246,10 @@ def enhance_file(
         The picture to read.
     output : str or os.PathLike, optional
         Where the result goes, in the format of its extension; by default
-        the path without its last four characters plus ``_J.bmp``
-        ("pics/night.png" -> "pics/night_J.bmp"), as the tool names it.
+        the path without its extension plus ``_J.bmp`` ("pics/night.png" ->
+        "pics/night_J.bmp", "night.jpeg" -> "night_J.bmp"), as the tool
+        names it. An output that is the input under any of its names (a
+        link, another spelling of the path) is refused.
     gamma : float, optional
         {gamma}
     non_local : bool, optional
@@ -274,7 +276,8 @@ def enhance_file(
     ValueError
         The file is not a decodable image, is a cut-off JPEG, is too large
         for this machine, the output's extension names no format OpenCV
-        writes, or an option is out of range.
+        writes, an output would replace the input, or an option is out of
+        range.
     MemoryError
         Processing ran out of memory.
     KeyboardInterrupt

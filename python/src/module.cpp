@@ -5,6 +5,7 @@
 #include "files/one_line.hpp"
 #include "files/output_name.hpp"
 #include "files/file_error.hpp"
+#include "files/option_help.hpp"
 #include "files/options.hpp"
 #include "files/picture_job.hpp"
 #include "files/picture_steps.hpp"
@@ -177,6 +178,8 @@ py::list declaredOptions() {
         d["high"] = option.high;
         d["default"] = option.defaultText;
         d["help"] = option.help;
+        d["python_help"] = helpOn(option, kPythonFiles);
+        d["batch_help"] = helpOn(option, kBatch);
         d["arrays"] = (option.surfaces & kPythonArrays) != 0;
         d["files"] = (option.surfaces & kPythonFiles) != 0;
         d["batch"] = (option.surfaces & kBatch) != 0;

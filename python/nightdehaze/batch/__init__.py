@@ -75,11 +75,12 @@ def _add_declared_options(parser: argparse.ArgumentParser) -> None:
         if not option.batch:
             continue
         name = "--" + keyword.replace("_", "-")
+        help_ = help_text(keyword, "batch").replace("%", "%%")  # argparse formats help with %
         if option.kind == "flag":
-            parser.add_argument(name, action="store_true", help=help_text(keyword))
+            parser.add_argument(name, action="store_true", help=help_)
         else:
             parser.add_argument(name, type=_value_of(keyword), default=default(keyword),
-                                metavar=option.value_name, help=help_text(keyword))
+                                metavar=option.value_name, help=help_)
 
 
 def _check_options_combine(options: argparse.Namespace) -> None:
