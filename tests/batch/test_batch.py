@@ -132,7 +132,9 @@ def test_clashing_or_missing_inputs_are_usage_errors_before_anything_runs(tmp_pa
                           ([png, "--gamma", "0"], "gamma must be a number greater than 0"),
                           ([png, "--fast", "--non-local"], "--fast and --non-local cannot be combined"),
                           ([png, "--report", tmp_path / "r.txt"], "must be a .json, .csv or .html"),
-                          ([png, "--workers", "2", "--scheduler", "tcp://h:1"], "not allowed")):
+                          ([png, "--workers", "2", "--scheduler", "tcp://h:1"], "not allowed"),
+                          ([png, "--fats"], "unrecognized arguments: --fats; did you mean --fast?"),
+                          ([png, "--reprot=r.json"], "did you mean --report?")):
         with pytest.raises(SystemExit) as exit_:
             batch.main([*map(str, args), "--output-dir", str(clear)])
         error = capsys.readouterr().err

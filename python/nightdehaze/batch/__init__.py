@@ -8,6 +8,7 @@ what `nightdehaze` writes for that input with the same options.
 """
 
 import argparse
+import difflib
 import os
 import signal
 import sys
@@ -42,10 +43,20 @@ batch leaves no partial file, and --resume continues it."""
 
 
 class _Parser(argparse.ArgumentParser):
-    """argparse with errors on one line and exit status 2."""
+    """argparse with errors on one line, the nearest option named for a
+    mistyped one, and exit status 2."""
 
     def error(self, message: str) -> None:
-        _usage_error(message)
+        _usage_error(message + self._nearest_option(message))
+
+    def _nearest_option(self, message: str) -> str:
+        prefix = "unrecognized arguments: "
+        if not message.startswith(prefix):
+            return ""
+        typed = [w.split("=")[0] for w in message[len(prefix):].split() if w.startswith("-")]
+        names = [s for action in self._actions for s in action.option_strings if s.startswith("--")]
+        meant = difflib.get_close_matches(typed[0], names, n=1, cutoff=0.75) if typed else []
+        return f"; did you mean {meant[0]}?" if meant else ""
 
 
 def _usage_error(message: str) -> None:
