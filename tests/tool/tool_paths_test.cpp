@@ -177,7 +177,7 @@ TEST(ToolPaths, ReadOnlyDirectoryIsRefusedAndLeftUnchanged) {
     const std::vector<std::string> cases[] = {
         {"in.png", "-o", "locked/out.bmp"},
         {"locked/own.png"},                          // derived output locked/own_J.bmp
-        {"locked/own.png", "-o", "locked/own.png"},  // replacing the input in place
+        {"in.png", "-o", "locked/own.png"},          // replacing a file of it
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(args.back());

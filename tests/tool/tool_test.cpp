@@ -168,13 +168,19 @@ TEST(Tool, OutputOptionAndMaps) {
     EXPECT_TRUE(fs::exists(dir / "x_T.bmp"));
 }
 
-TEST(Tool, OutputMayReplaceTheInput) {
+TEST(Tool, OutputMayReplaceAnEarlierFileButNeverTheInput) {
     ScratchDir dir;
     savePhoto(dir / "x.png");
+    const std::string input = readFile(dir / "x.png");
     ASSERT_EQ(runTool({"x.png", "-o", "y.png"}, dir.path()).exitStatus, 0);
-    ToolRun run = runTool({"x.png", "-o", "x.png"}, dir.path());
+    const std::string result = readFile(dir / "y.png");
+    writeFile(dir / "y.png", "an earlier file");
+    ToolRun run = runTool({"x.png", "-o", "y.png"}, dir.path());
     ASSERT_EQ(run.exitStatus, 0) << run.err;
-    EXPECT_EQ(readFile(dir / "x.png"), readFile(dir / "y.png"));
+    EXPECT_EQ(readFile(dir / "y.png"), result);
+    run = runTool({"x.png", "-o", "x.png"}, dir.path());
+    EXPECT_EQ(run.exitStatus, 2) << run.err;
+    EXPECT_EQ(readFile(dir / "x.png"), input);
     EXPECT_EQ(dir.entries(), (std::set<std::string>{"x.png", "y.png"}));
 }
 
