@@ -1,5 +1,7 @@
 #include "cli/command_line.hpp"
 
+#include "cli/nearest_name.hpp"
+
 #include <cstdlib>
 #include <optional>
 
@@ -49,10 +51,20 @@ NumberPart numberPart(const std::string& arg) {
     return *end == '\0' ? NumberPart::all : NumberPart::part;
 }
 
+// The long names the command line takes, for suggesting one.
+std::vector<std::string> longNames() {
+    std::vector<std::string> names;
+    for (const files::OptionDeclaration& option : files::optionDeclarations())
+        if (onCommandLine(option)) names.push_back(option.longName);
+    for (const OwnOption& own : kOwnOptions) names.push_back(own.longName);
+    return names;
+}
+
 // A number that starts with '-' is a GAMMA below 0, refused as GAMMA is.
-[[noreturn]] void unknownOption(CommandLine& line, const std::string& arg) {
+[[noreturn]] void unknownOption(CommandLine& line, const std::string& arg, const std::string& name) {
     if (numberPart(arg) == NumberPart::all) takeGamma(line, arg, kDashHint);
-    throw files::UsageError("unknown option '" + arg + "'" + kDashHint);
+    const std::string meant = nearestName(name, longNames());
+    throw files::UsageError("unknown option '" + arg + "'" + (meant.empty() ? kDashHint : "; did you mean " + meant + "?"));
 }
 
 bool takeOwnOption(CommandLine& line, const std::string& name, const std::optional<std::string>& value) {
@@ -74,7 +86,7 @@ void takeOption(CommandLine& line, const std::vector<std::string>& args, size_t&
     if (inline_) value = arg.substr(equals + 1);
     if (takeOwnOption(line, name, value)) return;
     const files::OptionDeclaration* option = files::findOption(name);
-    if (!option || !onCommandLine(*option)) unknownOption(line, arg);
+    if (!option || !onCommandLine(*option)) unknownOption(line, arg, name);
     if (option->kind == files::OptionKind::flag) {
         if (value) throw files::UsageError(std::string("option ") + option->longName + " takes no value");
         files::applyOption(line.options, *option, "");
@@ -165,13 +177,15 @@ stage begins, and a progress bar on standard error when it is a terminal.
   GAMMA   )" + gammaLines() + R"(
           Further positional arguments are ignored, with a warning.
 
-The result is written as a BMP named after INPUT without its last four
-characters plus "_J.bmp" (pics/night.png -> pics/night_J.bmp). BMP holds no
-metadata; JPEG, PNG, TIFF and WebP outputs (see -o) keep the input's EXIF,
-XMP and ICC colour profile, with the orientation set to normal (the pixels
-are turned upright) and without the EXIF thumbnail. A video is written
-beside its input with "_J" before the extension (clip.mp4 -> clip_J.mp4),
-H.264 at constant rate factor 18, audio and subtitles copied.
+The result is written as a BMP named after INPUT without its extension plus
+"_J.bmp" (pics/night.png -> pics/night_J.bmp, IMG_1.heic -> IMG_1_J.bmp,
+image -> image_J.bmp). An output that would replace the input, under any of
+its names, is refused. BMP holds no metadata; JPEG, PNG, TIFF and WebP
+outputs (see -o) keep the input's EXIF, XMP and ICC colour profile, with the
+orientation set to normal (the pixels are turned upright) and without the
+EXIF thumbnail. A video is written beside its input with "_J" before the
+extension (clip.mp4 -> clip_J.mp4), H.264 at constant rate factor 18, audio
+and subtitles copied.
 
 Options:
 )" + optionLines() + R"(
