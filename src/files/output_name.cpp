@@ -16,6 +16,12 @@ std::string derivedOutputPath(const std::string& inputPath, const std::string& s
     return outputStemOf(inputPath) + suffix;
 }
 
+std::string derivedVideoOutputPath(const std::string& inputPath) {
+    const std::string stem = outputStemOf(inputPath);
+    if (stem == inputPath) return inputPath + "_J.mp4";
+    return stem + "_J" + inputPath.substr(stem.size());
+}
+
 std::string extensionOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     const size_t dot = path.find_last_of('.');

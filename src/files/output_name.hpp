@@ -15,6 +15,11 @@ std::string outputStemOf(const std::string& path);
 // "night_J.bmp", "image" -> "image_J.bmp".
 std::string derivedOutputPath(const std::string& inputPath, const std::string& suffix = "_J.bmp");
 
+// The output path the tool derives from a video's input path: its stem, then
+// "_J" and the same extension ("clip.mp4" -> "clip_J.mp4"), or "_J.mp4"
+// after a name without an extension.
+std::string derivedVideoOutputPath(const std::string& inputPath);
+
 // The extension of the file name in path, dot included ("a/b.PNG" -> ".PNG"),
 // or "" when the name has none.
 std::string extensionOf(const std::string& path);

@@ -9,7 +9,7 @@
 #include "files/same_file.hpp"
 #include "files/signals_held.hpp"
 #include "files/usage_error.hpp"
-#include "files/live_source.hpp"
+#include "files/live_addresses.hpp"
 #include "files/video_module_loader.hpp"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "video/live_mode.hpp"
 
-#include "files/live_source.hpp"
+#include "files/live_addresses.hpp"
 #include "files/memory_budget.hpp"
 #include "files/same_file.hpp"
 #include "files/usage_error.hpp"

@@ -27,7 +27,6 @@ public:
     void finish();
 
     long long framesWritten() const { return frames_; }
-    long long filesWritten() const { return files_; }
 
 private:
     long long segmentOf(double seconds) const;
@@ -39,7 +38,7 @@ private:
     long long segment_ = -1;        // the segment output_ writes
     std::int64_t lastPts_ = -1;
     long long frames_ = 0;
-    long long files_ = 0;
+    long long files_ = 0;           // started so far, the number of the next segment
 };
 
 }  // namespace nightdehaze::video

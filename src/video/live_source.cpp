@@ -1,6 +1,6 @@
 #include "video/live_source.hpp"
 
-#include "files/live_source.hpp"
+#include "files/live_addresses.hpp"
 #include "video/live_stop.hpp"
 
 extern "C" {

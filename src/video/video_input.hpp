@@ -51,8 +51,6 @@ public:
     // once no frame is left.
     bool next(DecodedFrame& frame, const std::function<void(AVPacket*)>& otherPacket);
 
-    long long framesDecoded() const { return decoded_; }
-
 private:
     void pump(const std::function<void(AVPacket*)>& otherPacket);
     bool receive();

@@ -1,6 +1,7 @@
 #include "video/video_mode.hpp"
 
 #include "files/memory_budget.hpp"
+#include "files/output_name.hpp"
 #include "files/same_file.hpp"
 #include "video/video_input.hpp"
 #include "video/video_output.hpp"
@@ -19,7 +20,7 @@ namespace nightdehaze::video {
 namespace {
 
 std::string outputPathOf(const files::Options& job) {
-    return job.outputPath ? *job.outputPath : derivedVideoOutputPath(job.inputPath);
+    return job.outputPath ? *job.outputPath : files::derivedVideoOutputPath(job.inputPath);
 }
 
 // Frames in flight at once, each holding the pipeline's memory; refuses a
@@ -33,14 +34,6 @@ void checkMemory(const VideoInput& input, const std::string& path, int parallelF
 }
 
 }  // namespace
-
-std::string derivedVideoOutputPath(const std::string& inputPath) {
-    const size_t slash = inputPath.find_last_of('/');
-    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    const size_t dot = inputPath.find_last_of('.');
-    if (dot == std::string::npos || dot <= nameStart) return inputPath + "_J.mp4";
-    return inputPath.substr(0, dot) + "_J" + inputPath.substr(dot);
-}
 
 void runVideo(const files::Options& job) {
     if (job.writeMaps) throw files::UsageError("--maps writes pictures of one picture's maps; it does not apply to video");

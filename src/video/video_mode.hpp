@@ -4,20 +4,14 @@
 #include "files/options.hpp"
 #include "files/usage_error.hpp"
 
-#include <string>
-
 namespace nightdehaze::video {
 
-// The output path of a video input: the input without its extension, then
-// "_J" and the same extension ("clip.mp4" -> "clip_J.mp4"); "_J.mp4" is
-// appended to a name without an extension.
-std::string derivedVideoOutputPath(const std::string& inputPath);
-
 // Enhances the video at job.inputPath with job.context and writes it, all or
-// nothing, to job.outputPath or derivedVideoOutputPath(job.inputPath). Prints the stage lines once, progress on a terminal, one warning
-// line per gap of corrupt frames and one when the input ends early. Throws
-// UsageError for options that do not apply to video
-// and std::runtime_error naming the problem on failure.
+// nothing, to job.outputPath or files::derivedVideoOutputPath(job.inputPath).
+// Prints the stage lines once, progress on a terminal, one warning line per
+// gap of corrupt frames and one when the input ends early. Throws UsageError
+// for options that do not apply to video and std::runtime_error naming the
+// problem on failure.
 void runVideo(const files::Options& job);
 
 }  // namespace nightdehaze::video

@@ -3,7 +3,7 @@
 #include "files/video_module.hpp"
 
 #include "files/exit_status.hpp"
-#include "files/live_source.hpp"
+#include "files/live_addresses.hpp"
 #include "files/options.hpp"
 #include "files/usage_error.hpp"
 #include "video/video_input.hpp"

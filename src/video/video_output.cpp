@@ -1,7 +1,7 @@
 #include "video/video_output.hpp"
 
 #include "files/file_error.hpp"
-#include "files/live_source.hpp"
+#include "files/live_addresses.hpp"
 #include "files/signals_held.hpp"
 
 extern "C" {

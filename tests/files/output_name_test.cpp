@@ -42,3 +42,11 @@ TEST(OutputName, ThreeLetterExtensionsKeepThePositionalRule) {
         EXPECT_EQ(derivedOutputPath(path, "_J.bmp"), path.substr(0, path.size() - 4) + "_J.bmp") << path;
     }
 }
+
+// A video's result keeps its container: the stem, "_J", the extension.
+TEST(OutputName, VideosKeepTheirExtension) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"clip.mp4", "clip_J.mp4"},   {"a/b.c/clip.mkv", "a/b.c/clip_J.mkv"}, {"clip", "clip_J.mp4"},
+        {"v1.2/clip", "v1.2/clip_J.mp4"}, {".hidden", ".hidden_J.mp4"},    {"name.", "name_J."}};
+    for (const auto& [input, output] : cases) EXPECT_EQ(derivedVideoOutputPath(input), output) << input;
+}

@@ -1,4 +1,4 @@
-#include "files/live_source.hpp"
+#include "files/live_addresses.hpp"
 
 #include "files/usage_error.hpp"
 

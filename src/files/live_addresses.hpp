@@ -1,6 +1,7 @@
 #pragma once
-// Telling a live source (a camera, a stream) from a file, and the options
-// that only a live run takes.
+// Telling a live source (a camera, a stream) from a file and a stream output
+// from a file by their text alone, and the options that only a live run
+// takes. Reading a live source is the video module's (video/live_source.*).
 #include "files/options.hpp"
 
 #include <string>
