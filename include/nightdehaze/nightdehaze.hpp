@@ -106,10 +106,9 @@ public:
     // The fast engine: the same stages, parameters and contrast stretches in
     // single precision (sums in double), with the wide smoothing fitted on
     // coarser grids and the full-resolution filters streamed row by row;
-    // several times as fast as the exact engine, in less memory, and close
-    // to its result: at least 38 dB PSNR on night photographs, 99.9 % of the
-    // values within 10 grey levels. Its bytes depend neither on the number of
-    // threads nor on the CPU. Cannot be combined with useNonLocalFilter
+    // several times as fast as the exact engine, in less memory, and within
+    // a few grey levels of its result almost everywhere. Its bytes depend
+    // neither on the number of threads nor on the CPU. Cannot be combined with useNonLocalFilter
     // (std::invalid_argument). false: the exact engine.
     bool fast = false;
 
@@ -178,7 +177,7 @@ public:
 // one line is written and flushed to it as each stage begins:
 // "Current step: Light Compensation", "... Color Correction", "... Dehazing".
 // bgr8 is never written. Throws std::invalid_argument for an empty image, an
-// image of another type, a context.gamma that is not a finite number above 0,
+// image of another type, a context.gamma outside kGammaRange,
 // context radii the stages reject, or context.fast with useNonLocalFilter.
 cv::Mat enhance(const cv::Mat& bgr8, const DehazeContext& context, HazeMaps* maps = nullptr,
                 std::ostream* progress = nullptr);
@@ -215,8 +214,7 @@ cv::Mat transmissionBytes(const cv::Mat& transmission);
 // program that only calls the library.
 
 // Makes every cv::Mat the process allocates from now on take its large
-// buffers (128 KiB and up) from one allocator that keeps them for reuse once
-// freed, instead of handing them back to the system and having the next plane
+// buffers from one allocator that keeps them for reuse once freed, instead of handing them back to the system and having the next plane
 // of the same size fault in fresh pages; it keeps little more than the
 // process's peak. enhance and VideoEnhancer use that allocator during their
 // calls in any case. Idempotent; does nothing under AddressSanitizer, so that
@@ -229,8 +227,9 @@ void installBufferReuse();
 void releaseKeptBuffers();
 
 // Makes the C library's allocator keep memory the program frees for its next
-// allocations instead of handing it back to the system: blocks of up to
-// 32 MiB come from its heap, which is not trimmed below 1 GiB.
+// allocations instead of handing it back to the system: large blocks come
+// from its heap rather than from mappings of their own, and the heap is not
+// trimmed after each free.
 void retainFreedHeapMemory();
 
 // ---------------------------------------------------------------------------
@@ -254,8 +253,8 @@ struct VideoOptions {
     // false: every frame is exactly enhance of that frame.
     bool steady = true;
     // Frames enhanced at the same time (each also spread over OpenCV's
-    // threads); 0: cv::getNumThreads(). Memory grows with it: about 125 bytes
-    // per pixel per frame.
+    // threads); 0: cv::getNumThreads(). Memory grows with it: each frame in
+    // flight holds the working memory of one enhance call.
     int parallelFrames = 0;
 };
 

@@ -4,8 +4,8 @@
 namespace nightdehaze::files {
 
 // Peak memory of the pipeline per pixel of the picture, in bytes: the
-// double-precision planes of the stages (peak resident size measured at 118
-// bytes per pixel on a 12-megapixel picture, rounded up).
+// double-precision planes of the stages, with a margin over the peak that
+// docs/performance.md measures.
 constexpr double kPipelineBytesPerPixel = 125.0;
 
 // True when the pipeline's estimated peak memory for a picture of this size

@@ -33,9 +33,8 @@ constexpr const char* kH264Quality = "18";
 constexpr const char* kH264Preset = "medium";
 // With the fast engine a frame's enhancement takes a fraction of the exact
 // engine's time and "medium" on one thread becomes a large share of it:
-// "veryfast" encodes about three times faster at the same constant rate
-// factor, paying with a larger file (roughly a quarter more at this quality),
-// not a worse picture.
+// "veryfast" encodes much faster at the same constant rate factor, paying at
+// most with a larger file, not a worse picture.
 constexpr const char* kH264KeepUpPreset = "veryfast";
 // A live run cannot wait for frames to come: "zerolatency" turns off x264's
 // look-ahead and B-frames, so each frame leaves the encoder as it goes in.
