@@ -74,7 +74,7 @@ public:
     double noiseSigma = 25.0;        // non-local filter: noise level, 0..255 scale
     double nonLocalEps = 100.0;      // non-local filter: regulariser, 0..255 scale
     bool useNonLocalFilter = false;  // false: colour guided filter; true: non-local
-    double gamma = 1.2;              // in kGammaRange: colour correction's brightness exponent is 1/gamma
+    double gamma = 1.2;              // in kGammaRange; colour correction raises by 1/gamma
 
     // Both stages take a non-empty 8-bit BGR image (CV_8UC3), the window
     // radius of the light estimate (at least 1; enhance uses 5) and eps, the
@@ -108,12 +108,13 @@ public:
     // coarser grids and the full-resolution filters streamed row by row;
     // several times as fast as the exact engine, in less memory, and within
     // a few grey levels of its result almost everywhere. Its bytes depend
-    // neither on the number of threads nor on the CPU. Cannot be combined with useNonLocalFilter
-    // (std::invalid_argument). false: the exact engine.
+    // neither on the number of threads nor on the CPU. Cannot be combined
+    // with useNonLocalFilter (std::invalid_argument). false: the exact engine.
     bool fast = false;
 
-    // The stages of StageParameters, which read neither clean nor fast: call
-    // them on a StageParameters (the context's base, or a copy of it).
+    // Deprecated, kept for one version: the stages of StageParameters, which
+    // read neither clean nor fast. Call them on a StageParameters (the
+    // context's base, or a copy of it).
     [[deprecated("the stages read neither fast nor clean: call them on a nightdehaze::StageParameters")]]
     void colorCorrection(int radius, cv::Mat& correctionMap, cv::Mat image, double eps) const {
         StageParameters::colorCorrection(radius, correctionMap, image, eps);
