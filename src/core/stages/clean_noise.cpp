@@ -1,6 +1,7 @@
 #include "core/stages/clean_noise.hpp"
 
 #include "core/filters/box_sum_rows.hpp"
+#include "core/filters/self_guided_filter.hpp"
 #include "core/exact/rounded_to_bytes.hpp"
 #include "nightdehaze/nightdehaze.hpp"
 
@@ -27,7 +28,7 @@ constexpr double kDetailFloor = 1e-3;  // keeps the gain finite where the input 
 constexpr double kNoiseFloor = 0.5;   // levels: even a clean 8-bit picture is rounded
 constexpr double kScaleOffset = 0.5;   // half a level: rounding noise of the 8-bit output
 constexpr int kSmoothingRadius = 4;    // 9x9 windows cover a JPEG block's boundary ramps
-constexpr double kSmoothingEps = 2.5 * 2.5;  // flattens below about 2.5 noise deviations
+constexpr double kFlattenedDeviations = 2.5;  // flattens below about 2.5 noise deviations
 
 // Mean of the 3x3 mask's absolute response over the tile at (ty, tx) of one
 // 8-bit channel, or -1 when the tile touches 0 or 255 (clipped, not noisy).
@@ -66,12 +67,14 @@ cv::Mat detailPower(const cv::Mat& plane) {
     return boxMean(kGainRadius, detail.mul(detail));
 }
 
-// The scale at which one output level is one input noise deviation.
-cv::Mat noiseScale(const cv::Mat& input, const cv::Mat& output, double noiseLevel) {
+// The regularisation of each smoothing window: the square of the output's
+// amplified noise, gain * noiseLevel + 1/2 levels, times kFlattenedDeviations.
+cv::Mat smoothingEps(const cv::Mat& input, const cv::Mat& output, double noiseLevel) {
     cv::Mat gainSquared = detailPower(output) / (detailPower(input) + kDetailFloor);
     cv::Mat scale;
     cv::sqrt(gainSquared, scale);
-    return scale * noiseLevel + kScaleOffset;
+    scale = (scale * noiseLevel + kScaleOffset) * kFlattenedDeviations;
+    return scale.mul(scale);
 }
 
 }  // namespace
@@ -102,11 +105,8 @@ cv::Mat suppressAmplifiedNoise(const cv::Mat& input, const cv::Mat& output, doub
         cv::Mat in, out;
         inputPlanes[c].convertTo(in, CV_64F);
         outputPlanes[c].convertTo(out, CV_64F);
-        const cv::Mat scale = noiseScale(in, out, std::max(noiseLevel, kNoiseFloor));
-        cv::Mat normalised = out / scale;
-        guidedFilterGray(kSmoothingRadius, normalised, normalised, normalised, kSmoothingEps);
-        cv::Mat restored = normalised.mul(scale);
-        cleaned[c] = roundedToBytes(restored);
+        const cv::Mat eps = smoothingEps(in, out, std::max(noiseLevel, kNoiseFloor));
+        cleaned[c] = roundedToBytes(selfGuidedFilter(kSmoothingRadius, out, eps));
     }
     cv::Mat result;
     cv::merge(cleaned, result);

@@ -14,11 +14,12 @@ double estimateNoiseLevel(const cv::Mat& bgr8);
 // Smooths away what the enhancement amplified below the input's noise level.
 // Per channel, the local gain of the enhancement is the ratio of the fine
 // detail (the plane minus its 3x3 mean) of output and input, in RMS over
-// windows of radius 16. Dividing the output by gain * noiseLevel + 1/2 (the
-// noise level floored at 1/2) leaves its noise at about one level; a grey
-// guided filter of radius 4, the plane its own guide, eps 2.5^2, flattens what
-// varies less than 2.5 of those levels, and the division is undone. input
-// and output are CV_8UC3 of one size; returns a new CV_8UC3 image (rounded,
+// windows of radius 16; the output's noise there is about gain * noiseLevel +
+// 1/2 levels (the noise level floored at 1/2). The output plane is guided-
+// filtered by itself at radius 4, each window regularised by the square of
+// 2.5 times that noise at its centre: what varies less than about 2.5 noise
+// deviations is flattened to the window mean, edges and ramps stay. input and
+// output are CV_8UC3 of one size; returns a new CV_8UC3 image (rounded,
 // saturated). input is the enhancement's input, output its result.
 cv::Mat suppressAmplifiedNoise(const cv::Mat& input, const cv::Mat& output, double noiseLevel);
 

@@ -2,6 +2,7 @@
 // estimate and smoothing on pictures of known noise, and the whole mode on a
 // generated JPEG.
 #include "nightdehaze/nightdehaze.hpp"
+#include "core/api/enhance_with_limits.hpp"
 #include "core/stages/clean_deblock.hpp"
 #include "core/stages/clean_noise.hpp"
 
@@ -64,6 +65,42 @@ double blockiness(const cv::Mat& bgr8) {
         }
     return (across / nAcross) / (inside / nInside);
 }
+
+// A noisy orange haze with a glow, a row of white lamps (so that the discs
+// are not the brightest 1 %) and filled discs of colour (235, 245, 255), radius
+// rows / 14, drawn over the noise: flat bright areas the result keeps flat.
+cv::Mat discsOverNoise(int rows, int cols, const std::vector<cv::Point>& discs) {
+    cv::Mat scene(rows, cols, CV_64FC3);
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < cols; ++x) {
+            const double wave = 0.5 + 0.5 * std::sin(x * 0.021) * std::cos(y * 0.017);
+            const double dx = x - cols * 0.8, dy = y - rows * 0.3;
+            const double glow = 120.0 * std::exp(-(dx * dx + dy * dy) / 3200.0);
+            scene.at<cv::Vec3d>(y, x) = cv::Vec3d(60 + 30 * wave + 0.3 * glow,
+                                                  90 + 40 * wave + 0.7 * glow, 130 + 40 * wave + glow);
+        }
+    for (int i = 0; i < 8; ++i)
+        cv::circle(scene, cv::Point(cols * (2 * i + 1) / 16, rows - 20 - 15 * (i % 2)), 14,
+                   cv::Scalar::all(255), cv::FILLED);
+    cv::Mat noise(rows, cols, CV_64FC3);
+    cv::RNG(3).fill(noise, cv::RNG::NORMAL, cv::Scalar::all(0), cv::Scalar::all(4.0));
+    cv::Mat picture;
+    cv::Mat(scene + noise).convertTo(picture, CV_8U);
+    for (const cv::Point& centre : discs)
+        cv::circle(picture, centre, rows / 14, cv::Scalar(235, 245, 255), cv::FILLED);
+    return picture;
+}
+
+// Hands each stretch the limits of an earlier call, recording its own.
+class ReplayedLimits : public detail::StretchLimitChooser {
+public:
+    detail::StretchLimits measured[detail::kStretchCount];
+    const detail::StretchLimits* replayed = nullptr;
+    detail::StretchLimits choose(detail::Stretch stretch, const detail::StretchLimits& limits) override {
+        measured[static_cast<int>(stretch)] = limits;
+        return replayed ? replayed[static_cast<int>(stretch)] : limits;
+    }
+};
 
 double stddev(const cv::Mat& m) {
     cv::Scalar mean, deviation;
@@ -143,5 +180,36 @@ TEST(CleanMode, LowersBlockinessOfAJpegAndLeavesTheDefaultAlone) {
     for (const cv::Size size : {cv::Size(1, 1), cv::Size(3, 2), cv::Size(9, 17)}) {
         const cv::Mat tiny = testing_support::randomPhoto(size.height, size.width, 5);
         EXPECT_EQ(enhance(tiny, clean).size(), size);
+    }
+}
+
+// A reported blemish: a greenish patch, 20 levels above the default, inside a
+// bright disc, where the smoothing's strength changed from window to window.
+TEST(CleanMode, KeepsTheDefaultColourInsideABrightDiscOverNoise) {
+    const std::vector<cv::Point> discs{{100, 90}, {330, 200}, {470, 100}};
+    const cv::Mat picture = discsOverNoise(360, 640, discs);
+    cv::Mat interior = cv::Mat::zeros(picture.size(), CV_8U);
+    for (const cv::Point& centre : discs) cv::circle(interior, centre, 360 / 14 - 8, 255, cv::FILLED);
+    for (const bool fast : {false, true}) {
+        SCOPED_TRACE(fast ? "fast" : "exact");
+        DehazeContext plain, clean;
+        plain.fast = clean.fast = fast;
+        clean.clean = true;
+        ProgressMonitor quiet;
+        ReplayedLimits defaultLimits, cleanLimits;
+        const cv::Mat plainResult = detail::enhanceChoosingLimits(picture, plain, nullptr, quiet, defaultLimits);
+        // Stretched as the default is, the clean result differs by what its own steps change.
+        cleanLimits.replayed = defaultLimits.measured;
+        const cv::Mat cleanResult = detail::enhanceChoosingLimits(picture, clean, nullptr, quiet, cleanLimits);
+        cv::Mat difference;
+        cv::absdiff(plainResult, cleanResult, difference);
+        std::vector<cv::Mat> channels;
+        cv::split(difference, channels);
+        for (const cv::Mat& channel : channels) {
+            double largest = 0.0;
+            cv::minMaxLoc(channel, nullptr, &largest, nullptr, nullptr, interior);
+            EXPECT_LE(largest, 2.0);
+        }
+        EXPECT_LT(cv::mean(plainResult, interior)[0], 240.0);  // not saturated: the test can see a patch
     }
 }

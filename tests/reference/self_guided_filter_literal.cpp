@@ -1,0 +1,18 @@
+#include "reference/self_guided_filter_literal.hpp"
+
+#include "reference/box_filter_literal.hpp"
+#include "reference/guided_filter_gray_literal.hpp"
+
+namespace literal {
+
+cv::Mat selfGuidedFilter(int r, const cv::Mat& plane, const cv::Mat& eps) {
+    auto box = [r](const cv::Mat& x) { cv::Mat s; cumBoxFilter(r, s, x); return s; };
+    const cv::Mat n = box(cv::Mat::ones(plane.size(), CV_64F));
+    const cv::Mat mean = box(plane) / n;
+    const cv::Mat variance = box(plane.mul(plane)) / n - mean.mul(mean);
+    const cv::Mat a = divideOrZero(variance, variance + eps);
+    const cv::Mat b = mean - a.mul(mean);
+    return (box(a) / n).mul(plane) + box(b) / n;
+}
+
+}  // namespace literal
