@@ -3,8 +3,7 @@
 #include "core/fast/fast_contrast_stretch.hpp"
 #include "core/fast/fast_stages.hpp"
 #include "core/stages/bytes_divided_by_map.hpp"
-#include "core/stages/clean_deblock.hpp"
-#include "core/stages/clean_noise.hpp"
+#include "core/stages/clean_steps.hpp"
 #include "core/memory/buffer_reuse.hpp"
 #include "core/runtime/run_report.hpp"
 
@@ -112,7 +111,9 @@ cv::Mat enhanceChoosingLimits(cv::Mat bgr8, const DehazeContext& context, HazeMa
     const BufferReuseDuringCall reuse;
     RunReport run(monitor);
     const StageEnds ends = stageEnds(context);
-    cv::Mat input = context.clean ? deblockJpegGrid(bgr8) : bgr8;
+    CleanInput cleaned;
+    if (context.clean) cleaned = cleanInput(bgr8, context.fast);
+    cv::Mat input = context.clean ? cleaned.picture : bgr8;
     bgr8.release();
     cv::Mat working = input.clone();
 
@@ -136,7 +137,7 @@ cv::Mat enhanceChoosingLimits(cv::Mat bgr8, const DehazeContext& context, HazeMa
         dehazed = fastDehaze(working, context, kStageRadius, kStageEps, maps ? &out : nullptr);
     else
         context.dehaze(kStageRadius, dehazed, out.airlight, out.transmission, working, kStageEps);
-    if (context.clean) dehazed = suppressAmplifiedNoise(input, dehazed, estimateNoiseLevel(input));
+    if (context.clean) dehazed = cleanResult(cleaned, dehazed, context.fast);
     run.finish();
     return dehazed;
 }

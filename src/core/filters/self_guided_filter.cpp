@@ -11,14 +11,15 @@ namespace {
 enum Stat { kSum, kSquares, kStats };
 enum Coefficient { kA, kB, kCoefficients };
 
-// eps of window j of a row: a row of the plane of eps, or one value for all.
+// eps of window j of a row, of mean m: from a row of the plane of eps, or
+// from the window's mean.
 struct EpsRow {
     const double* values;
-    double constant;
-    double at(int j) const { return values ? values[j] : constant; }
+    FadingEps fading;
+    double at(int j, double mean) const { return values ? values[j] : fading.at(mean); }
 };
 
-cv::Mat filtered(int r, const cv::Mat& plane, const cv::Mat* epsPlane, double epsConstant) {
+cv::Mat filtered(int r, const cv::Mat& plane, const cv::Mat* epsPlane, const FadingEps& fading) {
     const cv::Size size = plane.size();
     cv::Mat result(size, CV_64FC1);
     if (plane.empty()) return result;
@@ -35,14 +36,14 @@ cv::Mat filtered(int r, const cv::Mat& plane, const cv::Mat* epsPlane, double ep
             addProductRow(v, v, c1 - c0, acc[kSquares]);
         },
         [&](int row, const double* const* sums) {
-            const EpsRow eps{epsPlane ? epsPlane->ptr<double>(row) : nullptr, epsConstant};
+            const EpsRow eps{epsPlane ? epsPlane->ptr<double>(row) : nullptr, fading};
             double* a = coefficients[kA].ptr<double>(row);
             double* b = coefficients[kB].ptr<double>(row);
             for (int j = 0; j < size.width; ++j) {
                 const double n = rowCounts[row] * colCounts[j];
                 const double mean = sums[kSum][j] / n;
                 const double variance = sums[kSquares][j] / n - mean * mean;
-                const double denominator = variance + eps.at(j);
+                const double denominator = variance + eps.at(j, mean);
                 a[j] = denominator != 0.0 ? variance / denominator : 0.0;
                 b[j] = mean - a[j] * mean;
             }
@@ -65,13 +66,26 @@ cv::Mat filtered(int r, const cv::Mat& plane, const cv::Mat* epsPlane, double ep
     return result;
 }
 
+// Beyond every mean a plane can have: the same eps for all windows.
+constexpr double kNever = 1e300;
+
 }  // namespace
 
+double FadingEps::at(double mean) const {
+    if (mean <= fullBelow) return eps;
+    if (mean >= noneAbove) return 0.0;
+    return eps * ((noneAbove - mean) / (noneAbove - fullBelow));
+}
+
 cv::Mat selfGuidedFilter(int r, const cv::Mat& plane, const cv::Mat& eps) {
-    return filtered(r, plane, &eps, 0.0);
+    return filtered(r, plane, &eps, FadingEps{0.0, 0.0, 1.0});
 }
 
 cv::Mat selfGuidedFilter(int r, const cv::Mat& plane, double eps) {
+    return filtered(r, plane, nullptr, FadingEps{eps, kNever, 2.0 * kNever});
+}
+
+cv::Mat selfGuidedFilter(int r, const cv::Mat& plane, const FadingEps& eps) {
     return filtered(r, plane, nullptr, eps);
 }
 

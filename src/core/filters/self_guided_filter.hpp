@@ -17,4 +17,15 @@ cv::Mat selfGuidedFilter(int r, const cv::Mat& plane, const cv::Mat& eps);
 // The same with one eps >= 0 for every window.
 cv::Mat selfGuidedFilter(int r, const cv::Mat& plane, double eps);
 
+// A regularisation that fades with the window's mean: eps where the mean is
+// at most fullBelow, 0 from noneAbove on, linear in between (fullBelow <
+// noneAbove, in the plane's units).
+struct FadingEps {
+    double eps, fullBelow, noneAbove;
+    double at(double mean) const;
+};
+
+// The same with eps(k) = eps.at(m_k).
+cv::Mat selfGuidedFilter(int r, const cv::Mat& plane, const FadingEps& eps);
+
 }  // namespace nightdehaze::detail

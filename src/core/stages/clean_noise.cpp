@@ -27,6 +27,13 @@ constexpr int kGainRadius = 16;        // windows over which the gain is measure
 constexpr double kDetailFloor = 1e-3;  // keeps the gain finite where the input is flat
 constexpr double kNoiseFloor = 0.5;   // levels: even a clean 8-bit picture is rounded
 constexpr double kScaleOffset = 0.5;   // half a level: rounding noise of the 8-bit output
+constexpr int kInputRadius = 2;        // 5x5 windows: noise, not texture
+constexpr double kInputDeviations = 2.0;  // the input's variations below 2 noise deviations
+// Levels up to which the input is smoothed in full, and from which not at all:
+// the enhancement lifts the dark most, and there the noise shifts its
+// estimates; brighter areas keep their fine detail.
+constexpr double kInputFullBelow = 32.0;
+constexpr double kInputNoneAbove = 96.0;
 constexpr int kSmoothingRadius = 4;    // 9x9 windows cover a JPEG block's boundary ramps
 constexpr double kFlattenedDeviations = 2.5;  // flattens below about 2.5 noise deviations
 
@@ -94,6 +101,21 @@ double estimateNoiseLevel(const cv::Mat& bgr8) {
                       static_cast<std::ptrdiff_t>(kNoisePercentile * (responses.size() - 1));
     std::nth_element(responses.begin(), rank, responses.end());
     return *rank * kResponseToSigma * kPercentileBias;
+}
+
+cv::Mat smoothInputNoise(const cv::Mat& bgr8, double noiseLevel) {
+    const double deviation = kInputDeviations * std::max(noiseLevel, kNoiseFloor);
+    const FadingEps eps{deviation * deviation, kInputFullBelow, kInputNoneAbove};
+    std::vector<cv::Mat> planes;
+    cv::split(bgr8, planes);
+    for (cv::Mat& plane : planes) {
+        cv::Mat values;
+        plane.convertTo(values, CV_64F);
+        plane = roundedToBytes(selfGuidedFilter(kInputRadius, values, eps));
+    }
+    cv::Mat result;
+    cv::merge(planes, result);
+    return result;
 }
 
 cv::Mat suppressAmplifiedNoise(const cv::Mat& input, const cv::Mat& output, double noiseLevel) {

@@ -22,5 +22,8 @@ TEST(SelfGuidedFilter, MatchesLiteralWithEveryWindowsOwnEps) {
                              literal::selfGuidedFilter(r, constant, zero));
             EXPECT_BIT_EQUAL(nightdehaze::detail::selfGuidedFilter(r, plane, 36.0),
                              literal::selfGuidedFilter(r, plane, zero + 36.0));
+            const nightdehaze::detail::FadingEps fading{36.0, 80.0, 170.0};
+            EXPECT_BIT_EQUAL(nightdehaze::detail::selfGuidedFilter(r, plane, fading),
+                             literal::selfGuidedFilterFading(r, plane, 36.0, 80.0, 170.0));
         }
 }

@@ -1,0 +1,20 @@
+#include "core/stages/clean_steps.hpp"
+
+#include "core/stages/clean_deblock.hpp"
+#include "core/stages/clean_noise.hpp"
+
+namespace nightdehaze::detail {
+
+CleanInput cleanInput(const cv::Mat& bgr8, bool) {
+    CleanInput input;
+    const cv::Mat deblocked = deblockJpegGrid(bgr8);
+    input.noiseLevel = estimateNoiseLevel(deblocked);
+    input.picture = smoothInputNoise(deblocked, input.noiseLevel);
+    return input;
+}
+
+cv::Mat cleanResult(const CleanInput& input, const cv::Mat& result, bool) {
+    return suppressAmplifiedNoise(input.picture, result, input.noiseLevel);
+}
+
+}  // namespace nightdehaze::detail
