@@ -1,5 +1,6 @@
 #include "core/stages/clean_steps.hpp"
 
+#include "core/stages/clean_chroma.hpp"
 #include "core/stages/clean_deblock.hpp"
 #include "core/stages/clean_noise.hpp"
 
@@ -14,7 +15,7 @@ CleanInput cleanInput(const cv::Mat& bgr8, bool) {
 }
 
 cv::Mat cleanResult(const CleanInput& input, const cv::Mat& result, bool) {
-    return suppressAmplifiedNoise(input.picture, result, input.noiseLevel);
+    return suppressDarkChroma(suppressAmplifiedNoise(input.picture, result, input.noiseLevel));
 }
 
 }  // namespace nightdehaze::detail

@@ -2,10 +2,12 @@
 // estimate and smoothing on pictures of known noise, and the whole mode on a
 // generated JPEG.
 #include "nightdehaze/nightdehaze.hpp"
+#include "core/stages/clean_chroma.hpp"
 #include "core/stages/clean_deblock.hpp"
 #include "core/stages/clean_noise.hpp"
 #include "core/stages/clean_steps.hpp"
 
+#include "reference/clean_chroma_literal.hpp"
 #include "reference/clean_deblock_literal.hpp"
 #include "test_images.hpp"
 
@@ -159,6 +161,41 @@ TEST(CleanNoise, EstimatesTheNoiseAndFlattensNoiseAboveTheGainButKeepsEdges) {
     const cv::Mat inside = cleaned(cv::Rect(128 / 5 + 2, 72, 3, 1));
     const cv::Mat outside = cleaned(cv::Rect(128 / 5 - 5, 72, 3, 1));
     EXPECT_GT(cv::mean(inside)[1] - cv::mean(outside)[1], 150.0);
+}
+
+// Random pictures at every darkness, tiny ones included, and speckles of
+// single lifted channels at the edge of black: grey, not magenta or green.
+TEST(CleanChroma, MatchesLiteralAndTurnsSpecklesAtTheEdgeOfBlackGrey) {
+    std::uint64_t seed = 60;
+    for (const cv::Size size : {cv::Size(1, 1), cv::Size(5, 2), cv::Size(23, 17), cv::Size(64, 48)})
+        for (const double dim : {0.1, 0.4, 1.0}) {
+            cv::Mat photo;
+            testing_support::randomPhoto(size.height, size.width, ++seed).convertTo(photo, CV_8U, dim);
+            EXPECT_BIT_EQUAL(detail::suppressDarkChroma(photo), literal::suppressDarkChroma(photo));
+        }
+    cv::Mat speckled(40, 40, CV_8UC3, cv::Scalar::all(0));
+    cv::RNG rng(4);
+    for (int i = 0; i < 120; ++i) {
+        cv::Vec3b speckle(0, 0, 0);
+        speckle[rng.uniform(0, 3)] = 60;
+        speckled.at<cv::Vec3b>(rng.uniform(10, 30), rng.uniform(10, 30)) = speckle;
+    }
+    cv::rectangle(speckled, cv::Rect(0, 0, 6, 40), cv::Scalar(0, 0, 40), cv::FILLED);  // a dark red wall
+    const cv::Mat softened = detail::suppressDarkChroma(speckled);
+    // Mean spread between the largest and smallest channel, in levels.
+    const auto colourfulness = [](const cv::Mat& picture, const cv::Rect& area) {
+        double spread = 0.0;
+        for (int y = area.y; y < area.y + area.height; ++y)
+            for (int x = area.x; x < area.x + area.width; ++x) {
+                const cv::Vec3b p = picture.at<cv::Vec3b>(y, x);
+                spread += std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]});
+            }
+        return spread / area.area();
+    };
+    const cv::Rect speckles(10, 10, 20, 20);
+    EXPECT_LT(colourfulness(softened, speckles), 0.25 * colourfulness(speckled, speckles));
+    EXPECT_EQ(softened.at<cv::Vec3b>(39, 39), cv::Vec3b(0, 0, 0));  // black stays black
+    EXPECT_EQ(softened.at<cv::Vec3b>(20, 1), cv::Vec3b(0, 0, 40));  // a uniform dark colour stays
 }
 
 TEST(CleanMode, LowersBlockinessOfAJpegAndLeavesTheDefaultAlone) {
