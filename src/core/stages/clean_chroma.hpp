@@ -14,4 +14,8 @@ namespace nightdehaze::detail {
 // returns a new CV_8UC3 image (rounded, saturated).
 cv::Mat suppressDarkChroma(const cv::Mat& bgr8);
 
+// The same in single precision (halves rounded up), streamed by rows in bands
+// set by the height: within a level of suppressDarkChroma.
+cv::Mat fastSuppressDarkChroma(const cv::Mat& bgr8);
+
 }  // namespace nightdehaze::detail

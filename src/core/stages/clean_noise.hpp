@@ -8,8 +8,9 @@ namespace nightdehaze::detail {
 // tiles that hold neither 0 nor 255, scaled to a Gaussian noise's standard
 // deviation, and the 5th percentile over all tiles and channels (the flattest
 // tiles hold noise alone), corrected for the percentile's own bias on pure
-// noise. 0 when no tile qualifies.
-double estimateNoiseLevel(const cv::Mat& bgr8);
+// noise. 0 when no tile qualifies. tileStep 2 reads every second row and
+// column of tiles (a quarter of them), the estimate on a sample.
+double estimateNoiseLevel(const cv::Mat& bgr8, int tileStep = 1);
 
 // Smooths the input's own noise before the enhancement, whose estimates (the
 // darkest pixels, the window minima and maxima, the brightest 1 %) it would
@@ -31,5 +32,12 @@ cv::Mat smoothInputNoise(const cv::Mat& bgr8, double noiseLevel);
 // output are CV_8UC3 of one size; returns a new CV_8UC3 image (rounded,
 // saturated). input is the enhancement's input, output its result.
 cv::Mat suppressAmplifiedNoise(const cv::Mat& input, const cv::Mat& output, double noiseLevel);
+
+// The two smoothings in single precision (floatSelfGuidedFilter), within a
+// level or two of the above. The fast suppression takes the gain from 8x8
+// tiles of the detail sampled at every second row, box-averaged over 5x5
+// tiles and interpolated bilinearly between tile centres.
+cv::Mat fastSmoothInputNoise(const cv::Mat& bgr8, double noiseLevel);
+cv::Mat fastSuppressAmplifiedNoise(const cv::Mat& input, const cv::Mat& output, double noiseLevel);
 
 }  // namespace nightdehaze::detail
