@@ -15,8 +15,8 @@ double estimateNoiseLevel(const cv::Mat& bgr8, int tileStep = 1);
 // Smooths the input's own noise before the enhancement, whose estimates (the
 // darkest pixels, the window minima and maxima, the brightest 1 %) it would
 // otherwise shift: each channel of an 8-bit BGR image (CV_8UC3) guided-filtered
-// by itself at radius 2 with eps (2 * noiseLevel)^2, the noise level floored
-// at 1/2, so that what varies by less than about two noise deviations is
+// by itself at radius 2 with eps (1.5 * noiseLevel)^2, the noise level floored
+// at 1/2, so that what varies by less than about 1.5 noise deviations is
 // flattened; eps fades from windows of mean 32 to 0 at mean 96 and above.
 // Returns a new CV_8UC3 image (rounded).
 cv::Mat smoothInputNoise(const cv::Mat& bgr8, double noiseLevel);

@@ -22,7 +22,7 @@ constexpr double kDetailFloor = 1.0 / 12.0;
 constexpr double kNoiseFloor = 0.5;   // levels: even a clean 8-bit picture is rounded
 constexpr double kScaleOffset = 0.5;   // half a level: rounding noise of the 8-bit output
 constexpr int kInputRadius = 2;        // 5x5 windows: noise, not texture
-constexpr double kInputDeviations = 2.0;  // the input's variations below 2 noise deviations
+constexpr double kInputDeviations = 1.5;  // the input's variations below 1.5 noise deviations
 // Levels up to which the input is smoothed in full, and from which not at all:
 // the enhancement lifts the dark most, and there the noise shifts its
 // estimates; brighter areas keep their fine detail.

@@ -130,16 +130,18 @@ cv::Mat tileDeviations(const cv::Mat& input, const cv::Mat& output, double noise
 class TileWindowEps : public WindowEps {
 public:
     TileWindowEps(const cv::Mat& deviations, cv::Size size) {
-        cv::resize(deviations, deviations_, size, 0.0, 0.0, cv::INTER_LINEAR);
+        cv::Mat resized;
+        cv::resize(deviations, resized, size, 0.0, 0.0, cv::INTER_LINEAR);
+        cv::split(resized, deviations_);
     }
     void row(int channel, int y, const float*, int cols, float* epsOfWindows) const override {
-        const float* __restrict deviation = deviations_.ptr<float>(y) + channel;
+        const float* __restrict deviation = deviations_[channel].ptr<float>(y);
         float* __restrict eps = epsOfWindows;
-        for (int x = 0; x < cols; ++x) eps[x] = deviation[3 * x] * deviation[3 * x];
+        for (int x = 0; x < cols; ++x) eps[x] = deviation[x] * deviation[x];
     }
 
 private:
-    cv::Mat deviations_;
+    std::vector<cv::Mat> deviations_;
 };
 
 }  // namespace
