@@ -59,7 +59,7 @@ int measureSteps(cv::Size size, int runs) {
             const double noise = input.noiseLevel;
             std::vector<Timed> calls{
                 {"deblock", [&] { fast ? detail::fastDeblockJpegGrid(picture) : detail::deblockJpegGrid(picture); }},
-                {"noise level", [&] { detail::estimateNoiseLevel(picture, fast ? 2 : 1); }},
+                {"noise level", [&] { detail::estimateNoiseLevel(picture); }},
                 {"input smoothing", [&] { fast ? detail::fastSmoothInputNoise(picture, noise)
                                                : detail::smoothInputNoise(picture, noise); }},
                 {"result smoothing", [&] { fast ? detail::fastSuppressAmplifiedNoise(input.picture, result, noise)

@@ -63,13 +63,13 @@ cv::Mat smoothingEps(const cv::Mat& input, const cv::Mat& output, double noiseLe
 
 }  // namespace
 
-double estimateNoiseLevel(const cv::Mat& bgr8, int tileStep) {
+double estimateNoiseLevel(const cv::Mat& bgr8) {
     std::vector<cv::Mat> planes;
     cv::split(bgr8, planes);
     std::vector<double> responses;
     for (const cv::Mat& plane : planes)
-        for (int ty = 1; ty + kNoiseTile + 1 <= plane.rows; ty += tileStep * kNoiseTile)
-            for (int tx = 1; tx + kNoiseTile + 1 <= plane.cols; tx += tileStep * kNoiseTile) {
+        for (int ty = 1; ty + kNoiseTile + 1 <= plane.rows; ty += kNoiseTile)
+            for (int tx = 1; tx + kNoiseTile + 1 <= plane.cols; tx += kNoiseTile) {
                 const double response = tileResponse(plane, ty, tx);
                 if (response >= 0.0) responses.push_back(response);
             }

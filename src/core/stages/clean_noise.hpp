@@ -8,9 +8,10 @@ namespace nightdehaze::detail {
 // tiles that hold neither 0 nor 255, scaled to a Gaussian noise's standard
 // deviation, and the 5th percentile over all tiles and channels (the flattest
 // tiles hold noise alone), corrected for the percentile's own bias on pure
-// noise. 0 when no tile qualifies. tileStep 2 reads every second row and
-// column of tiles (a quarter of them), the estimate on a sample.
-double estimateNoiseLevel(const cv::Mat& bgr8, int tileStep = 1);
+// noise. 0 when no tile qualifies. Both engines take it from every tile: on a
+// picture of texture throughout, a sample of them moves it enough to change
+// what the smoothing keeps.
+double estimateNoiseLevel(const cv::Mat& bgr8);
 
 // Smooths the input's own noise before the enhancement, whose estimates (the
 // darkest pixels, the window minima and maxima, the brightest 1 %) it would

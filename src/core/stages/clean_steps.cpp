@@ -6,22 +6,12 @@
 
 namespace nightdehaze::detail {
 
-namespace {
-
-constexpr int kFastNoiseTileStep = 2;  // a quarter of the tiles: the percentile holds on a sample
-
-}  // namespace
-
 CleanInput cleanInput(const cv::Mat& bgr8, bool fast) {
     CleanInput input;
     const cv::Mat deblocked = fast ? fastDeblockJpegGrid(bgr8) : deblockJpegGrid(bgr8);
-    if (fast) {
-        input.noiseLevel = estimateNoiseLevel(deblocked, kFastNoiseTileStep);
-        input.picture = fastSmoothInputNoise(deblocked, input.noiseLevel);
-    } else {
-        input.noiseLevel = estimateNoiseLevel(deblocked);
-        input.picture = smoothInputNoise(deblocked, input.noiseLevel);
-    }
+    input.noiseLevel = estimateNoiseLevel(deblocked);
+    input.picture = fast ? fastSmoothInputNoise(deblocked, input.noiseLevel)
+                         : smoothInputNoise(deblocked, input.noiseLevel);
     return input;
 }
 

@@ -13,13 +13,13 @@ struct CleanInput {
 };
 
 // Removes the JPEG block grid of an 8-bit BGR picture (CV_8UC3), measures its
-// noise and smooths that noise. fast: in single precision, with the
-// estimates made on samples of the picture.
+// noise and smooths that noise in its dark areas. fast: in single precision.
 CleanInput cleanInput(const cv::Mat& bgr8, bool fast);
 
 // Suppresses what the enhancement amplified from the noise of input.picture
 // in its result (CV_8UC3, of the input's size), and the colour noise of the
-// result's dark areas. Returns a new CV_8UC3 image.
+// result's dark areas. Returns a new CV_8UC3 image. fast: in single
+// precision, the enhancement's gain measured on 8x8 tiles.
 cv::Mat cleanResult(const CleanInput& input, const cv::Mat& result, bool fast);
 
 }  // namespace nightdehaze::detail
