@@ -7,6 +7,7 @@
 #include <opencv2/core/utility.hpp>
 
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace nightdehaze::detail {
@@ -123,20 +124,39 @@ void rampsAcrossRow(cv::Mat& image, int y, float threshold, int e0, int e1) {
     }
 }
 
-// Values the ramps changed, rounded down against the dither; the others kept.
-void roundChanged(const cv::Mat& image, const cv::Mat& bgr8, cv::Mat& out, int y0, int y1) {
-    for (int y = y0; y < y1; ++y) {
-        const float* __restrict v = image.ptr<float>(y);
-        const uchar* __restrict in = bgr8.ptr<uchar>(y);
-        uchar* __restrict o = out.ptr<uchar>(y);
-        for (int x = 0; x < bgr8.cols; ++x)
-            for (int c = 0; c < 3; ++c) {
-                const int e = 3 * x + c;
-                o[e] = v[e] == static_cast<float>(in[e])
-                           ? in[e]
-                           : roundToByte(std::floor(static_cast<double>(v[e]) + ditherThreshold(y, x, c)));
-            }
+// ditherThreshold's hash of (y, x, c) is hash(y) ^ part(x, c): the part of
+// every value of a row, kept for all rows.
+std::vector<std::uint32_t> ditherColumnParts(int cols) {
+    std::vector<std::uint32_t> parts(3 * static_cast<size_t>(cols));
+    for (int x = 0; x < cols; ++x)
+        for (int c = 0; c < 3; ++c)
+            parts[3 * x + c] = static_cast<std::uint32_t>(x) * 0x85EBCA77u ^ static_cast<std::uint32_t>(c) * 0xC2B2AE3Du;
+    return parts;
+}
+
+// Values the ramps changed, rounded down against ditherThreshold; the others kept.
+NIGHTDEHAZE_KERNEL_INLINE void roundChangedRow(const float* __restrict v, const uchar* __restrict in,
+                                               const std::uint32_t* __restrict parts, std::uint32_t rowPart,
+                                               int elements, uchar* __restrict out) {
+    for (int e = 0; e < elements; ++e) {
+        std::uint32_t h = rowPart ^ parts[e];
+        h ^= h >> 15;
+        h *= 0x2C1B3C6Du;
+        h ^= h >> 12;
+        const double dithered = std::floor(static_cast<double>(v[e]) + (h >> 8) * (1.0 / 16777216.0));
+        const double low = dithered > 0.0 ? dithered : 0.0;
+        const uchar rounded = static_cast<uchar>(static_cast<int>(low < 255.0 ? low : 255.0));
+        out[e] = v[e] == static_cast<float>(in[e]) ? in[e] : rounded;
     }
+}
+
+void roundChanged(const cv::Mat& image, const cv::Mat& bgr8, cv::Mat& out, int y0, int y1) {
+    const std::vector<std::uint32_t> parts = ditherColumnParts(bgr8.cols);
+    withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+        for (int y = y0; y < y1; ++y)
+            roundChangedRow(image.ptr<float>(y), bgr8.ptr<uchar>(y), parts.data(),
+                            static_cast<std::uint32_t>(y) * 0x9E3779B1u, 3 * bgr8.cols, out.ptr<uchar>(y));
+    });
 }
 
 }  // namespace

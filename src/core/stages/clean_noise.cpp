@@ -4,6 +4,7 @@
 #include "core/filters/self_guided_filter.hpp"
 #include "core/stages/clean_noise_constants.hpp"
 #include "core/exact/rounded_to_bytes.hpp"
+#include "core/runtime/vector_kernels.hpp"
 #include "nightdehaze/nightdehaze.hpp"
 
 #include <algorithm>
@@ -14,23 +15,42 @@ namespace nightdehaze::detail {
 
 namespace {
 
-// Mean of the 3x3 mask's absolute response over the tile at (ty, tx) of one
-// 8-bit channel, or -1 when the tile touches 0 or 255 (clipped, not noisy).
-double tileResponse(const cv::Mat& plane, int ty, int tx) {
-    double sum = 0.0;
-    for (int y = ty; y < ty + kNoiseTile; ++y) {
-        const uchar* above = plane.ptr<uchar>(y - 1);
-        const uchar* row = plane.ptr<uchar>(y);
-        const uchar* below = plane.ptr<uchar>(y + 1);
-        for (int x = tx; x < tx + kNoiseTile; ++x) {
-            if (row[x] == 0 || row[x] == 255) return -1.0;
-            const int response = above[x - 1] - 2 * above[x] + above[x + 1] - 2 * row[x - 1] +
-                                 4 * row[x] - 2 * row[x + 1] + below[x - 1] - 2 * below[x] +
-                                 below[x + 1];
-            sum += std::abs(response);
+// The 3x3 mask's absolute response at columns [1, cols - 1) of a row, added
+// to acc, and whether each value is 0 or 255 (clipped, not noisy), or-ed
+// into clipped.
+NIGHTDEHAZE_KERNEL_INLINE void addRowResponses(const uchar* __restrict above, const uchar* __restrict row,
+                                               const uchar* __restrict below, int cols, int* __restrict acc,
+                                               uchar* __restrict clipped) {
+    for (int x = 1; x + 1 < cols; ++x) {
+        const int response = above[x - 1] - 2 * above[x] + above[x + 1] - 2 * row[x - 1] + 4 * row[x] -
+                             2 * row[x + 1] + below[x - 1] - 2 * below[x] + below[x + 1];
+        acc[x] += response < 0 ? -response : response;
+        clipped[x] |= static_cast<uchar>((row[x] == 0) | (row[x] == 255));
+    }
+}
+
+// Mean |response| of the unclipped tiles of one 8-bit plane, appended.
+void addTileResponses(const cv::Mat& plane, std::vector<double>& responses) {
+    std::vector<int> acc(plane.cols);
+    std::vector<uchar> clipped(plane.cols);
+    for (int ty = 1; ty + kNoiseTile + 1 <= plane.rows; ty += kNoiseTile) {
+        std::fill(acc.begin(), acc.end(), 0);
+        std::fill(clipped.begin(), clipped.end(), 0);
+        withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+            for (int y = ty; y < ty + kNoiseTile; ++y)
+                addRowResponses(plane.ptr<uchar>(y - 1), plane.ptr<uchar>(y), plane.ptr<uchar>(y + 1), plane.cols,
+                                acc.data(), clipped.data());
+        });
+        for (int tx = 1; tx + kNoiseTile + 1 <= plane.cols; tx += kNoiseTile) {
+            int sum = 0;
+            bool anyClipped = false;
+            for (int x = tx; x < tx + kNoiseTile; ++x) {
+                sum += acc[x];
+                anyClipped = anyClipped || clipped[x];
+            }
+            if (!anyClipped) responses.push_back(static_cast<double>(sum) / (kNoiseTile * kNoiseTile));
         }
     }
-    return sum / (kNoiseTile * kNoiseTile);
 }
 
 cv::Mat boxMean(int r, const cv::Mat& plane) {
@@ -67,12 +87,7 @@ double estimateNoiseLevel(const cv::Mat& bgr8) {
     std::vector<cv::Mat> planes;
     cv::split(bgr8, planes);
     std::vector<double> responses;
-    for (const cv::Mat& plane : planes)
-        for (int ty = 1; ty + kNoiseTile + 1 <= plane.rows; ty += kNoiseTile)
-            for (int tx = 1; tx + kNoiseTile + 1 <= plane.cols; tx += kNoiseTile) {
-                const double response = tileResponse(plane, ty, tx);
-                if (response >= 0.0) responses.push_back(response);
-            }
+    for (const cv::Mat& plane : planes) addTileResponses(plane, responses);
     if (responses.empty()) return 0.0;
     const auto rank = responses.begin() +
                       static_cast<std::ptrdiff_t>(kNoisePercentile * (responses.size() - 1));

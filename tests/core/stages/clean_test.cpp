@@ -9,6 +9,7 @@
 
 #include "reference/clean_chroma_literal.hpp"
 #include "reference/clean_deblock_literal.hpp"
+#include "reference/clean_noise_literal.hpp"
 #include "test_images.hpp"
 
 #include <gtest/gtest.h>
@@ -149,6 +150,14 @@ TEST(CleanNoise, EstimatesTheNoiseAndFlattensNoiseAboveTheGainButKeepsEdges) {
     const cv::Mat grainy = nightScene(96, 128, 3.0, 1);
     EXPECT_LT(detail::estimateNoiseLevel(clear), 0.6);
     EXPECT_NEAR(detail::estimateNoiseLevel(grainy), 3.0, 0.5);
+    std::uint64_t seed = 20;
+    for (const cv::Size size : {cv::Size(9, 9), cv::Size(10, 31), cv::Size(77, 50)}) {
+        const cv::Mat photo = testing_support::randomPhoto(size.height, size.width, ++seed);
+        cv::Mat clipped = photo.clone();
+        clipped.row(size.height / 2).setTo(cv::Scalar(0, 128, 255));
+        for (const cv::Mat& picture : {photo, clipped, jpegRoundTrip(photo, 30), grainy})
+            EXPECT_EQ(detail::estimateNoiseLevel(picture), literal::estimateNoiseLevel(picture));
+    }
 
     // An enhancement that multiplies everything by 6: the noise of the sky
     // grows to about 18 levels, the edge of the building to about 300.
