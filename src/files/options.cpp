@@ -72,8 +72,9 @@ const std::vector<OptionDeclaration> kDeclarations = {
     {"--clean", nullptr, "clean", OptionKind::flag, nullptr, 0, 0, "off",
      "suppress what the enhancement would amplify from JPEG\n"
      "compression and sensor noise: smooth the 8x8 block steps\n"
-     "of JPEG input and flatten variations below the picture's\n"
-     "noise level in the result (about 15 % slower)",
+     "of JPEG input and its noise where it is dark, flatten\n"
+     "variations below the picture's noise level in the result\n"
+     "and turn its dark colour speckles grey (about 25 % slower)",
      kEverySurface,
      [](Options& o, const std::string&) { o.context.clean = true; }},
     {"--fast", nullptr, "fast", OptionKind::flag, nullptr, 0, 0, "off",
