@@ -106,9 +106,10 @@ def enhance(
         uint16 values become their high byte (v >> 8), as OpenCV decodes
         16-bit PNG (its TIFF decoder rounds v / 257 for 16-bit colour
         instead). float32 and float64 arrays hold 0..1, as scikit-image's
-        ``img_as_float`` gives them: values outside are clipped, NaN is
-        refused, and v * 255 (in double precision) is rounded to the nearest
-        integer, halves to even. A stack (N, H, W, 3) or (N, H, W, 4) is N pictures, enhanced
+        ``img_as_float`` gives them: values less than half a level (1/510)
+        outside are clipped, NaN and values further out (a picture of
+        0..255 in floats) are refused, and v * 255 (in double precision) is
+        rounded to the nearest integer, halves to even. A stack (N, H, W, 3) or (N, H, W, 4) is N pictures, enhanced
         two at a time. So ``enhance(cv2.imread(p, cv2.IMREAD_UNCHANGED))``
         equals the tool's output for ``p`` (for a JPEG with an EXIF
         orientation use ``nightdehaze.imread(p)``, which turns the picture as
@@ -145,8 +146,8 @@ def enhance(
     TypeError
         image is not a numpy array, or of another dtype.
     ValueError
-        Another shape, an empty image, NaN in a float image, a bad
-        channel_order or gamma, or fast with non_local.
+        Another shape, an empty image, NaN or values outside 0..1 in a
+        float image, a bad channel_order or gamma, or fast with non_local.
     MemoryError
         The picture does not fit in memory.
     KeyboardInterrupt
@@ -245,8 +246,10 @@ def enhance_file(
         The picture to read.
     output : str or os.PathLike, optional
         Where the result goes, in the format of its extension; by default
-        the path without its last four characters plus ``_J.bmp``
-        ("pics/night.png" -> "pics/night_J.bmp"), as the tool names it.
+        the path without its extension plus ``_J.bmp`` ("pics/night.png" ->
+        "pics/night_J.bmp", "night.jpeg" -> "night_J.bmp"), as the tool
+        names it. An output that is the input under any of its names (a
+        link, another spelling of the path) is refused.
     gamma : float, optional
         {gamma}
     non_local : bool, optional
@@ -273,7 +276,8 @@ def enhance_file(
     ValueError
         The file is not a decodable image, is a cut-off JPEG, is too large
         for this machine, the output's extension names no format OpenCV
-        writes, or an option is out of range.
+        writes, an output would replace the input, or an option is out of
+        range.
     MemoryError
         Processing ran out of memory.
     KeyboardInterrupt

@@ -67,19 +67,33 @@ def real(name: str, value: object, *, positive: bool) -> float:
 
 
 FLOAT_DTYPES = (np.float32, np.float64)
+# How far outside 0..1 a float may lie and still be taken (and clipped): less
+# than half an 8-bit level, so only rounding errors, never a picture on
+# another scale (0..255 read as 0..1 would come out white).
+FLOAT_SLACK = 0.5 / 255
+
+
+def _checked_unit_range(image: np.ndarray) -> None:
+    """ValueError for NaN, or values further than FLOAT_SLACK outside 0..1."""
+    if np.isnan(image).any():
+        raise ValueError("image: expected values in 0..1, got NaN")
+    low, high = float(image.min()), float(image.max())
+    if low < -FLOAT_SLACK or high > 1 + FLOAT_SLACK:
+        raise ValueError(f"image: expected float values in 0..1, got values from {low:g} to {high:g}; "
+                         "divide a picture of 0..255 by 255, or pass it as uint8")
 
 
 def to_8bit(image: np.ndarray) -> np.ndarray:
     """uint8 as it is; uint16 as its high byte (v >> 8); float32 and float64
-    in 0..1 (values outside clipped, NaN refused) times 255 in double
-    precision, rounded to the nearest integer, halves to even."""
+    in 0..1 (values a rounding error outside clipped; NaN and values
+    further out refused) times 255 in double precision, rounded to the
+    nearest integer, halves to even."""
     if image.dtype == np.uint8:
         return image
     if image.dtype == np.uint16:
         return (image >> 8).astype(np.uint8)
     if image.dtype in FLOAT_DTYPES:
-        if np.isnan(image).any():
-            raise ValueError("image: expected values in 0..1, got NaN")
+        _checked_unit_range(image)
         return np.rint(np.clip(image.astype(np.float64), 0.0, 1.0) * 255.0).astype(np.uint8)
     raise TypeError(f"image: expected dtype uint8, uint16, float32 or float64, got {image.dtype}")
 

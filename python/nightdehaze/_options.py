@@ -22,6 +22,8 @@ class Option(NamedTuple):
     high: int  #: largest whole number
     default: str  #: the default as the help says it
     help: str  #: the tool's --help text for it
+    python_help: str  #: the help as the package's docstrings say it
+    batch_help: str  #: the help as nightdehaze-batch --help says it
     arrays: bool  #: taken by enhance and VideoEnhancer
     files: bool  #: taken by enhance_file
     batch: bool  #: taken by nightdehaze-batch
@@ -41,9 +43,11 @@ def default(keyword: str) -> object:
     return None
 
 
-def help_text(keyword: str) -> str:
-    """The option's help as one sentence-cased paragraph."""
-    text = " ".join(OPTIONS[keyword].help.split())
+def help_text(keyword: str, surface: str = "python") -> str:
+    """The option's help on surface ("python" or "batch") as one
+    sentence-cased paragraph."""
+    option = OPTIONS[keyword]
+    text = " ".join((option.batch_help if surface == "batch" else option.python_help).split())
     return text[:1].upper() + text[1:] + ("" if text.endswith(".") else ".")
 
 

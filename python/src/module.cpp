@@ -3,7 +3,9 @@
 // this layer takes C-contiguous uint8/float64 arrays only, releases the GIL
 // while the library runs and lets Ctrl-C stop it.
 #include "files/one_line.hpp"
+#include "files/output_name.hpp"
 #include "files/file_error.hpp"
+#include "files/option_help.hpp"
 #include "files/options.hpp"
 #include "files/picture_job.hpp"
 #include "files/picture_steps.hpp"
@@ -176,6 +178,8 @@ py::list declaredOptions() {
         d["high"] = option.high;
         d["default"] = option.defaultText;
         d["help"] = option.help;
+        d["python_help"] = helpOn(option, kPythonFiles);
+        d["batch_help"] = helpOn(option, kBatch);
         d["arrays"] = (option.surfaces & kPythonArrays) != 0;
         d["files"] = (option.surfaces & kPythonFiles) != 0;
         d["batch"] = (option.surfaces & kBatch) != 0;
@@ -318,6 +322,7 @@ PYBIND11_MODULE(_core, m) {
     m.def("enhance_file", &enhanceFileWith, "path"_a, "options"_a);
     m.def("option_declarations", &declaredOptions);
     m.def("option_conflict", &optionConflict, "options"_a);
+    m.def("output_stem", &outputStemOf, "path"_a);
     m.def("imread", &imread, "path"_a);
     m.def("thumbnail", &thumbnail, "path"_a, "max_side"_a);
     m.def("shrink_to_fit", &shrinkToFit, "image"_a, "max_side"_a);

@@ -1,5 +1,7 @@
 #include "cli/command_line.hpp"
 
+#include "cli/nearest_name.hpp"
+
 #include <cstdlib>
 #include <optional>
 
@@ -26,12 +28,22 @@ bool onCommandLine(const OptionDeclaration& option) {
     return option.longName && (option.surfaces & kCommandLine);
 }
 
-[[noreturn]] void unknownOption(const std::string& arg) {
+// The long names the command line takes, for suggesting one.
+std::vector<std::string> longNames() {
+    std::vector<std::string> names;
+    for (const OptionDeclaration& option : optionDeclarations())
+        if (onCommandLine(option)) names.push_back(option.longName);
+    for (const OwnOption& own : kOwnOptions) names.push_back(own.longName);
+    return names;
+}
+
+[[noreturn]] void unknownOption(const std::string& arg, const std::string& name) {
     char* end = nullptr;
     std::strtod(arg.c_str(), &end);
     if (end != arg.c_str() && *end == '\0')
         throw UsageError("gamma must be a number greater than 0, not '" + arg + "'" + kDashHint);
-    throw UsageError("unknown option '" + arg + "'" + kDashHint);
+    const std::string meant = nearestName(name, longNames());
+    throw UsageError("unknown option '" + arg + "'" + (meant.empty() ? kDashHint : "; did you mean " + meant + "?"));
 }
 
 bool takeOwnOption(CommandLine& line, const std::string& name, const std::optional<std::string>& value) {
@@ -53,7 +65,7 @@ void takeOption(CommandLine& line, const std::vector<std::string>& args, size_t&
     if (inline_) value = arg.substr(equals + 1);
     if (takeOwnOption(line, name, value)) return;
     const OptionDeclaration* option = findOption(name);
-    if (!option || !onCommandLine(*option)) unknownOption(arg);
+    if (!option || !onCommandLine(*option)) unknownOption(arg, name);
     if (option->kind == OptionKind::flag) {
         if (value) throw UsageError(std::string("option ") + option->longName + " takes no value");
         option->apply(line.options, "");
@@ -156,13 +168,15 @@ stage begins, and a progress bar on standard error when it is a terminal.
   GAMMA   )" + gammaLines() + R"(
           Further positional arguments are ignored, with a warning.
 
-The result is written as a BMP named after INPUT without its last four
-characters plus "_J.bmp" (pics/night.png -> pics/night_J.bmp). BMP holds no
-metadata; JPEG, PNG, TIFF and WebP outputs (see -o) keep the input's EXIF,
-XMP and ICC colour profile, with the orientation set to normal (the pixels
-are turned upright) and without the EXIF thumbnail. A video is written
-beside its input with "_J" before the extension (clip.mp4 -> clip_J.mp4),
-H.264 at constant rate factor 18, audio and subtitles copied.
+The result is written as a BMP named after INPUT without its extension plus
+"_J.bmp" (pics/night.png -> pics/night_J.bmp, IMG_1.heic -> IMG_1_J.bmp,
+image -> image_J.bmp). An output that would replace the input, under any of
+its names, is refused. BMP holds no metadata; JPEG, PNG, TIFF and WebP
+outputs (see -o) keep the input's EXIF, XMP and ICC colour profile, with the
+orientation set to normal (the pixels are turned upright) and without the
+EXIF thumbnail. A video is written beside its input with "_J" before the
+extension (clip.mp4 -> clip_J.mp4), H.264 at constant rate factor 18, audio
+and subtitles copied.
 
 Options:
 )" + optionLines() + R"(

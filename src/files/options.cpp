@@ -58,10 +58,10 @@ const std::vector<OptionDeclaration> kDeclarations = {
     {"--maps", nullptr, "maps", OptionKind::flag, nullptr, 0, 0, "off",
      "also write the local atmospheric light as <stem>_A<ext>\n"
      "and the transmission (0..1 as 0..255) as <stem>_T<ext>:\n"
-     "<stem> is the output path without its last four\n"
-     "characters, <ext> the output's extension (night_J.bmp\n"
-     "gives night_A.bmp and night_T.bmp; -o out/r.png gives\n"
-     "out/r_A.png and out/r_T.png)",
+     "<stem> is the -o path, or else INPUT, without its\n"
+     "extension, <ext> the result's (night.png gives\n"
+     "night_J.bmp, night_A.bmp and night_T.bmp; -o out/r.png\n"
+     "gives out/r_A.png and out/r_T.png)",
      kEveryFileSurface,
      [](Options& o, const std::string&) { o.writeMaps = true; }},
     {"--non-local", nullptr, "non_local", OptionKind::flag, nullptr, 0, 0, "off",

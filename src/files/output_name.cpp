@@ -2,10 +2,16 @@
 
 #include <cctype>
 
+std::string outputStemOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || dot <= nameStart) return path;
+    return path.substr(0, dot);
+}
+
 std::string derivedOutputPath(const std::string& inputPath, const std::string& suffix) {
-    // substr clamps a count beyond the end, so paths shorter than four
-    // characters keep all of them.
-    return inputPath.substr(0, inputPath.size() - 4) + suffix;
+    return outputStemOf(inputPath) + suffix;
 }
 
 std::string extensionOf(const std::string& path) {

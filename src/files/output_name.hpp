@@ -1,10 +1,16 @@
 #pragma once
 #include <string>
 
-// The output name the tool derives from an input path: the path without its
-// last four characters (all of it when shorter), followed by suffix. The rule
-// is positional: "pics/night.png" -> "pics/night_J.bmp", "night.jpeg" ->
-// "night._J.bmp", "abc" -> "abc_J.bmp".
+// The path without the extension of its file name: the last dot of the name
+// and what follows it ("pics/night.jpeg" -> "pics/night"). A name without a
+// dot, or whose only dot begins it (".hidden"), has no extension; dots in
+// folder names never count ("v1.2/shot" -> "v1.2/shot"). For an extension of
+// three letters this removes the last four characters, as the tool always did.
+std::string outputStemOf(const std::string& path);
+
+// The output name the tool derives from an input path: outputStemOf(inputPath)
+// followed by suffix. "pics/night.png" -> "pics/night_J.bmp", "night.jpeg" ->
+// "night_J.bmp", "image" -> "image_J.bmp".
 std::string derivedOutputPath(const std::string& inputPath, const std::string& suffix = "_J.bmp");
 
 // The extension of the file name in path, dot included ("a/b.PNG" -> ".PNG"),

@@ -5,6 +5,7 @@
 #include "files/output_files.hpp"
 #include "files/photo_metadata.hpp"
 #include "files/picture_steps.hpp"
+#include "files/same_file.hpp"
 #include "files/signals_held.hpp"
 #include "files/usage_error.hpp"
 #include "files/live_source.hpp"
@@ -34,6 +35,7 @@ void warnOnStderr(const std::string& message) {
 // usage error.
 OutputPlan checkedPlan(const Options& options) {
     const OutputPlan plan = planOutputs(options);
+    refuseOutputsOverInput(options.inputPath, plan.paths());
     checkOutputKind(options, plan);
     try {
         checkBeforeWork(plan);

@@ -2,6 +2,7 @@
 
 #include "files/live_source.hpp"
 #include "files/memory_budget.hpp"
+#include "files/same_file.hpp"
 #include "files/usage_error.hpp"
 #include "video/live_recording.hpp"
 #include "video/live_report.hpp"
@@ -27,6 +28,7 @@ constexpr AVRational kLiveTimeBase{1, 90000};
 void checkOutput(const Options& job) {
     if (job.writeMaps) throw UsageError("--maps writes pictures of one picture's maps; it does not apply to video");
     const std::string& output = *job.outputPath;
+    if (!isStreamOutput(output)) refuseOutputsOverInput(job.inputPath, {output});
     if (isStreamOutput(output) ? canStreamVideoTo(output) : canWriteVideoTo(output)) return;
     throw UsageError("cannot write a live video to '" + output +
                      "': name a .mkv, .mp4 or .ts file, or a udp://, srt://, tcp:// or rtmp:// stream");

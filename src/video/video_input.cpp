@@ -8,6 +8,8 @@ extern "C" {
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -184,6 +186,8 @@ std::int64_t VideoInput::frameTicks() const {
     return std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(frameRate()), videoStream()->time_base));
 }
 
+std::int64_t VideoInput::sameTimeTicks() const { return std::max<std::int64_t>(1, frameTicks() / 10); }
+
 // On a stream whose frames have all come one nominal frame apart, a step of
 // two frames or more means frames were lost (a damaged transport stream
 // drops them without a word): they are noted as corrupt at the times they
@@ -191,7 +195,7 @@ std::int64_t VideoInput::frameTicks() const {
 // the stream as of variable rate, whose steps are its own.
 void VideoInput::noteLostBefore(std::int64_t pts) {
     if (!regularSoFar_ || lastPts_ == AV_NOPTS_VALUE) return;
-    const std::int64_t step = frameTicks(), slack = std::max<std::int64_t>(1, step / 10);
+    const std::int64_t step = frameTicks(), slack = sameTimeTicks();
     const std::int64_t delta = pts - lastPts_;
     if (std::llabs(delta - step) <= slack) return;
     if (delta < 2 * step - slack) {
@@ -202,12 +206,19 @@ void VideoInput::noteLostBefore(std::int64_t pts) {
     // clock reset), not lost frames: nothing to fill.
     const double lostSeconds = static_cast<double>(delta - step) * av_q2d(videoStream()->time_base);
     if (lostSeconds > kMaxLostSeconds || delta / step > kMaxLostFrames) return;
-    for (std::int64_t due = lastPts_ + step; due < pts - step / 2; due += step) noteCorrupt(due);
+    // A slot of the gap may be a frame noted already: corrupt at that time,
+    // or corrupt without a time, which this slot now places.
+    for (std::int64_t due = lastPts_ + step; due < pts - step / 2; due += step) {
+        if (notedAt(due)) continue;
+        takeUntimedNote();
+        noteCorrupt(due);
+    }
 }
 
 void VideoInput::deliver(cv::Mat bgr, std::int64_t pts) {
     if (pts == AV_NOPTS_VALUE || (lastPts_ != AV_NOPTS_VALUE && pts <= lastPts_))
         pts = lastPts_ == AV_NOPTS_VALUE ? 0 : lastPts_ + frameTicks();
+    forgetNotesAt(pts);
     noteLostBefore(pts);
     repeatMissingBefore(pts);
     reportGaps();
@@ -224,7 +235,7 @@ void VideoInput::repeatMissingBefore(std::int64_t pts) {
     auto taken = missing_.begin();
     for (; taken != missing_.end() && *taken < pts; ++taken) {
         const bool placeable = !lastGood_.empty() && (lastPts_ == AV_NOPTS_VALUE || *taken > lastPts_);
-        resolved_.push_back({decoded_, lastGoodPts_, placeable});
+        resolved_.push_back({decoded_, lastGoodPts_, placeable, true});
         if (!placeable) continue;
         ready_.push_back({lastGood_, *taken});
         lastPts_ = *taken;
@@ -232,11 +243,41 @@ void VideoInput::repeatMissingBefore(std::int64_t pts) {
     missing_.erase(missing_.begin(), taken);
 }
 
+// Each frame counts once however often its damage shows (a packet refused,
+// then its frame flagged, or its slot found empty); a time the output holds
+// a frame for already is no frame lost.
 void VideoInput::noteCorrupt(std::int64_t pts) {
-    if (pts == AV_NOPTS_VALUE)
-        resolved_.push_back({decoded_, lastGoodPts_, false});
-    else
-        missing_.push_back(pts);
+    if (pts == AV_NOPTS_VALUE) {
+        resolved_.push_back({decoded_, lastGoodPts_, false, false});
+        return;
+    }
+    const bool delivered = lastPts_ != AV_NOPTS_VALUE && std::llabs(pts - lastPts_) <= sameTimeTicks();
+    if (!delivered && !notedAt(pts)) missing_.push_back(pts);
+}
+
+bool VideoInput::notedAt(std::int64_t pts) const {
+    const std::int64_t slack = sameTimeTicks();
+    return std::any_of(missing_.begin(), missing_.end(),
+                       [&](std::int64_t noted) { return std::llabs(noted - pts) <= slack; });
+}
+
+// A good frame for a time noted as corrupt (a packet the decoder refused and
+// still decoded) is that frame, not a loss.
+void VideoInput::forgetNotesAt(std::int64_t pts) {
+    const std::int64_t slack = sameTimeTicks();
+    missing_.erase(std::remove_if(missing_.begin(), missing_.end(),
+                                  [&](std::int64_t noted) { return std::llabs(noted - pts) <= slack; }),
+                   missing_.end());
+}
+
+// Removes one corrupt frame of the current gap that was noted without a time,
+// when there is one.
+void VideoInput::takeUntimedNote() {
+    for (auto note = resolved_.rbegin(); note != resolved_.rend() && note->goodBefore == decoded_; ++note) {
+        if (note->timed) continue;
+        resolved_.erase(std::next(note).base());
+        return;
+    }
 }
 
 double VideoInput::secondsAt(std::int64_t pts) const {

@@ -59,7 +59,11 @@ private:
     void repeatMissingBefore(std::int64_t pts);
     void noteCorrupt(std::int64_t pts);
     void noteLostBefore(std::int64_t pts);
+    bool notedAt(std::int64_t pts) const;
+    void forgetNotesAt(std::int64_t pts);
+    void takeUntimedNote();
     std::int64_t frameTicks() const;      // one nominal frame in the stream's time base
+    std::int64_t sameTimeTicks() const;   // timestamps this close are one frame's
     void reportGaps();
     void reportEnd();
     double declaredSeconds() const;        // of the video stream, else the container; 0 when unknown
@@ -88,6 +92,7 @@ private:
         long long goodBefore;   // good frames delivered before it: its gap
         std::int64_t after;     // time of the last good frame before it
         bool repeated;
+        bool timed;             // noted with a timestamp
     };
     std::vector<Resolved> resolved_;
     std::deque<DecodedFrame> ready_;

@@ -1,6 +1,7 @@
 #include "video/video_mode.hpp"
 
 #include "files/memory_budget.hpp"
+#include "files/same_file.hpp"
 #include "video/video_input.hpp"
 #include "video/video_output.hpp"
 #include "video/video_progress.hpp"
@@ -42,6 +43,7 @@ std::string derivedVideoOutputPath(const std::string& inputPath) {
 int runVideo(const Options& job) {
     if (job.writeMaps) throw UsageError("--maps writes pictures of one picture's maps; it does not apply to video");
     const std::string outputPath = outputPathOf(job);
+    refuseOutputsOverInput(job.inputPath, {outputPath});
     if (!canWriteVideoTo(outputPath))
         throw UsageError("cannot write a video to '" + outputPath +
                          "': its format holds no H.264 or MPEG-4 video (name a .mp4, .mkv, .mov or .avi output with -o)");

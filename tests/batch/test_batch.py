@@ -43,7 +43,7 @@ def test_local_batch_writes_the_tools_bytes_and_reports_failures(tmp_path):
 
     assert run.returncode == 1, run.stderr
     expected = {}
-    for source, name in zip(sources, ["a_J.png", "night._J.png", "b_J.png"]):
+    for source, name in zip(sources, ["a_J.png", "night_J.png", "b_J.png"]):
         folder = source.parent.relative_to(photos)
         for file, data in tool_bytes(source, name, tmp_path, "--maps", gamma="1.5").items():
             expected[str(folder / file)] = data
@@ -73,7 +73,25 @@ def test_fast_batch_writes_the_tools_fast_bytes(tmp_path):
     assert outputs_under(clear) == expected
 
 
-def test_an_html_report_shows_each_picture_before_and_after_with_its_failure(tmp_path):
+def test_results_written_beside_the_pictures_are_not_enhanced_again(tmp_path):
+    # Regression: a second batch over the folder enhanced every *_J.bmp and
+    # map of the first (night_J_J.bmp, ...).
+    photos = tmp_path / "photos"
+    sources = [write_picture(photos / name, 40, 30, k) for k, name in enumerate(["a.png", "night.jpeg"])]
+    assert run_batch(photos, "--output-dir", photos, "--maps", "--workers", "1").returncode == 0
+    report = tmp_path / "report.json"
+    run = run_batch(photos, "--output-dir", tmp_path / "clear", "--workers", "1", "--report", report)
+    assert run.returncode == 0, run.stderr
+    assert sorted(outputs_under(tmp_path / "clear")) == ["a_J.bmp", "night_J.bmp"]
+    assert "left out 6 earlier results" in run.stderr and "--include-results" in run.stderr
+    assert json.loads(report.read_text())["summary"]["left_out"] == 6
+    run = run_batch(photos, "--output-dir", tmp_path / "all", "--workers", "1", "--include-results")
+    assert run.returncode == 0 and len(outputs_under(tmp_path / "all")) == 8, run.stderr
+    assert (tmp_path / "all" / "a_J_J.bmp").exists() and "left out" not in run.stderr
+    assert all(s.exists() for s in sources)
+
+
+def test_an_html_report_shows_each_picture_before_and_after_with_its_record_and_failure(tmp_path):
     photos = tmp_path / "photos"
     good = write_picture(photos / "good.png", 400, 200, 4)
     broken = photos / "broken.jpg"
@@ -86,6 +104,11 @@ def test_an_html_report_shows_each_picture_before_and_after_with_its_failure(tmp
     assert sorted(status for status, _ in rows) == ["done", "failed"]
     done, failed = (dict(rows)[s] for s in ("done", "failed"))
     assert html.escape(str(good)) in done and html.escape(str(broken)) in failed
+    # Regression: the page lacked the output, megapixels and worker of each record.
+    input_, output, status, seconds, megapixels, worker, reason = re.findall(r"<td>([^<]*)</td>", done)
+    assert (output, status, megapixels, reason) == (html.escape(str(tmp_path / "clear" / "good_J.bmp")),
+                                                    "done", "0.080", "")
+    assert float(seconds) > 0 and worker.startswith("tcp://127.0.0.1:")
     assert html.escape(tool_failure(os.path.abspath(broken))) in failed
     thumbnails = re.findall(r'src="data:image/jpeg;base64,([^"]+)"', done)
     assert len(thumbnails) == 2 and not re.findall("data:image", failed)
@@ -109,7 +132,9 @@ def test_clashing_or_missing_inputs_are_usage_errors_before_anything_runs(tmp_pa
                           ([png, "--gamma", "0"], "gamma must be a number greater than 0"),
                           ([png, "--fast", "--non-local"], "--fast and --non-local cannot be combined"),
                           ([png, "--report", tmp_path / "r.txt"], "must be a .json, .csv or .html"),
-                          ([png, "--workers", "2", "--scheduler", "tcp://h:1"], "not allowed")):
+                          ([png, "--workers", "2", "--scheduler", "tcp://h:1"], "not allowed"),
+                          ([png, "--fats"], "unrecognized arguments: --fats; did you mean --fast?"),
+                          ([png, "--reprot=r.json"], "did you mean --report?")):
         with pytest.raises(SystemExit) as exit_:
             batch.main([*map(str, args), "--output-dir", str(clear)])
         error = capsys.readouterr().err

@@ -23,9 +23,9 @@ def test_results_mirror_the_inputs_and_follow_the_tools_name_rule(tmp_path, monk
     (tmp_path / "loose" / "abc").write_bytes((tmp_path / "loose" / "e.png").read_bytes())
 
     def results(*args, **options):
-        return {p.source: p.outputs for p in pictures_to_enhance(args, "shoot/clear", **options)}
+        return {p.source: p.outputs for p in pictures_to_enhance(args, "shoot/clear", **options).pictures}
 
-    assert results("shoot") == {"shoot/night.jpeg": ("shoot/clear/night._J.bmp",),
+    assert results("shoot") == {"shoot/night.jpeg": ("shoot/clear/night_J.bmp",),
                                 "shoot/a.png": ("shoot/clear/a_J.bmp",)}
     recursive = results("shoot", recursive=True, fmt="png")
     assert recursive["shoot/day/deep/d.bmp"] == ("shoot/clear/day/deep/d_J.png",)
@@ -44,7 +44,30 @@ def test_results_mirror_the_inputs_and_follow_the_tools_name_rule(tmp_path, monk
     assert list(results(a, "shoot")) == [a, "shoot/night.jpeg"]
     write_picture(tmp_path / "loose" / "e_J.bmp", 8, 8, 0)
     with pytest.raises(UsageError, match="over the input 'loose/e_J.bmp'"):
-        pictures_to_enhance(["loose"], "loose")
+        pictures_to_enhance(["loose"], "loose", include_results=True)
+
+
+def test_earlier_results_beside_their_picture_are_left_out_unless_named(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    for name in ("night.jpg", "night_J.bmp", "night_J_A.bmp", "night_J_J.bmp", "night_T.png",
+                 "IMG_1._J.bmp", "orphan_J.bmp", "night_X.bmp"):
+        write_picture(tmp_path / "photos" / name, 8, 8, len(name))
+    (tmp_path / "photos" / "IMG_1.heic").write_bytes(b"found by its name")
+
+    def chosen(*args, **options):
+        selection = pictures_to_enhance(args, "clear", **options)
+        return sorted(p.source for p in selection.pictures), sorted(selection.left_out)
+
+    left_out = ["photos/IMG_1._J.bmp", "photos/night_J.bmp", "photos/night_J_A.bmp", "photos/night_J_J.bmp",
+                "photos/night_T.png"]
+    kept = ["photos/IMG_1.heic", "photos/night.jpg", "photos/night_X.bmp", "photos/orphan_J.bmp"]
+    assert chosen("photos") == (kept, left_out)
+    assert chosen("photos/*.bmp") == (["photos/night_X.bmp", "photos/orphan_J.bmp"], left_out[:4])
+    assert chosen("photos/night_J.bmp") == (["photos/night_J.bmp"], [])
+    assert chosen("photos", "photos/night_J.bmp")[1] == left_out[:1] + left_out[2:]
+    assert chosen("photos", include_results=True) == (sorted(kept + left_out), [])
+    with pytest.raises(UsageError, match="left out 3 earlier results .* --include-results"):
+        pictures_to_enhance(["photos/night_J*.bmp"], "clear")
 
 
 @pytest.mark.parametrize("extension", ["bmp", "png", "jpg", "tif"])

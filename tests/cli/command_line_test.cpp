@@ -1,16 +1,6 @@
 #include "cli/command_line.hpp"
-#include "files/output_name.hpp"
 
 #include <gtest/gtest.h>
-
-TEST(OutputName, RemovesFourCharactersWhateverTheyAre) {
-    EXPECT_EQ(derivedOutputPath("pics/night.png"), "pics/night_J.bmp");
-    EXPECT_EQ(derivedOutputPath("night.jpeg"), "night._J.bmp");
-    EXPECT_EQ(derivedOutputPath("image"), "i_J.bmp");
-    EXPECT_EQ(derivedOutputPath("abc"), "abc_J.bmp");
-    EXPECT_EQ(derivedOutputPath(""), "_J.bmp");
-    EXPECT_EQ(derivedOutputPath("out/r.png", "_T.bmp"), "out/r_T.bmp");
-}
 
 TEST(CommandLine, PositionalArgumentsAreInputThenGamma) {
     CommandLine none = parseCommandLine({});
@@ -63,4 +53,23 @@ TEST(CommandLine, MalformedOptionsAreUsageErrors) {
     EXPECT_THROW(parseCommandLine({"--maps=yes"}), UsageError);
     EXPECT_THROW(parseCommandLine({"--quality=0"}), UsageError);
     EXPECT_THROW(parseCommandLine({"--quality", "101"}), UsageError);
+}
+
+// Regression: a mistyped option only said it was unknown.
+TEST(CommandLine, AMistypedOptionNamesTheNearestOne) {
+    const auto message = [](const std::vector<std::string>& args) {
+        try {
+            parseCommandLine(args);
+        } catch (const UsageError& e) {
+            return std::string(e.what());
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(message({"x.png", "--fats"}), "unknown option '--fats'; did you mean --fast?");
+    EXPECT_EQ(message({"x.png", "--qualty=90"}), "unknown option '--qualty=90'; did you mean --quality?");
+    EXPECT_EQ(message({"x.png", "-non-local"}), "unknown option '-non-local'; did you mean --non-local?");
+    EXPECT_EQ(message({"x.png", "--verison"}), "unknown option '--verison'; did you mean --version?");
+    EXPECT_EQ(message({"x.png", "--frobnicate"}),
+              "unknown option '--frobnicate'; a file name starting with '-' goes after --");
+    EXPECT_EQ(message({"x.png", "-x"}), "unknown option '-x'; a file name starting with '-' goes after --");
 }

@@ -3,6 +3,9 @@ given, refuses every bad request with a 4xx and a one-line reason, stays up
 under many requests at once, and saves what the tool writes."""
 
 import json
+import os
+import socket
+import struct
 import subprocess
 import sys
 import time
@@ -26,7 +29,7 @@ def test_only_the_given_pictures_are_served_and_bad_requests_get_a_one_line_4xx(
     (photos / "link.png").symlink_to(secret)
     (photos / "notes.txt").write_text("not shown")
     earlier_result = write_picture(photos / "a_J.bmp", 64, 48, 4)
-    server = preview(photos)
+    server = preview(photos, "--include-results")
     status, _, body = server.request("/api/pictures")
     names = ["a.png", "a_J.bmp", "b.png", "c.jpg"]
     assert status == 200 and [p["name"] for p in json.loads(body)["pictures"]] == names
@@ -101,6 +104,61 @@ def test_save_and_the_full_size_preview_are_what_the_tool_writes(preview, tmp_pa
         assert (status, headers["X-Picture-Size"]) == (200, "96x64")
         shown = cv2.imdecode(np.frombuffer(png, np.uint8), cv2.IMREAD_UNCHANGED)
         assert np.array_equal(shown, cv2.imread(str(path), cv2.IMREAD_UNCHANGED)), view
+
+
+def test_save_refuses_to_write_over_the_picture_under_another_name(preview, tmp_path):
+    # Regression: a result name that was another name of the picture (a link)
+    # was written over.
+    body = json.dumps({"picture": "0", "gamma": "1.2", "clean": "0", "fast": "0", "maps": "0"}).encode()
+    for link in (os.symlink, os.link):
+        folder = tmp_path / link.__name__
+        photo = write_picture(folder / "night.png", 32, 24, 6)
+        link(photo, folder / "night_J.bmp")
+        original = photo.read_bytes()
+        server = preview(photo)
+        status, _, answer = server.request("/api/save", body, {"Content-Type": "application/json"})
+        assert (status, answer) == (409, b"Save would overwrite 'night.png', a picture of the strip: "
+                                         b"start the preview with --output-dir\n")
+        assert photo.read_bytes() == original and os.path.samefile(photo, folder / "night_J.bmp")
+
+
+def test_the_strip_leaves_out_what_save_wrote(preview, tmp_path):
+    # Regression: after a Save with maps the strip showed the result and the
+    # maps as three more pictures.
+    photos = tmp_path / "photos"
+    for name in ("night.png", "street.jpeg"):
+        write_picture(photos / name, 32, 24, len(name))
+    names = lambda server: [p["name"] for p in json.loads(server.request("/api/pictures")[2])["pictures"]]
+    first = preview(photos)
+    body = json.dumps({"picture": "1", "gamma": "1.2", "clean": "0", "fast": "1", "maps": "1"}).encode()
+    assert first.request("/api/save", body, {"Content-Type": "application/json"})[0] == 200
+    assert sorted(os.listdir(photos)) == ["night.png", "street.jpeg", "street_A.bmp", "street_J.bmp",
+                                          "street_T.bmp"]
+    assert names(preview(photos)) == ["night.png", "street.jpeg"]
+    assert names(preview(photos, "--include-results")) == sorted(os.listdir(photos))
+    assert names(preview(photos / "street_J.bmp")) == ["street_J.bmp"]  # named itself: shown
+
+
+def test_dropped_connections_pass_in_silence(preview, tmp_path):
+    # Regression: every connection the browser dropped printed a traceback
+    # (ConnectionResetError) on the terminal.
+    server = preview(write_picture(tmp_path / "night.png", 600, 400, 7))
+    host, port = server.base.removeprefix("http://").split(":")
+    token = server.token
+    requests = [f"GET /api/pictures?token={token} HTTP/1.1\r\n\r\n",  # then kept alive
+                "GET /api/pic",
+                f"GET /api/original?picture=0&size=full&token={token} HTTP/1.1\r\n\r\n",
+                f"POST /api/save?token={token} HTTP/1.1\r\nContent-Length: 99\r\n\r\n{{\"pic"]
+    for text in requests:
+        connection = socket.create_connection((host, int(port)), timeout=TIMEOUT)
+        connection.sendall(text.encode())
+        time.sleep(0.3)
+        connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        connection.close()  # a reset, as a browser's cancelled request often is
+    assert server.request("/api/pictures")[0] == 200
+    server.process.terminate()
+    assert server.process.wait(timeout=TIMEOUT) == 0
+    assert server.process.stderr.read().splitlines() == ["nightdehaze-preview: 1 picture; Ctrl-C stops"]
 
 
 def test_usage_errors_end_before_anything_is_served(tmp_path):

@@ -195,7 +195,7 @@ def test_float_arrays_and_stacks_are_enhanced_as_their_8_bit_pictures(tmp_path):
     pictures = np.stack([hazy_picture(33, 41, seed=s) for s in (21, 22, 23)])
     for dtype in (np.float32, np.float64):
         floats = pictures.astype(dtype) / 255
-        floats[0, 0, 0] = [-0.5, 1.5, 0.5]  # the first two clipped
+        floats[0, 0, 0] = [-1e-6, 1 + 1e-6, 0.5]  # rounding errors: the first two clipped
         eight = np.rint(np.clip(floats.astype(np.float64), 0, 1) * 255).astype(np.uint8)
         assert np.array_equal(eight[1:], pictures[1:])
         single = nd.enhance(floats[0], gamma=1.4)
@@ -206,6 +206,21 @@ def test_float_arrays_and_stacks_are_enhanced_as_their_8_bit_pictures(tmp_path):
             alone = nd.enhance(eight[k], gamma=1.4, channel_order="rgb", maps=True)
             assert np.array_equal(stacked.image[k], alone.image.astype(dtype) / dtype(255))
             assert np.array_equal(stacked.transmission[k], alone.transmission)
+
+
+def test_floats_on_another_scale_than_0_to_1_are_refused():
+    # Regression: an 8-bit picture as float64 (0..255) was read as 0..1 and
+    # clipped to almost pure white, without a word.
+    picture = hazy_picture(24, 30, seed=25)
+    for floats in (picture.astype(np.float64), np.full((8, 8, 3), -1 / 500, np.float32),
+                   np.full((8, 8, 3), 1 + 1 / 500)):
+        with pytest.raises(ValueError, match=r"expected float values in 0\.\.1, got values from .*divide"):
+            nd.enhance(floats)
+    edge = np.full((8, 8, 3), 1 + 1 / 520)
+    edge[0, 0] = -1 / 520
+    assert np.array_equal(nd.enhance(edge), nd.enhance(np.clip(edge, 0, 1)))
+    assert "from 0 to 255" in str(pytest.raises(ValueError, nd.enhance,
+                                                np.linspace(0, 255, 300).reshape(10, 10, 3)).value)
 
 
 def test_imread_gives_what_the_tool_enhances(tool, tmp_path):

@@ -38,6 +38,20 @@ def test_batch_arguments_follow_the_declarations():
             assert batch[option.keyword].default == _options.default(option.keyword)
 
 
+def test_each_surface_helps_with_what_that_surface_does():
+    # Regression: the batch's --help spoke of WebP, HEIC and AVIF quality and
+    # of -o, and Python's fast= of --non-local and of video encoding.
+    batch_help = words(_parser().format_help())
+    for foreign in ("WebP", "HEIC", "AVIF", " -o ", "video"):
+        assert foreign not in batch_help, foreign
+    assert "(about 15 % slower)" in batch_help and "option_strings" not in batch_help
+    for option in _options.OPTIONS.values():
+        if option.arrays or option.files:
+            python_help = _options.help_text(option.keyword)
+            assert "--" not in python_help and " -o " not in python_help, option.keyword
+            assert "video" not in python_help, option.keyword
+
+
 def test_the_tools_help_lists_the_declared_command_line_options(tool):
     help_text = subprocess.run([tool, "--help"], capture_output=True, text=True, check=True).stdout
     for option in _options.OPTIONS.values():

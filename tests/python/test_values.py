@@ -76,8 +76,20 @@ def test_enhance_file_names_its_output_as_the_tool_does(tool, tmp_path):
     status, err = run_tool(tool, str(tmp_path / "tool" / "night.jpeg"))
     assert status == 0, err
     written = nd.enhance_file(tmp_path / "py" / "night.jpeg")
-    assert written == str(tmp_path / "py" / "night._J.bmp")
-    assert read_bytes(written) == read_bytes(tmp_path / "tool" / "night._J.bmp")
+    assert written == str(tmp_path / "py" / "night_J.bmp")
+    assert read_bytes(written) == read_bytes(tmp_path / "tool" / "night_J.bmp")
+
+
+def test_enhance_file_refuses_an_output_that_would_replace_its_input(tmp_path):
+    photo = tmp_path / "night.png"
+    assert cv2.imwrite(str(photo), hazy_picture(20, 30))
+    os.symlink("night.png", tmp_path / "link.png")
+    original = read_bytes(photo)
+    for output in (photo, tmp_path / "." / "night.png", tmp_path / "link.png"):
+        with pytest.raises(ValueError, match="would replace the original"):
+            nd.enhance_file(photo, output)
+    assert read_bytes(photo) == original
+    assert sorted(os.listdir(tmp_path)) == ["link.png", "night.png"]
 
 
 @pytest.mark.parametrize("non_local", [False, True])

@@ -365,6 +365,11 @@ TEST(ToolLive, ASilentSourceFailsInTimeAndNeedsAnOutput) {
     run = runTool({"clip.mp4", "--segment", "10"}, dir.path());
     EXPECT_EQ(run.exitStatus, 2);
     EXPECT_NE(run.err.find("--segment applies to live sources"), std::string::npos) << run.err;
+    // Regression: a capture device named as its own output was opened, to be
+    // replaced by the recording.
+    run = runTool({"/dev/video977", "-o", "/dev/../dev/video977", "--reconnect", "1"}, dir.path());
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_NE(run.err.find("replace the original"), std::string::npos) << run.err;
 }
 
 // The exact engine on a stream it cannot follow: frames are dropped before

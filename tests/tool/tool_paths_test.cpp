@@ -177,7 +177,7 @@ TEST(ToolPaths, ReadOnlyDirectoryIsRefusedAndLeftUnchanged) {
     const std::vector<std::string> cases[] = {
         {"in.png", "-o", "locked/out.bmp"},
         {"locked/own.png"},                          // derived output locked/own_J.bmp
-        {"locked/own.png", "-o", "locked/own.png"},  // replacing the input in place
+        {"in.png", "-o", "locked/own.png"},          // replacing a file of it
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(args.back());
@@ -257,5 +257,35 @@ TEST(ToolPaths, MapsWriteIsAllOrNothing) {
         EXPECT_NE(run.err.find("'out.bmp'"), std::string::npos) << run.err;
         expectUnchanged(dir, {{"out_A.bmp", old.at("out_A.bmp")}, {"out_T.bmp", old.at("out_T.bmp")}});
         EXPECT_EQ(dir.entries(), before);
+    }
+}
+
+// Regression: -o naming the input replaced the photograph with its result and
+// exited 0. An output that is the input under any of its names, a map
+// included, is now a usage error that writes nothing.
+TEST(ToolPaths, AnOutputThatWouldReplaceTheInputIsRefused) {
+    ScratchDir dir;
+    fs::create_directory(dir / "sub");
+    writePhoto(dir / "same.png");
+    writePhoto(dir / "x_A.png");
+    fs::create_symlink("same.png", dir / "link.png");
+    fs::create_hard_link(dir / "same.png", dir / "hard.png");
+    fs::create_directory_symlink(".", dir / "here");
+    const std::string original = readFile(dir / "same.png"), map = readFile(dir / "x_A.png");
+    const auto before = dir.entries();
+    const std::vector<std::string> cases[] = {
+        {"-o", "same.png", "same.png"},   {"-o", "./same.png", "same.png"}, {"-o", "sub/../same.png", "same.png"},
+        {"-o", "here/same.png", "same.png"}, {"-o", "link.png", "same.png"}, {"-o", "same.png", "link.png"},
+        {"-o", "hard.png", "same.png"},   {"--maps", "-o", "x.png", "x_A.png"}};
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args[args.size() - 2] + " " + args.back());
+        const ToolRun run = runTool(args, dir.path());
+        EXPECT_EQ(run.exitStatus, 2);
+        EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+        EXPECT_NE(run.err.find("replace the original"), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(dir.entries(), before);
+        EXPECT_TRUE(fs::is_symlink(dir / "link.png"));
+        EXPECT_TRUE(readFile(dir / "same.png") == original && readFile(dir / "x_A.png") == map);
     }
 }

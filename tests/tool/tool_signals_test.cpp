@@ -181,21 +181,24 @@ TEST(ToolSignals, SignalWhileWritingRemovesEveryTemporary) {
     }
 }
 
-TEST(ToolSignals, InputReplacedInPlaceSurvivesAnInterruptedWrite) {
+TEST(ToolSignals, AnExistingFileReplacedSurvivesAnInterruptedWrite) {
     ScratchDir dir;
     writePhoto(dir / "in.png", kWidth, kHeight);
-    const std::string original = readFile(dir / "in.png");
+    const std::string input = readFile(dir / "in.png");
+    writePhoto(dir / "old.png", kWidth, kHeight);
+    const std::string original = readFile(dir / "old.png");
     ASSERT_EQ(runTool({"in.png", "-o", "expected.png"}, dir.path()).exitStatus, 0);
     const std::string replaced = readFile(dir / "expected.png");
     Interruption interruption;
     for (int attempt = 0; attempt < kAttempts && !interruption.caughtWriting; ++attempt) {
-        writeFile(dir / "in.png", original);   // an attempt that came too late replaced it
-        interruption = interruptWhileWriting(dir, {"in.png", "-o", "in.png"}, SIGTERM);
+        writeFile(dir / "old.png", original);   // an attempt that came too late replaced it
+        interruption = interruptWhileWriting(dir, {"in.png", "-o", "old.png"}, SIGTERM);
     }
     ASSERT_TRUE(interruption.caughtWriting) << "never caught the tool while it wrote";
-    EXPECT_EQ(dir.entries(), (std::set<std::string>{"expected.png", "in.png"}));
-    const std::string after = readFile(dir / "in.png");
-    EXPECT_TRUE(after == original || after == replaced) << "the input was damaged";
+    EXPECT_EQ(dir.entries(), (std::set<std::string>{"expected.png", "in.png", "old.png"}));
+    const std::string after = readFile(dir / "old.png");
+    EXPECT_TRUE(after == original || after == replaced) << "the file replaced was damaged";
+    EXPECT_TRUE(readFile(dir / "in.png") == input);
     if (after == original) {
         EXPECT_EQ(interruption.run.exitStatus, 128 + SIGTERM);
     }

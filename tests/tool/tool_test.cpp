@@ -53,18 +53,20 @@ TEST(Tool, WritesTheDehazedBmpAndPrintsExactlyTheStageLines) {
     EXPECT_EQ(dir.entries(), (std::set<std::string>{"night.png", "night_J.bmp"}));
 }
 
-TEST(Tool, DerivesTheOutputNameByPosition) {
+TEST(Tool, DerivesTheOutputNameFromTheInputLessItsExtension) {
     ScratchDir dir;
     fs::create_directory(dir / "pics");
+    fs::create_directory(dir / "v1.2");
     savePhoto(dir / "pics/night.png");
     savePhoto(dir / "night.jpeg", ".jpg");
+    savePhoto(dir / "shot.tiff", ".tif");
     savePhoto(dir / "image");
-    savePhoto(dir / "abc");
+    savePhoto(dir / "v1.2/image");
     savePhoto(dir / "flickr15.bmp", ".bmp");
     const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"pics/night.png"}, "pics/night_J.bmp"}, {{"night.jpeg"}, "night._J.bmp"},
-        {{"image"}, "i_J.bmp"},                   {{"abc"}, "abc_J.bmp"},
-        {{}, "flickr15_J.bmp"}};
+        {{"pics/night.png"}, "pics/night_J.bmp"}, {{"night.jpeg"}, "night_J.bmp"},
+        {{"shot.tiff"}, "shot_J.bmp"},            {{"image"}, "image_J.bmp"},
+        {{"v1.2/image"}, "v1.2/image_J.bmp"},     {{}, "flickr15_J.bmp"}};
     for (const auto& [args, output] : cases) {
         ToolRun run = runTool(args, dir.path());
         EXPECT_EQ(run.exitStatus, 0) << run.err;
@@ -166,13 +168,19 @@ TEST(Tool, OutputOptionAndMaps) {
     EXPECT_TRUE(fs::exists(dir / "x_T.bmp"));
 }
 
-TEST(Tool, OutputMayReplaceTheInput) {
+TEST(Tool, OutputMayReplaceAnEarlierFileButNeverTheInput) {
     ScratchDir dir;
     savePhoto(dir / "x.png");
+    const std::string input = readFile(dir / "x.png");
     ASSERT_EQ(runTool({"x.png", "-o", "y.png"}, dir.path()).exitStatus, 0);
-    ToolRun run = runTool({"x.png", "-o", "x.png"}, dir.path());
+    const std::string result = readFile(dir / "y.png");
+    writeFile(dir / "y.png", "an earlier file");
+    ToolRun run = runTool({"x.png", "-o", "y.png"}, dir.path());
     ASSERT_EQ(run.exitStatus, 0) << run.err;
-    EXPECT_EQ(readFile(dir / "x.png"), readFile(dir / "y.png"));
+    EXPECT_EQ(readFile(dir / "y.png"), result);
+    run = runTool({"x.png", "-o", "x.png"}, dir.path());
+    EXPECT_EQ(run.exitStatus, 2) << run.err;
+    EXPECT_EQ(readFile(dir / "x.png"), input);
     EXPECT_EQ(dir.entries(), (std::set<std::string>{"x.png", "y.png"}));
 }
 

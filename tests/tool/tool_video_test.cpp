@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -181,6 +182,27 @@ TEST(ToolVideo, AnOutputThatCannotHoldVideoIsAUsageErrorBeforeAnyWork) {
     }
 }
 
+// Regression: -o naming the input clip replaced it with its result.
+TEST(ToolVideo, AnOutputThatWouldReplaceTheInputIsRefused) {
+    ScratchDir dir;
+    makeClip(dir.path(), "clip.mp4", "32x24", 10, 0.3);
+    fs::create_symlink("clip.mp4", dir / "link.mp4");
+    const std::string original = readFile(dir / "clip.mp4");
+    const std::set<std::string> before = dir.entries();
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"-o", "clip.mp4", "clip.mp4"}, {"-o", "./clip.mp4", "clip.mp4"}, {"-o", "link.mp4", "clip.mp4"},
+             {"-o", "clip.mp4", "link.mp4"}}) {
+        SCOPED_TRACE(args[1] + " " + args[2]);
+        const ToolRun run = runTool(args, dir.path());
+        EXPECT_EQ(run.exitStatus, 2) << run.err;
+        EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+        EXPECT_NE(run.err.find("replace the original"), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(dir.entries(), before);
+        EXPECT_TRUE(readFile(dir / "clip.mp4") == original);
+    }
+}
+
 // Regression: frames lost from a transport stream left a silent gap, and
 // damage to an MP4 gave two lines for one gap ("0 replaced ... left out"
 // although they were replaced). Every gap now gets one line that says what
@@ -208,6 +230,52 @@ TEST(ToolVideo, DamagedFramesGiveOneTrueWarningPerGap) {
         if (name == "clip.ts") {
             EXPECT_EQ(lineCount(run.err), 1u) << run.err;
         }
+    }
+}
+
+// Regression: a damaged transport stream came out whole while its warning
+// counted one frame twice, once as lost and once as left out ("11 corrupt
+// frame(s) ..., 10 replaced by the frame before, the others left out" for 50
+// frames written). The frames replaced and left out now add up, with those
+// written, to the 50 the source should hold. Several places of the damage
+// are tried, as the encoder decides where each frame's bytes fall.
+TEST(ToolVideo, DamageToATransportStreamIsCountedAsTheOutputHoldsIt) {
+    ScratchDir dir;
+    const std::string encode = " -frames:v 50 -c:v libx264 -g 10 -bf 0 -pix_fmt yuv420p -f mpegts ";
+    shell(dir.path(), "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=320x240:rate=25" + encode +
+                          "plain.ts");
+    shell(dir.path(), "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=320x240:rate=25,"
+                      "noise=alls=30:allf=t" + encode + "noisy.ts");
+    const std::string plain = readFile(dir / "plain.ts"), noisy = readFile(dir / "noisy.ts");
+    constexpr size_t kPacket = 188;
+    std::vector<std::string> damaged;
+    for (const size_t from : {15, 5}) {   // 40 packets removed from before the middle
+        const size_t at = (plain.size() / kPacket / 2 - from) * kPacket;
+        damaged.push_back(plain.substr(0, at) + plain.substr(at + 40 * kPacket));
+    }
+    for (const long shift : {-100, 0}) {   // 2 KB zeroed about the middle
+        std::string bytes = noisy;
+        bytes.replace((bytes.size() / kPacket / 2 + shift) * kPacket, 2048, std::string(2048, '\0'));
+        damaged.push_back(bytes);
+    }
+    const std::regex warning("nightdehaze: warning: 'bad.ts': ([0-9]+) corrupt frame\\(s\\) after [0-9.]+ s, "
+                             "(replaced by the frame before|left out|([0-9]+) replaced by the frame before, "
+                             "the others left out)\n");
+    for (size_t k = 0; k < damaged.size(); ++k) {
+        SCOPED_TRACE(k < 2 ? "packets removed" : "bytes zeroed");
+        writeFile(dir / "bad.ts", damaged[k]);
+        const ToolRun run = runTool({"--fast", "bad.ts", "-o", "out.mkv"}, dir.path());
+        ASSERT_EQ(run.exitStatus, 0) << run.err;
+        std::smatch counts;
+        ASSERT_TRUE(std::regex_match(run.err, counts, warning)) << run.err;
+        const long corrupt = std::stol(counts[1]);
+        const long replaced = counts[3].matched ? std::stol(counts[3]) : counts[2] == "left out" ? 0 : corrupt;
+        const long written = std::stol(probe(dir.path(), "stream=nb_read_frames", "out.mkv").substr(15));
+        EXPECT_EQ(written, 50) << run.err;
+        EXPECT_EQ(written + corrupt - replaced, 50) << run.err;
+        const long decodable = static_cast<long>(lineCount(
+            shell(dir.path(), "ffmpeg -nostdin -loglevel quiet -i bad.ts -f framecrc - | grep -v '^#'")));
+        EXPECT_GE(corrupt, 50 - decodable) << run.err;
     }
 }
 

@@ -8,6 +8,7 @@ what `nightdehaze` writes for that input with the same options.
 """
 
 import argparse
+import difflib
 import os
 import signal
 import sys
@@ -16,7 +17,7 @@ from typing import Callable, Dict, List, Optional, Sequence
 
 from .. import _core
 from .._options import OPTIONS, as_text, checked, default, help_text
-from ._inputs import OUTPUT_FORMATS, Picture, UsageError, pictures_to_enhance
+from ._inputs import OUTPUT_FORMATS, Picture, UsageError, left_out_note, pictures_to_enhance
 from ._progress import Progress
 from ._report import report_kind, summary_of, write_report
 from ._task import done_without_record
@@ -42,10 +43,20 @@ batch leaves no partial file, and --resume continues it."""
 
 
 class _Parser(argparse.ArgumentParser):
-    """argparse with errors on one line and exit status 2."""
+    """argparse with errors on one line, the nearest option named for a
+    mistyped one, and exit status 2."""
 
     def error(self, message: str) -> None:
-        _usage_error(message)
+        _usage_error(message + self._nearest_option(message))
+
+    def _nearest_option(self, message: str) -> str:
+        prefix = "unrecognized arguments: "
+        if not message.startswith(prefix):
+            return ""
+        typed = [w.split("=")[0] for w in message[len(prefix):].split() if w.startswith("-")]
+        names = [s for action in self._actions for s in action.option_strings if s.startswith("--")]
+        meant = difflib.get_close_matches(typed[0], names, n=1, cutoff=0.75) if typed else []
+        return f"; did you mean {meant[0]}?" if meant else ""
 
 
 def _usage_error(message: str) -> None:
@@ -75,11 +86,12 @@ def _add_declared_options(parser: argparse.ArgumentParser) -> None:
         if not option.batch:
             continue
         name = "--" + keyword.replace("_", "-")
+        help_ = help_text(keyword, "batch").replace("%", "%%")  # argparse formats help with %
         if option.kind == "flag":
-            parser.add_argument(name, action="store_true", help=help_text(keyword))
+            parser.add_argument(name, action="store_true", help=help_)
         else:
             parser.add_argument(name, type=_value_of(keyword), default=default(keyword),
-                                metavar=option.value_name, help=help_text(keyword))
+                                metavar=option.value_name, help=help_)
 
 
 def _check_options_combine(options: argparse.Namespace) -> None:
@@ -106,6 +118,10 @@ def _parser() -> argparse.ArgumentParser:
                         help="where the results go, in the inputs' relative folders")
     parser.add_argument("--recursive", "-r", action="store_true",
                         help="also take the pictures in the folders' subfolders (and ** in patterns)")
+    parser.add_argument("--include-results", action="store_true",
+                        help="also take the files of folders and patterns that this tool would have written "
+                             "for another picture beside them (its result or maps, such as night_J.bmp "
+                             "beside night.jpg); by default they are left out and counted")
     parser.add_argument("--format", default="bmp", choices=OUTPUT_FORMATS,
                         help="file format of the results (default: bmp, as the tool)")
     _add_declared_options(parser)
@@ -204,8 +220,8 @@ class _Stopped:
 def main(argv: Optional[Sequence[str]] = None) -> int:
     options = _parser().parse_args(argv)
     try:
-        pictures = pictures_to_enhance(options.inputs, options.output_dir, options.format,
-                                       options.maps, options.recursive)
+        pictures, left_out = pictures_to_enhance(options.inputs, options.output_dir, options.format,
+                                                 options.maps, options.recursive, options.include_results)
         if options.report:
             _check_report_path(options.report)
         if options.quality is not None and options.format != "jpg":
@@ -216,6 +232,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
 
     start = time.monotonic()
     progress = Progress(len(pictures), sys.stderr, sys.stderr.isatty())
+    if left_out:
+        progress.message(left_out_note(left_out))
     records: List[Optional[Dict]] = [None] * len(pictures)
     jobs: List[Optional[Dict]] = [None] * len(pictures)
     if options.resume:
@@ -244,15 +262,16 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     wall = time.monotonic() - start
     if options.report:
         try:
-            write_report(options.report, finished, wall)
+            write_report(options.report, finished, wall, len(left_out))
         except OSError as error:
             progress.message(f"cannot write the report '{options.report}': {error.strerror}")
             status = status or EXIT_FAILED
-    summary = summary_of(finished, wall)
+    summary = summary_of(finished, wall, len(left_out))
     pictures_word = "picture" if summary["total"] == 1 else "pictures"
     line = (f"{summary['total']} {pictures_word} in {wall:.1f} s: {summary['done']} done, "
             f"{summary['failed']} failed")
     line += "".join(f", {summary[k]} {k}" for k in ("skipped", "cancelled") if summary[k])
+    line += f", {len(left_out)} earlier results left out" if left_out else ""
     progress.message(line + (" (interrupted)" if interrupted else ""))
     if status == EXIT_OK and summary["failed"]:
         status = EXIT_FAILED

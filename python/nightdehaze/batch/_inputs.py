@@ -4,12 +4,17 @@ Inputs are files, directories and glob patterns. Every picture keeps its
 path relative to the place it was found (the directory given, the parent of a
 file given, the fixed leading part of a pattern), and its results are written
 under the output directory at that relative path, named by the tool's rule.
+A folder's or a pattern's files that the tool would have written for another
+picture beside them (earlier results) are left out unless asked for; a file
+named on its own is always taken.
 """
 
 import glob
 import os
 from dataclasses import dataclass
-from typing import List, Sequence, Tuple
+from typing import FrozenSet, List, NamedTuple, Sequence, Set, Tuple
+
+from .. import _core
 
 # Extensions of the pictures the tool reads (OpenCV's, HEIF and AVIF through
 # libheif, camera raw files through LibRaw); a directory's other files are
@@ -51,10 +56,41 @@ class Picture:
 
 
 def derived_name(name: str, suffix: str) -> str:
-    """The tool's output name rule: the name without its last four characters
-    (all of it when shorter than four) followed by suffix, so "night.png" ->
-    "night_J.bmp" and "night.jpeg" -> "night._J.bmp"."""
-    return (name[:len(name) - 4] if len(name) >= 4 else name) + suffix
+    """The tool's output name rule: the name without the extension of its
+    file name, followed by suffix, so "night.png" -> "night_J.bmp",
+    "night.jpeg" -> "night_J.bmp" and "image" -> "image_J.bmp"."""
+    return _core.output_stem(name) + suffix
+
+
+# What the tool, the batch and the preview's Save name after a picture beside
+# it: the result, and the maps named after the picture or after the result.
+_WRITTEN_SUFFIXES = ("_J", "_A", "_T", "_J_A", "_J_T")
+
+
+def written_names(name: str) -> FrozenSet[str]:
+    """The file names of the results and maps the tool writes for a picture
+    named name, in every format the batch writes, and as versions before
+    this one named them (name less its last four characters)."""
+    stems = {_core.output_stem(name), name[:len(name) - 4] if len(name) >= 4 else name}
+    return frozenset(stem + suffix + "." + fmt for stem in stems
+                     for suffix in _WRITTEN_SUFFIXES for fmt in OUTPUT_FORMATS)
+
+
+def earlier_results(paths: Sequence[str]) -> Set[str]:
+    """Those of paths that the tool would have written for another picture
+    of their folder, that picture being there: its result or one of its maps."""
+    by_folder = {}
+    for path in paths:
+        by_folder.setdefault(os.path.dirname(path), []).append(path)
+    found = set()
+    for folder, members in by_folder.items():
+        try:
+            names = os.listdir(folder or os.curdir)
+        except OSError:
+            continue
+        written = set().union(*(written_names(n) for n in names if is_picture(n)))
+        found.update(p for p in members if os.path.basename(p) in written)
+    return found
 
 
 def outputs_for(relative: str, output_dir: str, fmt: str, maps: bool) -> Tuple[str, ...]:
@@ -103,11 +139,16 @@ def _pattern_base(pattern: str) -> str:
     return os.sep.join(fixed) if fixed != [""] else os.sep
 
 
+def names_one_file(argument: str) -> bool:
+    """True for an argument that is a file (or a link) itself, not a folder or a pattern."""
+    return not os.path.isdir(argument) and os.path.lexists(argument)
+
+
 def _found(argument: str, recursive: bool, output_dir: str) -> List[Tuple[str, str]]:
     """(path, base) of every picture an argument names."""
     if os.path.isdir(argument):
         return [(p, argument) for p in directory_pictures(argument, recursive, output_dir)]
-    if os.path.exists(argument) or os.path.islink(argument):
+    if names_one_file(argument):
         return [(argument, os.path.dirname(argument))]
     if not glob.has_magic(argument):
         raise UsageError(f"no such file or directory: '{argument}'")
@@ -141,23 +182,48 @@ def _reject_clashes(pictures: Sequence[Picture]) -> None:
             writer[key] = picture.source
 
 
+class Selection(NamedTuple):
+    """The pictures to enhance, and the earlier results left out (paths as found)."""
+
+    pictures: List[Picture]
+    left_out: List[str]
+
+
+def left_out_note(left_out: Sequence[str]) -> str:
+    """Why the earlier results were left out, and how to take them, in one line."""
+    count = len(left_out)
+    return (f"left out {count} earlier result{'s' * (count != 1)} (named as this tool names the result "
+            f"or maps of another picture beside them, such as '{left_out[0]}'): "
+            "--include-results takes them too")
+
+
 def pictures_to_enhance(arguments: Sequence[str], output_dir: str, fmt: str = "bmp",
-                        maps: bool = False, recursive: bool = False) -> List[Picture]:
+                        maps: bool = False, recursive: bool = False,
+                        include_results: bool = False) -> Selection:
     """Every picture the arguments name, each once, in the order given, with
-    its result paths. Raises UsageError for an argument that names nothing,
-    when no picture is found, and for clashing result paths."""
+    its result paths; without include_results, the earlier results among a
+    folder's or a pattern's files are left out. Raises UsageError for an
+    argument that names nothing, when no picture is found, and for clashing
+    result paths."""
     if fmt not in OUTPUT_FORMATS:
         raise UsageError(f"--format must be one of {', '.join(OUTPUT_FORMATS)}, not '{fmt}'")
-    pictures, seen = [], set()
+    pictures, seen, skipped = [], set(), []
     for argument in arguments:
-        for path, base in _found(argument, recursive, output_dir):
+        found = _found(argument, recursive, output_dir)
+        if not include_results and not names_one_file(argument):
+            results = earlier_results([path for path, _ in found])
+            skipped += [path for path, _ in found if path in results]
+            found = [(path, base) for path, base in found if path not in results]
+        for path, base in found:
             key = os.path.realpath(path)
             if key in seen:
                 continue
             seen.add(key)
             relative = os.path.relpath(path, base or os.curdir)
             pictures.append(Picture(path, outputs_for(relative, output_dir, fmt, maps)))
+    left_out = list(dict.fromkeys(p for p in skipped if os.path.realpath(p) not in seen))
     if not pictures:
-        raise UsageError("no pictures found in " + ", ".join(f"'{a}'" for a in arguments))
+        raise UsageError("no pictures found in " + ", ".join(f"'{a}'" for a in arguments) +
+                         (f"; {left_out_note(left_out)}" if left_out else ""))
     _reject_clashes(pictures)
-    return pictures
+    return Selection(pictures, left_out)

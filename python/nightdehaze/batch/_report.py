@@ -22,11 +22,12 @@ RECORD_FIELDS = ("input", "output", "status", "reason", "seconds", "megapixels",
 STATUSES = ("done", "failed", "skipped", "cancelled")
 
 
-def summary_of(records: Sequence[Dict], wall_seconds: float) -> Dict:
-    """Counts by status, wall time, pictures enhanced per second, megapixels."""
+def summary_of(records: Sequence[Dict], wall_seconds: float, left_out: int = 0) -> Dict:
+    """Counts by status, the earlier results left out, wall time, pictures
+    enhanced per second, megapixels."""
     counts = {status: sum(1 for r in records if r["status"] == status) for status in STATUSES}
     megapixels = sum(r["megapixels"] or 0.0 for r in records if r["status"] == "done")
-    return {"total": len(records), **counts,
+    return {"total": len(records), **counts, "left_out": left_out,
             "wall_seconds": round(wall_seconds, 3),
             "pictures_per_second": round(counts["done"] / wall_seconds, 3) if wall_seconds > 0 else None,
             "megapixels": round(megapixels, 3)}
@@ -46,16 +47,23 @@ def _thumbnail_cell(data) -> str:
     return f'<td><img alt="" src="data:image/jpeg;base64,{data}"></td>' if data else "<td></td>"
 
 
+def _number(value, digits: int) -> str:
+    return "" if value is None else f"{value:.{digits}f}"
+
+
 def _html_text(records: List[Dict], summary: Dict) -> str:
     rows = []
     for r in records:
         before, after = r.get("thumbnails") or (None, None)
-        seconds = "" if r["seconds"] is None else f"{r['seconds']:.2f}"
+        cells = [html.escape(r["output"]), r["status"], _number(r["seconds"], 2),
+                 _number(r["megapixels"], 3), html.escape(r["worker"]), html.escape(r["reason"])]
         rows.append(f'<tr class="{r["status"]}" data-status="{r["status"]}" data-role="record">'
                     f"<td>{html.escape(r['input'])}</td>{_thumbnail_cell(before)}{_thumbnail_cell(after)}"
-                    f"<td>{r['status']}</td><td>{seconds}</td><td>{html.escape(r['reason'])}</td></tr>\n")
+                    + "".join(f"<td>{cell}</td>" for cell in cells) + "</tr>\n")
     counts = ", ".join(f"{summary[s]} {s}" for s in STATUSES if summary[s])
     text = f"{summary['total']} pictures in {summary['wall_seconds']} s: {counts or 'none'}"
+    if summary["left_out"]:
+        text += f"; {summary['left_out']} earlier results left out"
     options = "".join(f'<option value="{s}">{s}</option>' for s in STATUSES)
     return _page().substitute(summary=html.escape(text), options=options, rows="".join(rows))
 
@@ -82,9 +90,9 @@ def report_kind(path: str) -> str:
     return kind
 
 
-def write_report(path: str, records: List[Dict], wall_seconds: float) -> None:
+def write_report(path: str, records: List[Dict], wall_seconds: float, left_out: int = 0) -> None:
     """Writes the report atomically: a reader never sees half of one."""
-    summary = summary_of(records, wall_seconds)
+    summary = summary_of(records, wall_seconds, left_out)
     text = _WRITERS[report_kind(path)](records, summary)
     folder = os.path.dirname(os.path.abspath(path))
     descriptor, temporary = tempfile.mkstemp(prefix=".nightdehaze-report-", dir=folder)

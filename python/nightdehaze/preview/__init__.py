@@ -1,7 +1,8 @@
 """nightdehaze-preview: a local page to see the enhancement before saving it.
 
     nightdehaze-preview [PICTURE|FOLDER ...] [--port N] [--host ADDR]
-                        [--allow-remote] [--output-dir DIR] [--no-browser]
+                        [--allow-remote] [--output-dir DIR] [--include-results]
+                        [--no-browser]
 
 Serves a page with a strip of the pictures, the chosen one large with a
 before/after split, zoom to 100 % and pan, the GAMMA slider and the toggles
@@ -51,6 +52,9 @@ def _parser() -> argparse.ArgumentParser:
                         help="the address to listen on (default 127.0.0.1, this machine only)")
     parser.add_argument("--allow-remote", action="store_true",
                         help="allow a --host other machines can reach (they then see and save these pictures)")
+    parser.add_argument("--include-results", action="store_true",
+                        help="also show a folder's files that this tool would have written for another "
+                             "picture beside them (its result or maps, such as night_J.bmp beside night.jpg)")
     parser.add_argument("--output-dir", metavar="DIR",
                         help="where Save writes (default: next to each picture, named as the tool names it)")
     parser.add_argument("--no-browser", action="store_true", help="do not open the page in a browser")
@@ -99,7 +103,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     if output_dir and os.path.exists(output_dir) and not os.path.isdir(output_dir):
         parser.error(f"--output-dir '{options.output_dir}' is not a folder")
     try:
-        entries = catalogue(options.inputs, output_dir)
+        entries, left_out = catalogue(options.inputs, output_dir, options.include_results)
     except UsageError as error:
         parser.error(str(error))
     token = secrets.token_urlsafe(24)
@@ -111,8 +115,11 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return 1
     url = _url(options.host, server.server_address[1], token)
     print(url, flush=True)
-    print(f"nightdehaze-preview: {len(entries)} picture{'s' * (len(entries) != 1)}; Ctrl-C stops",
-          file=sys.stderr, flush=True)
+    shown = f"{len(entries)} picture{'s' * (len(entries) != 1)}"
+    if left_out:
+        shown += (f" ({len(left_out)} earlier result{'s' * (len(left_out) != 1)} left out: "
+                  "--include-results shows them)")
+    print(f"nightdehaze-preview: {shown}; Ctrl-C stops", file=sys.stderr, flush=True)
     if not options.no_browser and _has_desktop():
         threading.Thread(target=webbrowser.open, args=(url,), daemon=True).start()
     _stop_on_sigterm()

@@ -2,18 +2,19 @@
 
 The pictures are fixed when the server starts: the files given and the
 pictures in the folders given (as nightdehaze-batch finds them, without
-subfolders). A folder's entry that is a symbolic link to a file outside the
-folder is left out. The page names a picture by its number only, so no path
-from a client ever reaches the file system.
+subfolders, and like it without the earlier results unless asked for). A
+folder's entry that is a symbolic link to a file outside the folder is left
+out. The page names a picture by its number only, so no path from a client
+ever reaches the file system.
 """
 
 from __future__ import annotations
 
 import os
 from dataclasses import dataclass
-from typing import List, Optional, Sequence, Tuple
+from typing import List, NamedTuple, Optional, Sequence, Tuple
 
-from ..batch._inputs import derived_name, directory_pictures, is_inside, is_picture
+from ..batch._inputs import derived_name, directory_pictures, earlier_results, is_inside, is_picture
 
 
 class UsageError(Exception):
@@ -39,9 +40,14 @@ class Entry:
         return (result, derived_name(stem, "_A.bmp"), derived_name(stem, "_T.bmp"))
 
 
-def _pictures_named_by(argument: str) -> List[str]:
+def _pictures_named_by(argument: str, include_results: bool, left_out: List[str]) -> List[str]:
+    """The pictures of a folder, or the picture named; a folder's earlier
+    results go to left_out unless include_results."""
     if os.path.isdir(argument):
-        return [p for p in directory_pictures(argument, False, os.devnull) if is_inside(p, argument)]
+        pictures = [p for p in directory_pictures(argument, False, os.devnull) if is_inside(p, argument)]
+        results = set() if include_results else earlier_results(pictures)
+        left_out += [p for p in pictures if p in results]
+        return [p for p in pictures if p not in results]
     if not os.path.isfile(argument):
         raise UsageError(f"no such picture or folder: '{argument}'")
     if not is_picture(os.path.basename(argument)):
@@ -55,13 +61,20 @@ def _output_for(path: str, output_dir: Optional[str]) -> Optional[str]:
     return os.path.join(output_dir, derived_name(os.path.basename(path), "_J.bmp"))
 
 
-def catalogue(arguments: Sequence[str], output_dir: Optional[str]) -> List[Entry]:
+class Catalogue(NamedTuple):
+    """The pictures of the strip, and the earlier results left out of it."""
+
+    entries: List[Entry]
+    left_out: List[str]
+
+
+def catalogue(arguments: Sequence[str], output_dir: Optional[str], include_results: bool = False) -> Catalogue:
     """Every picture the arguments name, each once (by its real path), in the
     order given. Raises UsageError when an argument names nothing or when
     no picture is found."""
-    entries, seen = [], set()
+    entries, seen, left_out = [], set(), []
     for argument in arguments:
-        for path in _pictures_named_by(argument):
+        for path in _pictures_named_by(argument, include_results, left_out):
             real = os.path.realpath(path)
             if real in seen:
                 continue
@@ -69,9 +82,10 @@ def catalogue(arguments: Sequence[str], output_dir: Optional[str]) -> List[Entry
             path = os.path.abspath(path)
             entries.append(Entry(os.path.basename(path), path, _output_for(path, output_dir)))
     if not entries:
-        raise UsageError("no pictures found in " + ", ".join(f"'{a}'" for a in arguments))
+        raise UsageError("no pictures found in " + ", ".join(f"'{a}'" for a in arguments) +
+                         (" but earlier results: --include-results shows them" if left_out else ""))
     _refuse_shared_outputs(entries)
-    return entries
+    return Catalogue(entries, left_out)
 
 
 def _refuse_shared_outputs(entries: Sequence[Entry]) -> None:

@@ -54,6 +54,14 @@ def _encoded(picture: np.ndarray, size: str) -> Tuple[bytes, str]:
     return _core.encode_png(picture), "image/png"
 
 
+def _same_file(a: str, b: str) -> bool:
+    """a and b name one file (a link, or the same path)."""
+    try:
+        return os.path.samefile(a, b)
+    except OSError:
+        return os.path.abspath(a) == os.path.abspath(b)
+
+
 class Renderer:
     """The computations behind the page, for the pictures of a catalogue."""
 
@@ -135,9 +143,9 @@ class Renderer:
         does with these settings; returns the paths written. RequestError
         (409) when that would overwrite a picture being shown."""
         entry = self.entries[number]
-        shown = set(e.path for e in self.entries).intersection(entry.written(maps))
+        shown = [e.path for e in self.entries if any(_same_file(e.path, w) for w in entry.written(maps))]
         if shown:
-            raise RequestError(409, f"Save would overwrite '{os.path.basename(shown.pop())}', a picture "
+            raise RequestError(409, f"Save would overwrite '{os.path.basename(shown[0])}', a picture "
                                     "of the strip: start the preview with --output-dir")
         if entry.output is not None:
             os.makedirs(os.path.dirname(entry.output), exist_ok=True)

@@ -88,6 +88,9 @@ class _Handler(BaseHTTPRequestHandler):
     def _answer(self, route) -> None:
         try:
             status, body, kind, headers = route()
+        except ConnectionError:  # the page dropped the request while it was read
+            self.close_connection = True
+            return
         except Exception as error:  # every failure answers; none ends the server
             status, reason = _error_of(error)
             if status >= 500:
@@ -211,3 +214,13 @@ class PreviewServer(ThreadingHTTPServer):
         super().__init__((host, port), _Handler)
         self.renderer = renderer
         self.token = token
+
+    def handle_error(self, request, client_address) -> None:
+        """A connection the browser drops (a request it no longer needs, a
+        closed tab) is normal and passes in silence; anything else the HTTP
+        layer meets is one line, never a traceback."""
+        error = sys.exc_info()[1]
+        if isinstance(error, ConnectionError):
+            return
+        print(f"nightdehaze-preview: a request from {client_address[0]} failed: "
+              f"{' '.join(str(error).split()) or type(error).__name__}", file=sys.stderr)
