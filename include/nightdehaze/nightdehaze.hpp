@@ -99,9 +99,11 @@ class DehazeContext : public StageParameters {
 public:
     // Also suppress what the enhancement would amplify from compression and
     // noise: the 8x8 block steps of JPEG compression are smoothed out of the
-    // input, and in the result every variation smaller than the input's noise
-    // level times the local gain is flattened. false gives the plain
-    // pipeline, bit for bit.
+    // input and its noise is smoothed where it is dark; in the result every
+    // variation smaller than the input's noise level times the local gain is
+    // flattened and the colour noise of dark areas turned grey. Either engine
+    // (the fast one in single precision). false gives the plain pipeline,
+    // bit for bit.
     bool clean = false;
     // The fast engine: the same stages, parameters and contrast stretches in
     // single precision (sums in double), with the wide smoothing fitted on

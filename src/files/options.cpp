@@ -99,8 +99,9 @@ const std::vector<OptionDeclaration> kDeclarations = {
     {"--clean", nullptr, "clean", OptionKind::flag, nullptr, kNoRange, "off",
      "suppress what the enhancement would amplify from JPEG\n"
      "compression and sensor noise: smooth the 8x8 block steps\n"
-     "of JPEG input and flatten variations below the picture's\n"
-     "noise level in the result (about 15 % slower)",
+     "of JPEG input and its noise where it is dark, flatten\n"
+     "variations below the picture's noise level in the result\n"
+     "and turn its dark colour speckles grey (about 25 % slower)",
      kEverySurface,
      [](Options& o, const OptionValue&) { o.context.clean = true; },
      [](const Options& o) { return flagText(o.context.clean); }},

@@ -1,8 +1,7 @@
 #include "core/api/enhance_with_limits.hpp"
 
 #include "core/api/engine.hpp"
-#include "core/stages/clean_deblock.hpp"
-#include "core/stages/clean_noise.hpp"
+#include "core/stages/clean_steps.hpp"
 #include "core/memory/buffer_reuse.hpp"
 #include "core/runtime/run_report.hpp"
 
@@ -66,7 +65,9 @@ cv::Mat enhanceChoosingLimits(cv::Mat bgr8, const DehazeContext& context, HazeMa
     const BufferReuseDuringCall reuse;
     RunReport run(monitor);
     const StageEnds ends = engine->stageEnds();
-    cv::Mat input = context.clean ? deblockJpegGrid(bgr8) : bgr8;
+    CleanInput cleaned;
+    if (context.clean) cleaned = cleanInput(bgr8, context.fast);
+    cv::Mat input = context.clean ? cleaned.picture : bgr8;
     bgr8.release();
 
     run.beginStage("Light Compensation", ends.lightCompensation);
@@ -85,7 +86,7 @@ cv::Mat enhanceChoosingLimits(cv::Mat bgr8, const DehazeContext& context, HazeMa
     HazeMaps& out = maps ? *maps : discarded;
     out = HazeMaps();  // fresh matrices: the caller's old ones may share pixels with bgr8
     cv::Mat dehazed = engine->dehaze(working, maps ? &out : nullptr);
-    if (context.clean) dehazed = suppressAmplifiedNoise(input, dehazed, estimateNoiseLevel(input));
+    if (context.clean) dehazed = cleanResult(cleaned, dehazed, context.fast);
     run.finish();
     return dehazed;
 }

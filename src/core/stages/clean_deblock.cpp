@@ -12,23 +12,11 @@ namespace nightdehaze::detail {
 
 namespace {
 
-constexpr int kBlock = 8;           // JPEG block side
-constexpr int kRampHalf = 4;        // pixels on each side of a boundary that share its excess
-// An excess up to this many times the grid's typical step is taken for an
-// artefact: quantisation errors of a block's mean spread around that step.
-constexpr double kThresholdFactor = 8.0;
 // Excesses are counted up to this many levels when the grid is measured:
 // block steps are a few levels, and a few strong edges on one phase would
 // otherwise outweigh them.
 constexpr double kExcessCap = 8.0;
 
-// Jump across the boundary in front of index x of a line, beyond the mean of
-// the slopes just before and just after it.
-inline double boundaryExcess(double before2, double before1, double after1, double after2) {
-    const double jump = after1 - before1;
-    const double slopes = ((before1 - before2) + (after2 - after1)) / 2.0;
-    return jump - slopes;
-}
 
 cv::Mat lumaOf(const cv::Mat& bgr8) {
     cv::Mat luma(bgr8.size(), CV_64FC1);
@@ -46,30 +34,18 @@ void gridAcrossColumns(const cv::Mat& plane, int& phase, double& step) {
     phase = 0;
     step = 0.0;
     if (plane.cols < 2 * kBlock) return;
-    std::array<double, kBlock> sums{};
-    std::array<double, kBlock> counts{};
+    PhaseExcesses excesses;
     for (int y = 0; y < plane.rows; ++y) {
         const double* v = plane.ptr<double>(y);
-        for (int x = 2; x + 1 < plane.cols; ++x) {
-            const double excess = std::abs(boundaryExcess(v[x - 2], v[x - 1], v[x], v[x + 1]));
-            sums[x % kBlock] += std::min(excess, kExcessCap);
-            counts[x % kBlock] += 1.0;
-        }
+        for (int x = 2; x + 1 < plane.cols; ++x)
+            excesses.add(x, boundaryExcess(v[x - 2], v[x - 1], v[x], v[x + 1]));
     }
-    std::array<double, kBlock> means{};
-    for (int o = 0; o < kBlock; ++o) means[o] = sums[o] / counts[o];
-    phase = static_cast<int>(std::max_element(means.begin(), means.end()) - means.begin());
-    std::array<double, kBlock - 1> others{};
-    std::copy(means.begin(), means.begin() + phase, others.begin());
-    std::copy(means.begin() + phase + 1, means.end(), others.begin() + phase);
-    std::nth_element(others.begin(), others.begin() + kBlock / 2 - 1, others.end());
-    step = means[phase] - others[kBlock / 2 - 1];
+    excesses.grid(phase, step);
 }
 
 // Spreads the small excesses of the boundaries at x = phase + 8k of every row
 // of a three-channel double image, in place.
 void deblockAcrossColumns(cv::Mat& image, int phase, double threshold) {
-    static constexpr double kShare[kRampHalf] = {4.0 / 8.0, 3.0 / 8.0, 2.0 / 8.0, 1.0 / 8.0};
     if (!(threshold > 0.0)) return;
     int first = phase;
     while (first < kRampHalf) first += kBlock;
@@ -81,25 +57,12 @@ void deblockAcrossColumns(cv::Mat& image, int phase, double threshold) {
                     boundaryExcess(v[x - 2][c], v[x - 1][c], v[x][c], v[x + 1][c]);
                 if (std::abs(excess) > threshold) continue;
                 for (int i = 0; i < kRampHalf; ++i) {
-                    v[x - 1 - i][c] += excess * kShare[i];
-                    v[x + i][c] -= excess * kShare[i];
+                    v[x - 1 - i][c] += excess * kRampShares[i];
+                    v[x + i][c] -= excess * kRampShares[i];
                 }
             }
         }
     }
-}
-
-// A fixed threshold in [0, 1) per pixel and channel, spread like white noise:
-// rounding a spread step against it keeps the ramp's mean level in 8 bits,
-// where plain rounding would pile the whole step up on one pixel.
-double ditherThreshold(int y, int x, int c) {
-    std::uint32_t h = static_cast<std::uint32_t>(y) * 0x9E3779B1u ^
-                      static_cast<std::uint32_t>(x) * 0x85EBCA77u ^
-                      static_cast<std::uint32_t>(c) * 0xC2B2AE3Du;
-    h ^= h >> 15;
-    h *= 0x2C1B3C6Du;
-    h ^= h >> 12;
-    return (h >> 8) * (1.0 / 16777216.0);
 }
 
 // Pixels the ramps changed are rounded against the dither, the others kept.
@@ -117,6 +80,32 @@ cv::Mat roundedWithDither(const cv::Mat& deblocked, const cv::Mat& bgr8) {
 }
 
 }  // namespace
+
+void PhaseExcesses::add(int index, double excess) {
+    sums[index % kBlock] += std::min(std::abs(excess), kExcessCap);
+    counts[index % kBlock] += 1.0;
+}
+
+void PhaseExcesses::grid(int& phase, double& step) const {
+    std::array<double, kBlock> means{};
+    for (int o = 0; o < kBlock; ++o) means[o] = sums[o] / counts[o];
+    phase = static_cast<int>(std::max_element(means.begin(), means.end()) - means.begin());
+    std::array<double, kBlock - 1> others{};
+    std::copy(means.begin(), means.begin() + phase, others.begin());
+    std::copy(means.begin() + phase + 1, means.end(), others.begin() + phase);
+    std::nth_element(others.begin(), others.begin() + kBlock / 2 - 1, others.end());
+    step = means[phase] - others[kBlock / 2 - 1];
+}
+
+double ditherThreshold(int y, int x, int c) {
+    std::uint32_t h = static_cast<std::uint32_t>(y) * 0x9E3779B1u ^
+                      static_cast<std::uint32_t>(x) * 0x85EBCA77u ^
+                      static_cast<std::uint32_t>(c) * 0xC2B2AE3Du;
+    h ^= h >> 15;
+    h *= 0x2C1B3C6Du;
+    h ^= h >> 12;
+    return (h >> 8) * (1.0 / 16777216.0);
+}
 
 BlockGrid findBlockGrid(const cv::Mat& bgr8) {
     const cv::Mat luma = lumaOf(bgr8);

@@ -1,7 +1,10 @@
 #include "core/stages/clean_noise.hpp"
 
 #include "core/filters/box_sum_rows.hpp"
+#include "core/filters/self_guided_filter.hpp"
+#include "core/stages/clean_noise_constants.hpp"
 #include "core/exact/rounded_to_bytes.hpp"
+#include "core/runtime/vector_kernels.hpp"
 #include "nightdehaze/nightdehaze.hpp"
 
 #include <algorithm>
@@ -12,40 +15,42 @@ namespace nightdehaze::detail {
 
 namespace {
 
-constexpr int kTile = 8;                 // side of the tiles of the noise estimate
-constexpr double kNoisePercentile = 0.05;  // low enough to find tiles without texture
-// Mean |response| of the mask to unit Gaussian noise is 6 * sqrt(2 / pi): the
-// mask's coefficients square-sum to 36.
-const double kResponseToSigma = std::sqrt(M_PI / 2.0) / 6.0;
-// The 5th percentile of tile means of pure noise lies about a fifth below
-// their mean (64 samples of |N| vary by 12 % around it).
-constexpr double kPercentileBias = 1.25;
+// The 3x3 mask's absolute response at columns [1, cols - 1) of a row, added
+// to acc, and whether each value is 0 or 255 (clipped, not noisy), or-ed
+// into clipped.
+NIGHTDEHAZE_KERNEL_INLINE void addRowResponses(const uchar* __restrict above, const uchar* __restrict row,
+                                               const uchar* __restrict below, int cols, int* __restrict acc,
+                                               uchar* __restrict clipped) {
+    for (int x = 1; x + 1 < cols; ++x) {
+        const int response = above[x - 1] - 2 * above[x] + above[x + 1] - 2 * row[x - 1] + 4 * row[x] -
+                             2 * row[x + 1] + below[x - 1] - 2 * below[x] + below[x + 1];
+        acc[x] += response < 0 ? -response : response;
+        clipped[x] |= static_cast<uchar>((row[x] == 0) | (row[x] == 255));
+    }
+}
 
-constexpr int kDetailRadius = 1;       // detail: the plane minus its 3x3 mean
-constexpr int kGainRadius = 16;        // windows over which the gain is measured
-constexpr double kDetailFloor = 1e-3;  // keeps the gain finite where the input is flat
-constexpr double kNoiseFloor = 0.5;   // levels: even a clean 8-bit picture is rounded
-constexpr double kScaleOffset = 0.5;   // half a level: rounding noise of the 8-bit output
-constexpr int kSmoothingRadius = 4;    // 9x9 windows cover a JPEG block's boundary ramps
-constexpr double kSmoothingEps = 2.5 * 2.5;  // flattens below about 2.5 noise deviations
-
-// Mean of the 3x3 mask's absolute response over the tile at (ty, tx) of one
-// 8-bit channel, or -1 when the tile touches 0 or 255 (clipped, not noisy).
-double tileResponse(const cv::Mat& plane, int ty, int tx) {
-    double sum = 0.0;
-    for (int y = ty; y < ty + kTile; ++y) {
-        const uchar* above = plane.ptr<uchar>(y - 1);
-        const uchar* row = plane.ptr<uchar>(y);
-        const uchar* below = plane.ptr<uchar>(y + 1);
-        for (int x = tx; x < tx + kTile; ++x) {
-            if (row[x] == 0 || row[x] == 255) return -1.0;
-            const int response = above[x - 1] - 2 * above[x] + above[x + 1] - 2 * row[x - 1] +
-                                 4 * row[x] - 2 * row[x + 1] + below[x - 1] - 2 * below[x] +
-                                 below[x + 1];
-            sum += std::abs(response);
+// Mean |response| of the unclipped tiles of one 8-bit plane, appended.
+void addTileResponses(const cv::Mat& plane, std::vector<double>& responses) {
+    std::vector<int> acc(plane.cols);
+    std::vector<uchar> clipped(plane.cols);
+    for (int ty = 1; ty + kNoiseTile + 1 <= plane.rows; ty += kNoiseTile) {
+        std::fill(acc.begin(), acc.end(), 0);
+        std::fill(clipped.begin(), clipped.end(), 0);
+        withVectorKernels([&]() NIGHTDEHAZE_LAMBDA_INLINE {
+            for (int y = ty; y < ty + kNoiseTile; ++y)
+                addRowResponses(plane.ptr<uchar>(y - 1), plane.ptr<uchar>(y), plane.ptr<uchar>(y + 1), plane.cols,
+                                acc.data(), clipped.data());
+        });
+        for (int tx = 1; tx + kNoiseTile + 1 <= plane.cols; tx += kNoiseTile) {
+            int sum = 0;
+            bool anyClipped = false;
+            for (int x = tx; x < tx + kNoiseTile; ++x) {
+                sum += acc[x];
+                anyClipped = anyClipped || clipped[x];
+            }
+            if (!anyClipped) responses.push_back(static_cast<double>(sum) / (kNoiseTile * kNoiseTile));
         }
     }
-    return sum / (kTile * kTile);
 }
 
 cv::Mat boxMean(int r, const cv::Mat& plane) {
@@ -66,12 +71,14 @@ cv::Mat detailPower(const cv::Mat& plane) {
     return boxMean(kGainRadius, detail.mul(detail));
 }
 
-// The scale at which one output level is one input noise deviation.
-cv::Mat noiseScale(const cv::Mat& input, const cv::Mat& output, double noiseLevel) {
+// The regularisation of each smoothing window: the square of the output's
+// amplified noise, gain * noiseLevel + 1/2 levels, times kFlattenedDeviations.
+cv::Mat smoothingEps(const cv::Mat& input, const cv::Mat& output, double noiseLevel) {
     cv::Mat gainSquared = detailPower(output) / (detailPower(input) + kDetailFloor);
     cv::Mat scale;
     cv::sqrt(gainSquared, scale);
-    return scale * noiseLevel + kScaleOffset;
+    scale = (scale * noiseLevel + kScaleOffset) * kFlattenedDeviations;
+    return scale.mul(scale);
 }
 
 }  // namespace
@@ -80,17 +87,27 @@ double estimateNoiseLevel(const cv::Mat& bgr8) {
     std::vector<cv::Mat> planes;
     cv::split(bgr8, planes);
     std::vector<double> responses;
-    for (const cv::Mat& plane : planes)
-        for (int ty = 1; ty + kTile + 1 <= plane.rows; ty += kTile)
-            for (int tx = 1; tx + kTile + 1 <= plane.cols; tx += kTile) {
-                const double response = tileResponse(plane, ty, tx);
-                if (response >= 0.0) responses.push_back(response);
-            }
+    for (const cv::Mat& plane : planes) addTileResponses(plane, responses);
     if (responses.empty()) return 0.0;
     const auto rank = responses.begin() +
                       static_cast<std::ptrdiff_t>(kNoisePercentile * (responses.size() - 1));
     std::nth_element(responses.begin(), rank, responses.end());
     return *rank * kResponseToSigma * kPercentileBias;
+}
+
+cv::Mat smoothInputNoise(const cv::Mat& bgr8, double noiseLevel) {
+    const double deviation = kInputDeviations * std::max(noiseLevel, kNoiseFloor);
+    const FadingEps eps{deviation * deviation, kInputFullBelow, kInputNoneAbove};
+    std::vector<cv::Mat> planes;
+    cv::split(bgr8, planes);
+    for (cv::Mat& plane : planes) {
+        cv::Mat values;
+        plane.convertTo(values, CV_64F);
+        plane = roundedToBytes(selfGuidedFilter(kInputRadius, values, eps));
+    }
+    cv::Mat result;
+    cv::merge(planes, result);
+    return result;
 }
 
 cv::Mat suppressAmplifiedNoise(const cv::Mat& input, const cv::Mat& output, double noiseLevel) {
@@ -102,11 +119,8 @@ cv::Mat suppressAmplifiedNoise(const cv::Mat& input, const cv::Mat& output, doub
         cv::Mat in, out;
         inputPlanes[c].convertTo(in, CV_64F);
         outputPlanes[c].convertTo(out, CV_64F);
-        const cv::Mat scale = noiseScale(in, out, std::max(noiseLevel, kNoiseFloor));
-        cv::Mat normalised = out / scale;
-        guidedFilterGray(kSmoothingRadius, normalised, normalised, normalised, kSmoothingEps);
-        cv::Mat restored = normalised.mul(scale);
-        cleaned[c] = roundedToBytes(restored);
+        const cv::Mat eps = smoothingEps(in, out, std::max(noiseLevel, kNoiseFloor));
+        cleaned[c] = roundedToBytes(selfGuidedFilter(kSmoothingRadius, out, eps));
     }
     cv::Mat result;
     cv::merge(cleaned, result);
