@@ -28,12 +28,6 @@ constexpr int kSecond[kFitTerms] = {-1, -1, -1, 0, 1, 2, 1, 2, 2, -1, 3, 3, 3};
 // The coefficients a0, a1, a2 and b.
 constexpr int kCoefficients = 4;
 
-// Bytes on the 0..1 scale, in place: each value times 1 / 255 in double,
-// rounded to single precision.
-NIGHTDEHAZE_KERNEL_INLINE void toUnitScale(float* __restrict row, int n) {
-    for (int x = 0; x < n; ++x) row[x] = static_cast<float>(static_cast<double>(row[x]) * (1.0 / 255.0));
-}
-
 // Where a window's sliding sums stand: the next row they would give. The
 // sums restart at every band (slidingBandRows), so a row's sums depend on
 // its band alone, not on where a thread's work begins.
@@ -188,11 +182,9 @@ NIGHTDEHAZE_KERNEL_INLINE void slideCoefficientRows(CoefficientRing<Terms>& ring
                      TermRow{out < 0 ? nullptr : ring.row(k, out)}, ring.cols());
 }
 
-// What both passes read: the guide, an 8-bit BGR image (bgr8, its rows on
-// the 0..1 scale) or three CV_32FC1 planes (planes, as they are), and p of
-// its size.
+// What both passes read: the guide's three CV_32FC1 planes and p of their
+// size.
 struct Filter {
-    const cv::Mat& bgr8;
     const cv::Mat* planes;
     const cv::Mat& p;
     int r;
@@ -200,12 +192,7 @@ struct Filter {
     std::vector<float> rowCounts;
 
     NIGHTDEHAZE_KERNEL_INLINE void guideRow(int y, float* const guide[3]) const {
-        if (planes) {
-            for (int c = 0; c < 3; ++c) std::copy_n(planes[c].ptr<float>(y), p.cols, guide[c]);
-            return;
-        }
-        splitChannels(bgr8.ptr<uchar>(y), bgr8.cols, guide[0], guide[1], guide[2]);
-        for (int c = 0; c < 3; ++c) toUnitScale(guide[c], bgr8.cols);
+        for (int c = 0; c < 3; ++c) std::copy_n(planes[c].ptr<float>(y), p.cols, guide[c]);
     }
 };
 
@@ -307,57 +294,11 @@ NIGHTDEHAZE_AVX2_TARGET void fitBandAvx2(const Filter& f, int y0, int y1, FitScr
     fitBand(f, y0, y1, s, ring);
 }
 
-// Per thread: one row of the guide, the sliding sums of the coefficients
-// and a row of the result.
+// Per thread: the sliding sums of the coefficients.
 struct ApplyScratch {
-    std::vector<float> guide[3], out;
     SlidingMeans<kCoefficients> window;
-    ApplyScratch(int cols, int r)
-        : guide{std::vector<float>(cols), std::vector<float>(cols), std::vector<float>(cols)}, out(cols),
-          window(cols, r) {}
+    ApplyScratch(int cols, int r) : window(cols, r) {}
 };
-
-
-// The window means of the coefficients (formed as in coefficientRowOf)
-// applied to the guide: ((a0*I0 + a1*I1) + a2*I2) + b.
-NIGHTDEHAZE_KERNEL_INLINE void applyRowOf(const double* __restrict low, size_t stride, size_t high,
-                                          const double* __restrict scale, const float* __restrict g0,
-                                          const float* __restrict g1, const float* __restrict g2, int n,
-                                          float* __restrict out) {
-    for (int x = 0; x < n; ++x) {
-        const double* sums = low + x;
-        const auto mean = [&](int k) NIGHTDEHAZE_LAMBDA_INLINE {
-            return static_cast<float>((sums[k * stride + high] - sums[k * stride]) * scale[x]);
-        };
-        const float sum = (mean(0) * g0[x] + mean(1) * g1[x]) + mean(2) * g2[x];
-        out[x] = sum + mean(3);
-    }
-}
-
-NIGHTDEHAZE_KERNEL_INLINE void applyBand(const Filter& f, int y0, int y1, ApplyScratch& s, ColorRing& ring,
-                                         const FilteredRowSink& sink) {
-    float* guide[3] = {s.guide[0].data(), s.guide[1].data(), s.guide[2].data()};
-    slideRows(
-        s.window.position(), f.bgr8.rows, f.r, y0, y1, [&] { s.window.clear(); },
-        [&](int in, int out) NIGHTDEHAZE_LAMBDA_INLINE { slideCoefficientRows(ring, in, out, s.window); },
-        [&](int y) NIGHTDEHAZE_LAMBDA_INLINE {
-            const SlidingMeans<kCoefficients>& w = s.window;
-            s.window.computeSums(1.0 / f.rowCounts[y]);
-            f.guideRow(y, guide);
-            applyRowOf(w.low(0), w.stride(), w.reach(), w.scale(), guide[0], guide[1], guide[2], f.bgr8.cols,
-                       s.out.data());
-            sink(y, s.out.data());
-        });
-}
-
-void applyBandBaseline(const Filter& f, int y0, int y1, ApplyScratch& s, ColorRing& ring,
-                       const FilteredRowSink& sink) {
-    applyBand(f, y0, y1, s, ring, sink);
-}
-NIGHTDEHAZE_AVX2_TARGET void applyBandAvx2(const Filter& f, int y0, int y1, ApplyScratch& s, ColorRing& ring,
-                                           const FilteredRowSink& sink) {
-    applyBand(f, y0, y1, s, ring, sink);
-}
 
 // Fits and applies a filter band by band: each thread takes a run of whole
 // bands, fits the coefficient rows their application reads (its own and r
@@ -531,30 +472,13 @@ NIGHTDEHAZE_AVX2_TARGET void selfApplyBandAvx2(const SelfGuided& f, int y0, int 
 
 }  // namespace
 
-void streamedColorFilter(const cv::Mat& bgr8, const cv::Mat& p, int r, double eps, const FilteredRowSink& sink) {
-    if (bgr8.type() != CV_8UC3 || p.type() != CV_32FC1 || p.size() != bgr8.size() || r < 0 || !(eps >= 0.0))
-        throw std::invalid_argument(
-            "streamedColorFilter: expected a CV_8UC3 image, a CV_32FC1 plane of its size, r >= 0 and eps >= 0");
-    const Filter f{bgr8, nullptr, p, r, eps, fastWindowCounts(bgr8.rows, r)};
-    const bool avx2 = avx2Kernels();
-    streamBands<ColorRing, FitScratch, ApplyScratch>(
-        bgr8.rows, bgr8.cols, r,
-        [&](int y0, int y1, FitScratch& s, ColorRing& ring) {
-            (avx2 ? fitBandAvx2 : fitBandBaseline)(f, y0, y1, s, ring);
-        },
-        [&](int y0, int y1, ApplyScratch& s, ColorRing& ring) {
-            (avx2 ? applyBandAvx2 : applyBandBaseline)(f, y0, y1, s, ring, sink);
-        });
-}
-
 void streamedColorCoefficients(const cv::Mat guide[3], const cv::Mat& p, int r, double eps, cv::Mat out[4]) {
     for (int c = 0; c < 3; ++c)
         if (guide[c].type() != CV_32FC1 || guide[c].size() != p.size())
             throw std::invalid_argument("streamedColorCoefficients: expected three CV_32FC1 guide planes of p's size");
     if (p.type() != CV_32FC1 || p.empty() || r < 0 || !(eps >= 0.0))
         throw std::invalid_argument("streamedColorCoefficients: expected a non-empty CV_32FC1 plane, r >= 0 and eps >= 0");
-    const cv::Mat noImage;
-    const Filter f{noImage, guide, p, r, eps, fastWindowCounts(p.rows, r)};
+    const Filter f{guide, p, r, eps, fastWindowCounts(p.rows, r)};
     for (int k = 0; k < kCoefficients; ++k) out[k] = cv::Mat(p.size(), CV_32FC1);
     const bool avx2 = avx2Kernels();
     streamBands<ColorRing, FitScratch, ApplyScratch>(

@@ -213,8 +213,18 @@ cv::Mat gatheredRows(cv::Size size, const Filter& filter) {
     return result;
 }
 
+// The colour filter from its streamed coefficients, at full resolution.
 cv::Mat streamedResult(const cv::Mat& photo, const cv::Mat& plane, int r, double eps) {
-    return gatheredRows(photo.size(), [&](const FilteredRowSink& sink) { streamedColorFilter(photo, plane, r, eps, sink); });
+    const CoarseGuide full(photo, 1);
+    const ColorCoefficients coefficients = full.fitStreamed(plane, r, eps);
+    ColorFilterRows rows = full.rows(coefficients);
+    return gatheredRows(photo.size(), [&](const FilteredRowSink& sink) {
+        std::vector<float> row(photo.cols);
+        for (int y = 0; y < photo.rows; ++y) {
+            rows.row(y, row.data());
+            sink(y, row.data());
+        }
+    });
 }
 
 cv::Mat streamedSelfGuided(const cv::Mat& plane, int r, double eps) {
