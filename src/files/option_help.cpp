@@ -33,12 +33,12 @@ const SurfaceWording kWordings[] = {
      "out/r_A.png and out/r_T.png)"},
     {"fast", kBatch,
      "the single-precision engine, several times as fast, its\n"
-     "result within 10 levels of the exact one (99.9 % of the\n"
-     "values; at least 38 dB PSNR). Not with --non-local"},
+     "result at least 38 dB PSNR from the exact one (99 % of\n"
+     "the values within 10 levels, 99.9 % within 20). Not with --non-local"},
     {"fast", kPython,
      "the single-precision engine, several times as fast, its\n"
-     "result within 10 levels of the exact one (99.9 % of the\n"
-     "values; at least 38 dB PSNR). Not with non_local"},
+     "result at least 38 dB PSNR from the exact one (99 % of\n"
+     "the values within 10 levels, 99.9 % within 20). Not with non_local"},
 };
 
 }  // namespace

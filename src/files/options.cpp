@@ -107,9 +107,10 @@ const std::vector<OptionDeclaration> kDeclarations = {
      [](const Options& o) { return flagText(o.context.clean); }},
     {"--fast", nullptr, "fast", OptionKind::flag, nullptr, kNoRange, "off",
      "the single-precision engine, several times as fast, its\n"
-     "result within 10 levels of the exact one (99.9 % of the\n"
-     "values; at least 38 dB PSNR); video also encodes with a\n"
-     "faster x264 preset. Not with --non-local",
+     "result at least 38 dB PSNR from the exact one (99 % of\n"
+     "the values within 10 levels, 99.9 % within 20); video\n"
+     "also encodes with a faster x264 preset. Not with\n"
+     "--non-local",
      kEverySurface,
      [](Options& o, const OptionValue&) { o.context.fast = true; },
      [](const Options& o) { return flagText(o.context.fast); }},
