@@ -6,6 +6,7 @@
 #include "core/fast/fast_pixel_rows.hpp"
 #include "core/filters/window_extrema.hpp"
 #include "core/stages/airlight_grid.hpp"
+#include "core/stages/pixel_formulas.hpp"
 #include "core/stages/stage_constants.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -18,11 +19,6 @@ namespace nightdehaze::detail {
 
 namespace {
 
-constexpr float kBrightnessFloor = 25.5f;  // 0.1 * 255: dim neighbourhoods count as this bright
-constexpr float kThird = 1.0f / 3;
-constexpr float kFactorOffset = 0.1f;      // no channel is raised more than about tenfold
-constexpr float kFactorCeiling = 1.0f;     // no channel is darkened
-constexpr float kGuard = static_cast<float>(kLightGuard);
 // The light planes are means over the grid's windows, smooth at the scale of
 // the window: the light's filter (radius 5) is fitted on a grid four times
 // as coarse and its result interpolated onto the refinement's grid, twice
@@ -96,12 +92,12 @@ NIGHTDEHAZE_KERNEL_INLINE void factorsRow(const float* __restrict l0, const floa
                                           float inverseGamma, int n, float* __restrict f0, float* __restrict f1,
                                           float* __restrict f2) {
     for (int x = 0; x < n; ++x) {
-        const float floored = std::max(brightness[x], kBrightnessFloor);
-        const float mean = ((l0[x] / floored + l1[x] / floored) + l2[x] / floored) * kThird;
-        const float gain = powNonNegative(mean, inverseGamma) / (mean + kGuard);
-        f0[x] = std::min((l0[x] * gain) / floored + kFactorOffset, kFactorCeiling);
-        f1[x] = std::min((l1[x] * gain) / floored + kFactorOffset, kFactorCeiling);
-        f2[x] = std::min((l2[x] * gain) / floored + kFactorOffset, kFactorCeiling);
+        const float floored = formulas::flooredBrightness(brightness[x]);
+        const float mean = formulas::relativeMeanLight(l0[x], l1[x], l2[x], floored);
+        const float gain = formulas::levelGain(powNonNegative(mean, inverseGamma), mean);
+        f0[x] = formulas::correctionFactor(l0[x], gain, floored);
+        f1[x] = formulas::correctionFactor(l1[x], gain, floored);
+        f2[x] = formulas::correctionFactor(l2[x], gain, floored);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "core/fast/fast_window_maximum.hpp"
 #include "core/filters/window_extrema.hpp"
 #include "core/stages/airlight_grid.hpp"
+#include "core/stages/pixel_formulas.hpp"
 #include "core/stages/stage_constants.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -18,11 +19,6 @@ namespace nightdehaze::detail {
 
 namespace {
 
-constexpr float kAirlightFloor = 51.0f;     // 0.2 * 255: the light is never darker
-constexpr float kHazeRemoval = 0.95f;       // omega: leaves a trace of haze for depth
-constexpr float kTransmissionFloor = 0.1f;  // keeps the recovery stable in dense haze
-constexpr float kGreyFactor = (1.0f / 3) * (1.0f / 255);
-constexpr float kGuard = static_cast<float>(kLightGuard);
 // The light (radius 10) is fitted on a grid four times as coarse: it is
 // smooth at that scale.
 constexpr int kLightCoarseFactor = 4;
@@ -38,11 +34,11 @@ constexpr int kRefineCoarseFactor = 2;
 NIGHTDEHAZE_KERNEL_INLINE void liftRow(float* __restrict b, float* __restrict g, float* __restrict r, int n) {
     for (int x = 0; x < n; ++x) {
         const float a0 = b[x] * 255.0f, a1 = g[x] * 255.0f, a2 = r[x] * 255.0f;
-        const float grey = (a0 + a1) * kGreyFactor + a2 * kGreyFactor;
-        const float lift = powNonNegative(grey, 1.0f / 3) / (grey + kGuard);
-        b[x] = std::max(a0 * lift, kAirlightFloor);
-        g[x] = std::max(a1 * lift, kAirlightFloor);
-        r[x] = std::max(a2 * lift, kAirlightFloor);
+        const float grey = formulas::lightGrey(a0, a1, a2);
+        const float lift = formulas::levelGain(powNonNegative(grey, 1.0f / 3), grey);
+        b[x] = formulas::liftedLight(a0, lift);
+        g[x] = formulas::liftedLight(a1, lift);
+        r[x] = formulas::liftedLight(a2, lift);
     }
 }
 
@@ -85,9 +81,9 @@ std::vector<cv::Mat> liftedLight(const cv::Mat& bgr8, int r, double eps) {
 // estimate 1 - omega * d.
 NIGHTDEHAZE_KERNEL_INLINE void darkerRow(const uchar* __restrict m, const float* __restrict l, int n, bool last,
                                          float* __restrict d) {
-    for (int x = 0; x < n; ++x) d[x] = std::min(d[x], m[x] / (l[x] + kGuard));
+    for (int x = 0; x < n; ++x) d[x] = std::min(d[x], formulas::normalisedDark<float>(m[x], l[x]));
     if (last)
-        for (int x = 0; x < n; ++x) d[x] = d[x] * -kHazeRemoval + 1.0f;
+        for (int x = 0; x < n; ++x) d[x] = formulas::transmissionEstimate(d[x]);
 }
 
 // 1 - omega * (the dark channel of the image normalised by the light): at
@@ -119,15 +115,15 @@ NIGHTDEHAZE_KERNEL_INLINE void recoverPiece(const float* __restrict refined, con
                                             double* __restrict transmission) {
     float floored[kPieceCols], channel[3][kPieceCols];
     for (int x = 0; x < n; ++x) {
-        const float t = std::min(std::max(refined[x], 0.0f), 1.0f);
-        floored[x] = std::max(t, kTransmissionFloor);
+        const float t = formulas::clampedTransmission(refined[x]);
+        floored[x] = formulas::flooredTransmission(t);
         if (transmission) transmission[x] = t;
     }
     splitChannels(in, n, channel[0], channel[1], channel[2]);
     for (int c = 0; c < 3; ++c) {
         const float* __restrict a = light[c];
         float* __restrict j = channel[c];
-        for (int x = 0; x < n; ++x) j[x] = std::min(std::max((j[x] - a[x]) / floored[x] + a[x], 0.0f), 255.0f);
+        for (int x = 0; x < n; ++x) j[x] = formulas::recoveredChannel(j[x], a[x], floored[x]);
         roundToBytes(j, n);
     }
     mergeChannels(channel[0], channel[1], channel[2], n, out);

@@ -4,6 +4,7 @@
 #include "core/runtime/run_report.hpp"
 #include "core/stages/airlight_grid.hpp"
 #include "core/stages/local_airlight.hpp"
+#include "core/stages/pixel_formulas.hpp"
 #include "core/stages/smoothing_steps.hpp"
 #include "core/stages/stage_constants.hpp"
 
@@ -17,11 +18,6 @@ using namespace detail;
 
 namespace {
 
-constexpr double kBrightnessFloor = 25.5;   // 0.1 * 255: dim neighbourhoods count as this bright
-constexpr double kThird = 1.0 / 3.0;
-constexpr double kFactorOffset = 0.1;       // no channel is raised more than about tenfold
-constexpr double kFactorCeiling = 1.0;      // no channel is darkened
-
 cv::Mat valuePlane(const cv::Mat& image) {
     cv::Mat hsv;
     cv::cvtColor(image, hsv, cv::COLOR_BGR2HSV, 0);
@@ -29,7 +25,7 @@ cv::Mat valuePlane(const cv::Mat& image) {
 }
 
 // The local brightness floored, and the mean over the channels of the light
-// relative to it: ((0 + q0) + q1) + q2, then scaled by 1/3.
+// relative to it.
 void relativeMeanLight(cv::Mat* const light[3], const cv::Mat& brightness,
                        cv::Mat& flooredBrightness, cv::Mat& meanLight) {
     flooredBrightness.create(brightness.size(), CV_64FC1);
@@ -41,10 +37,8 @@ void relativeMeanLight(cv::Mat* const light[3], const cv::Mat& brightness,
         double* floored = chunkData<double>(flooredBrightness, c);
         double* mean = chunkData<double>(meanLight, c);
         for (int x = 0; x < c.length(); ++x) {
-            floored[x] = maxWith(b[x], kBrightnessFloor);
-            double sum = 0.0;
-            for (int k = 0; k < 3; ++k) sum = sum + a[k][x] / floored[x];
-            mean[x] = scaled(sum, kThird);
+            floored[x] = formulas::flooredBrightness(b[x]);
+            mean[x] = formulas::relativeMeanLight(a[0][x], a[1][x], a[2][x], floored[x]);
         }
     });
 }
@@ -65,11 +59,8 @@ void turnLightIntoFactors(cv::Mat* const light[3], const cv::Mat& brightness, do
         double* factor[3];
         for (int k = 0; k < 3; ++k) factor[k] = chunkData<double>(*light[k], c);
         for (int x = 0; x < c.length(); ++x) {
-            g[x] = g[x] / (z[x] + kLightGuard);
-            for (int k = 0; k < 3; ++k) {
-                const double e = (factor[k][x] * g[x]) / floored[x];
-                factor[k][x] = minWith(e + kFactorOffset, kFactorCeiling);
-            }
+            g[x] = formulas::levelGain(g[x], z[x]);
+            for (int k = 0; k < 3; ++k) factor[k][x] = formulas::correctionFactor(factor[k][x], g[x], floored[x]);
         }
     });
 }

@@ -3,6 +3,7 @@
 #include "core/exact/exact_arithmetic.hpp"
 #include "core/runtime/run_report.hpp"
 #include "core/stages/local_airlight.hpp"
+#include "core/stages/pixel_formulas.hpp"
 #include "core/stages/smoothing_steps.hpp"
 #include "core/stages/stage_constants.hpp"
 #include "core/filters/window_extrema.hpp"
@@ -18,25 +19,17 @@ using namespace detail;
 namespace {
 
 constexpr double kCubeRoot = 1.0 / 3.0;       // brightness lift of the light
-constexpr double kChannels = 3.0;
-constexpr double kAirlightFloor = 51.0;       // 0.2 * 255: the light is never darker
-constexpr double kHazeRemoval = 0.95;         // omega: leaves a trace of haze for depth
-constexpr double kTransmissionFloor = 0.1;    // keeps the recovery stable in dense haze
 
 // Maps the grey level of the light to its cube root, keeping channel ratios;
-// the light planes are rewritten in place. ((a0 + a1) + a2) / 3 / 255 is
-// folded as OpenCV folds it: both divisors into one factor applied to the
-// partial sum a0 + a1 and to a2.
+// the light planes are rewritten in place.
 void liftAirlight(cv::Mat& a0, cv::Mat& a1, cv::Mat& a2) {
-    constexpr double kGreyFactor = (1.0 / kChannels) * kInverseUnitScale;
     cv::Mat grey(a0.size(), CV_64FC1);
     forEachChunk(grey.total(), [&](const Chunk& c) {
         const double* l0 = chunkData<double>(a0, c);
         const double* l1 = chunkData<double>(a1, c);
         const double* l2 = chunkData<double>(a2, c);
         double* out = chunkData<double>(grey, c);
-        for (int x = 0; x < c.length(); ++x)
-            out[x] = weightedSum(l0[x] + l1[x], kGreyFactor, l2[x], kGreyFactor);
+        for (int x = 0; x < c.length(); ++x) out[x] = formulas::lightGrey(l0[x], l1[x], l2[x]);
     });
     cv::Mat lift;
     elementwisePower(lift, grey, kCubeRoot);
@@ -46,8 +39,8 @@ void liftAirlight(cv::Mat& a0, cv::Mat& a1, cv::Mat& a2) {
         double* light[3] = {chunkData<double>(a0, c), chunkData<double>(a1, c),
                             chunkData<double>(a2, c)};
         for (int x = 0; x < c.length(); ++x) {
-            l[x] = l[x] / (g[x] + kLightGuard);
-            for (double* a : light) a[x] = maxWith(a[x] * l[x], kAirlightFloor);
+            l[x] = formulas::levelGain(l[x], g[x]);
+            for (double* a : light) a[x] = formulas::liftedLight(a[x], l[x]);
         }
     });
 }
@@ -71,8 +64,8 @@ cv::Mat normalisedDarkChannel(int h, const std::vector<cv::Mat>& planes,
             for (int j = 0; j < dark.cols; ++j) {
                 double running = kUnitScale;
                 for (int c = 0; c < 3; ++c) {
-                    const double v = planeMin[c].ptr<uchar>(i)[j] /
-                                     (lightMax[c].ptr<double>(i)[j] + kLightGuard);
+                    const double v = formulas::normalisedDark<double>(planeMin[c].ptr<uchar>(i)[j],
+                                                                      lightMax[c].ptr<double>(i)[j]);
                     if (v < running) running = v;
                 }
                 out[j] = running;
@@ -82,14 +75,13 @@ cv::Mat normalisedDarkChannel(int h, const std::vector<cv::Mat>& planes,
     return dark;
 }
 
-// The transmission estimate 1 - omega * dark, as OpenCV evaluates it:
-// dark * (-omega) + 1.
+// The transmission estimate of every pixel from the normalised dark channel.
 cv::Mat transmissionOf(const cv::Mat& dark) {
     cv::Mat t(dark.size(), CV_64FC1);
     forEachChunk(t.total(), [&](const Chunk& c) {
         const double* d = chunkData<double>(dark, c);
         double* out = chunkData<double>(t, c);
-        for (int x = 0; x < c.length(); ++x) out[x] = scaledShifted(d[x], -kHazeRemoval, 1.0);
+        for (int x = 0; x < c.length(); ++x) out[x] = formulas::transmissionEstimate(d[x]);
     });
     return t;
 }
@@ -102,15 +94,14 @@ cv::Mat clampTransmission(cv::Mat& t) {
         double* v = chunkData<double>(t, c);
         double* out = chunkData<double>(floored, c);
         for (int x = 0; x < c.length(); ++x) {
-            v[x] = minWith(maxWith(v[x], 0.0), 1.0);
-            out[x] = maxWith(v[x], kTransmissionFloor);
+            v[x] = formulas::clampedTransmission(v[x]);
+            out[x] = formulas::flooredTransmission(v[x]);
         }
     });
     return floored;
 }
 
-// The restored image in 8 bits: per channel (I - A) / max(t, 0.1) + A,
-// clamped to 0..255, then rounded.
+// The restored image in 8 bits: each channel recovered, then rounded.
 cv::Mat recoveredImage(const std::vector<cv::Mat>& planes, const std::vector<cv::Mat*>& light,
                        const cv::Mat& flooredT) {
     cv::Mat image(flooredT.size(), CV_8UC3);
@@ -121,8 +112,7 @@ cv::Mat recoveredImage(const std::vector<cv::Mat>& planes, const std::vector<cv:
             const uchar* in = chunkData<const uchar>(planes.at(k), c);
             const double* a = chunkData<double>(*light[k], c);
             for (int x = 0; x < c.length(); ++x) {
-                const double j = (static_cast<double>(in[x]) - a[x]) / t[x] + a[x];
-                out[3 * x + k] = roundToByte(minWith(maxWith(j, 0.0), kUnitScale));
+                out[3 * x + k] = roundToByte(formulas::recoveredChannel<double>(in[x], a[x], t[x]));
             }
         }
     });
