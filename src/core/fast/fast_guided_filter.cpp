@@ -4,6 +4,8 @@
 #include "core/fast/fast_math.hpp"
 #include "core/fast/fast_pixel_rows.hpp"
 #include "core/fast/fast_streamed_filter.hpp"
+#include "core/filters/guide_system.hpp"
+#include "core/filters/solve3x3.hpp"
 #include "core/runtime/vector_kernels.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -27,7 +29,7 @@ NIGHTDEHAZE_KERNEL_INLINE void inverseRowOf(const float* __restrict m0r, const f
         const double covariance[6] = {(s0[x] - m0 * m0) + eps, s1[x] - m0 * m1, s2[x] - m0 * m2,
                                       (s3[x] - m1 * m1) + eps, s4[x] - m1 * m2, (s5[x] - m2 * m2) + eps};
         double inverse[6];
-        symmetricInverse(covariance, inverse);
+        symmetricInverse3x3(covariance, inverse);
         s0[x] = static_cast<float>(inverse[0]);
         s1[x] = static_cast<float>(inverse[1]);
         s2[x] = static_cast<float>(inverse[2]);
@@ -59,17 +61,15 @@ NIGHTDEHAZE_KERNEL_INLINE void coefficientRowOf(const float* __restrict m0r, con
                                                 int n) {
     for (int x = 0; x < n; ++x) {
         const double p = mp[x];
-        const double m0 = m0r[x], m1 = m1r[x], m2 = m2r[x];
-        const double u0 = u0r[x] - m0 * p, u1 = u1r[x] - m1 * p, u2 = u2r[x] - m2 * p;
-        const double i0 = i0r[x], i1 = i1r[x], i2 = i2r[x];
-        const double i3 = i3r[x], i4 = i4r[x], i5 = i5r[x];
-        const double a0 = (i0 * u0 + i1 * u1) + i2 * u2;
-        const double a1 = (i1 * u0 + i3 * u1) + i4 * u2;
-        const double a2 = (i2 * u0 + i4 * u1) + i5 * u2;
-        u0r[x] = static_cast<float>(a0);
-        u1r[x] = static_cast<float>(a1);
-        u2r[x] = static_cast<float>(a2);
-        mp[x] = static_cast<float>(((p - a0 * m0) - a1 * m1) - a2 * m2);
+        const double m[3] = {m0r[x], m1r[x], m2r[x]};
+        const double u[3] = {u0r[x] - m[0] * p, u1r[x] - m[1] * p, u2r[x] - m[2] * p};
+        const double inverse[6] = {i0r[x], i1r[x], i2r[x], i3r[x], i4r[x], i5r[x]};
+        double a[3];
+        rowTimesSymmetric3x3(u, inverse, a);
+        u0r[x] = static_cast<float>(a[0]);
+        u1r[x] = static_cast<float>(a[1]);
+        u2r[x] = static_cast<float>(a[2]);
+        mp[x] = static_cast<float>(modelOffset(p, a, m));
     }
 }
 

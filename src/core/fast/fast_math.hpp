@@ -72,24 +72,4 @@ inline float roundedByteValue(float v) {
 // The same as a byte.
 inline unsigned char roundedByte(float v) { return static_cast<unsigned char>(roundedByteValue(v)); }
 
-// The cofactors (00, 01, 02, 11, 12, 22) of the symmetric 3x3 matrix
-// (s00 s01 s02; s01 s11 s12; s02 s12 s22), and its determinant.
-NIGHTDEHAZE_KERNEL_INLINE double symmetricCofactors(const double s[6], double cofactor[6]) {
-    cofactor[0] = s[3] * s[5] - s[4] * s[4];
-    cofactor[1] = s[2] * s[4] - s[1] * s[5];
-    cofactor[2] = s[1] * s[4] - s[2] * s[3];
-    cofactor[3] = s[0] * s[5] - s[2] * s[2];
-    cofactor[4] = s[1] * s[2] - s[0] * s[4];
-    cofactor[5] = s[0] * s[3] - s[1] * s[1];
-    return (s[0] * cofactor[0] + s[1] * cofactor[1]) + s[2] * cofactor[2];
-}
-
-// The symmetric inverse of that matrix by cofactors; zero where it is singular.
-NIGHTDEHAZE_KERNEL_INLINE void symmetricInverse(const double s[6], double inverse[6]) {
-    double cofactor[6];
-    const double det = symmetricCofactors(s, cofactor);
-    const double d = det != 0.0 ? 1.0 / det : 0.0;
-    for (int k = 0; k < 6; ++k) inverse[k] = cofactor[k] * d;
-}
-
 }  // namespace nightdehaze::detail

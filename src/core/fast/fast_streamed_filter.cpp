@@ -4,6 +4,8 @@
 #include "core/fast/fast_math.hpp"
 #include "core/fast/fast_pixel_rows.hpp"
 #include "core/fast/fast_sliding_rows.hpp"
+#include "core/filters/guide_system.hpp"
+#include "core/filters/solve3x3.hpp"
 #include "core/runtime/vector_kernels.hpp"
 
 #include <opencv2/core/utility.hpp>
@@ -196,13 +198,12 @@ struct Filter {
     }
 };
 
-// Per thread: the guide rows entering and leaving the window, a row of
-// determinants, and the sliding sums.
+// Per thread: the guide rows entering and leaving the window, and the
+// sliding sums.
 struct FitScratch {
     std::vector<float> guide[2][3];
-    std::vector<double> det;
     SlidingMeans<kFitTerms> window;
-    FitScratch(int cols, int r) : det(cols), window(cols, r) {
+    FitScratch(int cols, int r) : window(cols, r) {
         for (auto& rows : guide)
             for (std::vector<float>& row : rows) row.resize(cols);
     }
@@ -233,11 +234,9 @@ NIGHTDEHAZE_KERNEL_INLINE void slideFitRows(const Filter& f, int in, int out, Fi
 // eps) * (mean of I p - mean of I * mean of p), b = mean of p - a . mean of I.
 // Each mean is formed where it is used, from the running sums (low: term 0's
 // lower ends, the terms stride apart, the upper ends high doubles further).
-// The determinant is kept per pixel (det) and singular windows are set
-// afterwards, so that the loop over the row has no branch and vectorises.
 NIGHTDEHAZE_KERNEL_INLINE void coefficientRowOf(const double* __restrict low, size_t stride, size_t high,
                                                 const double* __restrict scale, double eps, int n,
-                                                double* __restrict det, float* __restrict a0,
+                                                float* __restrict a0,
                                                 float* __restrict a1, float* __restrict a2, float* __restrict b) {
     for (int x = 0; x < n; ++x) {
         const double* sums = low + x;
@@ -247,29 +246,21 @@ NIGHTDEHAZE_KERNEL_INLINE void coefficientRowOf(const double* __restrict low, si
         const double m0 = mean(0), m1 = mean(1), m2 = mean(2), mp = mean(9);
         const double covariance[6] = {(mean(3) - m0 * m0) + eps, mean(4) - m0 * m1, mean(5) - m0 * m2,
                                       (mean(6) - m1 * m1) + eps, mean(7) - m1 * m2, (mean(8) - m2 * m2) + eps};
-        double i[6];
-        det[x] = symmetricCofactors(covariance, i);
-        const double reciprocal = 1.0 / det[x];
-        for (double& entry : i) entry = entry * reciprocal;
-        const double u0 = mean(10) - m0 * mp, u1 = mean(11) - m1 * mp, u2 = mean(12) - m2 * mp;
-        const double c0 = (i[0] * u0 + i[1] * u1) + i[2] * u2;
-        const double c1 = (i[1] * u0 + i[3] * u1) + i[4] * u2;
-        const double c2 = (i[2] * u0 + i[4] * u1) + i[5] * u2;
-        a0[x] = static_cast<float>(c0);
-        a1[x] = static_cast<float>(c1);
-        a2[x] = static_cast<float>(c2);
-        b[x] = static_cast<float>(((mp - c0 * m0) - c1 * m1) - c2 * m2);
+        double inverse[6], c[3];
+        symmetricInverse3x3(covariance, inverse);  // zero where singular: a = 0, b = the mean of p
+        const double u[3] = {mean(10) - m0 * mp, mean(11) - m1 * mp, mean(12) - m2 * mp};
+        rowTimesSymmetric3x3(u, inverse, c);
+        const double m[3] = {m0, m1, m2};
+        a0[x] = static_cast<float>(c[0]);
+        a1[x] = static_cast<float>(c[1]);
+        a2[x] = static_cast<float>(c[2]);
+        b[x] = static_cast<float>(modelOffset(mp, c, m));
     }
-    for (int x = 0; x < n; ++x)
-        if (det[x] == 0.0) {  // a zero inverse: a = 0, b = the mean of p
-            a0[x] = a1[x] = a2[x] = 0.0f;
-            b[x] = static_cast<float>((low[9 * stride + high + x] - low[9 * stride + x]) * scale[x]);
-        }
 }
 
 NIGHTDEHAZE_KERNEL_INLINE void coefficientRow(const SlidingMeans<kFitTerms>& w, double eps, int n,
-                                              double* __restrict det, float* const out[kCoefficients]) {
-    coefficientRowOf(w.low(0), w.stride(), w.reach(), w.scale(), eps, n, det, out[0], out[1], out[2], out[3]);
+                                              float* const out[kCoefficients]) {
+    coefficientRowOf(w.low(0), w.stride(), w.reach(), w.scale(), eps, n, out[0], out[1], out[2], out[3]);
 }
 
 using ColorRing = CoefficientRing<kCoefficients>;
@@ -283,7 +274,7 @@ NIGHTDEHAZE_KERNEL_INLINE void fitBand(const Filter& f, int y0, int y1, FitScrat
             s.window.computeSums(1.0 / f.rowCounts[y]);
             float* out[kCoefficients];
             for (int k = 0; k < kCoefficients; ++k) out[k] = ring.row(k, y);
-            coefficientRow(s.window, f.eps, f.p.cols, s.det.data(), out);
+            coefficientRow(s.window, f.eps, f.p.cols, out);
         });
 }
 

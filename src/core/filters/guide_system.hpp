@@ -8,11 +8,12 @@ namespace nightdehaze::detail {
 // mp the mean of p. Every quotient and product rounds on its own, in the order
 // written below; solve with solve3x3.hpp.
 
-// S = covariance of the guide plus eps on the diagonal, row-major:
-// Sxy = sums[xy] / n - mx * my, with sums of the channel products in the order
-// 22, 21, 20, 11, 10, 00.
+// S = covariance of the guide plus eps on the diagonal, symmetric, as its
+// entries 00, 01, 02, 11, 12, 22 (symmetricInverse3x3's order), of the
+// channels 2, 1, 0: Sxy = sums[xy] / n - mx * my, with sums of the channel
+// products in the order 22, 21, 20, 11, 10, 00.
 inline void guideSystem3x3(const double m[3], const double productSums[6], double n, double eps,
-                           double S[9]) {
+                           double S[6]) {
     const double c22 = productSums[0] / n - m[0] * m[0];
     const double c21 = productSums[1] / n - m[0] * m[1];
     const double c20 = productSums[2] / n - m[0] * m[2];
@@ -20,8 +21,7 @@ inline void guideSystem3x3(const double m[3], const double productSums[6], doubl
     const double c10 = productSums[4] / n - m[1] * m[2];
     const double c00 = productSums[5] / n - m[2] * m[2];
     S[0] = c22 + eps, S[1] = c21, S[2] = c20;
-    S[3] = c21, S[4] = c11 + eps, S[5] = c10;
-    S[6] = c20, S[7] = c10, S[8] = c00 + eps;
+    S[3] = c11 + eps, S[4] = c10, S[5] = c00 + eps;
 }
 
 // u = covariance of each guide channel with p: u[c] = sums[c] / n - m[c] * mp,

@@ -140,10 +140,11 @@ NIGHTDEHAZE_KERNEL_INLINE void fitCoefficientsRowBody(
         const double m[3] = {s2[j] / n, s1[j] / n, s0[j] / n}, mp = sp[j] / n;
         const double guideProducts[6] = {s22[j], s21[j], s20[j], s11[j], s10[j], s00[j]};
         const double inputProducts[3] = {s2p[j], s1p[j], s0p[j]};
-        double S[9], u[3], a[3];
+        double S[6], inverse[6], u[3], a[3];
         guideSystem3x3(m, guideProducts, n, eps, S);
         guideInputCovariance(m, mp, inputProducts, n, u);
-        rowTimesLuInverse3x3(S, u, a);
+        symmetricInverse3x3(S, inverse);
+        rowTimesSymmetric3x3(u, inverse, a);
         a2[j] = a[0];
         a1[j] = a[1];
         a0[j] = a[2];

@@ -85,7 +85,7 @@ bool rowsReaching(const Tile& tile, int dy, int rows, int& iLo, int& iHi) {
 // The 3x3 guide system of a pixel, inverted once for all inputs.
 struct GuideSystem {
     double mean[3];  // guide channels 2, 1, 0
-    double inverse[9];
+    double inverse[6];  // symmetric: 00, 01, 02, 11, 12, 22
 };
 
 GuideSystem guideSystem(const double* sums, double weightSum, double eps) {
@@ -93,9 +93,9 @@ GuideSystem guideSystem(const double* sums, double weightSum, double eps) {
     static_assert(kG00 == kG22 + 5, "guide products in the order 22, 21, 20, 11, 10, 00");
     GuideSystem sys;
     for (int c = 0; c < 3; ++c) sys.mean[c] = sums[kG2 + c] / weightSum;
-    double system[9];
+    double system[6];
     guideSystem3x3(sys.mean, sums + kG22, weightSum, eps, system);
-    luInverse3x3(system, sys.inverse);
+    symmetricInverse3x3(system, sys.inverse);
     return sys;
 }
 
@@ -106,7 +106,7 @@ double pixelModel(const GuideSystem& sys, const double* inputSums, double weight
     const double meanP = inputSums[kP] / weightSum;
     double u[3], a[3];
     guideInputCovariance(sys.mean, meanP, inputSums + kG2P, weightSum, u);
-    rowTimesMatrix3x3(u, sys.inverse, a);
+    rowTimesSymmetric3x3(u, sys.inverse, a);
     const double b = modelOffset(meanP, a, sys.mean);
     return ((a[0] * guideValues[kG2] + a[1] * guideValues[kG1]) + a[2] * guideValues[kG0]) + b;
 }

@@ -67,4 +67,32 @@ inline void rowTimesLuInverse3x3(const double m[9], const double u[3], double a[
     rowTimesMatrix3x3(u, inverse, a);
 }
 
+// The guided filters' solve, one for every filter of both engines: their
+// systems are symmetric, given by the entries 00, 01, 02, 11, 12, 22
+// (s[0..5]). symmetricInverse3x3 gives the same entries of its inverse as
+// luInverse3x3 (each cofactor and the determinant formed from the same
+// products in the same order, so the same bits), computing six cofactors
+// instead of nine; inverse may not alias s.
+inline void symmetricInverse3x3(const double s[6], double inverse[6]) {
+    using solve3x3_detail::keepWhereNonZero;
+    const double s00 = s[0], s01 = s[1], s02 = s[2], s11 = s[3], s12 = s[4], s22 = s[5];
+    const double det = s00 * (s11 * s22 - s12 * s12) - s01 * (s01 * s22 - s12 * s02) +
+                       s02 * (s01 * s12 - s11 * s02);
+    const double d = 1. / det;
+    inverse[0] = keepWhereNonZero(det, (s11 * s22 - s12 * s12) * d);
+    inverse[1] = keepWhereNonZero(det, (s02 * s12 - s01 * s22) * d);
+    inverse[2] = keepWhereNonZero(det, (s01 * s12 - s02 * s11) * d);
+    inverse[3] = keepWhereNonZero(det, (s00 * s22 - s02 * s02) * d);
+    inverse[4] = keepWhereNonZero(det, (s02 * s01 - s00 * s12) * d);
+    inverse[5] = keepWhereNonZero(det, (s00 * s11 - s01 * s01) * d);
+}
+
+// a = u * inverse for that symmetric inverse, summed from +0 as
+// rowTimesMatrix3x3 sums it.
+inline void rowTimesSymmetric3x3(const double u[3], const double inverse[6], double a[3]) {
+    a[0] = 0.0 + u[0] * inverse[0] + u[1] * inverse[1] + u[2] * inverse[2];
+    a[1] = 0.0 + u[0] * inverse[1] + u[1] * inverse[3] + u[2] * inverse[4];
+    a[2] = 0.0 + u[0] * inverse[2] + u[1] * inverse[4] + u[2] * inverse[5];
+}
+
 }  // namespace nightdehaze::detail

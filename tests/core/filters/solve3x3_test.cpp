@@ -120,3 +120,44 @@ TEST(LuInverse3x3, InverseAndRowProductMatchOpenCvSeparately) {
     check(cv::Mat::zeros(3, 3, CV_64FC1), (cv::Mat_<double>(1, 3) << -1, -2, -3));
     check(cv::Mat::eye(3, 3, CV_64FC1), (cv::Mat_<double>(1, 3) << -0.0, -0.0, -0.0));
 }
+
+// The guided filters' symmetric solve against the library on symmetric
+// systems: covariances (nearly singular ones included), singular ones and
+// non-finite entries, inverse and row product bit for bit.
+TEST(SymmetricInverse3x3, MatchesTheLibraryOnSymmetricSystems) {
+    cv::RNG rng(31);
+    const auto check = [](const cv::Mat& S, const cv::Mat& u) {
+        const double s[6] = {S.at<double>(0, 0), S.at<double>(0, 1), S.at<double>(0, 2),
+                             S.at<double>(1, 1), S.at<double>(1, 2), S.at<double>(2, 2)};
+        double inverse[6], a[3];
+        symmetricInverse3x3(s, inverse);
+        rowTimesSymmetric3x3(u.ptr<double>(), inverse, a);
+        const cv::Mat expected = S.inv(cv::DECOMP_LU);
+        const int entries[6][2] = {{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 2}};
+        cv::Mat got(1, 6, CV_64F, inverse), wanted(1, 6, CV_64F);
+        for (int k = 0; k < 6; ++k) wanted.at<double>(0, k) = expected.at<double>(entries[k][0], entries[k][1]);
+        std::ostringstream system;
+        system << "S = " << S;
+        SCOPED_TRACE(system.str());
+        EXPECT_BIT_EQUAL(got, wanted);
+        EXPECT_BIT_EQUAL(cv::Mat(1, 3, CV_64F, a), cv::Mat(u * expected));
+    };
+    for (int n = 0; n < 2000; ++n) {
+        cv::Mat v(3, 1, CV_64F), w(3, 1, CV_64F), u(1, 3, CV_64F);
+        rng.fill(v, cv::RNG::UNIFORM, -1.0, 1.0);
+        rng.fill(w, cv::RNG::UNIFORM, -1.0, 1.0);
+        rng.fill(u, cv::RNG::UNIFORM, -1.0, 1.0);
+        const double eps = std::pow(10.0, -rng.uniform(0, 17));
+        check(v * v.t() + w * w.t() + eps * cv::Mat::eye(3, 3, CV_64F), u);
+        check(v * v.t() + w * w.t(), u);
+    }
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const cv::Mat u = (cv::Mat_<double>(1, 3) << -0.3, 0.2, -0.1);
+    check(cv::Mat::zeros(3, 3, CV_64F), u);
+    check(cv::Mat::ones(3, 3, CV_64F), u);
+    check((cv::Mat_<double>(3, 3) << nan, 0, 0, 0, 1, 0, 0, 0, 1), u);
+    check((cv::Mat_<double>(3, 3) << inf, 0, 0, 0, 1, 0, 0, 0, 1), u);
+    check((cv::Mat_<double>(3, 3) << 1e200, 1, 0, 1, 1e200, 0, 0, 0, 1), u);
+    check(cv::Mat::eye(3, 3, CV_64F) * 1e-110, u);
+}
