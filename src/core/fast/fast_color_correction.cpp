@@ -3,6 +3,7 @@
 #include "core/fast/fast_airlight.hpp"
 #include "core/fast/fast_guided_filter.hpp"
 #include "core/fast/fast_math.hpp"
+#include "core/fast/fast_plan.hpp"
 #include "core/fast/fast_pixel_rows.hpp"
 #include "core/filters/window_extrema.hpp"
 #include "core/stages/airlight_grid.hpp"
@@ -19,19 +20,8 @@ namespace nightdehaze::detail {
 
 namespace {
 
-// The light planes are means over the grid's windows, smooth at the scale of
-// the window: the light's filter (radius 5) is fitted on a grid four times
-// as coarse and its result interpolated onto the refinement's grid, twice
-// as coarse, where the factors are computed and refined (radius 32). Fitted
-// on the refinement's grid, the light's filter was slower and, on most real
-// photographs, further from the exact result (the worst 99.9th percentile of
-// the difference 9 levels, now 7); the refinement four times as coarse moved
-// the result 5-7 dB further.
-constexpr int kLightCoarseFactor = 4;
-constexpr int kCoarseFactor = 2;
-// Then the light's grid is coarseSize of the refinement's, and its samples'
-// centres fall where interpolation by the quotient puts them.
-static_assert(kLightCoarseFactor % kCoarseFactor == 0, "the light's grid must be a coarsening of the refinement's");
+constexpr int kLightCoarseFactor = fast_plan::kCorrectionLightScale;
+constexpr int kCoarseFactor = fast_plan::kCorrectionRefineScale;
 
 // The largest and the smallest of each pixel's three channels along a row.
 NIGHTDEHAZE_KERNEL_INLINE void largestChannelRow(const uchar* __restrict p, int n, uchar* __restrict v) {

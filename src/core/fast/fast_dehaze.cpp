@@ -3,6 +3,7 @@
 #include "core/fast/fast_airlight.hpp"
 #include "core/fast/fast_guided_filter.hpp"
 #include "core/fast/fast_math.hpp"
+#include "core/fast/fast_plan.hpp"
 #include "core/fast/fast_pixel_rows.hpp"
 #include "core/fast/fast_window_maximum.hpp"
 #include "core/filters/window_extrema.hpp"
@@ -19,14 +20,8 @@ namespace nightdehaze::detail {
 
 namespace {
 
-// The light (radius 10) is fitted on a grid four times as coarse: it is
-// smooth at that scale.
-constexpr int kLightCoarseFactor = 4;
-// The transmission's refinement is fitted twice as coarse and applied to
-// the full-resolution guide: the recovery divides by it, so its edges
-// matter, and four times as coarse they moved the result past 20 levels
-// from the exact one at the 99.9th percentile on a real photograph.
-constexpr int kRefineCoarseFactor = 2;
+constexpr int kLightCoarseFactor = fast_plan::kDehazeLightScale;
+constexpr int kRefineCoarseFactor = fast_plan::kDehazeRefineScale;
 
 
 // A row of the smoothed light (0..1) on the 0..255 scale, lifted to the cube
