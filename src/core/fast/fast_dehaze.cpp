@@ -23,7 +23,6 @@ namespace {
 constexpr int kLightCoarseFactor = fast_plan::kDehazeLightScale;
 constexpr int kRefineCoarseFactor = fast_plan::kDehazeRefineScale;
 
-
 // A row of the smoothed light (0..1) on the 0..255 scale, lifted to the cube
 // root of its grey level and floored, in place.
 NIGHTDEHAZE_KERNEL_INLINE void liftRow(float* __restrict b, float* __restrict g, float* __restrict r, int n) {
@@ -150,18 +149,28 @@ void recoverRow(int y, const float* refined, const cv::Mat& bgr8, const std::vec
     });
 }
 
+// The refinement's coefficients: the estimate's block means fitted under
+// the guide, streamed (the refinement is the guide's only filter, so no
+// plane of its statistics is made). The full-size estimate is gone before
+// the recovery starts.
+ColorCoefficients refinedTransmission(const CoarseGuide& guide, const cv::Mat& bgr8,
+                                      const std::vector<cv::Mat>& light, int h, int refineRadius, double eps) {
+    const cv::Mat coarseEstimate = blockMeans(transmissionEstimate(bgr8, light, h), guide.factor());
+    return guide.fitStreamed(coarseEstimate, refineRadius, eps);
+}
+
 }  // namespace
 
 cv::Mat fastDehaze(const cv::Mat& bgr8, const DehazeContext& context, int r, double eps, HazeMaps* maps) {
     const std::vector<cv::Mat> light = liftedLight(bgr8, r, eps);
-    const cv::Mat estimate = transmissionEstimate(bgr8, light, r + kDarkWindowExtra);
+    const CoarseGuide guide(bgr8, kRefineCoarseFactor);
+    const ColorCoefficients refined =
+        refinedTransmission(guide, bgr8, light, r + kDarkWindowExtra, context.refineRadius, eps);
     cv::Mat dehazed(bgr8.size(), CV_8UC3);
     if (maps) {
         maps->airlight.create(bgr8.size(), CV_8UC3);
         maps->transmission.create(bgr8.size(), CV_64FC1);
     }
-    const CoarseGuide guide(bgr8, kRefineCoarseFactor);
-    const ColorCoefficients refined = FastColorFilter(guide, context.refineRadius, eps).fit(estimate);
     cv::parallel_for_(cv::Range(0, bgr8.rows), [&](const cv::Range& range) {
         std::vector<float> transmission(bgr8.cols);
         ColorFilterRows rows = guide.rows(refined);
