@@ -2,6 +2,7 @@
 // (nightdehaze/__init__.py) checks and converts arguments and documents them;
 // this layer takes C-contiguous uint8/float64 arrays only, releases the GIL
 // while the library runs and lets Ctrl-C stop it.
+#include "clip.hpp"
 #include "files/one_line.hpp"
 #include "files/output_name.hpp"
 #include "files/file_error.hpp"
@@ -358,6 +359,7 @@ PYBIND11_MODULE(_core, m) {
     bindNumberRange(m);
     m.def("enhance", &enhance, "image"_a, "options"_a, "maps"_a = false, "cancellation"_a = nullptr);
     m.def("enhance_file", &enhanceFileWith, "path"_a, "options"_a);
+    nightdehaze_python::bindClipCalls(m);
     m.def("option_declarations", &declaredOptions);
     m.def("option_conflict", &optionConflict, "options"_a);
     m.def("option_value", &optionValue, "keyword"_a, "text"_a, "name"_a);

@@ -1,0 +1,34 @@
+#pragma once
+// One part of a clip, for a batch that shares a long clip among workers: the
+// frames of a span of timestamps enhanced as the whole run would enhance them
+// and written to a file of their own, which a join puts back together.
+#include "files/options.hpp"
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+namespace nightdehaze::video {
+
+// A span of the video stream's timestamps (its time base). Frames in
+// [from, to) are written; in steady mode the frames from warmFrom on (a key
+// frame at or before from) are enhanced first so that the smoothing reaches
+// from in the state the whole run has there, and dropped.
+struct ClipSpan {
+    std::int64_t from = std::numeric_limits<std::int64_t>::min();
+    std::int64_t to = std::numeric_limits<std::int64_t>::max();
+    std::int64_t warmFrom = std::numeric_limits<std::int64_t>::min();
+    bool wholeClip() const {
+        return from == std::numeric_limits<std::int64_t>::min() && to == std::numeric_limits<std::int64_t>::max();
+    }
+};
+
+// Enhances span of job.inputPath with job's options into partPath, written
+// in place and synced (no temporary: the caller removes it when it is no
+// longer needed; a failed run removes it itself). A whole clip's part is the
+// tool's own output, audio and subtitles included; any other part holds the
+// video alone. Prints nothing. Returns the frames written. Throws
+// files::UsageError or std::runtime_error with the tool's message.
+long long runClipPart(const files::Options& job, const std::string& partPath, const ClipSpan& span);
+
+}  // namespace nightdehaze::video

@@ -1,0 +1,32 @@
+#include "video/clip_plan.hpp"
+
+#include "video/video_input.hpp"
+
+#include <cmath>
+
+namespace nightdehaze::video {
+
+ClipPlan planClip(const std::string& path, double partSeconds, double warmSeconds) {
+    VideoInput input(path, [](const std::string&) {});
+    ClipPlan plan;
+    plan.seconds = input.declaredSeconds();
+    plan.framesPerSecond = av_q2d(input.frameRate());
+    plan.frames = input.expectedFrames() > 0 ? input.expectedFrames()
+                                             : std::llround(plan.seconds * plan.framesPerSecond);
+    if (!(partSeconds > 0.0) || !(plan.seconds > partSeconds)) return plan;
+    const double ticksPerSecond = 1.0 / av_q2d(input.videoStream()->time_base);
+    const std::int64_t start = input.startTime();
+    const auto ticks = [&](double seconds) { return static_cast<std::int64_t>(std::llround(seconds * ticksPerSecond)); };
+    std::int64_t previous = start;
+    // The last part may be up to half a part longer rather than a stub.
+    for (double at = partSeconds; at + partSeconds / 2 < plan.seconds; at += partSeconds) {
+        const std::int64_t cut = input.keyFrameAtOrBefore(start + ticks(at));
+        if (cut <= previous) continue;  // no key frame since the last cut
+        plan.cuts.push_back(cut);
+        plan.warmFrom.push_back(input.keyFrameAtOrBefore(cut - ticks(warmSeconds)));
+        previous = cut;
+    }
+    return plan;
+}
+
+}  // namespace nightdehaze::video
