@@ -32,25 +32,18 @@ void checkMemory(const VideoInput& input, const std::string& path, int parallelF
 
 }  // namespace
 
-long long runClipPart(const files::Options& job, const std::string& partPath, const ClipSpan& span) {
-    if (job.writeMaps) throw files::UsageError("--maps writes pictures of one picture's maps; it does not apply to video");
-    const bool whole = span.wholeClip();
-    VideoInput input(job.inputPath, [](const std::string&) {});
+long long enhanceSpan(VideoInput& input, const files::Options& job, const ClipSpan& span,
+                      const std::function<void(AVPacket*)>& otherPacket,
+                      const std::function<void(const cv::Mat&, std::int64_t)>& write) {
     // Per frame, a frame depends on nothing before it: no warm-up.
     const std::int64_t firstRead = job.perFrame ? span.from : std::min(span.warmFrom, span.from);
-    if (!whole && firstRead > input.startTime()) input.seekTo(firstRead);
-
+    if (!span.wholeClip() && firstRead > input.startTime()) input.seekTo(firstRead);
     nightdehaze::VideoOptions options;
     options.framesPerSecond = av_q2d(input.frameRate());
     options.steady = !job.perFrame;
     options.parallelFrames = std::max(1, cv::getNumThreads());
     checkMemory(input, job.inputPath, options.parallelFrames + 1);
 
-    OutputPlacement placement;
-    placement.inPlace = true;
-    placement.otherStreams = whole;
-    VideoOutput output(partPath, input, [](const std::string&) {},
-                       job.context.fast ? EncoderPace::keepUp : EncoderPace::balanced, placement);
     nightdehaze::VideoEnhancer enhancer(job.context, options);
     std::deque<InFlight> inFlight;  // oldest first
     long long written = 0;
@@ -58,13 +51,10 @@ long long runClipPart(const files::Options& job, const std::string& partPath, co
         const InFlight frame = inFlight.front();
         inFlight.pop_front();
         if (!frame.written) return;
-        output.writeFrame(enhanced, frame.pts);
+        write(enhanced, frame.pts);
         ++written;
     };
     DecodedFrame frame;
-    const auto otherPacket = [&output, whole](AVPacket* packet) {
-        if (whole) output.copyPacket(packet);
-    };
     // The decoder hands frames on in presentation order: the first at or past
     // the span's end closes it.
     while (input.next(frame, otherPacket) && frame.pts < span.to) {
@@ -74,6 +64,21 @@ long long runClipPart(const files::Options& job, const std::string& partPath, co
         if (!enhanced.empty()) take(enhanced);
     }
     for (const cv::Mat& enhanced : enhancer.flush()) take(enhanced);
+    return written;
+}
+
+long long runClipPart(const files::Options& job, const std::string& partPath, const ClipSpan& span) {
+    if (job.writeMaps) throw files::UsageError("--maps writes pictures of one picture's maps; it does not apply to video");
+    const bool whole = span.wholeClip();
+    VideoInput input(job.inputPath, [](const std::string&) {});
+    OutputPlacement placement;
+    placement.inPlace = true;
+    placement.otherStreams = whole;
+    VideoOutput output(partPath, input, [](const std::string&) {},
+                       job.context.fast ? EncoderPace::keepUp : EncoderPace::balanced, placement);
+    const long long written = enhanceSpan(
+        input, job, span, [&output, whole](AVPacket* packet) { if (whole) output.copyPacket(packet); },
+        [&output](const cv::Mat& enhanced, std::int64_t pts) { output.writeFrame(enhanced, pts); });
     if (written == 0)
         throw std::runtime_error("cannot read '" + job.inputPath + "': no frame of its video could be decoded" +
                                  (whole ? "" : " in the part asked for"));

@@ -3,8 +3,12 @@
 // frames of a span of timestamps enhanced as the whole run would enhance them
 // and written to a file of their own, which a join puts back together.
 #include "files/options.hpp"
+#include "video/video_input.hpp"
+
+#include <opencv2/core.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 
@@ -22,6 +26,15 @@ struct ClipSpan {
         return from == std::numeric_limits<std::int64_t>::min() && to == std::numeric_limits<std::int64_t>::max();
     }
 };
+
+// Enhances the frames of span of input (opened, not yet read), seeking to the
+// key frame span starts from, with job's options and as many frames at a time
+// as the library has threads; hands each frame of the span, enhanced, to
+// write with its timestamp, in order, and every packet of the other streams
+// met to otherPacket. Returns the frames written.
+long long enhanceSpan(VideoInput& input, const files::Options& job, const ClipSpan& span,
+                      const std::function<void(AVPacket*)>& otherPacket,
+                      const std::function<void(const cv::Mat&, std::int64_t)>& write);
 
 // Enhances span of job.inputPath with job's options into partPath, written
 // in place and synced (no temporary: the caller removes it when it is no

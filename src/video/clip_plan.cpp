@@ -17,10 +17,16 @@ ClipPlan planClip(const std::string& path, double partSeconds, double warmSecond
     const double ticksPerSecond = 1.0 / av_q2d(input.videoStream()->time_base);
     const std::int64_t start = input.startTime();
     const auto ticks = [&](double seconds) { return static_cast<std::int64_t>(std::llround(seconds * ticksPerSecond)); };
+    // Parts of equal cost: every part after the first also enhances its
+    // warm-up, so the first is longer by as much.
+    const long long parts = std::llround(plan.seconds / partSeconds);
+    if (parts < 2) return plan;
+    double head = warmSeconds;  // what the first part has more
+    double length = (plan.seconds - head) / static_cast<double>(parts);
+    if (!(length > head)) head = 0.0, length = plan.seconds / static_cast<double>(parts);
     std::int64_t previous = start;
-    // The last part may be up to half a part longer rather than a stub.
-    for (double at = partSeconds; at + partSeconds / 2 < plan.seconds; at += partSeconds) {
-        const std::int64_t cut = input.keyFrameAtOrBefore(start + ticks(at));
+    for (long long k = 1; k < parts; ++k) {
+        const std::int64_t cut = input.keyFrameAtOrBefore(start + ticks(head + static_cast<double>(k) * length));
         if (cut <= previous) continue;  // no key frame since the last cut
         plan.cuts.push_back(cut);
         plan.warmFrom.push_back(input.keyFrameAtOrBefore(cut - ticks(warmSeconds)));
