@@ -232,7 +232,7 @@ void bindNumberRange(py::module_& m) {
 // not combine, or None; keywords as enhance_file takes them.
 py::object optionConflict(const std::map<std::string, std::string>& keywords) {
     const OptionConflict conflict =
-        conflictingOptions(nightdehaze_python::keywordOptions(keywords, kPythonFiles, "option_conflict", false));
+        conflictingOptions(nightdehaze_python::keywordOptions(keywords, kPythonFiles | kBatch, "option_conflict", false));
     if (!conflict.first) return py::none();
     return py::make_tuple(conflict.first->keyword, conflict.second->keyword, conflict.why);
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <deque>
 #include <memory>
 #include <stdexcept>
 
@@ -64,17 +65,44 @@ private:
     }
 
     bool readVideo() {
-        while (part_ < parts_.size()) {
+        if (queued_.empty() && !queueVideo()) return false;
+        av_packet_unref(video_.get());
+        av_packet_move_ref(video_.get(), queued_.front().get());
+        queued_.pop_front();
+        return true;
+    }
+
+    // Queues the current part's next video packets up to one whose decoding
+    // time is known. Containers that store none (Matroska) leave the first
+    // packets of a stream with B-frames without one: they get the times one
+    // frame apart before the first known, as the encoder gave them.
+    bool queueVideo() {
+        const size_t known = queued_.size();
+        for (;;) {
+            PacketPtr packet(av_packet_alloc());
+            if (!packet) throw std::bad_alloc();
             AVFormatContext* part = parts_[part_].get();
-            if (av_read_frame(part, video_.get()) < 0) {
+            if (av_read_frame(part, packet.get()) < 0) {
+                if (queued_.size() > known) break;
                 if (part_ + 1 == parts_.size()) return false;
                 ++part_;
                 continue;
             }
-            if (video_->stream_index == firstVideoStream(part)) return true;
-            av_packet_unref(video_.get());
+            if (packet->stream_index != firstVideoStream(part)) continue;
+            const bool timed = packet->dts != AV_NOPTS_VALUE;
+            queued_.push_back(std::move(packet));
+            if (timed) break;
         }
-        return false;
+        const AVStream* stream = partStream();
+        const std::int64_t step =
+            std::max<std::int64_t>(1, av_rescale_q(1, av_inv_q(stream->avg_frame_rate), stream->time_base));
+        std::int64_t next = queued_.back()->dts;
+        if (next == AV_NOPTS_VALUE) {  // no packet says: no reordering
+            for (size_t k = known; k < queued_.size(); ++k) queued_[k]->dts = queued_[k]->pts;
+            return true;
+        }
+        for (size_t k = queued_.size() - 1; k-- > known;) queued_[k]->dts = next -= step;
+        return true;
     }
 
     bool readOther() {
@@ -90,6 +118,7 @@ private:
     const std::vector<int>& keptOf_;
     size_t part_ = 0;
     PacketPtr video_, other_;
+    std::deque<PacketPtr> queued_;  // video packets read ahead, their decoding times filled in
     bool haveVideo_ = false, haveOther_ = false;
 };
 
