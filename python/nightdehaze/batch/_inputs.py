@@ -129,17 +129,13 @@ def is_clip_name(name: str) -> bool:
 
 
 def is_clip_file(path: str) -> bool:
-    """A clip by its name, or by its content for a name no picture has; False
-    when the video module that would tell is missing (the picture path then
-    gives the tool's reason)."""
-    if is_clip_name(os.path.basename(path)):
-        return True
-    if is_picture(os.path.basename(path)):
-        return False
+    """A clip by its content, as the tool tells (a file named .mp4 that holds
+    a picture, or nothing readable, takes the picture path and its reason);
+    by its name when this machine has no video module to tell."""
     try:
         return _core.is_video(path)
     except (OSError, ValueError):
-        return False
+        return is_clip_name(os.path.basename(path))
 
 
 def is_inside(path: str, directory: str) -> bool:
