@@ -175,7 +175,8 @@ py::list declaredOptions() {
     for (const OptionDeclaration& option : optionDeclarations()) {
         py::dict d;
         d["keyword"] = option.keyword;
-        d["command_line"] = option.longName ? py::object(py::str(option.longName)) : py::object(py::none());
+        d["command_line"] = option.longName && (option.surfaces & kCommandLine) ? py::object(py::str(option.longName))
+                                                                           : py::object(py::none());
         d["kind"] = kinds[static_cast<int>(option.kind)];
         d["value_name"] = option.valueName ? py::object(py::str(option.valueName)) : py::object(py::none());
         d["range"] = option.range;

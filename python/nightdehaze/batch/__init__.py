@@ -3,10 +3,10 @@
     nightdehaze-batch [OPTIONS] INPUT... --output-dir DIR
 
 Runs a local cluster of one single-threaded worker process per core, or
-joins an existing cluster with --scheduler. Every picture's result, and every
-clip's enhanced in one piece, is byte for byte what `nightdehaze` writes for
-that input with the same options; a clip longer than --split is shared among
-the workers in parts and joined again.
+joins an existing cluster with --scheduler. Every picture's result is byte
+for byte what `nightdehaze` writes for that input with the same options, and
+every clip's has the frames, streams and timestamps of the tool's; a clip
+longer than --split is shared among the workers in parts and joined again.
 """
 
 import argparse
