@@ -19,7 +19,7 @@ from typing import Callable, Dict, List, Optional, Sequence
 
 from .. import _core
 from .._options import OPTIONS, as_text, default, help_text
-from ._clip_plan import clip_job, remove_part_files
+from ._clip_plan import clip_job, mark_running, remove_part_files
 from ._inputs import OUTPUT_FORMATS, Picture, UsageError, left_out_note, pictures_to_enhance
 from ._progress import Progress
 from ._report import report_kind, summary_of, write_report
@@ -193,6 +193,14 @@ def _unrecorded(picture: Picture, job: Optional[Dict]) -> Dict:
     return _cancelled(picture)
 
 
+def _mark(job: Dict) -> None:
+    """The clip's marker, or a job that fails at once when its folder cannot be written."""
+    try:
+        mark_running(job)
+    except OSError as error:
+        job["unreadable"] = f"cannot write beside '{job['output']}': {error.strerror}"
+
+
 def _run(pictures: List[Picture], options: argparse.Namespace, progress: Progress,
          records: List[Optional[Dict]], jobs: List[Optional[Dict]]) -> None:
     """Fills records with the outcome of every picture that is not yet
@@ -204,7 +212,9 @@ def _run(pictures: List[Picture], options: argparse.Namespace, progress: Progres
         if record is not None:
             continue
         jobs[i] = _job(pictures[i], options)
-        if "unreadable" in jobs[i]:  # a clip the batch could not even plan
+        if "clip" in jobs[i]:
+            _mark(jobs[i])
+        if "unreadable" in jobs[i]:  # a clip the batch could not plan, or not write beside
             records[i] = _failed(pictures[i], jobs[i]["unreadable"])
             progress.record(records[i])
             continue

@@ -73,12 +73,22 @@ def clip_job(job: Dict, given: Dict) -> Dict:
     parts = [os.path.join(folder, f".{name}.part{k}-{_BATCH_TOKEN}{extension}") for k in range(max(1, len(spans)))]
     return {"options": as_text({k: given.get(k) for k in _CLIP_OPTIONS}),
             "clip": {"spans": spans, "frames": plan["frames"] if plan else 0, "part_paths": parts,
-                     "joined_path": os.path.join(folder, f".{name}.joined-{_BATCH_TOKEN}{extension}")}}
+                     "joined_path": os.path.join(folder, f".{name}.joined-{_BATCH_TOKEN}{extension}"),
+                     "marker_path": os.path.join(folder, f".{name}.batch-{_BATCH_TOKEN}")}}
+
+
+def mark_running(job: Dict) -> None:
+    """Creates the clip's marker (and the output's folder): its parts are
+    wanted while it exists."""
+    marker = job["clip"]["marker_path"]
+    os.makedirs(os.path.dirname(marker), exist_ok=True)
+    with open(marker, "wb"):
+        pass
 
 
 def remove_part_files(job: Dict) -> None:
-    """Removes whatever a clip's tasks left of its parts and its joined file
-    (a worker killed or a batch stopped halfway)."""
+    """Removes the clip's marker and whatever its tasks left of its parts and
+    its joined file (a worker killed or a batch stopped halfway)."""
     clip = job["clip"]
-    for path in clip["part_paths"] + [clip["joined_path"]]:
+    for path in [clip["marker_path"]] + clip["part_paths"] + [clip["joined_path"]]:
         remove_quietly(path)

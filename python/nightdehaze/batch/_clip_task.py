@@ -6,7 +6,10 @@ each writing its enhanced video to a part file beside the output, and a last
 task joins the parts by stream copy with the source's audio and subtitles
 into a file that is renamed into place. Part files are named from the job,
 so that a part run again after its worker died writes over what it left,
-and the batch removes whatever remains when it ends.
+and the batch removes whatever remains when it ends. While the batch runs,
+a marker file beside the output says so: a part that ends after the batch
+(a cluster's worker finishing a part the batch no longer waits for) removes
+its own file.
 """
 
 import base64
@@ -79,6 +82,8 @@ def enhance_clip_part(job: Dict, k: int) -> Dict:
         make_folder(part)
         frames = core.clip_part(job["input_path"], job["options"], part, start=start, end=end,
                                 warm_from=warm_from)
+        if not os.path.exists(job["clip"]["marker_path"]):
+            raise OSError("the batch ended before this part")
     except Exception as error:
         remove_quietly(part)
         return {"failed": reason_of(error), "seconds": time.perf_counter() - start_time}
