@@ -1,8 +1,9 @@
 """The Dask side of a batch: the cluster, the tasks and their records.
 
-Dask schedules the pictures, moves tasks to other workers when one dies and
-reports what finished; this module only starts or joins the cluster, maps the
-picture task over the jobs and turns every finished future into a record.
+Dask schedules the pictures and clips, moves tasks to other workers when one
+dies and reports what finished; this module only starts or joins the
+cluster, submits each job's tasks (a long clip's parts, and the join that
+waits for them) and turns every finished future into a record.
 """
 
 import importlib.util

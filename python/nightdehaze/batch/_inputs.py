@@ -131,7 +131,10 @@ def is_clip_name(name: str) -> bool:
 def is_clip_file(path: str) -> bool:
     """A clip by its content, as the tool tells (a file named .mp4 that holds
     a picture, or nothing readable, takes the picture path and its reason);
-    by its name when this machine has no video module to tell."""
+    by its name when this machine has no video module to tell. A picture's
+    name is a picture, as before clips came (a raw file need not load FFmpeg)."""
+    if is_picture(os.path.basename(path)):
+        return False
     try:
         return _core.is_video(path)
     except (OSError, ValueError):

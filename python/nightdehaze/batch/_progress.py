@@ -107,7 +107,7 @@ class Progress:
         the cluster before it is no guide to what is left. With clips, from
         the frames per second."""
         if self.frames_total:
-            if not self.frames_done or self._first_processed is None and self.frames_done < 2:
+            if not self.frames_done:
                 return "--:--"
             rate = self.frames_done / (time.monotonic() - self._start)
             return _duration(max(0, self.frames_total - self.frames_done) / rate)
