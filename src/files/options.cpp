@@ -135,12 +135,12 @@ const std::vector<OptionDeclaration> kDeclarations = {
      kCommandLine,
      [](Options& o, const OptionValue& v) { o.reconnectSeconds = v.number; },
      [](const Options& o) { return numberText(o.reconnectSeconds); }},
-    {"--split", nullptr, "split", OptionKind::number, "SECONDS", kSecondsOrZeroRange, "120",
+    {"--split", nullptr, "split", OptionKind::number, "SECONDS", kSecondsOrZeroRange, "300",
      "share a clip longer than SECONDS among the workers: cut\n"
      "it at key frames into parts of about SECONDS, enhance\n"
      "the parts side by side and join them by stream copy into\n"
      "one output, the frames those of one run within a level\n"
-     "(default 120; 0: every clip in one piece)",
+     "(default 300; 0: every clip in one piece)",
      kBatch,
      [](Options& o, const OptionValue& v) { o.splitSeconds = v.number; },
      [](const Options& o) { return numberText(o.splitSeconds); }},

@@ -2,6 +2,7 @@
 
 #include "video/video_input.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace nightdehaze::video {
@@ -19,8 +20,7 @@ ClipPlan planClip(const std::string& path, double partSeconds, double warmSecond
     const auto ticks = [&](double seconds) { return static_cast<std::int64_t>(std::llround(seconds * ticksPerSecond)); };
     // Parts of equal cost: every part after the first also enhances its
     // warm-up, so the first is longer by as much.
-    const long long parts = std::llround(plan.seconds / partSeconds);
-    if (parts < 2) return plan;
+    const long long parts = std::max(2LL, std::llround(plan.seconds / partSeconds));
     double head = warmSeconds;  // what the first part has more
     double length = (plan.seconds - head) / static_cast<double>(parts);
     if (!(length > head)) head = 0.0, length = plan.seconds / static_cast<double>(parts);

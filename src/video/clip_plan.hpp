@@ -18,8 +18,8 @@ struct ClipPlan {
     std::vector<std::int64_t> warmFrom;
 };
 
-// The plan of the clip at path in parts of about partSeconds (none when the
-// clip is not longer by half a part, or partSeconds is 0), each part after
+// The plan of the clip at path in parts of about partSeconds, two at least
+// (none when the clip is not longer, or partSeconds is 0), each part after
 // the first preceded by a warm-up of at least warmSeconds where the clip
 // allows, the first longer by that much so that each costs about the same.
 // Throws std::runtime_error naming path when it is not a video that decodes.

@@ -120,7 +120,8 @@ TEST_F(ClipParts, PlanCutsAtKeyFramesWithWarmUpsBefore) {
     // The first part is longer by the warm-up the others spend.
     EXPECT_NEAR(plan.cuts[0] / 1000.0, warm + (kSeconds - warm) / 3, 2.0);
     EXPECT_TRUE(planClip(*path_, 0.0, warm).cuts.empty());
-    EXPECT_TRUE(planClip(*path_, 40.0, warm).cuts.empty());  // not longer by half a part
+    EXPECT_TRUE(planClip(*path_, 50.0, warm).cuts.empty());  // not longer
+    EXPECT_EQ(planClip(*path_, 45.0, warm).cuts.size(), 1u);  // longer: two parts
 }
 
 TEST_F(ClipParts, PerFramePartsGiveTheWholeRunsFramesExactly) {
