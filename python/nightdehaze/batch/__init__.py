@@ -5,7 +5,8 @@
 Runs a local cluster of one single-threaded worker process per core, or
 joins an existing cluster with --scheduler. Every picture's result is byte
 for byte what `nightdehaze` writes for that input with the same options, and
-every clip's has the frames, streams and timestamps of the tool's; a clip
+every clip's has the streams and timestamps of the tool's, and its frames up
+to x264's choices (see the README); a clip
 longer than --split is shared among the workers in parts and joined again.
 """
 
