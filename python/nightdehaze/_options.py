@@ -15,7 +15,7 @@ class Option(NamedTuple):
     """One declared option."""
 
     keyword: str  #: Python keyword, and nightdehaze-batch's --keyword-with-dashes
-    command_line: Optional[str]  #: the tool's long option, None for GAMMA (positional)
+    command_line: Optional[str]  #: the tool's long option; None for GAMMA (positional) and batch-only ones
     kind: str  #: "flag", "whole_number", "number" or "path"
     value_name: Optional[str]  #: "N", "PATH", "GAMMA"; None for a flag
     range: _core.NumberRange  #: the values of a number

@@ -2,6 +2,7 @@
 // (nightdehaze/__init__.py) checks and converts arguments and documents them;
 // this layer takes C-contiguous uint8/float64 arrays only, releases the GIL
 // while the library runs and lets Ctrl-C stop it.
+#include "clip.hpp"
 #include "files/one_line.hpp"
 #include "files/output_name.hpp"
 #include "files/file_error.hpp"
@@ -174,7 +175,8 @@ py::list declaredOptions() {
     for (const OptionDeclaration& option : optionDeclarations()) {
         py::dict d;
         d["keyword"] = option.keyword;
-        d["command_line"] = option.longName ? py::object(py::str(option.longName)) : py::object(py::none());
+        d["command_line"] = option.longName && (option.surfaces & kCommandLine) ? py::object(py::str(option.longName))
+                                                                           : py::object(py::none());
         d["kind"] = kinds[static_cast<int>(option.kind)];
         d["value_name"] = option.valueName ? py::object(py::str(option.valueName)) : py::object(py::none());
         d["range"] = option.range;
@@ -231,7 +233,7 @@ void bindNumberRange(py::module_& m) {
 // not combine, or None; keywords as enhance_file takes them.
 py::object optionConflict(const std::map<std::string, std::string>& keywords) {
     const OptionConflict conflict =
-        conflictingOptions(nightdehaze_python::keywordOptions(keywords, kPythonFiles, "option_conflict", false));
+        conflictingOptions(nightdehaze_python::keywordOptions(keywords, kPythonFiles | kBatch, "option_conflict", false));
     if (!conflict.first) return py::none();
     return py::make_tuple(conflict.first->keyword, conflict.second->keyword, conflict.why);
 }
@@ -358,6 +360,7 @@ PYBIND11_MODULE(_core, m) {
     bindNumberRange(m);
     m.def("enhance", &enhance, "image"_a, "options"_a, "maps"_a = false, "cancellation"_a = nullptr);
     m.def("enhance_file", &enhanceFileWith, "path"_a, "options"_a);
+    nightdehaze_python::bindClipCalls(m);
     m.def("option_declarations", &declaredOptions);
     m.def("option_conflict", &optionConflict, "options"_a);
     m.def("option_value", &optionValue, "keyword"_a, "text"_a, "name"_a);

@@ -21,6 +21,7 @@ constexpr NumberRange kNoRange{};
 constexpr NumberRange kQualityRange{1, 100, true, true, true};
 constexpr NumberRange kThreadsRange{1, kMaxThreads, true, true, true};
 constexpr NumberRange kSecondsRange{0, kUnbounded, false};
+constexpr NumberRange kSecondsOrZeroRange{0, kUnbounded, true};
 
 // A complete finite number in text, without leading white space, or nullopt.
 std::optional<double> numberIn(const std::string& text) {
@@ -117,7 +118,7 @@ const std::vector<OptionDeclaration> kDeclarations = {
     {"--per-frame", nullptr, "per_frame", OptionKind::flag, nullptr, kNoRange, "off",
      "video: enhance every frame on its own, exactly as a\n"
      "picture, without smoothing brightness and colour over time",
-     kCommandLine,
+     kCommandLine | kBatch,
      [](Options& o, const OptionValue&) { o.perFrame = true; },
      [](const Options& o) { return flagText(o.perFrame); }},
     {"--segment", nullptr, "segment", OptionKind::number, "SECONDS", kSecondsRange, "one file",
@@ -135,6 +136,15 @@ const std::vector<OptionDeclaration> kDeclarations = {
      kCommandLine,
      [](Options& o, const OptionValue& v) { o.reconnectSeconds = v.number; },
      [](const Options& o) { return numberText(o.reconnectSeconds); }},
+    {"--split", nullptr, "split", OptionKind::number, "SECONDS", kSecondsOrZeroRange, "300",
+     "share a clip longer than SECONDS among the workers: cut\n"
+     "it at key frames into parts of about SECONDS, enhance\n"
+     "the parts side by side and join them by stream copy into\n"
+     "one output, the frames those of one run within a level\n"
+     "(default 300; 0: every clip in one piece)",
+     kBatch,
+     [](Options& o, const OptionValue& v) { o.splitSeconds = v.number; },
+     [](const Options& o) { return numberText(o.splitSeconds); }},
     {"--threads", nullptr, "threads", OptionKind::wholeNumber, "N", kThreadsRange, "all cores",
      "use N threads (default: all cores)",
      kCommandLine,

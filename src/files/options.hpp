@@ -21,6 +21,7 @@ struct Options {
     bool perFrame = false;                  // video: no smoothing over time
     std::optional<double> segmentSeconds;   // live: a new file every so many seconds
     std::optional<double> reconnectSeconds; // live: how long a lost source is waited for
+    std::optional<double> splitSeconds;     // batch: a longer clip is shared among workers
     std::optional<int> threads;             // else all cores
 };
 

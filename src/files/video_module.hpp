@@ -27,6 +27,21 @@ struct NightdehazeVideoJob {
 // Receives the one-line message of a failed run; message lives only for the call.
 typedef void (*NightdehazeVideoFailure)(void* receiver, const char* message);
 
+// Receives what a call answers (a plan as JSON, a count); lives only for the call.
+typedef void (*NightdehazeVideoReply)(void* receiver, const char* text);
+
+// One part of a clip that a batch shares among workers (video/clip_part.hpp):
+// the frames with timestamps in [from, to) of the video stream's time base,
+// steady mode warmed up from the key frame warmFrom. wholeClip: the whole
+// clip, audio and subtitles included (from, to and warmFrom unused).
+struct NightdehazeVideoPart {
+    const char* partPath;
+    long long from;
+    long long to;
+    long long warmFrom;
+    int wholeClip;
+};
+
 struct NightdehazeVideoModule {
     // nightdehazeVersion() of the library built into the module; the tool
     // refuses a module whose version differs from its own.
@@ -40,13 +55,28 @@ struct NightdehazeVideoModule {
     // exit status of files/exit_status.hpp: 0 done; 1 failed or 2 usage
     // error, after one call of fail.
     int (*run)(const struct NightdehazeVideoJob* job, NightdehazeVideoFailure fail, void* receiver);
+    // The parts a clip is cut into at key frames, about partSeconds each (0:
+    // one part), the steady warm-up at least warmSeconds: replies
+    // {"frames", "seconds", "frames_per_second", "cuts", "warm_from"} as JSON
+    // (timestamps in the video stream's time base). Returns as run does.
+    int (*plan)(const char* path, double partSeconds, double warmSeconds, NightdehazeVideoReply reply,
+                NightdehazeVideoFailure fail, void* receiver);
+    // Enhances one part of job's clip into part->partPath, quietly; replies
+    // the frames written in decimal. Returns as run does.
+    int (*runPart)(const struct NightdehazeVideoJob* job, const struct NightdehazeVideoPart* part,
+                   NightdehazeVideoReply reply, NightdehazeVideoFailure fail, void* receiver);
+    // Joins the parts written by runPart of the clip at sourcePath, in order,
+    // by stream copy with its audio and subtitles into joinedPath (in place,
+    // synced). Returns as run does.
+    int (*join)(const char* sourcePath, const char* const* partPaths, int partCount, const char* joinedPath,
+                NightdehazeVideoFailure fail, void* receiver);
 };
 
 // The module's one exported symbol. Its name carries the version of the
 // layouts above: change them and the number, and a module built before is
 // refused by name instead of misread.
-const struct NightdehazeVideoModule* nightdehaze_video_module_4(void);
-#define NIGHTDEHAZE_VIDEO_MODULE_ENTRY "nightdehaze_video_module_4"
+const struct NightdehazeVideoModule* nightdehaze_video_module_5(void);
+#define NIGHTDEHAZE_VIDEO_MODULE_ENTRY "nightdehaze_video_module_5"
 
 #ifdef __cplusplus
 }

@@ -26,6 +26,11 @@ namespace {
 // directory that holds it, relative to the installed executable's directory.
 constexpr const char* kModuleName = NIGHTDEHAZE_VIDEO_MODULE_NAME;
 constexpr const char* kInstalledFromBinDir = NIGHTDEHAZE_VIDEO_MODULE_FROM_BINDIR;
+// The same directories relative to the Python package's folder, which holds
+// the extension module this code is linked into there: <build>/python/nightdehaze
+// in the build tree, <prefix>/lib/python3*/dist-packages/nightdehaze installed.
+constexpr const char* kBuiltFromPackage = "../..";
+constexpr const char* kInstalledFromPackage = NIGHTDEHAZE_VIDEO_MODULE_FROM_PACKAGE;
 
 fs::path executableDirectory() {
     std::error_code error;
@@ -34,15 +39,33 @@ fs::path executableDirectory() {
     return executable.parent_path();
 }
 
+// The folder of the shared object this code is linked into, when it is not
+// the executable (the Python extension module); empty otherwise.
+fs::path sharedObjectDirectory() {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&sharedObjectDirectory), &info) || !info.dli_fname) return {};
+    std::error_code error;
+    const fs::path object = fs::canonical(info.dli_fname, error);
+    if (error || object == fs::canonical("/proc/self/exe", error)) return {};
+    return object.parent_path();
+}
+
 fs::path findModule() {
     const fs::path directory = executableDirectory();
-    const fs::path besideExecutable = directory / kModuleName;
-    const fs::path installed = (directory / kInstalledFromBinDir / kModuleName).lexically_normal();
+    std::vector<fs::path> folders{directory, (directory / kInstalledFromBinDir).lexically_normal()};
+    const fs::path package = sharedObjectDirectory();
+    if (!package.empty()) {
+        folders.push_back((package / kBuiltFromPackage).lexically_normal());
+        folders.push_back((package / kInstalledFromPackage).lexically_normal());
+    }
     std::error_code error;
-    if (fs::exists(besideExecutable, error)) return besideExecutable;
-    if (fs::exists(installed, error)) return installed;
-    throw std::runtime_error("the video module " + std::string(kModuleName) + " is missing (looked in " +
-                             directory.string() + " and " + installed.parent_path().string() + ")");
+    std::string looked;
+    for (const fs::path& folder : folders) {
+        if (fs::exists(folder / kModuleName, error)) return folder / kModuleName;
+        looked += (looked.empty() ? "" : ", ") + folder.string();
+    }
+    throw std::runtime_error("the video module " + std::string(kModuleName) + " is missing (looked in " + looked +
+                             ")");
 }
 
 const NightdehazeVideoModule& openModule() {
@@ -53,7 +76,8 @@ const NightdehazeVideoModule& openModule() {
     using Entry = const NightdehazeVideoModule* (*)();
     const auto entry = reinterpret_cast<Entry>(dlsym(handle, NIGHTDEHAZE_VIDEO_MODULE_ENTRY));
     const NightdehazeVideoModule* module = entry ? entry() : nullptr;
-    if (!module || !module->libraryVersion || !module->isVideo || !module->run)
+    if (!module || !module->libraryVersion || !module->isVideo || !module->run || !module->plan || !module->runPart ||
+        !module->join)
         throw std::runtime_error("the video module '" + path.string() +
                                  "' belongs to another version of nightdehaze; reinstall nightdehaze");
     const std::string version = nightdehaze::nightdehazeVersion();

@@ -42,19 +42,6 @@ bool isPictureDemuxer(const AVInputFormat* format) {
            (name.size() > pipe.size() && name.compare(name.size() - pipe.size(), pipe.size(), pipe) == 0);
 }
 
-// Opens the container the content names; nullptr unless it holds a video stream.
-AVFormatContext* openVideoContainer(const std::string& path) {
-    const AVInputFormat* demuxer = demuxerByContent(path);
-    if (!demuxer || isPictureDemuxer(demuxer)) return nullptr;
-    AVFormatContext* format = nullptr;
-    if (avformat_open_input(&format, fileUrl(path).c_str(), demuxer, nullptr) < 0) return nullptr;
-    if (avformat_find_stream_info(format, nullptr) < 0 || firstVideoStream(format) < 0) {
-        avformat_close_input(&format);
-        return nullptr;
-    }
-    return format;
-}
-
 bool isCorrupt(const AVFrame* frame) {
     return (frame->flags & AV_FRAME_FLAG_CORRUPT) || frame->decode_error_flags != 0;
 }
@@ -77,6 +64,18 @@ std::string seconds(double value) {
 }
 
 }  // namespace
+
+AVFormatContext* openVideoContainer(const std::string& path) {
+    const AVInputFormat* demuxer = demuxerByContent(path);
+    if (!demuxer || isPictureDemuxer(demuxer)) return nullptr;
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, fileUrl(path).c_str(), demuxer, nullptr) < 0) return nullptr;
+    if (avformat_find_stream_info(format, nullptr) < 0 || firstVideoStream(format) < 0) {
+        avformat_close_input(&format);
+        return nullptr;
+    }
+    return format;
+}
 
 bool isVideoFile(const std::string& path) {
     struct stat info {};
@@ -331,9 +330,9 @@ bool VideoInput::endsBeforeItsDuration() const {
 }
 
 void VideoInput::reportEnd() {
-    const long long expected = expectedFrames();
+    const long long expected = sought_ ? 0 : expectedFrames();
     const bool fewerFrames = expected > 0 && decoded_ + corruptTotal_ < expected;
-    const bool shorter = expected <= 0 && endsBeforeItsDuration();
+    const bool shorter = !sought_ && expected <= 0 && endsBeforeItsDuration();
     if (!readFailed_ && !fewerFrames && !shorter) return;
     std::string where = "'" + path_ + "' ends early, after frame " + std::to_string(decoded_) + " at " +
                         seconds(secondsAt(lastPts_));
@@ -341,6 +340,37 @@ void VideoInput::reportEnd() {
     if (shorter) where += " of the " + seconds(declaredSeconds()) + " it declares";
     if (readFailed_) where += " (" + readError_ + ")";
     warn_(where + "; every frame before was enhanced");
+}
+
+std::int64_t VideoInput::startTime() const {
+    const AVStream* stream = videoStream();
+    return stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+}
+
+void VideoInput::seekTo(std::int64_t pts) {
+    const int status = av_seek_frame(format_, videoIndex_, pts, AVSEEK_FLAG_BACKWARD);
+    if (status < 0) throw std::runtime_error("cannot read '" + path_ + "': cannot seek in it: " + libavError(status));
+    avcodec_flush_buffers(decoder_.get());
+    ready_.clear();
+    missing_.clear();
+    resolved_.clear();
+    lastGood_.release();
+    lastPts_ = lastGoodPts_ = AV_NOPTS_VALUE;
+    regularSoFar_ = true;
+    draining_ = finished_ = readFailed_ = false;
+    decoded_ = corruptTotal_ = 0;
+    sought_ = true;
+}
+
+std::int64_t VideoInput::keyFrameAtOrBefore(std::int64_t pts) {
+    if (pts <= startTime() || av_seek_frame(format_, videoIndex_, pts, AVSEEK_FLAG_BACKWARD) < 0) return startTime();
+    while (av_read_frame(format_, packet_.get()) >= 0) {
+        const bool key = packet_->stream_index == videoIndex_ && (packet_->flags & AV_PKT_FLAG_KEY);
+        const std::int64_t time = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
+        av_packet_unref(packet_.get());
+        if (key && time != AV_NOPTS_VALUE) return time;
+    }
+    return startTime();
 }
 
 cv::Mat VideoInput::toBgr(const AVFrame* frame) {

@@ -20,6 +20,11 @@ namespace nightdehaze::video {
 // of the file; never throws.
 bool isVideoFile(const std::string& path);
 
+// The container path's content names (whatever its name says), opened and
+// probed, or nullptr unless it holds a video stream with a decoder. The
+// caller closes it with avformat_close_input.
+AVFormatContext* openVideoContainer(const std::string& path);
+
 struct DecodedFrame {
     cv::Mat bgr;          // CV_8UC3, the coded size, not rotated
     std::int64_t pts = 0; // presentation time in the video stream's time base
@@ -51,6 +56,21 @@ public:
     // once no frame is left.
     bool next(DecodedFrame& frame, const std::function<void(AVPacket*)>& otherPacket);
 
+    // Moves to the last key frame of the video stream at or before pts (its
+    // time base) and forgets every frame before: next() goes on from there,
+    // and the end of the input is no longer checked against the frames it
+    // declares. Throws std::runtime_error when the container cannot seek.
+    void seekTo(std::int64_t pts);
+
+    // The timestamp of the last key frame at or before pts, from the
+    // container's index or by reading packets (never decoding); the
+    // stream's first timestamp when none comes before. Leaves the input
+    // positioned there: call seekTo before reading frames again.
+    std::int64_t keyFrameAtOrBefore(std::int64_t pts);
+
+    std::int64_t startTime() const;         // of the video stream's first frame, in its time base
+    double declaredSeconds() const;         // of the video stream, else the container; 0 when unknown
+
 private:
     void pump(const std::function<void(AVPacket*)>& otherPacket);
     bool receive();
@@ -66,7 +86,6 @@ private:
     std::int64_t sameTimeTicks() const;   // timestamps this close are one frame's
     void reportGaps();
     void reportEnd();
-    double declaredSeconds() const;        // of the video stream, else the container; 0 when unknown
     bool endsBeforeItsDuration() const;
     cv::Mat toBgr(const AVFrame* frame);
     double secondsAt(std::int64_t pts) const;
@@ -100,6 +119,7 @@ private:
     std::int64_t lastPts_ = AV_NOPTS_VALUE;   // of the last frame delivered
     std::int64_t lastGoodPts_ = AV_NOPTS_VALUE;  // of the last decoded (not repeated) frame
     bool regularSoFar_ = true;                // every step so far one nominal frame
+    bool sought_ = false;                     // read from a key frame on, not from the start
 };
 
 }  // namespace nightdehaze::video

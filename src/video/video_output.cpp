@@ -92,27 +92,6 @@ AVColorTransferCharacteristic transferOf(AVColorSpace space) {
     return space == AVCOL_SPC_BT709 ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
 }
 
-void copyMetadata(AVDictionary** to, const AVDictionary* from) {
-    const AVDictionaryEntry* entry = nullptr;
-    while ((entry = av_dict_get(from, "", entry, AV_DICT_IGNORE_SUFFIX))) {
-        const std::string key = entry->key;
-        // Written anew by the muxer and encoder, or no longer true.
-        if (key == "encoder" || key == "major_brand" || key == "minor_version" || key == "compatible_brands")
-            continue;
-        av_dict_set(to, entry->key, entry->value, 0);
-    }
-}
-
-void copyDisplayMatrix(const AVStream* from, AVStream* to) {
-    size_t size = 0;
-    const uint8_t* matrix = av_stream_get_side_data(from, AV_PKT_DATA_DISPLAYMATRIX, &size);
-    if (!matrix) return;
-    uint8_t* copy = av_stream_new_side_data(to, AV_PKT_DATA_DISPLAYMATRIX, size);
-    if (!copy) throw std::bad_alloc();
-    std::memcpy(copy, matrix, size);
-}
-
-
 // Side and rate of the clip the probe below writes: small enough to take
 // microseconds, even for 4:2:0.
 constexpr int kProbeSide = 16;
@@ -164,6 +143,34 @@ VideoShape shapeOf(const VideoInput& input) {
 
 }  // namespace
 
+void copyMetadata(AVDictionary** to, const AVDictionary* from) {
+    const AVDictionaryEntry* entry = nullptr;
+    while ((entry = av_dict_get(from, "", entry, AV_DICT_IGNORE_SUFFIX))) {
+        const std::string key = entry->key;
+        // Written anew by the muxer and encoder, or no longer true.
+        if (key == "encoder" || key == "major_brand" || key == "minor_version" || key == "compatible_brands")
+            continue;
+        av_dict_set(to, entry->key, entry->value, 0);
+    }
+}
+
+void copyDisplayMatrix(const AVStream* from, AVStream* to) {
+    size_t size = 0;
+    const uint8_t* matrix = av_stream_get_side_data(from, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (!matrix) return;
+    uint8_t* copy = av_stream_new_side_data(to, AV_PKT_DATA_DISPLAYMATRIX, size);
+    if (!copy) throw std::bad_alloc();
+    std::memcpy(copy, matrix, size);
+}
+
+bool keepsStream(const AVOutputFormat* format, const AVStream* from, std::string& why) {
+    const AVMediaType type = from->codecpar->codec_type;
+    const bool copyable = type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_SUBTITLE;
+    if (copyable && holds(format, from->codecpar->codec_id) != 0) return true;
+    why = copyable ? "its container cannot hold it" : "only audio and subtitles are copied";
+    return false;
+}
+
 bool canStreamVideoTo(const std::string& url) {
     silenceLibav();
     const AVOutputFormat* format = streamMuxerFor(url);
@@ -178,10 +185,10 @@ bool canWriteVideoTo(const std::string& path) {
 }
 
 VideoOutput::VideoOutput(const std::string& path, const VideoInput& input, const VideoInput::Warn& warn,
-                         EncoderPace pace)
-    : path_(path) {
+                         EncoderPace pace, OutputPlacement placement)
+    : path_(path), inPlace_(placement.inPlace) {
     silenceLibav();
-    temporaries_.emplace();
+    if (!inPlace_) temporaries_.emplace();
     const AVOutputFormat* muxer = videoMuxerFor(path);
     if (!muxer || !videoEncoderFor(muxer))
         throw std::runtime_error("cannot write a video to '" + path +
@@ -189,7 +196,7 @@ VideoOutput::VideoOutput(const std::string& path, const VideoInput& input, const
     const int status = avformat_alloc_output_context2(&format_, muxer, nullptr, nullptr);
     if (status < 0) fail("cannot set up the container", status);
     try {
-        openStreams(input, warn, pace);
+        openStreams(input, warn, pace, placement.otherStreams);
     } catch (...) {
         closeContainer();  // no destructor runs for an object whose constructor threw
         throw;
@@ -220,14 +227,18 @@ VideoOutput::VideoOutput(const std::string& destination, const VideoShape& shape
     }
 }
 
-void VideoOutput::openStreams(const VideoInput& input, const VideoInput::Warn& warn, EncoderPace pace) {
+void VideoOutput::openStreams(const VideoInput& input, const VideoInput::Warn& warn, EncoderPace pace,
+                              bool otherStreams) {
     frame_.reset(av_frame_alloc());
     packet_.reset(av_packet_alloc());
     if (!frame_ || !packet_) throw std::bad_alloc();
     copyMetadata(&format_->metadata, input.container()->metadata);
     openEncoder(shapeOf(input), pace);
     keepInputDescription(input);
-    addCopiedStreams(input, warn);
+    if (otherStreams)
+        addCopiedStreams(input, warn);
+    else
+        copiedStreamOf_.assign(input.container()->nb_streams, -1);
     openFile();
 }
 
@@ -322,13 +333,11 @@ void VideoOutput::addCopiedStreams(const VideoInput& input, const VideoInput::Wa
         const AVStream* from = in->streams[k];
         inputTimeBases_.push_back(from->time_base);
         if (from == input.videoStream()) continue;
-        const AVMediaType type = from->codecpar->codec_type;
-        const bool copyable = type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_SUBTITLE;
-        if (!copyable || holds(format_->oformat, from->codecpar->codec_id) == 0) {
-            const char* kind = av_get_media_type_string(type);
+        std::string why;
+        if (!keepsStream(format_->oformat, from, why)) {
+            const char* kind = av_get_media_type_string(from->codecpar->codec_type);
             warn("'" + path_ + "' leaves out input stream " + std::to_string(k) + " (" + (kind ? kind : "unknown") +
-                 ", " + avcodec_get_name(from->codecpar->codec_id) + "): " +
-                 (copyable ? "its container cannot hold it" : "only audio and subtitles are copied"));
+                 ", " + avcodec_get_name(from->codecpar->codec_id) + "): " + why);
             continue;
         }
         AVStream* to = avformat_new_stream(format_, nullptr);
@@ -342,6 +351,10 @@ void VideoOutput::addCopiedStreams(const VideoInput& input, const VideoInput::Wa
 }
 
 void VideoOutput::createTemporary() {
+    if (inPlace_) {
+        temporary_ = path_;
+        return;
+    }
     int fd = -1;
     try {
         temporary_ = temporaries_ ? temporaries_->create(path_, fd) : files::createTemporaryBeside(path_, fd);
@@ -423,6 +436,7 @@ void VideoOutput::writeToDisk() {
         fail("cannot flush to disk", AVERROR(error));
     }
     close(fd);
+    if (inPlace_) return;
     files::SignalsHeld blocked;
     if (std::rename(temporary_.c_str(), path_.c_str()) != 0)
         fail("cannot move the finished file into place", AVERROR(errno));

@@ -22,9 +22,29 @@ bool canWriteVideoTo(const std::string& path);
 // and tcp:// as MPEG-TS, rtmp:// and rtmps:// as FLV.
 bool canStreamVideoTo(const std::string& url);
 
+// Copies a container's or a stream's metadata, less what a muxer or an
+// encoder writes anew or what is no longer true of an encoded copy.
+void copyMetadata(AVDictionary** to, const AVDictionary* from);
+
+// Copies a stream's display matrix (its rotation), when it has one.
+void copyDisplayMatrix(const AVStream* from, AVStream* to);
+
+// True when an output in format keeps the input stream from (audio and
+// subtitles, in a codec the container holds); else why not, in why.
+bool keepsStream(const AVOutputFormat* format, const AVStream* from, std::string& why);
+
 // How hard x264 works per frame: its default balance, a preset that keeps
 // up with the fast engine, or that preset without delay for a live run.
 enum class EncoderPace { balanced, keepUp, live };
+
+// Where a file output is written, and which input streams it holds: the
+// tool's file appears only when complete (a temporary renamed into place)
+// with every copyable stream; a part of a clip that the batch joins later is
+// written at its own path, video only, by a caller that removes it.
+struct OutputPlacement {
+    bool inPlace = false;           // write path itself; remove it when not finished
+    bool otherStreams = true;       // copy the input's audio and subtitles
+};
 
 // The video stream an output encodes.
 struct VideoShape {
@@ -47,7 +67,7 @@ public:
     // lives, SIGINT and SIGTERM remove the temporary before the process ends.
     // Throws std::runtime_error naming the path and the reason.
     VideoOutput(const std::string& path, const VideoInput& input, const VideoInput::Warn& warn,
-                EncoderPace pace = EncoderPace::balanced);
+                EncoderPace pace = EncoderPace::balanced, OutputPlacement placement = {});
     // A live run's output, its video only, encoded without delay: a file
     // written to a temporary beside it that finish moves into place (no
     // signal removes it: a live run finishes its file on SIGINT and SIGTERM),
@@ -68,14 +88,14 @@ public:
     void copyPacket(AVPacket* packet);
 
     // Flushes the encoder, completes the container, syncs a file to disk and
-    // moves it into place. Throws std::runtime_error on failure.
+    // moves it into place (an in-place file is only synced). Throws std::runtime_error on failure.
     void finish();
 
     // H.264 through libx264, or MPEG-4 part 2 when that is missing.
     const char* encoderName() const;
 
 private:
-    void openStreams(const VideoInput& input, const VideoInput::Warn& warn, EncoderPace pace);
+    void openStreams(const VideoInput& input, const VideoInput::Warn& warn, EncoderPace pace, bool otherStreams);
     void closeContainer() noexcept;
     void openEncoder(const VideoShape& shape, EncoderPace pace);
     void keepInputDescription(const VideoInput& input);
@@ -89,6 +109,7 @@ private:
 
     std::string path_;
     bool stream_ = false;                // path_ is a URL written as it goes
+    bool inPlace_ = false;               // path_ written directly, left unrenamed
     // Removes the temporary on a signal unless finish moved it into place;
     // none for a live file, whose temporary the destructor removes.
     std::optional<files::SignalSafeTemporaries> temporaries_;

@@ -105,7 +105,7 @@ def test_an_html_report_shows_each_picture_before_and_after_with_its_record_and_
     done, failed = (dict(rows)[s] for s in ("done", "failed"))
     assert html.escape(str(good)) in done and html.escape(str(broken)) in failed
     # Regression: the page lacked the output, megapixels and worker of each record.
-    input_, output, status, seconds, megapixels, worker, reason = re.findall(r"<td>([^<]*)</td>", done)
+    input_, output, status, seconds, megapixels, frames, parts, fps, worker, reason = re.findall(r"<td>([^<]*)</td>", done)
     assert (output, status, megapixels, reason) == (html.escape(str(tmp_path / "clear" / "good_J.bmp")),
                                                     "done", "0.080", "")
     assert float(seconds) > 0 and worker.startswith("tcp://127.0.0.1:")

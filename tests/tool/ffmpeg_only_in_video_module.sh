@@ -11,7 +11,7 @@ ffmpeg='lib(av[a-z]*|sw[a-z]*|postproc)[.]so'
 needed() { readelf -d "$1" | awk '/\(NEEDED\)/ { print $5 }'; }
 
 needed "$module" | grep -Eq "$ffmpeg" || { echo "FAILED: $module does not link FFmpeg"; exit 1; }
-nm -D --defined-only "$module" | grep -q ' T nightdehaze_video_module_4$' ||
+nm -D --defined-only "$module" | grep -q ' T nightdehaze_video_module_5$' ||
     { echo "FAILED: $module does not export its entry"; exit 1; }
 for binary in "$@"; do
     needed "$binary" | grep -q 'libc[.]so' || { echo "FAILED: no NEEDED entries read from $binary"; exit 1; }

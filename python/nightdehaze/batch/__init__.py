@@ -1,10 +1,13 @@
-"""nightdehaze-batch: enhances many pictures on a Dask cluster.
+"""nightdehaze-batch: enhances many pictures and clips on a Dask cluster.
 
     nightdehaze-batch [OPTIONS] INPUT... --output-dir DIR
 
 Runs a local cluster of one single-threaded worker process per core, or
-joins an existing cluster with --scheduler. Every result is byte for byte
-what `nightdehaze` writes for that input with the same options.
+joins an existing cluster with --scheduler. Every picture's result is byte
+for byte what `nightdehaze` writes for that input with the same options, and
+every clip's has the streams and timestamps of the tool's, and its frames up
+to x264's choices (see the README); a clip
+longer than --split is shared among the workers in parts and joined again.
 """
 
 import argparse
@@ -17,6 +20,7 @@ from typing import Callable, Dict, List, Optional, Sequence
 
 from .. import _core
 from .._options import OPTIONS, as_text, default, help_text
+from ._clip_plan import clip_job, mark_running, remove_part_files
 from ._inputs import OUTPUT_FORMATS, Picture, UsageError, left_out_note, pictures_to_enhance
 from ._progress import Progress
 from ._report import report_kind, summary_of, write_report
@@ -28,18 +32,22 @@ EXIT_FAILED = 1
 EXIT_USAGE = 2
 
 _DESCRIPTION = """\
-Enhances night-time hazy pictures, many at a time, on a Dask cluster: by
-default one worker process per core of this machine, or an existing cluster
-of many machines with --scheduler (every worker must see the input and output
-paths). Results mirror the inputs' folders under DIR and are named as the tool
-names them: night.jpg gives DIR/night_J.bmp."""
+Enhances night-time hazy pictures and clips, many at a time, on a Dask
+cluster: by default one worker process per core of this machine, or an
+existing cluster of many machines with --scheduler (every worker must see the
+input and output paths). Results mirror the inputs' folders under DIR and are
+named as the tool names them: night.jpg gives DIR/night_J.bmp, drive.mp4
+gives DIR/drive_J.mp4 (audio and subtitles copied). A clip longer than
+--split is cut at key frames into parts that several workers enhance at once,
+joined again by stream copy into one output."""
 
 _EPILOG = """\
-Exit status: 0 when every picture was enhanced (or skipped by --resume), 1
-when any failed or the cluster could not be reached, 2 on a usage error, 130
-when stopped by Ctrl-C (143 by SIGTERM). A failed picture is reported with
-its reason and the batch goes on. Results are written atomically: a stopped
-batch leaves no partial file, and --resume continues it."""
+Exit status: 0 when every picture and clip was enhanced (or skipped by
+--resume), 1 when any failed or the cluster could not be reached, 2 on a
+usage error, 130 when stopped by Ctrl-C (143 by SIGTERM). A failed input is
+reported with its reason and the batch goes on. Results are written
+atomically: a stopped batch leaves no partial file and no part of a clip,
+and --resume continues it."""
 
 
 class _Parser(argparse.ArgumentParser):
@@ -113,7 +121,7 @@ def _parser() -> argparse.ArgumentParser:
     parser = _Parser(prog="nightdehaze-batch", description=_DESCRIPTION, epilog=_EPILOG,
                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("inputs", nargs="+", metavar="INPUT",
-                        help="picture files, folders of pictures and glob patterns")
+                        help="picture and clip files, folders of them and glob patterns")
     parser.add_argument("--output-dir", "-O", required=True, metavar="DIR",
                         help="where the results go, in the inputs' relative folders")
     parser.add_argument("--recursive", "-r", action="store_true",
@@ -126,7 +134,7 @@ def _parser() -> argparse.ArgumentParser:
                         help="file format of the results (default: bmp, as the tool)")
     _add_declared_options(parser)
     parser.add_argument("--resume", action="store_true",
-                        help="skip the pictures whose results all exist already")
+                        help="skip the pictures and clips whose results all exist already")
     parser.add_argument("--report", metavar="FILE",
                         help="write one record per picture and a summary to FILE (.json, .csv, or .html: "
                              "a page with every picture's thumbnails before and after)")
@@ -146,15 +154,20 @@ def _check_report_path(path: str) -> None:
 
 
 def _job(picture: Picture, options: argparse.Namespace) -> Dict:
-    """What a worker needs for one picture: absolute paths (workers have their
-    own working directories) and the options; and the results' signatures
-    before the run, to tell a result of this batch from an older file."""
+    """What a worker needs for one picture or clip: absolute paths (workers
+    have their own working directories) and the options; and the results'
+    signatures before the run, to tell a result of this batch from an older
+    file. A clip's job also says how it is cut into parts."""
     outputs = [os.path.abspath(p) for p in picture.outputs]
-    return {"input": picture.source, "output": picture.output,
-            "input_path": os.path.abspath(picture.source), "output_path": outputs[0],
-            "outputs": outputs, "before": signatures(outputs),
-            "options": {k: getattr(options, k) for k, o in OPTIONS.items() if o.batch},
-            "thumbnails": bool(options.report) and report_kind(options.report) == "html"}
+    given = {k: getattr(options, k) for k, o in OPTIONS.items() if o.batch}
+    job = {"input": picture.source, "output": picture.output,
+           "input_path": os.path.abspath(picture.source), "output_path": outputs[0],
+           "outputs": outputs, "before": signatures(outputs),
+           "options": {k: v for k, v in given.items() if OPTIONS[k].files},
+           "thumbnails": bool(options.report) and report_kind(options.report) == "html"}
+    if picture.clip:
+        job.update(clip_job(job, given))
+    return job
 
 
 def _skipped(picture: Picture) -> Dict:
@@ -168,6 +181,11 @@ def _cancelled(picture: Picture) -> Dict:
             "worker": ""}
 
 
+def _failed(picture: Picture, reason: str) -> Dict:
+    return {"input": picture.source, "output": picture.output, "status": "failed",
+            "reason": reason, "seconds": None, "megapixels": None, "worker": ""}
+
+
 def _unrecorded(picture: Picture, job: Optional[Dict]) -> Dict:
     """The record of a picture the batch ended without hearing from: done when
     its results were written meanwhile, else cancelled."""
@@ -176,17 +194,35 @@ def _unrecorded(picture: Picture, job: Optional[Dict]) -> Dict:
     return _cancelled(picture)
 
 
+def _mark(job: Dict) -> None:
+    """The clip's marker, or a job that fails at once when its folder cannot be written."""
+    try:
+        mark_running(job)
+    except OSError as error:
+        job["unreadable"] = f"cannot write beside '{job['output']}': {error.strerror}"
+
+
 def _run(pictures: List[Picture], options: argparse.Namespace, progress: Progress,
          records: List[Optional[Dict]], jobs: List[Optional[Dict]]) -> None:
     """Fills records with the outcome of every picture that is not yet
     recorded, running them on the cluster; jobs receives the job of each."""
     from ._engine import BatchCluster, run_jobs
 
-    todo = [i for i, record in enumerate(records) if record is None]
+    todo = []
+    for i, record in enumerate(records):
+        if record is not None:
+            continue
+        jobs[i] = _job(pictures[i], options)
+        if "clip" in jobs[i]:
+            _mark(jobs[i])
+        if "unreadable" in jobs[i]:  # a clip the batch could not plan, or not write beside
+            records[i] = _failed(pictures[i], jobs[i]["unreadable"])
+            progress.record(records[i])
+            continue
+        progress.expect_frames(jobs[i].get("clip", {}).get("frames") or 0)
+        todo.append(i)
     if not todo:
         return
-    for i in todo:
-        jobs[i] = _job(pictures[i], options)
 
     def on_record(k: int, record: Dict) -> None:
         records[todo[k]] = record
@@ -198,7 +234,8 @@ def _run(pictures: List[Picture], options: argparse.Namespace, progress: Progres
         if link:
             progress.message(f"dashboard at {link}")
         try:
-            run_jobs(cluster.client, [jobs[i] for i in todo], on_record, progress.tick)
+            run_jobs(cluster.client, [jobs[i] for i in todo], on_record, progress.tick,
+                     lambda k, part: progress.part_done(part))
         except KeyboardInterrupt:
             # A second Ctrl-C must not cut the closing of the cluster short.
             signal.signal(signal.SIGINT, signal.SIG_IGN)
@@ -258,6 +295,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                          "install python3-distributed")
         status = EXIT_FAILED
     finished = [r if r is not None else _unrecorded(p, j) for r, p, j in zip(records, pictures, jobs)]
+    for job in jobs:
+        if job is not None and "clip" in job:
+            remove_part_files(job)
     progress.close()
     wall = time.monotonic() - start
     if options.report:
@@ -267,7 +307,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             progress.message(f"cannot write the report '{options.report}': {error.strerror}")
             status = status or EXIT_FAILED
     summary = summary_of(finished, wall, len(left_out))
-    pictures_word = "picture" if summary["total"] == 1 else "pictures"
+    clips = sum(1 for p in pictures if p.clip)
+    pictures_word = ("picture" if summary["total"] == 1 else "pictures") if not clips else \
+        ("input" if summary["total"] == 1 else "inputs")
     line = (f"{summary['total']} {pictures_word} in {wall:.1f} s: {summary['done']} done, "
             f"{summary['failed']} failed")
     line += "".join(f", {summary[k]} {k}" for k in ("skipped", "cancelled") if summary[k])

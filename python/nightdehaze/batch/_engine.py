@@ -1,8 +1,9 @@
 """The Dask side of a batch: the cluster, the tasks and their records.
 
-Dask schedules the pictures, moves tasks to other workers when one dies and
-reports what finished; this module only starts or joins the cluster, maps the
-picture task over the jobs and turns every finished future into a record.
+Dask schedules the pictures and clips, moves tasks to other workers when one
+dies and reports what finished; this module only starts or joins the
+cluster, submits each job's tasks (a long clip's parts, and the join that
+waits for them) and turns every finished future into a record.
 """
 
 import importlib.util
@@ -10,8 +11,9 @@ import logging
 import os
 import time
 import urllib.request
-from typing import Callable, Dict, List, Optional
+from typing import Callable, Dict, List, Optional, Tuple
 
+from ._clip_task import enhance_clip_part, enhance_whole_clip, join_clip
 from ._task import done_without_record, process_picture
 from ._worker_setup import IgnoreInterrupts
 from ._written import written_since
@@ -133,34 +135,62 @@ def _record_of_lost(future, job: Dict) -> Dict:
             "worker": ""}
 
 
-def _key(i: int, attempt: int) -> str:
-    return f"nightdehaze-{os.getpid()}-{time.time_ns()}-{attempt}-{i}"  # the index last
+def _key(i: int, attempt: int, what: str = "") -> str:
+    return f"nightdehaze-{os.getpid()}-{time.time_ns()}-{attempt}{what}-{i}"  # the index last
+
+
+def _submit(client, job: Dict, i: int, attempt: int) -> Tuple[object, List[object]]:
+    """The task whose result is job's record, and the tasks of a long clip's
+    parts it waits for. Dask runs again a task whose worker died; a part's
+    record says how it ended."""
+    clip = job.get("clip")
+    if clip is None:
+        return client.submit(process_picture, job, key=_key(i, attempt), pure=False), []
+    if not clip["spans"]:
+        return client.submit(enhance_whole_clip, job, key=_key(i, attempt), pure=False), []
+    parts = [client.submit(enhance_clip_part, job, k, key=_key(i, attempt, f"-part{k}"), pure=False)
+             for k in range(len(clip["spans"]))]
+    return client.submit(join_clip, job, *parts, key=_key(i, attempt), pure=False), parts
 
 
 def run_jobs(client, jobs: List[Dict], on_record: Callable[[int, Dict], None],
-             on_wait: Callable[[], None]) -> None:
+             on_wait: Callable[[], None], on_part: Callable[[int, Dict], None] = lambda i, part: None) -> None:
     """Runs every job on the cluster; calls on_record(index, record) as each
-    finishes and on_wait() between looks. A task that ends without its record
-    counts as done when its results were written during the batch; a dropped
-    one runs again. On KeyboardInterrupt, cancels every task that has not
-    finished and re-raises."""
+    finishes, on_part(index, part) as each part of a long clip does, and
+    on_wait() between looks. A task that ends without its record counts as
+    done when its results were written during the batch; a dropped one runs
+    again. On KeyboardInterrupt, cancels every task that has not finished and
+    re-raises."""
     from distributed import as_completed
-    futures = client.map(process_picture, jobs, key=[_key(i, 0) for i in range(len(jobs))], pure=False)
-    index = {future.key: i for i, future in enumerate(futures)}
+    futures, index, parts_of = [], {}, {}
+    finished = as_completed()
+
+    def submit(i: int, attempt: int) -> None:
+        main, parts = _submit(client, jobs[i], i, attempt)
+        index[main.key] = i
+        for part in parts:
+            parts_of[part.key] = i
+        for future in [main, *parts]:
+            futures.append(future)
+            finished.add(future)
+
+    for i in range(len(jobs)):
+        submit(i, 0)
     attempts = [0] * len(jobs)
-    finished = as_completed(futures)
     try:
         while not finished.is_empty():
             for future in finished.next_batch(block=False):
+                if future.key in parts_of:
+                    i = parts_of.pop(future.key)
+                    if future.status == "finished":
+                        on_part(i, future.result())
+                    continue
                 i = index.pop(future.key)
                 record = _record_of(future, jobs[i])
                 future.release()
                 if record is None and attempts[i] < _RESUBMISSIONS:
                     attempts[i] += 1
-                    again = client.submit(process_picture, jobs[i], key=_key(i, attempts[i]), pure=False)
-                    index[again.key] = i
-                    futures.append(again)
-                    finished.add(again)
+                    submit(i, attempts[i])
                     continue
                 on_record(i, record or _record_of_lost(future, jobs[i]))
             on_wait()
@@ -168,8 +198,6 @@ def run_jobs(client, jobs: List[Dict], on_record: Callable[[int, Dict], None],
     except KeyboardInterrupt:
         client.cancel(futures)
         raise
-
-
 def _record_of(future, job: Dict) -> Optional[Dict]:
     """The task's own record; for a task without one, done when the batch
     wrote its results, the failure of a task that failed, or None for a task

@@ -1,4 +1,4 @@
-"""Which pictures a batch enhances and where each result goes.
+"""Which pictures and clips a batch enhances and where each result goes.
 
 Inputs are files, directories and glob patterns. Every picture keeps its
 path relative to the place it was found (the directory given, the parent of a
@@ -29,6 +29,10 @@ PICTURE_EXTENSIONS = frozenset({
     ".raw", ".rw2", ".rwl", ".sr2", ".srf", ".srw", ".x3f",
 })
 
+# Extensions of the clips a folder's scan takes, compared in lower case. A
+# file named on its own is a clip when its content says so, whatever its name.
+CLIP_EXTENSIONS = frozenset({".mp4", ".mov", ".mkv", ".avi", ".ts", ".m2ts", ".mts", ".webm"})
+
 # The formats the results can be written in, by the extension they get.
 OUTPUT_FORMATS = ("bmp", "png", "jpg", "tif")
 
@@ -44,11 +48,13 @@ class Picture:
 
     source: the input path as found (relative to the working directory when
     the user gave a relative one); outputs: the enhanced picture first, then
-    the airlight and transmission maps when they are asked for.
+    the airlight and transmission maps when they are asked for; a clip's
+    output is its enhanced clip alone, in its own container.
     """
 
     source: str
     outputs: Tuple[str, ...]
+    clip: bool = False
 
     @property
     def output(self) -> str:
@@ -70,10 +76,19 @@ _WRITTEN_SUFFIXES = ("_J", "_A", "_T", "_J_A", "_J_T")
 def written_names(name: str) -> FrozenSet[str]:
     """The file names of the results and maps the tool writes for a picture
     named name, in every format the batch writes, and as versions before
-    this one named them (name less its last four characters)."""
+    this one named them (name less its last four characters); for a clip,
+    its enhanced clip."""
+    if is_clip_name(name):
+        return frozenset({clip_output_name(name)})
     stems = {_core.output_stem(name), name[:len(name) - 4] if len(name) >= 4 else name}
     return frozenset(stem + suffix + "." + fmt for stem in stems
                      for suffix in _WRITTEN_SUFFIXES for fmt in OUTPUT_FORMATS)
+
+
+def clip_output_name(name: str) -> str:
+    """The tool's name for a clip's result: "drive.mp4" -> "drive_J.mp4"."""
+    stem = _core.output_stem(name)
+    return stem + "_J" + (name[len(stem):] if stem != name else ".mp4")
 
 
 def earlier_results(paths: Sequence[str]) -> Set[str]:
@@ -88,7 +103,7 @@ def earlier_results(paths: Sequence[str]) -> Set[str]:
             names = os.listdir(folder or os.curdir)
         except OSError:
             continue
-        written = set().union(*(written_names(n) for n in names if is_picture(n)))
+        written = set().union(*(written_names(n) for n in names if is_picture(n) or is_clip_name(n)))
         found.update(p for p in members if os.path.basename(p) in written)
     return found
 
@@ -109,6 +124,23 @@ def is_picture(name: str) -> bool:
     return not name.startswith(".") and os.path.splitext(name)[1].lower() in PICTURE_EXTENSIONS
 
 
+def is_clip_name(name: str) -> bool:
+    return not name.startswith(".") and os.path.splitext(name)[1].lower() in CLIP_EXTENSIONS
+
+
+def is_clip_file(path: str) -> bool:
+    """A clip by its content, as the tool tells (a file named .mp4 that holds
+    a picture, or nothing readable, takes the picture path and its reason);
+    by its name when this machine has no video module to tell. A picture's
+    name is a picture, as before clips came (a raw file need not load FFmpeg)."""
+    if is_picture(os.path.basename(path)):
+        return False
+    try:
+        return _core.is_video(path)
+    except (OSError, ValueError):
+        return is_clip_name(os.path.basename(path))
+
+
 def is_inside(path: str, directory: str) -> bool:
     path, directory = os.path.realpath(path), os.path.realpath(directory)
     return path == directory or path.startswith(directory.rstrip(os.sep) + os.sep)
@@ -124,7 +156,7 @@ def directory_pictures(directory: str, recursive: bool, output_dir: str) -> List
         folders[:] = sorted(f for f in folders if not f.startswith(".")
                             and not is_inside(os.path.join(root, f), output_dir))
         found += [os.path.join(root, f) for f in sorted(files)
-                  if is_picture(f) and os.path.isfile(os.path.join(root, f))]
+                  if (is_picture(f) or is_clip_name(f)) and os.path.isfile(os.path.join(root, f))]
     return found
 
 
@@ -220,10 +252,14 @@ def pictures_to_enhance(arguments: Sequence[str], output_dir: str, fmt: str = "b
                 continue
             seen.add(key)
             relative = os.path.relpath(path, base or os.curdir)
-            pictures.append(Picture(path, outputs_for(relative, output_dir, fmt, maps)))
+            if is_clip_file(path):
+                folder, name = os.path.split(relative)
+                pictures.append(Picture(path, (os.path.join(output_dir, folder, clip_output_name(name)),), True))
+            else:
+                pictures.append(Picture(path, outputs_for(relative, output_dir, fmt, maps)))
     left_out = list(dict.fromkeys(p for p in skipped if os.path.realpath(p) not in seen))
     if not pictures:
-        raise UsageError("no pictures found in " + ", ".join(f"'{a}'" for a in arguments) +
+        raise UsageError("no pictures or clips found in " + ", ".join(f"'{a}'" for a in arguments) +
                          (f"; {left_out_note(left_out)}" if left_out else ""))
     _reject_clashes(pictures)
     return Selection(pictures, left_out)

@@ -1,8 +1,9 @@
 """Progress of a batch on stderr.
 
 On a terminal, one bar rewritten in place a few times a second; elsewhere (a
-log file, CI), one plain line every few seconds. Both give the pictures done,
-failed and in all, the megapixels per second and the time left.
+log file, CI), one plain line every few seconds. Both give the inputs done,
+failed and in all, and the time left; the megapixels per second, or when
+clips are in the run, the frames done of all and the frames per second.
 """
 
 import time
@@ -33,6 +34,17 @@ class Progress:
         self._shown = 0.0
         self._bar_visible = False
         self._first_processed = None  # when the first picture was processed
+        self.frames_total = 0
+        self.frames_done = 0
+        self._frames_counted = {}  # frames of each clip counted so far, by input
+
+    def expect_frames(self, frames: int) -> None:
+        """Adds a clip's frames to the frames of the run."""
+        self.frames_total += frames
+
+    def part_done(self, part: Dict) -> None:
+        """Counts the frames of one finished part of a long clip."""
+        self.frames_done += part.get("frames") or 0
 
     @property
     def finished(self) -> int:
@@ -46,6 +58,8 @@ class Progress:
         if status == "done":
             self.done += 1
             self.megapixels += record.get("megapixels") or 0.0
+            if record.get("parts") is not None and record["parts"] <= 1:
+                self.frames_done += record.get("frames") or 0
         elif status == "skipped":
             self.skipped += 1
         else:
@@ -90,7 +104,13 @@ class Progress:
 
     def _time_left(self) -> str:
         """From the pace since the first picture was processed: the start of
-        the cluster before it is no guide to what is left."""
+        the cluster before it is no guide to what is left. With clips, from
+        the frames per second."""
+        if self.frames_total:
+            if not self.frames_done:
+                return "--:--"
+            rate = self.frames_done / (time.monotonic() - self._start)
+            return _duration(max(0, self.frames_total - self.frames_done) / rate)
         processed = self.done + self.failed
         if processed < 2:
             return "--:--"
@@ -98,7 +118,11 @@ class Progress:
         return _duration(pace * (self.total - self.finished))
 
     def _state(self, elapsed: float) -> str:
-        rate = f"{self.megapixels / elapsed:.2f} MP/s" if elapsed > 0 else "- MP/s"
+        if self.frames_total:
+            rate = (f"{self.frames_done}/{self.frames_total} frames, "
+                    + (f"{self.frames_done / elapsed:.1f} frames/s" if elapsed > 0 else "- frames/s"))
+        else:
+            rate = f"{self.megapixels / elapsed:.2f} MP/s" if elapsed > 0 else "- MP/s"
         left = self._time_left()
         counts = f"{self.finished}/{self.total} ({self.done} done, {self.failed} failed"
         counts += f", {self.skipped} skipped)" if self.skipped else ")"

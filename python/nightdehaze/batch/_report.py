@@ -18,23 +18,26 @@ import tempfile
 from importlib import resources
 from typing import Dict, List, Sequence
 
-RECORD_FIELDS = ("input", "output", "status", "reason", "seconds", "megapixels", "worker")
+RECORD_FIELDS = ("input", "output", "status", "reason", "seconds", "megapixels", "frames", "parts",
+                 "frames_per_second", "worker")
 STATUSES = ("done", "failed", "skipped", "cancelled")
 
 
 def summary_of(records: Sequence[Dict], wall_seconds: float, left_out: int = 0) -> Dict:
     """Counts by status, the earlier results left out, wall time, pictures
-    enhanced per second, megapixels."""
+    enhanced per second, megapixels, and the frames of the clips enhanced."""
     counts = {status: sum(1 for r in records if r["status"] == status) for status in STATUSES}
     megapixels = sum(r["megapixels"] or 0.0 for r in records if r["status"] == "done")
+    frames = sum(r.get("frames") or 0 for r in records if r["status"] == "done")
     return {"total": len(records), **counts, "left_out": left_out,
             "wall_seconds": round(wall_seconds, 3),
             "pictures_per_second": round(counts["done"] / wall_seconds, 3) if wall_seconds > 0 else None,
-            "megapixels": round(megapixels, 3)}
+            "megapixels": round(megapixels, 3), "frames": frames,
+            "frames_per_second": round(frames / wall_seconds, 3) if wall_seconds > 0 else None}
 
 
 def _json_text(records: List[Dict], summary: Dict) -> str:
-    plain = [{k: r[k] for k in RECORD_FIELDS} for r in records]
+    plain = [{k: r.get(k) for k in RECORD_FIELDS} for r in records]
     return json.dumps({"summary": summary, "records": plain}, indent=2) + "\n"
 
 
@@ -56,7 +59,9 @@ def _html_text(records: List[Dict], summary: Dict) -> str:
     for r in records:
         before, after = r.get("thumbnails") or (None, None)
         cells = [html.escape(r["output"]), r["status"], _number(r["seconds"], 2),
-                 _number(r["megapixels"], 3), html.escape(r["worker"]), html.escape(r["reason"])]
+                 _number(r["megapixels"], 3), "" if r.get("frames") is None else str(r["frames"]),
+                 "" if r.get("parts") is None else str(r["parts"]), _number(r.get("frames_per_second"), 1),
+                 html.escape(r["worker"]), html.escape(r["reason"])]
         rows.append(f'<tr class="{r["status"]}" data-status="{r["status"]}" data-role="record">'
                     f"<td>{html.escape(r['input'])}</td>{_thumbnail_cell(before)}{_thumbnail_cell(after)}"
                     + "".join(f"<td>{cell}</td>" for cell in cells) + "</tr>\n")
@@ -73,7 +78,7 @@ def _csv_text(records: List[Dict], summary: Dict) -> str:
     writer = csv.DictWriter(out, fieldnames=RECORD_FIELDS, lineterminator="\n")
     writer.writeheader()
     for record in records:
-        writer.writerow({k: ("" if record[k] is None else record[k]) for k in RECORD_FIELDS})
+        writer.writerow({k: ("" if record.get(k) is None else record[k]) for k in RECORD_FIELDS})
     for key, value in summary.items():
         out.write(f"# {key}: {'' if value is None else value}\n")
     return out.getvalue()

@@ -20,7 +20,7 @@ THUMBNAIL_SIDE = 160
 _THREADS_PER_TASK = 1
 
 
-def _worker_address() -> str:
+def worker_address() -> str:
     try:
         from distributed import get_worker
         return get_worker().address
@@ -32,7 +32,7 @@ def _one_line(text: str) -> str:
     return " ".join(text.split())
 
 
-def _reason(error: BaseException) -> str:
+def reason_of(error: BaseException) -> str:
     """The library's message for the errors it raises with the tool's text;
     the kind of error as well for anything unexpected."""
     if isinstance(error, (OSError, ValueError, MemoryError)) and str(error):
@@ -45,7 +45,7 @@ def _megapixels(path: str) -> Optional[float]:
     return None if size is None else size[0] * size[1] / 1e6
 
 
-def _make_folder(path: str) -> None:
+def make_folder(path: str) -> None:
     folder = os.path.dirname(path)
     try:
         os.makedirs(folder, exist_ok=True)
@@ -62,14 +62,14 @@ def process_picture(job: Dict) -> Dict:
     nightdehaze.set_num_threads(_THREADS_PER_TASK)
     record = {"input": job["input"], "output": job["output"], "status": "done",
               "reason": "", "seconds": 0.0, "megapixels": None,
-              "worker": _worker_address()}
+              "worker": worker_address()}
     start = time.perf_counter()
     try:
-        _make_folder(job["output_path"])
+        make_folder(job["output_path"])
         nightdehaze.enhance_file(job["input_path"], job["output_path"], **job["options"])
         record["megapixels"] = _megapixels(job["output_path"])
     except Exception as error:  # a picture's failure is recorded, the batch goes on
-        record["status"], record["reason"] = "failed", _reason(error)
+        record["status"], record["reason"] = "failed", reason_of(error)
     record["seconds"] = time.perf_counter() - start
     if job.get("thumbnails"):
         record["thumbnails"] = [_thumbnail(job["input_path"]),
