@@ -19,6 +19,7 @@ extern "C" {
 #include <csignal>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 namespace nightdehaze::video {
 
@@ -50,6 +51,33 @@ constexpr double kLiveKeyframeSeconds = 2.0;
 constexpr const char* kUdpPacketSize = "1316";
 // MPEG-4 part 2 quantiser of the fallback: 2, the finest in normal use.
 constexpr int kMpeg4Quantiser = 2;
+
+// The instruction sets x264 may use: what this CPU has, without AVX-512.
+// x264's AVX-512 kernels let what a buffer held before reach its
+// decisions, so a process that encodes a second clip wrote other bytes than
+// one that encodes it first; without them the same frames give the same file
+// in any process. x264 takes the list as given, so it names only sets the
+// CPU reports.
+std::string x264InstructionSets() {
+    __builtin_cpu_init();
+    std::string sets = "MMX2";  // every x86-64 CPU
+    const auto add = [&sets](bool supported, const char* name) {
+        if (supported) sets += std::string(",") + name;
+    };
+    // The builtin takes its feature names as literals only.
+    add(__builtin_cpu_supports("sse"), "SSE");
+    add(__builtin_cpu_supports("sse2"), "SSE2");
+    add(__builtin_cpu_supports("sse3"), "SSE3");
+    add(__builtin_cpu_supports("ssse3"), "SSSE3");
+    add(__builtin_cpu_supports("sse4.1"), "SSE4.1");
+    add(__builtin_cpu_supports("sse4.2"), "SSE4.2");
+    add(__builtin_cpu_supports("avx"), "AVX");
+    add(__builtin_cpu_supports("avx2"), "AVX2");
+    add(__builtin_cpu_supports("fma"), "FMA3");
+    add(__builtin_cpu_supports("bmi"), "BMI1");
+    add(__builtin_cpu_supports("bmi2"), "BMI2");
+    return sets;
+}
 
 bool isPictureMuxer(const AVOutputFormat* format) {
     const std::string name = format->name;
@@ -303,6 +331,7 @@ void VideoOutput::openEncoder(const VideoShape& shape, EncoderPace pace) {
         av_dict_set(&options, "crf", pace == EncoderPace::balanced ? kH264Quality : kH264KeepUpQuality, 0);
         av_dict_set(&options, "preset", pace == EncoderPace::balanced ? kH264Preset : kH264KeepUpPreset, 0);
         if (pace == EncoderPace::live) av_dict_set(&options, "tune", kH264LiveTune, 0);
+        av_dict_set(&options, "x264-params", ("asm=" + x264InstructionSets()).c_str(), 0);
     } else {
         e->flags |= AV_CODEC_FLAG_QSCALE;
         e->global_quality = FF_QP2LAMBDA * kMpeg4Quantiser;
