@@ -1,6 +1,5 @@
 #include "video/clip_part.hpp"
 
-#include "files/memory_budget.hpp"
 #include "files/usage_error.hpp"
 #include "video/video_input.hpp"
 #include "video/video_output.hpp"
@@ -22,14 +21,6 @@ struct InFlight {
     bool written;
 };
 
-void checkMemory(const VideoInput& input, const std::string& path, int parallelFrames) {
-    const AVCodecParameters* p = input.videoStream()->codecpar;
-    if (files::exceedsMachineMemory(cv::Size(p->width, p->height * parallelFrames)))
-        throw std::runtime_error("not enough memory to process '" + path + "' (" + std::to_string(p->width) + "x" +
-                                 std::to_string(p->height) + " pixels, " + std::to_string(parallelFrames) +
-                                 " frames at a time)");
-}
-
 }  // namespace
 
 long long enhanceSpan(VideoInput& input, const files::Options& job, const ClipSpan& span,
@@ -42,7 +33,7 @@ long long enhanceSpan(VideoInput& input, const files::Options& job, const ClipSp
     options.framesPerSecond = av_q2d(input.frameRate());
     options.steady = !job.perFrame;
     options.parallelFrames = std::max(1, cv::getNumThreads());
-    checkMemory(input, job.inputPath, options.parallelFrames + 1);
+    checkFramesFitMemory(input, job.inputPath, options.parallelFrames + 1);
 
     nightdehaze::VideoEnhancer enhancer(job.context, options);
     std::deque<InFlight> inFlight;  // oldest first

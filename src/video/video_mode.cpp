@@ -1,6 +1,5 @@
 #include "video/video_mode.hpp"
 
-#include "files/memory_budget.hpp"
 #include "files/output_name.hpp"
 #include "files/same_file.hpp"
 #include "video/video_input.hpp"
@@ -23,16 +22,6 @@ std::string outputPathOf(const files::Options& job) {
     return job.outputPath ? *job.outputPath : files::derivedVideoOutputPath(job.inputPath);
 }
 
-// Frames in flight at once, each holding the pipeline's memory; refuses a
-// frame size the machine could not hold that many times.
-void checkMemory(const VideoInput& input, const std::string& path, int parallelFrames) {
-    const AVCodecParameters* p = input.videoStream()->codecpar;
-    if (files::exceedsMachineMemory(cv::Size(p->width, p->height * parallelFrames)))
-        throw std::runtime_error("not enough memory to process '" + path + "' (" + std::to_string(p->width) + "x" +
-                                 std::to_string(p->height) + " pixels, " + std::to_string(parallelFrames) +
-                                 " frames at a time)");
-}
-
 }  // namespace
 
 void runVideo(const files::Options& job) {
@@ -51,7 +40,7 @@ void runVideo(const files::Options& job) {
     options.framesPerSecond = av_q2d(input.frameRate());
     options.steady = !job.perFrame;
     options.parallelFrames = std::max(1, cv::getNumThreads());
-    checkMemory(input, job.inputPath, options.parallelFrames + 1);
+    checkFramesFitMemory(input, job.inputPath, options.parallelFrames + 1);
 
     VideoOutput output(outputPath, input, warn, job.context.fast ? EncoderPace::keepUp : EncoderPace::balanced);
     nightdehaze::VideoEnhancer enhancer(job.context, options, &std::cout);

@@ -34,10 +34,9 @@ constexpr const char* kH264Quality = "18";
 constexpr const char* kH264Preset = "medium";
 // With the fast engine (and live) a frame's enhancement takes a fraction of
 // the exact engine's time and "medium" on one thread becomes a large share
-// of it. "ultrafast" encodes an enhanced 720p frame two to three times as
-// fast as "veryfast"; at a constant rate factor of 16 it is also closer to
-// the frames it encodes (about 38 dB against 35 at "veryfast" 18), paying
-// with a file about 1.5 times as large.
+// of it. "ultrafast" keeps up; at a lower constant rate factor it stays
+// closer to the frames it encodes than a slower preset at 18, paying with a
+// larger file (docs/performance.md has the measures).
 constexpr const char* kH264KeepUpPreset = "ultrafast";
 constexpr const char* kH264KeepUpQuality = "16";
 // A live run cannot wait for frames to come: "zerolatency" turns off x264's
