@@ -1,6 +1,7 @@
 #include "video/clip_part.hpp"
 
 #include "files/usage_error.hpp"
+#include "video/frames_in_flight.hpp"
 #include "video/video_input.hpp"
 #include "video/video_output.hpp"
 

@@ -1,7 +1,5 @@
 #include "video/video_input.hpp"
 
-#include "files/memory_budget.hpp"
-
 extern "C" {
 #include <libavutil/imgutils.h>
 }
@@ -379,14 +377,6 @@ cv::Mat VideoInput::toBgr(const AVFrame* frame) {
     cv::Mat bgr = toBgr_.convert(frame, colorSpace_);
     if (bgr.empty()) throw std::runtime_error("cannot read '" + path_ + "': cannot convert its frames to BGR");
     return bgr;
-}
-
-void checkFramesFitMemory(const VideoInput& input, const std::string& path, int frames) {
-    const AVCodecParameters* p = input.videoStream()->codecpar;
-    if (files::exceedsMachineMemory(cv::Size(p->width, p->height * frames)))
-        throw std::runtime_error("not enough memory to process '" + path + "' (" + std::to_string(p->width) + "x" +
-                                 std::to_string(p->height) + " pixels, " + std::to_string(frames) +
-                                 " frames at a time)");
 }
 
 }  // namespace nightdehaze::video

@@ -122,8 +122,4 @@ private:
     bool sought_ = false;                     // read from a key frame on, not from the start
 };
 
-// Refuses (std::runtime_error naming path) an input whose frames the
-// machine could not hold `frames` at a time, each with the pipeline's memory.
-void checkFramesFitMemory(const VideoInput& input, const std::string& path, int frames);
-
 }  // namespace nightdehaze::video

@@ -2,6 +2,7 @@
 
 #include "files/output_name.hpp"
 #include "files/same_file.hpp"
+#include "video/frames_in_flight.hpp"
 #include "video/video_input.hpp"
 #include "video/video_output.hpp"
 #include "video/video_progress.hpp"
